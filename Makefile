@@ -1,0 +1,58 @@
+# One-command entry points. Each installs what it needs when it is missing.
+#   make test   builds host, x64 and x86 and runs every test layer
+#   make demo   the whole chain from a scripted page to a started game
+#   make bench  performance figures (zip reader, downloads)
+
+BUILD ?= build
+JOBS ?= 2
+CTEST_JOBS ?= 3
+HOST_CXX ?= clang++-14
+HOST_CC ?= clang-14
+
+HOST := $(BUILD)/host
+X64 := $(BUILD)/x64
+X86 := $(BUILD)/x86
+
+.PHONY: all deps configure build test test-host test-win demo bench clean
+
+all: build
+
+deps:
+	@bash tools/deps.sh
+
+$(HOST)/CMakeCache.txt: | deps
+	cmake -S . -B $(HOST) -DCMAKE_CXX_COMPILER=$(HOST_CXX) -DCMAKE_C_COMPILER=$(HOST_CC)
+$(X64)/CMakeCache.txt: | deps
+	cmake -S . -B $(X64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+$(X86)/CMakeCache.txt: | deps
+	cmake -S . -B $(X86) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+
+configure: $(HOST)/CMakeCache.txt $(X64)/CMakeCache.txt $(X86)/CMakeCache.txt
+
+build: deps configure
+	cmake --build $(HOST) -j $(JOBS)
+	cmake --build $(X64) -j $(JOBS)
+	cmake --build $(X86) -j $(JOBS)
+
+test-host: deps $(HOST)/CMakeCache.txt
+	cmake --build $(HOST) -j $(JOBS)
+	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
+
+test-win: deps $(X64)/CMakeCache.txt
+	cmake --build $(X64) -j $(JOBS)
+	cd $(X64) && ctest --output-on-failure -j $(CTEST_JOBS)
+
+# Host tests first (fast), then the Windows layers; CTest's summary of the
+# Windows run closes the output, and any failure fails the target.
+test: build
+	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
+	cd $(X64) && ctest --output-on-failure -j $(CTEST_JOBS)
+
+demo: build
+	@bash tools/demo.sh $(X64)
+
+bench: build
+	@bash bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

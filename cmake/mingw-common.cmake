@@ -1,0 +1,13 @@
+set(CMAKE_C_COMPILER ${QZ_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QZ_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QZ_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QZ_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Everything static: the programs ship without MinGW runtime DLLs beside them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(ZLIB_LIBRARY /usr/${QZ_MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "static zlib")
+set(ZLIB_INCLUDE_DIR /usr/${QZ_MINGW_TRIPLE}/include CACHE PATH "zlib headers")

@@ -1,0 +1,108 @@
+// The launcher's one application object. The dialogs and the download worker
+// reach it through g_app; the launch record is its first member so it moves in
+// and out of shared memory in one piece.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "launcher/launch_block.h"
+#include "update/http_client.h"
+#include "update/update_file.h"
+
+namespace qz {
+
+enum Target { TargetAvatarModule = 1, TargetGame = 2 };
+enum Action { ActionNone = 0, ActionFullInstall = 1, ActionUpgrade = 2 };
+
+constexpr char kProgramName[] = "Quorlynx";  // mutex name and HTTP agent
+
+class LauncherApp {
+ public:
+  LauncherApp() = default;
+  ~LauncherApp();
+  LauncherApp(const LauncherApp&) = delete;
+  LauncherApp& operator=(const LauncherApp&) = delete;
+
+  // Start-up, in order: zero everything, take the record over, find the
+  // folders, open the HTTP session.
+  void ResetState();
+  bool TakeOver(const char* sectionName);
+  void FindCommonFilesDir();
+  void PrepareWorkDir();
+  void OpenHttpSession();
+
+  // Installation record and game start (install_record.cpp, game_start.cpp).
+  // Reads "SOFTWARE\\Veltoworks\\<name>" under HKLM into the out values; a
+  // value that cannot be read leaves its out value unchanged.
+  int ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
+                        char (&exe)[260]);
+  void WriteVersion();  // latestVer as the record's Version
+  void ParseSetupParameters();
+  void ReadGameLocation();
+  int ExecutablePresent(const char* path);
+  int DirectXRequirement();
+  void SetBrowserStartPage();
+  int StartGameWithArguments(const char* exe, const char* dir, const char* args, bool withMutex,
+                             const char* nameOfMutex);
+  int StartGameWithHandOver(const char* exe, const char* dir);
+
+  // Update manifest (update/manifest.cpp).
+  bool ReadManifest(const char* url);
+  void ClearUpdateList();
+  void SortUpdateList();
+
+  // Run modes (run_modes.cpp) and the avatar module check (update/avatar_check.cpp).
+  void DecideAction();
+  int NormalFlow();
+  int SetupFlow(bool link);
+  int CheckAvatarModule();
+
+  // 1. The launch record.
+  LaunchBlock block{};
+
+  // 2. Update state.
+  int target = 0;
+  int action = ActionNone;
+  char commonFilesDir[260] = {};
+  char workDir[260] = {};
+  char setupSavePath[260] = {};
+  HANDLE workerThread = nullptr;
+  char progName[20] = {};
+  char fullDnUrl[260] = {};
+  char upBaseUrl[260] = {};
+  std::uint16_t minVer = 0;
+  std::uint16_t latestVer = 0;
+  std::vector<std::unique_ptr<UpdateFile>> updateList;
+  std::uint16_t installedVer = 0;
+  char gameDir[260] = {};
+  char gameExe[260] = {};
+  PROCESS_INFORMATION installerProcess{};
+  int autoRun = 0;
+  int setStartPage = 0;
+  char installerPath[260] = {};
+
+  // 3. The HTTP client.
+  HttpClient httpClient;
+
+  // 4. Setup-mode parameters.
+  std::int16_t hKeyIndex = 0;
+  bool useMutex = false;
+  char regPath[260] = {};
+  char regName[64] = {};
+  char fileName[64] = {};
+  char mutexName[32] = {};
+  char parm[128] = {};
+};
+
+extern LauncherApp* g_app;
+extern HINSTANCE g_instance;
+
+// The whole program: start-up, the avatar module check and the run mode.
+// Returns the exit code.
+int LauncherMain(HINSTANCE instance, const char* commandLine);
+
+}  // namespace qz

@@ -1,0 +1,25 @@
+#include "launcher/win_text.h"
+
+#include <windows.h>
+
+namespace qz {
+
+std::wstring AnsiToWide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
+std::string WideToAnsi(const wchar_t* text, int length) {
+  if (!text) return {};
+  if (length < 0) length = lstrlenW(text);
+  if (length == 0) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, 0, text, length, &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace qz

@@ -1,0 +1,80 @@
+// Builds zip archives in memory for tests: good ones by default, with every
+// field open to tampering, and split into numbered volumes on request.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ziptest {
+
+struct ZipEntrySpec {
+    std::string name;
+    std::string data;  // uncompressed contents
+    uint16_t method = 8;
+    uint16_t versionMadeBy = 0x0014;  // host 0 (MS-DOS)
+    uint16_t flags = 0;
+    uint32_t externalAttributes = 0;
+    uint16_t modTime = 0;
+    uint16_t modDate = 0x21;  // 1980-01-01
+    bool dataDescriptor = false;  // flag bit 3, zeros in the local header
+    bool descriptorSignature = true;
+    std::string extra;
+    std::string localExtra;
+    std::string comment;
+    std::optional<std::string> compressed;  // raw data bytes instead of compressing data
+    // Recorded values that differ from the real ones.
+    std::optional<uint32_t> crc, compressedSize, uncompressedSize;
+    std::optional<uint16_t> localNameLength;
+};
+
+// Where the pieces of an entry ended up, as positions in the joined output.
+struct ZipEntryLayout {
+    uint16_t disk = 0;
+    uint32_t localOffset = 0;  // offset of the local header within its volume
+    size_t localPos = 0;
+    size_t dataPos = 0;
+    size_t dataSize = 0;
+    size_t centralPos = 0;
+};
+
+class ZipBuilder {
+public:
+    ZipBuilder& Add(ZipEntrySpec entry);
+    ZipBuilder& File(const std::string& name, const std::string& data, uint16_t method = 8);
+    ZipBuilder& Folder(const std::string& name);
+    ZipBuilder& Comment(const std::string& comment);
+    ZipBuilder& Prefix(const std::string& bytes);
+    // Order of the central records, as indexes into the entries.
+    ZipBuilder& CentralOrder(const std::vector<size_t>& order);
+
+    std::string Build();
+    // Volumes of at most volumeSize bytes; headers never straddle two.
+    std::vector<std::string> BuildSplit(size_t volumeSize);
+
+    const std::vector<ZipEntryLayout>& Layout() const { return layout; }
+    size_t EndRecordPos() const { return endRecordPos; }
+    size_t CentralPos() const { return centralPos; }
+
+private:
+    std::vector<ZipEntrySpec> entries;
+    std::vector<size_t> centralOrder;
+    std::string prefix;
+    std::string comment;
+    std::vector<ZipEntryLayout> layout;
+    size_t endRecordPos = 0;
+    size_t centralPos = 0;
+};
+
+std::string Deflate(const std::string& data, int level = 6);
+uint32_t Crc32(const std::string& data);
+uint16_t DosTime(int hour, int minute, int second);
+uint16_t DosDate(int year, int month, int day);
+void PutLe16(std::string& bytes, size_t pos, uint16_t value);
+void PutLe32(std::string& bytes, size_t pos, uint32_t value);
+// Deterministic contents: words and line breaks, or noise.
+std::string TextLike(size_t size, uint32_t seed);
+std::string BinaryLike(size_t size, uint32_t seed);
+
+}  // namespace ziptest

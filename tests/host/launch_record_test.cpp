@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "launcher/folders.h"
+#include "launcher/launch_block.h"
+#include "launcher/section_name.h"
+
+namespace qz {
+namespace {
+
+TEST(SectionName, KnownTicks) {
+  struct Case {
+    std::uint32_t t1, t2;
+    const char* launcher;
+    const char* game;
+  } cases[] = {
+      {0, 0, "K1000_10000", "KG1000_10000"},
+      {1000, 1000, "K7937_72000", "KG7937_72000"},
+      {1, 1, "K2047_24272", "KG2047_24272"},
+      // The two readings differ when the tick moves between them.
+      {1000, 1, "K7937_24272", "KG7937_24272"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "ticks " << c.t1 << "," << c.t2);
+    EXPECT_EQ(SectionName(SectionForm::Launcher, c.t1, c.t2), c.launcher);
+    EXPECT_EQ(SectionName(SectionForm::Game, c.t1, c.t2), c.game);
+  }
+}
+
+TEST(SectionName, FixedLengthOverWholeTickRange) {
+  // Wrapping 32-bit products must still give 4 and 5 digits.
+  for (std::uint64_t t = 0; t <= 0xFFFFFFFFull; t += 65521u * 131u) {
+    const auto tick = static_cast<std::uint32_t>(t);
+    const std::string k = SectionName(SectionForm::Launcher, tick, tick ^ 0x5A5A5A5Au);
+    const std::string kg = SectionName(SectionForm::Game, tick, tick);
+    ASSERT_EQ(k.size(), 11u) << k << " at " << tick;
+    ASSERT_EQ(kg.size(), 12u) << kg << " at " << tick;
+    ASSERT_TRUE(IsLauncherToken(k.c_str())) << k;
+    ASSERT_FALSE(IsLauncherToken(kg.c_str())) << kg;
+  }
+  for (std::uint32_t tick : {0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, 0x7FFFFFFFu}) {
+    const SectionNumbers n = SectionNumbersFromTicks(tick, tick);
+    EXPECT_GE(n.a, 1000u);
+    EXPECT_LE(n.a, 9999u);
+    EXPECT_GE(n.b, 10000u);
+    EXPECT_LE(n.b, 99999u);
+  }
+}
+
+TEST(LauncherToken, AcceptsOnlyControlNames) {
+  struct Case {
+    const char* token;
+    bool ok;
+  } cases[] = {
+      {"K1000_10000", true}, {"k1000_10000", false}, {"KG1000_10000", false},
+      {"", false},           {"K1000_1000", false},  {"X1000_10000", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsLauncherToken(c.token), c.ok) << "'" << c.token << "'";
+  EXPECT_FALSE(IsLauncherToken(nullptr));
+}
+
+TEST(LaunchBlock, FieldTableCoversTheRecordContiguously) {
+  std::size_t next = 0;
+  for (const LaunchBlockField& f : kLaunchBlockFields) {
+    EXPECT_EQ(f.offset, next) << f.name;
+    next = f.offset + f.width;
+  }
+  EXPECT_EQ(next, kLaunchBlockSize);
+}
+
+TEST(LaunchBlock, FieldsAreCutZeroPaddedAndReadBounded) {
+  LaunchBlock block;
+  std::memset(&block, 'x', sizeof block);
+
+  SetField(block.RunMode, "0123456789abcdef");  // exactly 16: no terminator
+  EXPECT_EQ(std::memchr(block.RunMode, 0, sizeof block.RunMode), nullptr);
+  EXPECT_EQ(FieldText(block.RunMode), "0123456789abcdef");
+  // The bounded read must not run into the next field.
+  SetField(block.ProgName, "game");
+  EXPECT_EQ(FieldText(block.RunMode), "0123456789abcdef");
+
+  SetField(block.RunMode, "0123456789abcdefGHIJ");  // 20 bytes cut to 16
+  EXPECT_EQ(FieldText(block.RunMode), "0123456789abcdef");
+  EXPECT_EQ(FieldText(block.ProgName), "game");
+
+  SetField(block.ServPort, "80");  // shorter: terminated and padded
+  EXPECT_EQ(std::string(block.ServPort, 6), std::string("80\0\0\0\0", 6));
+
+  // A double-byte character whose lead byte is the last byte is split.
+  SetField(block.ServPort, "12345\x82\xa0");
+  EXPECT_EQ(std::string(block.ServPort, 6), "12345\x82");
+
+  SetField(block.Spare, "");
+  EXPECT_EQ(std::string(block.Spare, sizeof block.Spare), std::string(sizeof block.Spare, '\0'));
+}
+
+TEST(Folders, WorkFolderAndBackslashes) {
+  EXPECT_EQ(WorkDirBelow("C:\\users\\me\\Temp\\"), "C:\\users\\me\\Temp\\~qztmp\\");
+  EXPECT_EQ(WorkDirBelow("C:\\Temp"), "C:\\Temp\\~qztmp\\");
+  EXPECT_EQ(WorkDirBelow(""), "c:\\~qztmp\\");
+  EXPECT_EQ(WithTrailingBackslash(""), "");
+
+  char field[8];
+  CopyCut(field, "0123456789");
+  EXPECT_STREQ(field, "0123456");
+}
+
+}  // namespace
+}  // namespace qz

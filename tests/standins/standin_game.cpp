@@ -1,0 +1,70 @@
+// Stand-in for a program that receives the launch record: the game (a "KG"
+// name) or the installed launcher (a "K" name). It writes, next to itself,
+//   <exe>.record.txt  command line, current folder, what it found
+//   <exe>.block       the 1492 bytes it took over
+// Environment: QZ_STANDIN_DELAY_MS delays the take-over (a slow start);
+// QZ_STANDIN_MUTEX names a mutex whose existence is recorded.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "launcher/handover.h"
+
+namespace {
+
+std::string ArgumentsOf(const char* line) {
+  const char* p = line;
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
+bool WriteWhole(const std::string& path, const void* data, size_t size) {
+  const std::string tmp = path + ".tmp";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(data, 1, size, f) == size;
+  std::fclose(f);
+  return ok && MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string args = ArgumentsOf(GetCommandLineA());
+  const std::string section = args.substr(0, args.find(' '));
+
+  char delay[32] = {};
+  if (GetEnvironmentVariableA("QZ_STANDIN_DELAY_MS", delay, sizeof delay)) Sleep(std::atoi(delay));
+
+  std::string record;
+  record += "cmdline=" + std::string(GetCommandLineA()) + "\n";
+  record += "args=" + args + "\n";
+  char cwd[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, cwd);
+  record += "cwd=" + std::string(cwd) + "\n";
+
+  char mutexName[128] = {};
+  if (GetEnvironmentVariableA("QZ_STANDIN_MUTEX", mutexName, sizeof mutexName)) {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, mutexName);
+    record += std::string("mutex=") + (m ? "1" : "0") + "\n";
+    if (m) CloseHandle(m);
+  }
+
+  qz::LaunchBlock block{};
+  const bool got = !section.empty() && qz::TakeOverBlock(section.c_str(), &block);
+  record += std::string("block=") + (got ? "ok" : "none") + "\n";
+  if (got) WriteWhole(std::string(self) + ".block", &block, sizeof block);
+  WriteWhole(std::string(self) + ".record.txt", record.data(), record.size());
+  return 0;
+}

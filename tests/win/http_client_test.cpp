@@ -1,0 +1,109 @@
+// HttpClient against the test download server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include "tests/winsupport/win_test_support.h"
+#include "update/http_client.h"
+
+namespace qz {
+namespace {
+
+using namespace qz::test;
+
+class HttpClientTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    body_.resize(200000);
+    for (size_t i = 0; i < body_.size(); ++i) body_[i] = static_cast<char>('a' + i % 23);
+    ASSERT_TRUE(WriteFileBytes(ServerRoot() + "data.bin", body_));
+    ASSERT_TRUE(client_.OpenSession("Quorlynx"));
+  }
+  bool Open(const std::string& path) {
+    return client_.OpenUrl(ServerUrl(path).c_str(), kHttpContext, kHttpFlags, nullptr, 0);
+  }
+  std::string ReadAll(size_t chunk) {
+    std::string out;
+    std::string buffer(chunk, '\0');
+    for (;;) {
+      const int n = client_.Read(&buffer[0], static_cast<DWORD>(chunk));
+      EXPECT_GE(n, 0);
+      if (n <= 0) break;
+      out.append(buffer.data(), n);
+    }
+    return out;
+  }
+  std::string body_;
+  HttpClient client_;
+};
+
+TEST_F(HttpClientTest, OkWithLengthReadsToTheEnd) {
+  ASSERT_TRUE(Open("data.bin"));
+  EXPECT_TRUE(client_.IsStatusOk());
+  EXPECT_EQ(client_.GetContentLength(), body_.size());
+  EXPECT_EQ(ReadAll(65535), body_);
+  char byte;
+  EXPECT_EQ(client_.Read(&byte, 1), 0) << "end of data stays 0";
+  client_.CloseRequest();
+}
+
+TEST_F(HttpClientTest, RedirectChainEndsInOk) {
+  ASSERT_TRUE(Open("~redirect=3/data.bin"));
+  EXPECT_TRUE(client_.IsStatusOk());
+  EXPECT_EQ(client_.GetContentLength(), body_.size());
+  EXPECT_EQ(ReadAll(4096), body_);
+}
+
+TEST_F(HttpClientTest, OtherStatusesAreNotOk) {
+  for (const char* path : {"~status=304/data.bin", "~status=404/data.bin", "~status=500/data.bin",
+                           "missing.bin"}) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(Open(path));
+    EXPECT_FALSE(client_.IsStatusOk());
+    client_.CloseRequest();
+  }
+}
+
+TEST_F(HttpClientTest, NoContentLengthGivesZero) {
+  for (const char* path : {"~chunked/data.bin", "~nolength/data.bin"}) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(Open(path));
+    EXPECT_TRUE(client_.IsStatusOk());
+    EXPECT_EQ(client_.GetContentLength(), 0u);
+    EXPECT_EQ(ReadAll(65535), body_) << "the body is still readable";
+    client_.CloseRequest();
+  }
+}
+
+TEST_F(HttpClientTest, ShortReadsAreNoError) {
+  ASSERT_TRUE(Open("~rate=400000/data.bin"));
+  std::string buffer(65535, '\0');
+  const int n = client_.Read(&buffer[0], 65535);
+  EXPECT_GT(n, 0);
+  EXPECT_LE(n, 65535);
+  client_.CloseRequest();
+}
+
+TEST_F(HttpClientTest, OnlyWebAddressesAreFetched) {
+  ASSERT_TRUE(WriteFileBytes("C:\\local.txt", "secret"));
+  for (const char* url : {"file:///C:/local.txt", "C:\\local.txt", "ftp://127.0.0.1/x", "", "http://"}) {
+    SCOPED_TRACE(url);
+    EXPECT_FALSE(client_.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0));
+  }
+}
+
+TEST_F(HttpClientTest, ClosingWhatIsNotOpenDoesNothing) {
+  HttpClient fresh;
+  fresh.CloseRequest();
+  fresh.CloseAll();
+  client_.CloseRequest();
+  client_.CloseRequest();
+  char byte;
+  EXPECT_EQ(client_.Read(&byte, 1), -1);
+  EXPECT_FALSE(client_.IsStatusOk());
+  EXPECT_EQ(client_.GetContentLength(), 0u);
+  client_.CloseAll();
+  EXPECT_FALSE(client_.OpenUrl(ServerUrl("data.bin").c_str(), kHttpContext, kHttpFlags, nullptr, 0))
+      << "no session after CloseAll";
+}
+
+}  // namespace
+}  // namespace qz

@@ -1,0 +1,214 @@
+#include "tests/winsupport/win_test_support.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "launcher/handover.h"
+#include "launcher/section_name.h"
+
+namespace qz::test {
+
+std::string BinDir() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s = path;
+  return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+bool MakeDirs(const std::string& path) {
+  std::string p = path;
+  while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+  if (p.empty() || GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const size_t slash = p.find_last_of("\\/");
+  if (slash != std::string::npos && slash > 2) MakeDirs(p.substr(0, slash));
+  return CreateDirectoryA(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::string NewTempDir(const std::string& stem) {
+  static int counter = 0;
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  std::string dir;
+  do {
+    dir = std::string(temp) + "qztest\\" + stem + std::to_string(GetCurrentProcessId()) + "_" +
+          std::to_string(++counter) + "\\";
+  } while (GetFileAttributesA(dir.c_str()) != INVALID_FILE_ATTRIBUTES);
+  MakeDirs(dir);
+  return dir;
+}
+
+static std::string Env(const char* name) {
+  char value[1024] = {};
+  const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n && n < sizeof value ? std::string(value) : std::string();
+}
+
+std::string ServerUrl(const std::string& path) {
+  return "http://127.0.0.1:" + Env("QZ_HTTP_PORT") + "/" + path;
+}
+
+std::string ServerRoot() {
+  std::string root = Env("QZ_HTTP_ROOT");
+  if (!root.empty() && root.back() != '\\') root += '\\';
+  return root;
+}
+
+std::vector<std::string> ServerRequests() {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFileBytes(ServerRoot() + ".requests"));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  const size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos) MakeDirs(path.substr(0, slash));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!FileExists(path)) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+std::map<std::string, std::string> ReadRecord(const std::string& path) {
+  std::map<std::string, std::string> values;
+  std::istringstream in(ReadFileBytes(path));
+  for (std::string line; std::getline(in, line);) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return values;
+}
+
+bool CopyProgram(const std::string& name, const std::string& dest) {
+  const size_t slash = dest.find_last_of('\\');
+  if (slash != std::string::npos) MakeDirs(dest.substr(0, slash));
+  return CopyFileA((BinDir() + name).c_str(), dest.c_str(), FALSE) != 0;
+}
+
+DWORD Process::Wait(DWORD timeoutMs) const {
+  if (!handle_) return STILL_ACTIVE;
+  if (WaitForSingleObject(handle_.get(), timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(handle_.get(), &code);
+  return code;
+}
+
+void Process::Kill() const {
+  if (handle_) TerminateProcess(handle_.get(), 99);
+}
+
+Process StartProcess(const std::string& commandLine, const char* cwd) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &info)) {
+    return {};
+  }
+  CloseHandle(info.hThread);
+  return Process(info.hProcess, info.dwProcessId);
+}
+
+std::vector<HWND> WindowsOf(DWORD pid) {
+  struct Search {
+    DWORD pid;
+    std::vector<HWND> found;
+  } search{pid, {}};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == s->pid && IsWindowVisible(w)) s->found.push_back(w);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    for (HWND w : WindowsOf(pid)) {
+      if (match(w)) return w;
+    }
+    if (GetTickCount() - start > timeoutMs) return nullptr;
+    Sleep(50);
+  }
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[2048] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      5000, &result);
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+bool IsMessageBox(HWND window) {
+  return ClassOf(window) == L"#32770" && GetDlgItem(window, 0xFFFF) != nullptr;
+}
+
+std::wstring MessageText(HWND box) { return TextOf(GetDlgItem(box, 0xFFFF)); }
+
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
+  return WaitForWindow(pid, IsMessageBox, timeoutMs);
+}
+
+void Press(HWND dialog, int id) {
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+static std::string LauncherExe(const std::string& exe) {
+  return exe.empty() ? BinDir() + "Quorlynx.exe" : exe;
+}
+
+LauncherRun StartLauncher(const LaunchBlock& block, const std::string& exe) {
+  LauncherRun run;
+  const DWORD t = GetTickCount();
+  run.name = SectionName(SectionForm::Launcher, t, t ^ GetCurrentProcessId());
+  run.section.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       sizeof(LaunchBlock), run.name.c_str()));
+  if (!run.section) return run;
+  run.view.reset(MapViewOfFile(run.section.get(), FILE_MAP_WRITE, 0, 0, 0));
+  if (!run.view) return run;
+  std::memcpy(run.view.get(), &block, sizeof block);
+  run.process = StartProcess(QuotedCommandLine(LauncherExe(exe), run.name));
+  return run;
+}
+
+LauncherRun StartLauncherWithToken(const std::string& token, const std::string& exe) {
+  LauncherRun run;
+  run.name = token;
+  run.process = StartProcess("\"" + LauncherExe(exe) + "\" " + token);
+  return run;
+}
+
+}  // namespace qz::test

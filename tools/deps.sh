@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, only when something is missing.
+# Runs as root, or through sudo when not root.
+set -euo pipefail
+
+packages=(
+  cmake make g++ clang-14 libfuzzer-14-dev libclang-rt-14-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools
+  wine wine64 libwine-dev xvfb xauth x11-utils imagemagick
+  googletest zlib1g-dev fonts-ipafont-gothic locales python3 unzip zip curl
+)
+
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "deps: installing ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Wine shows Japanese paths and code page 932 only under a real ja_JP.UTF-8 C-library locale.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  echo "deps: generating the ja_JP.UTF-8 locale"
+  if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'ja_JP.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  fi
+  "${sudo_cmd[@]}" locale-gen >/dev/null
+fi

@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Download server for tests and the demo, on 127.0.0.1 only.
+
+Serves the files below --root with a Content-Length. Path prefixes change how
+an answer misbehaves, so tests can meet the servers the launcher must survive:
+
+  /~status=404/...      answer with that status (and a short body)
+  /~redirect=N/...      N redirects (302) before the real answer
+  /~chunked/...         chunked transfer, no Content-Length
+  /~nolength/...        no Content-Length, body until the connection closes
+  /~short=N/...         announce the full length, send N bytes fewer, close
+  /~long=N/...          announce the length, send N extra bytes
+  /~rate=BYTES/...      send at most BYTES per second
+  /~vanish-after=N/...  serve N times, then 404 (a server that changes)
+
+Prefixes combine: /~redirect=2/~short=10/file.zip. Every request is appended
+to <root>/.requests as "METHOD path status".
+"""
+import argparse
+import os
+import socket
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+counters = {}
+counters_lock = threading.Lock()
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "qztest/1"
+
+    def log_message(self, fmt, *args):  # quiet; the request log is enough
+        pass
+
+    def note(self, status):
+        with open(os.path.join(self.server.root, ".requests"), "a") as log:
+            log.write(f"{self.command} {self.path} {status}\n")
+
+    def simple(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for k, v in headers:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+        self.note(status)
+
+    def do_HEAD(self):
+        self.do_GET()
+
+    def do_GET(self):
+        raw = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        parts = [p for p in raw.split("/") if p != ""]
+        opts = {}
+        rest = []
+        for i, p in enumerate(parts):
+            if p.startswith("~") and not rest:
+                key, _, val = p[1:].partition("=")
+                if key == "redirect":
+                    n = int(val or 1)
+                    if n > 0:
+                        prefix = "/".join(parts[:i])
+                        tail = "/".join(parts[i + 1:])
+                        nxt = (f"/{prefix}" if prefix else "") + (f"/~redirect={n - 1}/" if n > 1 else "/") + tail
+                        return self.simple(302, b"moved", [("Location", nxt)])
+                    continue
+                opts[key] = val
+            else:
+                rest.append(p)
+        if "status" in opts:
+            return self.simple(int(opts["status"]), b"status page")
+        if any(p in ("..", ".") for p in rest):
+            return self.simple(403, b"forbidden")
+        path = os.path.join(self.server.root, *rest)
+        if "vanish-after" in opts:
+            with counters_lock:
+                n = counters.get(path, 0)
+                counters[path] = n + 1
+            if n >= int(opts["vanish-after"]):
+                return self.simple(404, b"gone")
+        if not os.path.isfile(path):
+            return self.simple(404, b"not found")
+        with open(path, "rb") as f:
+            data = f.read() if os.path.getsize(path) < (64 << 20) else None
+            size = os.path.getsize(path)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            if "chunked" in opts:
+                self.send_header("Transfer-Encoding", "chunked")
+            elif "nolength" in opts:
+                self.send_header("Connection", "close")
+            else:
+                self.send_header("Content-Length", str(size))
+            if "short" in opts:
+                self.send_header("Connection", "close")
+            self.end_headers()
+            self.note(200)
+            if self.command == "HEAD":
+                return
+            if "chunked" in opts:
+                body = data if data is not None else f.read()
+                step = 4096
+                for i in range(0, len(body), step):
+                    piece = body[i:i + step]
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                self.wfile.write(b"0\r\n\r\n")
+                return
+            send = size
+            if "short" in opts:
+                send = max(0, size - int(opts["short"]))
+            rate = int(opts["rate"]) if "rate" in opts else 0
+            try:
+                if data is None and not rate and send == size:
+                    self.wfile.flush()
+                    self.connection.sendfile(f)
+                else:
+                    body = data if data is not None else f.read()
+                    body = body[:send]
+                    if rate:
+                        step = max(1, rate // 20)
+                        for i in range(0, len(body), step):
+                            self.wfile.write(body[i:i + step])
+                            self.wfile.flush()
+                            time.sleep(0.05)
+                    else:
+                        self.wfile.write(body)
+                if "long" in opts:
+                    self.wfile.write(b"\0" * int(opts["long"]))
+                self.wfile.flush()
+            except (BrokenPipeError, ConnectionResetError):
+                return
+            if "short" in opts or "nolength" in opts or "long" in opts:
+                self.close_connection = True
+                try:
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--port-file")
+    args = ap.parse_args()
+    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
+    server.root = os.path.abspath(args.root)
+    os.makedirs(server.root, exist_ok=True)
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write(str(server.server_address[1]))
+        os.replace(tmp, args.port_file)
+    else:
+        print(server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,171 @@
+# Shared helpers of winerun and winesession (sourced, not run).
+#
+# Safety rules that every function here keeps:
+#   - HOME points into the build tree, so nothing Wine links or writes lands in
+#     the real home folder;
+#   - the template's user folders are real folders, not links, and it has no Z:
+#     drive, so a Windows program cannot reach / through it;
+#   - removal only ever happens below $QZ_WINE_DIR and never through a link.
+
+qz_wine_env() {
+  local build=$1
+  QZ_BUILD=$build
+  QZ_WINE_DIR=$build/wine
+  QZ_TEMPLATE=$QZ_WINE_DIR/template
+  mkdir -p "$QZ_WINE_DIR/home"
+  export QZ_BUILD QZ_WINE_DIR QZ_TEMPLATE
+  export HOME=$QZ_WINE_DIR/home
+  export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+  export LC_ALL=ja_JP.UTF-8
+  export WINEDEBUG=${QZ_WINEDEBUG:--all}
+  export WINEARCH=win64
+  # No Mono/Gecko install prompts, no desktop menu entries.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+qz_session_file() { echo "$QZ_WINE_DIR/session"; }
+
+qz_session_active() {
+  local f
+  f=$(qz_session_file)
+  [[ -f $f ]] && kill -0 "$(sed -n 2p "$f")" 2>/dev/null
+}
+
+# Start a private Xvfb; sets DISPLAY and QZ_XVFB_PID.
+qz_start_xvfb() {
+  local fdfile
+  fdfile=$(mktemp "$QZ_WINE_DIR/xvfb.XXXXXX")
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" </dev/null >/dev/null 2>&1 &
+  QZ_XVFB_PID=$!
+  local i
+  for i in $(seq 200); do [[ -s $fdfile ]] && break; sleep 0.05; done
+  if [[ ! -s $fdfile ]]; then
+    echo "winerun: Xvfb did not start" >&2
+    rm -f "$fdfile"
+    return 1
+  fi
+  export DISPLAY=:$(head -1 "$fdfile")
+  rm -f "$fdfile"
+}
+
+# Use the caller's display, else the session's, else start one of our own
+# (QZ_OWN_DISPLAY=1 then tells the caller to stop it).
+qz_ensure_display() {
+  QZ_OWN_DISPLAY=0
+  if [[ -n ${DISPLAY:-} && ${QZ_FORCE_XVFB:-0} != 1 ]]; then return 0; fi
+  if qz_session_active; then
+    export DISPLAY
+    DISPLAY=$(sed -n 1p "$(qz_session_file)")
+    return 0
+  fi
+  qz_start_xvfb
+  QZ_OWN_DISPLAY=1
+}
+
+qz_stop_display() {
+  if [[ -n ${QZ_XVFB_PID:-} ]]; then
+    kill "$QZ_XVFB_PID" 2>/dev/null || true
+    wait "$QZ_XVFB_PID" 2>/dev/null || true
+    QZ_XVFB_PID=
+  fi
+}
+
+# Start the prefix's wineserver and services with no pipes of ours attached, so
+# a caller that captures output is not held open by them.
+qz_start_wine() {
+  local prefix=$1
+  WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
+  WINEPREFIX=$prefix wine wineboot </dev/null >/dev/null 2>&1 || true
+}
+
+# Ends everything of that prefix, services included.
+qz_stop_wine() {
+  local prefix=$1
+  WINEPREFIX=$prefix wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix wineserver -w </dev/null >/dev/null 2>&1 || true
+}
+
+qz_replace_links_with_folders() {
+  local dir=$1 entry
+  [[ -d $dir ]] || return 0
+  for entry in "$dir"/*; do
+    if [[ -L $entry ]]; then
+      rm -f -- "$entry"
+      mkdir -p -- "$entry"
+    fi
+  done
+}
+
+qz_create_template() {
+  local tmp=$QZ_WINE_DIR/template.new
+  qz_remove_prefix "$tmp"
+  echo "winerun: creating the Wine prefix in $QZ_TEMPLATE (once per build tree)" >&2
+  local had_display=${DISPLAY:-}
+  WINEPREFIX=$tmp wine wineboot --init </dev/null >"$QZ_WINE_DIR/template.log" 2>&1 || true
+  WINEPREFIX=$tmp wineserver -w </dev/null >/dev/null 2>&1 || true
+  [[ -f $tmp/system.reg ]] || { echo "winerun: prefix creation failed, see $QZ_WINE_DIR/template.log" >&2; return 1; }
+  local u
+  for u in "$tmp"/drive_c/users/*; do qz_replace_links_with_folders "$u"; done
+  [[ -n $had_display ]] || true
+  rm -f -- "$tmp/dosdevices/z:"
+  ln -sfn "$QZ_BUILD" "$tmp/dosdevices/d:"
+  # Fonts for Japanese dialog text, and the names our dialogs ask for.
+  local reg=$QZ_WINE_DIR/template-fonts.reg
+  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n"MS UI Gothic"="IPAGothic"\r\n"MS Shell Dlg"="IPAGothic"\r\n"MS Gothic"="IPAGothic"\r\n"ＭＳ ゴシック"="IPAGothic"\r\n' >"$reg"
+  WINEPREFIX=$tmp wine regedit /S "$(qz_dos_path "$reg")" </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$tmp wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$tmp wineserver -w </dev/null >/dev/null 2>&1 || true
+  touch "$tmp/.qz-ready"
+  mv -T "$tmp" "$QZ_TEMPLATE"
+}
+
+qz_ensure_template() {
+  mkdir -p "$QZ_WINE_DIR"
+  [[ -f $QZ_TEMPLATE/.qz-ready ]] && return 0
+  (
+    flock 9
+    if [[ ! -f $QZ_TEMPLATE/.qz-ready ]]; then
+      qz_remove_prefix "$QZ_TEMPLATE"
+      local own=0
+      if [[ -z ${DISPLAY:-} ]]; then qz_start_xvfb; own=1; fi
+      qz_create_template
+      if [[ $own == 1 ]]; then qz_stop_display; fi
+    fi
+  ) 9>"$QZ_WINE_DIR/template.lock"
+}
+
+# A private prefix: a hard-linked copy of the template (about a second). Files
+# Wine or a test rewrites in place (registry, ini files, user folders) are real
+# copies so the template never changes.
+qz_fresh_prefix() {
+  local dir
+  dir=$(mktemp -d "$QZ_WINE_DIR/p.XXXXXX")
+  cp -al "$QZ_TEMPLATE/." "$dir/"
+  local f
+  for f in "$dir"/*.reg "$dir"/drive_c/windows/*.ini; do
+    [[ -f $f ]] && cp --remove-destination "$QZ_TEMPLATE/${f#"$dir"/}" "$f"
+  done
+  rm -rf -- "$dir/drive_c/users"
+  cp -a "$QZ_TEMPLATE/drive_c/users" "$dir/drive_c/users"
+  echo "$dir"
+}
+
+qz_remove_prefix() {
+  local dir=$1
+  [[ -n $dir && -e $dir ]] || return 0
+  case $dir in "$QZ_WINE_DIR"/*) ;; *) echo "winerun: refusing to remove $dir" >&2; return 1 ;; esac
+  [[ ! -L $dir ]] || { rm -f -- "$dir"; return 0; }
+  # rm -r never follows the links inside (dosdevices/d: stays a link that is removed).
+  rm -rf --one-file-system -- "$dir"
+}
+
+# Windows path of a file in the build tree (drive D:).
+qz_dos_path() {
+  local p
+  p=$(realpath -m "$1")
+  case $p in
+    "$QZ_BUILD") echo 'D:\' ;;
+    "$QZ_BUILD"/*) local rel=${p#"$QZ_BUILD"/}; echo "D:\\${rel//\//\\}" ;;
+    *) echo "winerun: $p is outside the build tree" >&2; return 1 ;;
+  esac
+}

@@ -1,0 +1,55 @@
+// The launcher's one network component: synchronous HTTP GET of whole
+// resources, one request at a time, always from the server (no cache).
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <atomic>
+
+#include "launcher/win_handles.h"
+
+namespace qz {
+
+struct InternetHandleTraits {
+  using type = HINTERNET;
+  static HINTERNET invalid() noexcept { return nullptr; }
+  static void close(HINTERNET h) noexcept { ::InternetCloseHandle(h); }
+};
+using InternetHandle = UniqueHandle<InternetHandleTraits>;
+
+// What every caller passes to OpenUrl.
+constexpr DWORD kHttpContext = 1;
+constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                             INTERNET_FLAG_TRANSFER_BINARY;  // 0x84000002
+static_assert(kHttpFlags == 0x84000002u, "fetch flags");
+
+class HttpClient {
+ public:
+  HttpClient() = default;
+  virtual ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  bool OpenSession(const char* agent);
+  // Refuses anything but http:// and https:// addresses.
+  bool OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers, DWORD headersLength);
+  bool IsStatusOk();
+  DWORD GetContentLength();
+  // Bytes read, 0 at the end of the data, -1 when the read failed.
+  int Read(void* buffer, DWORD wanted);
+  void CloseRequest();
+  void CloseAll();
+
+  // Another thread may call this to end a read that is waiting on the network:
+  // the request handle is closed under the reader, whose read then fails.
+  void AbortRequest();
+
+ private:
+  InternetHandle session_;
+  InternetHandle connection_;
+  InternetHandle request_;
+  std::atomic<HINTERNET> aborted_{nullptr};
+};
+
+}  // namespace qz

@@ -1,0 +1,266 @@
+#include "zip/zip_archive.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "zip/zip_disk_file.h"
+#include "zip/zip_exception.h"
+#include "zip/zip_path_parts.h"
+#include "zip/zip_system.h"
+
+CZipArchive::CZipArchive() : directory(&storage) { std::memset(&stream, 0, sizeof stream); }
+
+CZipArchive::~CZipArchive() { ReleaseBlocks(); }
+
+voidpf CZipArchive::Allocate(voidpf blocks, uInt items, uInt size) {
+    auto* list = static_cast<std::vector<void*>*>(blocks);
+    if (size != 0 && items > SIZE_MAX / size) return Z_NULL;
+    void* block = std::malloc(static_cast<size_t>(items) * size);
+    if (block == nullptr) return Z_NULL;
+    try {
+        list->push_back(block);
+    } catch (...) {
+        std::free(block);
+        return Z_NULL;
+    }
+    return block;
+}
+
+void CZipArchive::Release(voidpf blocks, voidpf block) {
+    auto* list = static_cast<std::vector<void*>*>(blocks);
+    auto it = std::find(list->begin(), list->end(), block);
+    if (it == list->end()) return;  // never ours: freeing it could free twice
+    list->erase(it);
+    std::free(block);
+}
+
+void CZipArchive::ReleaseBlocks() {
+    for (void* block : blocks) std::free(block);
+    blocks.clear();
+    // The stream may still point into the freed state; forget it.
+    std::memset(&stream, 0, sizeof stream);
+}
+
+void CZipArchive::ThrowArchive(int cause, bool zlibResult) const {
+    if (zlibResult) cause = CZipException::ZlibCause(cause);
+    CZipException::Throw(cause, storage.IsOpen() ? storage.GetFilePath() : std::string());
+}
+
+void CZipArchive::Open(const std::string& path, int, int) {
+    if (storage.IsOpen()) return;
+    storage.Open(path);
+    entryState = 0;
+    directory.Clear();
+    password.Release();
+    directory.Read();
+}
+
+int CZipArchive::GetEntryCount() const { return storage.IsOpen() ? static_cast<int>(directory.GetCount()) : 0; }
+
+bool CZipArchive::GetEntryInfo(CZipEntryInfo& record, uint16_t index) const {
+    if (index >= GetEntryCount()) return false;
+    record = directory.GetAt(index);
+    return true;
+}
+
+void CZipArchive::Close(int afterError, bool setTimeStamp) {
+    if (!storage.IsOpen()) {
+        CZipAbstractFile* file = storage.GetFile();
+        if (!afterError || file == nullptr || file->IsClosed()) return;
+    }
+    if (entryState == -1) CloseEntry(nullptr, afterError);
+    int32_t newest = 0;
+    if (setTimeStamp)
+        for (size_t i = 0; i < directory.GetCount(); ++i) newest = std::max(newest, directory.GetAt(i).GetModTime());
+    directory.Clear();
+    const std::string path = storage.GetFilePath();
+    storage.Close();
+    if (setTimeStamp && !path.empty()) ZipSystem::SetModifiedTime(path, newest);
+}
+
+void CZipArchive::SetProgressObserver(int operation, CZipProgressObserver* observer) {
+    if (observer == nullptr) observers.erase(operation);
+    else observers[operation] = observer;
+}
+
+bool CZipArchive::OpenEntry(uint16_t index) {
+    if (index >= GetEntryCount() || entryState != 0) return false;
+    inputBuffer.Allocate(inputBufferSize);
+    directory.OpenLocal(index);
+    const CZipEntryInfo& e = directory.GetAt(index);
+    if (e.flags & CZipEntryInfo::flagEncrypted) ThrowArchive(CZipException::errBadPassword);
+    if (e.method != CZipEntryInfo::methodStored && e.method != CZipEntryInfo::methodDeflated)
+        ThrowArchive(CZipException::errBadArchive);
+    std::memset(&stream, 0, sizeof stream);
+    if (e.method == CZipEntryInfo::methodDeflated) {
+        stream.zalloc = &CZipArchive::Allocate;
+        stream.zfree = &CZipArchive::Release;
+        stream.opaque = &blocks;
+        int result = inflateInit2(&stream, -MAX_WBITS);  // raw deflate, no zlib header
+        if (result != Z_OK && result != Z_NEED_DICT) {
+            ReleaseBlocks();
+            ThrowArchive(result, true);
+        }
+    }
+    compressedLeft = e.compressedSize;
+    uncompressedLeft = e.uncompressedSize;
+    crc = 0;
+    stream.total_out = 0;
+    stream.avail_in = 0;
+    entryState = -1;
+    return true;
+}
+
+uint32_t CZipArchive::ReadEntry(void* buffer, uint32_t count) {
+    if (entryState != -1 || buffer == nullptr || count == 0) return 0;
+    const bool deflated = directory.GetOpenRecord()->method == CZipEntryInfo::methodDeflated;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    uint32_t space = std::min(count, uncompressedLeft);
+    // A zero-length entry that still holds compressed bytes is fed to the
+    // decompressor anyway: an empty deflate stream has two bytes.
+    const bool forced = space == 0 && compressedLeft != 0;
+    uint32_t delivered = 0;
+    while (space > 0 || (forced && compressedLeft > 0)) {
+        bool tookInput = false;
+        if (stream.avail_in == 0 && compressedLeft > 0) {
+            const uint32_t k = std::min(inputBufferSize, compressedLeft);
+            storage.ReadBytes(inputBuffer.Data(), k, false);
+            compressedLeft -= k;
+            stream.next_in = inputBuffer.Data();
+            stream.avail_in = k;
+            tookInput = true;
+        }
+        uint32_t produced;
+        if (deflated) {
+            const uInt inBefore = stream.avail_in;
+            stream.next_out = out + delivered;
+            stream.avail_out = space;
+            const int result = inflate(&stream, Z_SYNC_FLUSH);
+            produced = space - stream.avail_out;
+            tookInput = tookInput || stream.avail_in != inBefore;
+            crc = crc32(crc, out + delivered, produced);
+            uncompressedLeft -= produced;
+            delivered += produced;
+            space -= produced;
+            if (result == Z_STREAM_END) return delivered;
+            if (result != Z_OK && result != Z_NEED_DICT) ThrowArchive(result, true);
+        } else {
+            produced = std::min<uint32_t>(space, stream.avail_in);
+            std::memcpy(out + delivered, stream.next_in, produced);
+            crc = crc32(crc, out + delivered, produced);
+            stream.next_in += produced;
+            stream.avail_in -= produced;
+            uncompressedLeft -= produced;
+            delivered += produced;
+            space -= produced;
+        }
+        // Stored data shorter than recorded would otherwise spin here forever.
+        if (!tookInput && produced == 0) break;
+    }
+    return delivered;
+}
+
+void CZipArchive::SkipRemainingData() {
+    // Output can be complete before the last compressed bytes (an end-of-block
+    // code, empty blocks) were needed; the data descriptor lies after them.
+    while (compressedLeft > 0) {
+        const uint32_t k = std::min(inputBufferSize, compressedLeft);
+        storage.ReadBytes(inputBuffer.Data(), k, false);
+        compressedLeft -= k;
+    }
+}
+
+int CZipArchive::CloseEntry(const char* path, int afterError) {
+    if (entryState != -1) return 0;
+    const CZipEntryInfo& e = *directory.GetOpenRecord();
+    int result = 1;
+    if (!afterError) {
+        if (uncompressedLeft == 0) {
+            if (crc != e.crc32) ThrowArchive(CZipException::errBadCrc);
+        } else {
+            result = -1;
+        }
+        if (e.method == CZipEntryInfo::methodDeflated) inflateEnd(&stream);
+        if (path != nullptr) {
+            if (!ZipSystem::SetModifiedTime(path, e.GetModTime()) ||
+                !ZipSystem::WriteAttributes(path, e.GetSystemAttributes()))
+                result = -2;
+        }
+        if (e.flags & CZipEntryInfo::flagDataDescriptor) SkipRemainingData();
+    }
+    directory.CloseLocal(afterError != 0);
+    entryState = 0;
+    inputBuffer.Release();
+    ReleaseBlocks();
+    return result;
+}
+
+void CZipArchive::PredictTarget(const char* entryName, const char* folder, bool keepFolders, const char* newName,
+                                std::string& base, std::string& relative) const {
+    base = folder ? folder : "";
+    relative.clear();
+    std::string source = newName ? newName : (entryName ? entryName : "");
+    if (source.empty()) return;
+    if (!base.empty()) base = ZipPathTrimTrailing(base, true) + "\\";
+    CZipPathParts parts(ZipPathTrimTrailing(source, true));
+    relative = keepFolders ? parts.GetPathWithoutDrive() : parts.GetFileName();
+}
+
+std::string CZipArchive::PredictTargetPath(const char* entryName, const char* folder, bool keepFolders,
+                                           const char* newName) const {
+    std::string base, relative;
+    PredictTarget(entryName, folder, keepFolders, newName, base, relative);
+    return base + relative;
+}
+
+bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFolders, const char* newName,
+                               uint32_t bufferSize) {
+    // A zero buffer would never make progress.
+    if (bufferSize == 0) return false;
+    CZipEntryInfo info;
+    GetEntryInfo(info, index);
+    const std::string name = info.GetName();
+    std::string base, relative;
+    PredictTarget(name.c_str(), folder, keepFolders, newName, base, relative);
+    // Refused before anything is created: the name must not climb out of the folder.
+    if (!ZipPathStaysInside(relative)) ThrowArchive(CZipException::errBadArchive);
+    const std::string target = base + relative;
+
+    auto found = observers.find(opExtract);
+    CZipProgressObserver* observer = found == observers.end() ? nullptr : found->second;
+    if (observer) observer->OnStart(name, target);
+
+    if (info.IsDirectory()) {
+        if (observer) observer->OnTotal(0);
+        ZipSystem::CreatePath(target);
+        ZipSystem::WriteAttributes(target, info.GetSystemAttributes());
+        if (observer) observer->OnEnd();
+        return true;
+    }
+
+    if (observer) observer->OnTotal(info.uncompressedSize);
+    if (!OpenEntry(index)) return false;
+    ZipSystem::CreatePath(CZipPathParts(target).GetFolderPath());
+    CZipDiskFile output;
+    output.Open(target, CZipAbstractFile::modeCreate, true);
+    CZipBuffer buffer(bufferSize);
+    int cancel = 0;
+    uint32_t n;
+    do {
+        n = ReadEntry(buffer.Data(), bufferSize);
+        if (n == 0) break;
+        output.Write(buffer.Data(), n);
+        if (observer && !observer->OnProgress(n)) {
+            cancel = (n == bufferSize && ReadEntry(buffer.Data(), 1) != 0) ? CZipException::errCancelled
+                                                                            : CZipException::errCancelledClean;
+            break;
+        }
+    } while (n == bufferSize);
+    output.Close();
+    const int result = CloseEntry(target.c_str(), 0);
+    if (result != 1 && cancel == CZipException::errCancelledClean) cancel = CZipException::errCancelled;
+    if (observer) observer->OnEnd();
+    if (cancel != 0) CZipException::Throw(cancel, target);
+    return result == 1;
+}

@@ -1,0 +1,79 @@
+// The zip reader: opens an archive (one file or numbered split volumes),
+// lists its entries and extracts them. Failures throw CZipException.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "zip/zip_buffer.h"
+#include "zip/zip_directory.h"
+#include "zip/zip_entry_info.h"
+#include "zip/zip_progress_observer.h"
+#include "zip/zip_volume_storage.h"
+
+class CZipArchive {
+public:
+    enum { zipOpenReadOnly = 1 };
+    enum { opExtract = 8 };
+    static const uint32_t kInputBufferSize = 65536;
+
+    CZipArchive();
+    CZipArchive(const CZipArchive&) = delete;
+    CZipArchive& operator=(const CZipArchive&) = delete;
+    virtual ~CZipArchive();
+
+    // Only read-only opening (mode 1, volume size 0) is supported.
+    void Open(const std::string& path, int mode = zipOpenReadOnly, int volumeSize = 0);
+    int GetEntryCount() const;
+    bool GetEntryInfo(CZipEntryInfo& record, uint16_t index) const;
+    // afterError abandons an open entry without its checks.
+    void Close(int afterError = 0, bool setTimeStamp = false);
+    bool IsClosed() const { return !storage.IsOpen(); }
+
+    // folder and newName may be null. Returns false for a zero buffer size,
+    // an index out of range, data shorter than recorded, or a time or
+    // attributes that could not be set.
+    bool ExtractEntry(uint16_t index, const char* folder, bool keepFolders = true, const char* newName = nullptr,
+                      uint32_t bufferSize = 65536);
+    std::string PredictTargetPath(const char* entryName, const char* folder, bool keepFolders,
+                                  const char* newName) const;
+
+    bool OpenEntry(uint16_t index);
+    uint32_t ReadEntry(void* buffer, uint32_t count);
+    // 1 success, -1 data shorter than recorded, -2 time or attributes not set,
+    // 0 when no entry was open.
+    int CloseEntry(const char* path = nullptr, int afterError = 0);
+
+    void SetProgressObserver(int operation, CZipProgressObserver* observer);
+
+private:
+    // The decompressor's memory: every block it takes is listed, so a failure
+    // in the middle of inflating loses none of it.
+    static voidpf Allocate(voidpf blocks, uInt items, uInt size);
+    static void Release(voidpf blocks, voidpf block);
+    void ReleaseBlocks();
+
+    // The target split into the destination folder and the part taken from
+    // the entry name; the second part is what must stay inside the first.
+    void PredictTarget(const char* entryName, const char* folder, bool keepFolders, const char* newName,
+                       std::string& base, std::string& relative) const;
+    [[noreturn]] void ThrowArchive(int cause, bool zlibResult = false) const;
+    void SkipRemainingData();
+
+    std::map<int, CZipProgressObserver*> observers;
+    z_stream stream;
+    uint32_t uncompressedLeft = 0;
+    uint32_t compressedLeft = 0;
+    uint32_t crc = 0;
+    const uint32_t inputBufferSize = kInputBufferSize;
+    CZipBuffer inputBuffer;
+    CZipVolumeStorage storage;
+    CZipDirectory directory;
+    int8_t entryState = 0;
+    std::vector<void*> blocks;
+    CZipBuffer password;
+};

@@ -1,0 +1,148 @@
+#include "zip/zip_path_parts.h"
+
+#include <cstdint>
+
+#include "zip/zip_system.h"
+
+namespace {
+
+const size_t kMaxPart = 255;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Calls visit(index, isSingleByte) for each character of s.
+template <typename Visit>
+void ForEachChar(const std::string& s, Visit visit) {
+    for (size_t i = 0; i < s.size();) {
+        if (ZipSystem::IsLeadByte(static_cast<uint8_t>(s[i])) && i + 1 < s.size()) {
+            visit(i, false);
+            i += 2;
+        } else {
+            visit(i, true);
+            ++i;
+        }
+    }
+}
+
+std::string Cut(const std::string& s) { return s.size() > kMaxPart ? s.substr(0, kMaxPart) : s; }
+
+// A part made only of dots and blanks with at least two dots climbs up on
+// Windows, which drops trailing dots and blanks ("..", "...", ".. ").
+bool IsClimbingPart(const std::string& part) {
+    int dots = 0;
+    for (char c : part) {
+        if (c == '.') ++dots;
+        else if (c != ' ') return false;
+    }
+    return dots >= 2;
+}
+
+bool HasClimbingPart(const std::string& path, bool byteWise) {
+    size_t start = 0;
+    auto endPart = [&](size_t end) {
+        if (IsClimbingPart(path.substr(start, end - start))) return true;
+        start = end + 1;
+        return false;
+    };
+    bool climbs = false;
+    if (byteWise) {
+        for (size_t i = 0; i < path.size() && !climbs; ++i)
+            if (IsSeparator(path[i])) climbs = endPart(i);
+    } else {
+        ForEachChar(path, [&](size_t i, bool single) {
+            if (!climbs && single && IsSeparator(path[i])) climbs = endPart(i);
+        });
+    }
+    return climbs || endPart(path.size());
+}
+
+}  // namespace
+
+void CZipPathParts::Split(const std::string& path) {
+    prefix.clear();
+    drive.clear();
+    directory.clear();
+    title.clear();
+    extension.clear();
+
+    static const char kLongUnc[] = "\\\\?\\unc\\";
+    size_t run = 0;
+    while (run < 8 && run < path.size()) {
+        char c = path[run];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kLongUnc[run]) break;
+        ++run;
+    }
+    size_t start = (run == 2 || run == 4 || run == 8) ? run : 0;
+    prefix = path.substr(0, start);
+    std::string rest = path.substr(start);
+
+    if (rest.size() >= 2 && rest[1] == ':') {
+        drive = rest.substr(0, 2);
+        rest.erase(0, 2);
+    }
+
+    size_t nameStart = 0;
+    ForEachChar(rest, [&](size_t i, bool single) {
+        if (single && IsSeparator(rest[i])) nameStart = i + 1;
+    });
+    std::string dir = rest.substr(0, nameStart);
+    std::string name = rest.substr(nameStart);
+    size_t dot = std::string::npos;
+    ForEachChar(name, [&](size_t i, bool single) {
+        if (single && name[i] == '.') dot = i;
+    });
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    title = Cut(name.substr(0, dot == std::string::npos ? name.size() : dot));
+    ext = Cut(ext);
+    dir = Cut(dir);
+
+    size_t lead = 0;
+    while (lead < dir.size() && dir[lead] == '\\') ++lead;
+    directory = ZipPathTrimTrailing(dir.substr(lead), false);
+    size_t dots = 0;
+    while (dots < ext.size() && ext[dots] == '.') ++dots;
+    extension = ext.substr(dots);
+}
+
+std::string CZipPathParts::GetFolderPath() const {
+    std::string folder = prefix + drive;
+    if (!drive.empty() && !directory.empty()) folder += '\\';
+    return folder + directory;
+}
+
+std::string CZipPathParts::GetFileName() const {
+    return extension.empty() ? title : title + "." + extension;
+}
+
+std::string CZipPathParts::GetFullPath() const {
+    std::string file = GetFileName();
+    std::string full = GetFolderPath();
+    if (!file.empty()) full += "\\" + file;
+    return full;
+}
+
+std::string CZipPathParts::GetPathWithoutDrive() const {
+    std::string file = GetFileName();
+    std::string path = directory;
+    if (!directory.empty() && !file.empty()) path += '\\';
+    return path + file;
+}
+
+std::string ZipPathTrimTrailing(const std::string& path, bool alsoSlash) {
+    size_t keep = 0;
+    ForEachChar(path, [&](size_t i, bool single) {
+        bool trimmable = single && (path[i] == '\\' || (alsoSlash && path[i] == '/'));
+        if (!trimmable) keep = single ? i + 1 : i + 2;
+    });
+    return path.substr(0, keep);
+}
+
+bool ZipPathStaysInside(const std::string& relative) {
+    if (relative.empty()) return true;
+    if (IsSeparator(relative[0])) return false;
+    if (relative.size() >= 2 && relative[1] == ':') return false;
+    // Checked both as characters and as bytes, so a lead byte before a
+    // separator cannot hide a ".." part from either reading of the name.
+    return !HasClimbingPart(relative, false) && !HasClimbingPart(relative, true);
+}

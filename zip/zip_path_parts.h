@@ -1,0 +1,36 @@
+// Splitting and rebuilding paths of the ANSI code page. Separators are the
+// single bytes "\" and "/", never the second byte of a double-byte character.
+#pragma once
+
+#include <string>
+
+class CZipPathParts {
+public:
+    CZipPathParts() = default;
+    explicit CZipPathParts(const std::string& path) { Split(path); }
+
+    void Split(const std::string& path);
+
+    // prefix + drive + "\" (when both drive and directory are set) + directory
+    std::string GetFolderPath() const;
+    // title, then "." and extension when there is one
+    std::string GetFileName() const;
+    // folder path, then "\" and the file name when there is one
+    std::string GetFullPath() const;
+    // directory and file name, without prefix and drive
+    std::string GetPathWithoutDrive() const;
+
+    std::string prefix;     // "\\", "\\?\" or "\\?\unc\"
+    std::string drive;      // "C:"
+    std::string directory;  // without leading and trailing "\"
+    std::string title;
+    std::string extension;  // without its dot
+};
+
+// Removes trailing "\" (and "/" when alsoSlash) separators, leaving the second
+// byte of a double-byte character alone.
+std::string ZipPathTrimTrailing(const std::string& path, bool alsoSlash);
+
+// True when a path that is to be appended to a destination folder stays
+// inside it: not rooted, no drive, no ".." part.
+bool ZipPathStaysInside(const std::string& relative);

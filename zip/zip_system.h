@@ -1,0 +1,50 @@
+// The reader's window onto the platform. Paths are byte strings in the ANSI
+// code page with "\" separators; the POSIX build maps them onto its own paths
+// and behaves as a code page 932 system whose OEM and ANSI pages agree.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ZipSystem {
+
+// Windows file attributes.
+enum : uint32_t {
+    attrReadOnly = 0x01,
+    attrHidden = 0x02,
+    attrDirectory = 0x10,
+    attrArchive = 0x20,
+};
+
+bool ReadAttributes(const std::string& path, uint32_t& attributes);
+bool WriteAttributes(const std::string& path, uint32_t attributes);
+// Seconds since 1970; -1 means now. Also sets the last-access time to now.
+bool SetModifiedTime(const std::string& path, int32_t time);
+// Creates the folder and every missing parent.
+bool CreatePath(const std::string& folder);
+// -1 an existing folder, 1 an existing file, 0 nothing there.
+int PathKind(const std::string& path);
+bool IsRemovableDrive(const std::string& path);
+
+// True when the byte opens a double-byte character in the ANSI code page.
+bool IsLeadByte(uint8_t byte);
+// Converts a name from the OEM to the ANSI code page in place, length unchanged.
+void OemToAnsi(char* name, uint32_t length);
+
+// Creates one folder whose parent exists.
+bool MakeFolder(const std::string& folder);
+
+// Runtime-library file descriptors. Failures return -1 and leave errno set.
+enum class FileMode {
+    ReadShared,    // read only, other writers denied
+    WriteCreate,   // write only, created or truncated, other writers denied, not read-only
+};
+int FileOpen(const std::string& path, FileMode mode);
+int FileClose(int fd);
+// Reads or writes up to count bytes; returns the count done or -1.
+long FileRead(int fd, void* buffer, uint32_t count);
+long FileWrite(int fd, const void* buffer, uint32_t count);
+// origin: SEEK_SET, SEEK_CUR or SEEK_END. Returns the new position or -1.
+int64_t FileSeek(int fd, int64_t offset, int origin);
+
+}  // namespace ZipSystem

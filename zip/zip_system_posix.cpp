@@ -1,0 +1,102 @@
+// ZipSystem on POSIX: the native test bed of the reader. It behaves as a
+// code page 932 system whose OEM and ANSI pages agree, maps "\" separators to
+// "/", and emulates Windows attributes with permission bits.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "zip/zip_path_parts.h"
+#include "zip/zip_system.h"
+
+namespace ZipSystem {
+namespace {
+
+std::string NativePath(const std::string& path) {
+    std::string native = path;
+    for (size_t i = 0; i < native.size(); ++i) {
+        if (IsLeadByte(static_cast<uint8_t>(native[i])) && i + 1 < native.size()) ++i;
+        else if (native[i] == '\\') native[i] = '/';
+    }
+    return native;
+}
+
+}  // namespace
+
+bool IsLeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+void OemToAnsi(char*, uint32_t) {}
+
+bool ReadAttributes(const std::string& path, uint32_t& attributes) {
+    struct stat st;
+    if (stat(NativePath(path).c_str(), &st) != 0) return false;
+    attributes = S_ISDIR(st.st_mode) ? attrDirectory : attrArchive;
+    if (!(st.st_mode & S_IWUSR)) attributes |= attrReadOnly;
+    return true;
+}
+
+bool WriteAttributes(const std::string& path, uint32_t attributes) {
+    std::string native = NativePath(path);
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return false;
+    // Windows ignores the read-only attribute of folders for their contents.
+    if (S_ISDIR(st.st_mode)) return true;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & attrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
+    return chmod(native.c_str(), mode) == 0;
+}
+
+bool SetModifiedTime(const std::string& path, int32_t time) {
+    int fd = open(NativePath(path).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd == -1) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_NOW;
+    times[1].tv_sec = time;
+    times[1].tv_nsec = time == -1 ? UTIME_NOW : 0;
+    bool ok = futimens(fd, times) == 0;
+    return close(fd) == 0 && ok;
+}
+
+int PathKind(const std::string& path) {
+    struct stat st;
+    if (stat(NativePath(path).c_str(), &st) != 0) return 0;
+    return S_ISDIR(st.st_mode) ? -1 : 1;
+}
+
+bool IsRemovableDrive(const std::string& path) {
+    // POSIX paths have no drives; "A:" and "B:" stand for the removable ones.
+    std::string drive = CZipPathParts(path).drive;
+    return drive == "A:" || drive == "a:" || drive == "B:" || drive == "b:";
+}
+
+bool MakeFolder(const std::string& folder) { return mkdir(NativePath(folder).c_str(), 0777) == 0; }
+
+int FileOpen(const std::string& path, FileMode mode) {
+    std::string native = NativePath(path);
+    if (mode == FileMode::ReadShared) return open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    // A read-only file refuses writers even to an administrator, as on Windows.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+        errno = EACCES;
+        return -1;
+    }
+    return open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+int FileClose(int fd) { return close(fd); }
+
+long FileRead(int fd, void* buffer, uint32_t count) { return static_cast<long>(read(fd, buffer, count)); }
+
+long FileWrite(int fd, const void* buffer, uint32_t count) {
+    return static_cast<long>(write(fd, buffer, count));
+}
+
+int64_t FileSeek(int fd, int64_t offset, int origin) {
+    return static_cast<int64_t>(lseek(fd, static_cast<off_t>(offset), origin));
+}
+
+}  // namespace ZipSystem
