@@ -118,7 +118,8 @@ std::string CZipPathParts::GetFileName() const {
 std::string CZipPathParts::GetFullPath() const {
     std::string file = GetFileName();
     std::string full = GetFolderPath();
-    if (!file.empty()) full += "\\" + file;
+    // A bare file name stays relative rather than becoming rooted.
+    if (!file.empty()) full += full.empty() ? file : "\\" + file;
     return full;
 }
 

@@ -15,7 +15,7 @@ public:
     std::string GetFolderPath() const;
     // title, then "." and extension when there is one
     std::string GetFileName() const;
-    // folder path, then "\" and the file name when there is one
+    // folder path, then "\" (when the folder path is not empty) and the file name
     std::string GetFullPath() const;
     // directory and file name, without prefix and drive
     std::string GetPathWithoutDrive() const;

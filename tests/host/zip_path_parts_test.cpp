@@ -21,7 +21,7 @@ TEST(ZipPathParts, SplitsAndRebuilds) {
         {"\\\\server\\share\\a.txt", "\\\\", "", "server\\share", "a", "txt", "\\\\server\\share\\a.txt"},
         {"\\\\?\\C:\\x\\y.z", "\\\\?\\", "C:", "x", "y", "z", "\\\\?\\C:\\x\\y.z"},
         {"\\\\?\\UNC\\srv\\f", "\\\\?\\UNC\\", "", "srv", "f", "", "\\\\?\\UNC\\srv\\f"},
-        {"\\\\?\\un", "", "", "", "?", "", "\\?"},  // a broken prefix is not one
+        {"\\\\?\\un", "", "", "?", "un", "", "?\\un"},  // a broken prefix is not one
         {"file.", "", "", "", "file", "", "file"},
         {".profile", "", "", "", "", "profile", ".profile"},
         {"a..b", "", "", "", "a.", "b", "a..b"},
@@ -87,7 +87,8 @@ TEST(ZipTargetPath, KnowsWhatStaysInside) {
         bool inside;
     } cases[] = {
         {"data\\x.txt", true},     {"a\\.\\b", true},       {"..a\\b..", true},
-        {"\x95\\..", true},        // one character 0x95 0x5C, then ".."? no: "表.." is one part
+        {"\x95\\\\x", true},       // 0x95 0x5C is one character: no empty or climbing part
+        {"\x95\\..", false},       // read byte-wise, ".." would climb
         {"..", false},             {"a\\..\\..\\b", false}, {"a/../b", false},
         {"...\\x", false},         {"a\\.. \\b", false},    {"\\rooted", false},
         {"/rooted", false},        {"C:x", false},          {"\x95\\\\..\\x", false},
