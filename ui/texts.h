@@ -15,4 +15,42 @@ inline constexpr wchar_t kDataReadFailed[] =
 inline constexpr wchar_t kNoticeCaption[] = L"お知らせ";
 inline constexpr wchar_t kWizardCaption[] = L"Velto インストールウィザード ";
 
+// Run modes
+inline constexpr wchar_t kUpdateFailed[] =
+    L"アップデート情報の取得に失敗しました。\r\n\r\nしばらく後で再実行してください";
+inline constexpr wchar_t kReinstallQuestion[] =
+    L"ゲームがインストールされているフォルダや実行ファイルが存在しません。\r\n"
+    L"インストールされたフォルダやファイルを変更または削除した場合､再インストールが必要です。\r\n\r\n"
+    L"今すぐインストールしますか？";
+
+// Waiting dialog
+inline constexpr wchar_t kWaitGame[] = L"プログラムの実行に必要な情報を取得中です。";
+inline constexpr wchar_t kWaitAvatar[] = L"アバターモジュールのバージョンを確認中です。";
+
+// Wizard
+inline constexpr wchar_t kUpgradeText1[] = L"インストールウィザードがプログラムのアップグレードの準備中です。";
+inline constexpr wchar_t kUpgradeText2[] = L"<次へ(N)> をクリックするとアップグレードが実行されます。";
+inline constexpr wchar_t kPhaseAvatar[] = L"◇ アバターモジュールをインストールしています。";
+inline constexpr wchar_t kPhaseDownload[] = L"◇ インストールファイルをダウンロードしています。";
+inline constexpr wchar_t kPhaseUpgrade[] = L"◇ プログラムのアップグレード中です。";
+inline constexpr wchar_t kSizeChecking[] = L"Download file size checking...";
+inline constexpr wchar_t kPleaseWait[] = L"Please wait for a monent.";
+inline constexpr wchar_t kPositionLabel[] = L"転送位置";
+inline constexpr wchar_t kSpeedLabel[] = L"転送速度";
+inline constexpr wchar_t kCancelQuestion[] = L"インストールを中止しますか？ ";
+inline constexpr char kExeFilter[] = "Excutable files(*.exe)\0*.exe\0";
+
+// Download worker (printf formats: %ls takes converted data)
+inline constexpr wchar_t kFileMissingFormat[] = L"ファイルが存在しません。\r\n\r\n%ls";
+inline constexpr wchar_t kSaveFailedFormat[] = L"ファイルの保存に失敗しました。\r\n\r\n%ls";
+inline constexpr wchar_t kDownloadFailedFormat[] =
+    L"ファイルのダウンロードが正しく完了しませんでした。\r\n\r\n%ls";
+inline constexpr wchar_t kExtractFailedFormat[] = L"圧縮ファイルの展開に失敗しました。\r\n\r\n%ls";
+inline constexpr wchar_t kPositionFormat[] = L"転送位置: %ls";
+inline constexpr wchar_t kExtracting[] = L"圧縮ファイルを展開中...";
+inline constexpr wchar_t kSourceFormat[] = L"Source: %ls";
+inline constexpr wchar_t kTargetFormat[] = L"Target: %ls%ls";
+inline constexpr wchar_t kDownloadCompleted[] = L"Download Completed!";
+inline constexpr wchar_t kExtractCompleted[] = L"Extract Completed!";
+
 }  // namespace qz::texts

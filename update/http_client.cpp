@@ -14,17 +14,19 @@ bool HttpClient::OpenSession(const char* agent) {
 bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers,
                          DWORD headersLength) {
   // The caller closes an open request first; a stray one is replaced, not leaked.
-  request_.reset();
+  CloseRequest();
   if (!session_ || !IsWebUrl(url)) return false;
-  request_.reset(InternetOpenUrlA(session_.get(), url, headers, headersLength, flags, context));
-  return static_cast<bool>(request_);
+  HINTERNET h = InternetOpenUrlA(session_.get(), url, headers, headersLength, flags, context);
+  request_.store(h);
+  return h != nullptr;
 }
 
 bool HttpClient::IsStatusOk() {
-  if (!request_) return false;
+  HINTERNET request = request_.load();
+  if (!request) return false;
   DWORD status = 0;
   DWORD length = sizeof status;
-  if (!HttpQueryInfoA(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                       &length, nullptr)) {
     return false;
   }
@@ -32,10 +34,11 @@ bool HttpClient::IsStatusOk() {
 }
 
 DWORD HttpClient::GetContentLength() {
-  if (!request_) return 0;
+  HINTERNET request = request_.load();
+  if (!request) return 0;
   DWORD value = 0;
   DWORD length = sizeof value;
-  if (!HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value,
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value,
                       &length, nullptr)) {
     return 0;
   }
@@ -43,16 +46,15 @@ DWORD HttpClient::GetContentLength() {
 }
 
 int HttpClient::Read(void* buffer, DWORD wanted) {
-  if (!request_) return -1;
+  HINTERNET request = request_.load();
+  if (!request) return -1;
   DWORD got = 0;
-  if (!InternetReadFile(request_.get(), buffer, wanted, &got)) return -1;
+  if (!InternetReadFile(request, buffer, wanted, &got)) return -1;
   return static_cast<int>(got);
 }
 
 void HttpClient::CloseRequest() {
-  HINTERNET h = request_.release();
-  // A request closed by AbortRequest must not be closed twice.
-  if (h && aborted_.exchange(nullptr) != h) InternetCloseHandle(h);
+  if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
 }
 
 void HttpClient::CloseAll() {
@@ -61,9 +63,6 @@ void HttpClient::CloseAll() {
   session_.reset();
 }
 
-void HttpClient::AbortRequest() {
-  HINTERNET h = request_.get();
-  if (h && aborted_.exchange(h) != h) InternetCloseHandle(h);
-}
+void HttpClient::AbortRequest() { CloseRequest(); }
 
 }  // namespace qz

@@ -48,8 +48,8 @@ class HttpClient {
  private:
   InternetHandle session_;
   InternetHandle connection_;
-  InternetHandle request_;
-  std::atomic<HINTERNET> aborted_{nullptr};
+  // Taken by exchange so the worker and a stopping wizard never close it twice.
+  std::atomic<HINTERNET> request_{nullptr};
 };
 
 }  // namespace qz

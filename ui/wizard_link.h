@@ -1,0 +1,28 @@
+// The only way the download worker talks to the wizard. The dialog's thread
+// owns the dialog: the worker sets texts and progress through these calls and
+// ends the wizard by posting it a message, and every call first checks
+// whether the wizard asked the worker to stop, so a stopping worker never
+// writes another block or touches the dialog again.
+#pragma once
+
+#include <windows.h>
+
+namespace qz::wizard {
+
+// Posted by the worker; wParam is the wizard's result (1 done, 2 failed).
+constexpr UINT kWorkerDone = WM_APP + 1;
+
+// Worker side.
+bool StopRequested();
+// False once a stop was requested (the caller then ends at once).
+bool SetText(HWND wizard, int id, const wchar_t* text);
+bool SetProgress(HWND wizard, unsigned position);
+void Finish(HWND wizard, int result);
+
+// Wizard side.
+void ClearStop();
+// Asks a running worker to stop, unblocks a network read it waits on, and
+// waits for the thread while still serving the messages it sends the dialog.
+void StopWorker(HANDLE thread);
+
+}  // namespace qz::wizard

@@ -1,0 +1,67 @@
+#include "update/progress_text.h"
+
+#include <cctype>
+#include <cstring>
+#include <cwchar>
+
+namespace qz {
+
+unsigned ProgressPercent(std::uint64_t downloaded, std::uint64_t total) {
+  if (total == 0) return 0;
+  std::uint64_t kbDone = downloaded >> 10;
+  std::uint64_t kbTotal = total >> 10;
+  if (kbTotal == 0) {  // under a kilobyte: count bytes instead
+    kbDone = downloaded;
+    kbTotal = total;
+  }
+  const std::uint64_t percent = kbDone * 100 / kbTotal;
+  return percent > 100 ? 100u : static_cast<unsigned>(percent);
+}
+
+std::wstring CutStatus(std::wstring text) {
+  if (text.size() > kStatusTextMax) text.resize(kStatusTextMax);
+  return text;
+}
+
+std::wstring CountLine(int fileNumber, int fileCount, std::uint64_t downloaded, std::uint64_t total) {
+  wchar_t line[kStatusTextMax + 1];
+  std::swprintf(line, kStatusTextMax + 1, L"ダウンロード中... %d/%d files (%.2f/%.2f MB)", fileNumber,
+                fileCount, static_cast<double>(downloaded) / 1048576.0,
+                static_cast<double>(total) / 1048576.0);
+  return line;
+}
+
+std::wstring SpeedLine(std::uint64_t downloaded, std::uint32_t elapsedMs) {
+  wchar_t line[64];
+  const double perMs = static_cast<double>(downloaded) / static_cast<double>(elapsedMs ? elapsedMs : 1);
+  std::swprintf(line, 64, L"転送速度: %.1f KB", perMs);
+  return line;
+}
+
+bool HasZipExtension(const char* path) {
+  if (!path) return false;
+  const char* dot = std::strrchr(path, '.');
+  if (!dot) return false;
+  const char* ext = dot + 1;
+  return std::strlen(ext) == 3 && std::tolower(static_cast<unsigned char>(ext[0])) == 'z' &&
+         std::tolower(static_cast<unsigned char>(ext[1])) == 'i' &&
+         std::tolower(static_cast<unsigned char>(ext[2])) == 'p';
+}
+
+std::string LocalNameForUrl(const char* url) {
+  std::string name = url ? url : "";
+  const size_t cut = name.find_first_of("?#");
+  if (cut != std::string::npos) name.resize(cut);
+  const size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  for (char& c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || std::strchr("<>:\"|?*", c)) c = '_';
+  }
+  // Names Windows trims or treats as folders ("", ".", "..", trailing dots or blanks).
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  if (name.empty()) name = "download";
+  return name;
+}
+
+}  // namespace qz

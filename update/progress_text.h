@@ -1,0 +1,32 @@
+// What the wizard's progress page shows while files arrive, computed without
+// the system so the figures can be checked exactly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qz {
+
+// Percent of the run's bytes received, 0..100. Whole kilobytes as the product
+// always counted them; totals under one kilobyte and received counts above
+// the total are handled.
+unsigned ProgressPercent(std::uint64_t downloaded, std::uint64_t total);
+
+// "ダウンロード中... 1/3 files (0.00/3.00 MB)"
+std::wstring CountLine(int fileNumber, int fileCount, std::uint64_t downloaded, std::uint64_t total);
+// "転送速度: 12.3 KB": bytes per millisecond since the worker started.
+std::wstring SpeedLine(std::uint64_t downloaded, std::uint32_t elapsedMs);
+
+// A status text longer than the line can hold is cut, never overrun.
+constexpr std::size_t kStatusTextMax = 259;
+std::wstring CutStatus(std::wstring text);
+
+// The file's extension (after the last ".") is "zip" in any letter case.
+bool HasZipExtension(const char* pathOrUrl);
+
+// The local file name for a download: the URL's last part, made safe to use
+// inside the work folder (no folder parts, no characters Windows refuses, no
+// query); "download" when nothing usable is left.
+std::string LocalNameForUrl(const char* url);
+
+}  // namespace qz
