@@ -12,6 +12,7 @@
 #include "zip/zip_buffer.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_entry_info.h"
+#include "zip/zip_exception.h"
 #include "zip/zip_progress_observer.h"
 #include "zip/zip_volume_storage.h"
 
