@@ -12,6 +12,7 @@ an answer misbehaves, so tests can meet the servers the launcher must survive:
   /~long=N/...          announce the length, send N extra bytes
   /~rate=BYTES/...      send at most BYTES per second
   /~vanish-after=N/...  serve N times, then 404 (a server that changes)
+  /~delay=MS/...        wait that long before answering
 
 Prefixes combine: /~redirect=2/~short=10/file.zip. Every request is appended
 to <root>/.requests as "METHOD path status".
@@ -71,6 +72,8 @@ class Handler(BaseHTTPRequestHandler):
                 opts[key] = val
             else:
                 rest.append(p)
+        if "delay" in opts:
+            time.sleep(int(opts["delay"]) / 1000.0)
         if "status" in opts:
             return self.simple(int(opts["status"]), b"status page")
         if any(p in ("..", ".") for p in rest):

@@ -1,0 +1,219 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "tests/common/zip_builder.h"
+#include "ui/texts.h"
+
+namespace qz::e2e {
+
+void WriteInstallRecord(const std::string& prog, const std::string& version, const std::string& dir,
+                        const std::string& exe) {
+  HKEY key;
+  const std::string path = "SOFTWARE\\Veltoworks\\" + prog;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key) != ERROR_SUCCESS) return;
+  auto set = [&](const char* name, const std::string& value) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+  };
+  if (!version.empty()) set("Version", version);
+  if (!dir.empty()) set("RunDir", dir);
+  if (!exe.empty()) set("RunFileName", exe);
+  RegCloseKey(key);
+}
+
+std::string RegText(HKEY root, const std::string& path, const std::string& name) {
+  char value[1024] = {};
+  DWORD size = sizeof value - 1;
+  if (RegGetValueA(root, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
+    return "";
+  }
+  return value;
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+std::string InstallGame(const std::string& dir) {
+  const std::string exe = dir + "game.exe";
+  CopyProgram("standin_game.exe", exe);
+  return exe;
+}
+
+std::map<std::string, std::string> GameRecord(const std::string& exe, DWORD timeoutMs) {
+  if (!WaitForFile(exe + ".record.txt", timeoutMs)) return {};
+  return ReadRecord(exe + ".record.txt");
+}
+
+void Publish(const std::string& relPath, const std::string& bytes) {
+  std::string path = ServerRoot() + relPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  WriteFileBytes(path, bytes);
+}
+
+std::string ManifestText(const ManifestSpec& spec) {
+  std::string text = "[VLTWUpdateFile]\r\n";
+  if (!spec.progName.empty()) text += "ProgName " + spec.progName + "\r\n";
+  text += "MinVer " + std::to_string(spec.minVer) + "\r\n";
+  if (!spec.fullUrl.empty()) text += "FullDnURL " + spec.fullUrl + "\r\n";
+  if (!spec.baseUrl.empty()) text += "UpBaseURL " + spec.baseUrl + "\r\n";
+  for (const auto& [version, name] : spec.files) {
+    text += "UpFileList " + std::to_string(version) + " " + name + "\r\n";
+  }
+  return text;
+}
+
+std::string PublishManifest(const std::string& relPath, const ManifestSpec& spec) {
+  Publish(relPath, ManifestText(spec));
+  return ServerUrl(relPath);
+}
+
+std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files) {
+  ziptest::ZipBuilder builder;
+  for (const auto& [name, data] : files) {
+    if (!name.empty() && name.back() == '/') {
+      builder.Folder(name);
+    } else {
+      builder.File(name, data);
+    }
+  }
+  return builder.Build();
+}
+
+LaunchBlock BlockWith(const std::string& autoDownUrl, const std::string& commonUrl) {
+  LaunchBlock block{};
+  SetField(block.AuthCookie, "auth=0123456789abcdef");
+  SetField(block.AvatarCookie, "avatar=fedcba9876543210");
+  SetField(block.ServIP, "192.0.2.10");
+  SetField(block.ServPort, "7000");
+  SetField(block.AutoDownURL, autoDownUrl);
+  SetField(block.CommonURL, commonUrl);
+  return block;
+}
+
+HWND WaitForDialogWithControl(DWORD pid, int controlId, DWORD timeoutMs) {
+  return WaitForWindow(
+      pid, [&](HWND w) { return ClassOf(w) == L"#32770" && GetDlgItem(w, controlId) != nullptr; },
+      timeoutMs);
+}
+
+bool WaitUntilGone(HWND window, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (IsWindow(window)) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::wstring ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+bool IsShown(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+bool IsEnabledItem(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+bool IsTickedItem(HWND dialog, int id) {
+  DWORD_PTR state = 0;
+  SendMessageTimeoutW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+  return state == BST_CHECKED;
+}
+
+void Click(HWND dialog, int id) {
+  HWND item = GetDlgItem(dialog, id);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(item, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+bool Answer(DWORD pid, const wchar_t* text, int button, DWORD timeoutMs) {
+  HWND box = WaitForWindow(
+      pid, [&](HWND w) { return IsMessageBox(w) && MessageText(w) == text; }, timeoutMs);
+  if (!box) return false;
+  Press(box, button);
+  return true;
+}
+
+namespace {
+
+void PutBe32(std::string& out, uint32_t v) {
+  const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
+  out.append(b, 4);
+}
+
+void Chunk(std::string& png, const char* type, const std::string& data) {
+  PutBe32(png, static_cast<uint32_t>(data.size()));
+  const std::string body = std::string(type, 4) + data;
+  png += body;
+  PutBe32(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                           static_cast<uInt>(body.size()))));
+}
+
+}  // namespace
+
+void Screenshot(HWND window, const std::string& name) {
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return;
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+  SetForegroundWindow(window);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(300);
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, dib);
+  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+
+  std::string raw;
+  raw.reserve(static_cast<size_t>(h) * (w * 3 + 1));
+  const auto* px = static_cast<const unsigned char*>(bits);
+  for (int y = 0; y < h; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < w; ++x) {
+      const unsigned char* p = px + (static_cast<size_t>(y) * w + x) * 4;
+      raw.push_back(static_cast<char>(p[2]));
+      raw.push_back(static_cast<char>(p[1]));
+      raw.push_back(static_cast<char>(p[0]));
+    }
+  }
+  SelectObject(mem, old);
+  DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(packedSize, '\0');
+  compress2(reinterpret_cast<Bytef*>(&packed[0]), &packedSize,
+            reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 6);
+  packed.resize(packedSize);
+
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  std::string header;
+  PutBe32(header, static_cast<uint32_t>(w));
+  PutBe32(header, static_cast<uint32_t>(h));
+  header += std::string("\x08\x02\x00\x00\x00", 5);
+  Chunk(png, "IHDR", header);
+  Chunk(png, "IDAT", packed);
+  Chunk(png, "IEND", "");
+  const std::string dir = BinDir() + "..\\screenshots\\";
+  MakeDirs(dir);
+  WriteFileBytes(dir + name + ".png", png);
+}
+
+}  // namespace qz::e2e

@@ -1,0 +1,64 @@
+// The world around the launcher for end-to-end tests: installation records,
+// a published manifest and files on the test server, stand-in game and setup
+// programs, and a player who reads dialogs, ticks boxes, presses buttons and
+// takes screenshots.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "launcher/launch_block.h"
+#include "tests/winsupport/win_test_support.h"
+
+namespace qz::e2e {
+
+using namespace qz::test;
+
+// Registry
+void WriteInstallRecord(const std::string& prog, const std::string& version, const std::string& dir,
+                        const std::string& exe);
+std::string RegText(HKEY root, const std::string& path, const std::string& name);
+bool KeyExists(HKEY root, const std::string& path);
+
+// Installs the stand-in game as dir\game.exe; returns its path.
+std::string InstallGame(const std::string& dir);
+// A record file the stand-in game wrote, waited for.
+std::map<std::string, std::string> GameRecord(const std::string& exe, DWORD timeoutMs = kWait);
+
+// Files on the test server.
+void Publish(const std::string& relPath, const std::string& bytes);
+struct ManifestSpec {
+  std::string progName;
+  int minVer = 0;
+  std::string fullUrl;
+  std::string baseUrl;
+  std::vector<std::pair<int, std::string>> files;  // version, file name
+};
+std::string ManifestText(const ManifestSpec& spec);
+// Publishes the manifest as relPath and returns its URL.
+std::string PublishManifest(const std::string& relPath, const ManifestSpec& spec);
+// A zip archive of (name, contents) pairs.
+std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files);
+
+LaunchBlock BlockWith(const std::string& autoDownUrl, const std::string& commonUrl = "");
+
+// Dialogs
+HWND WaitForDialogWithControl(DWORD pid, int controlId, DWORD timeoutMs = kWait);
+bool WaitUntilGone(HWND window, DWORD timeoutMs = kWait);
+std::wstring ItemText(HWND dialog, int id);
+bool IsShown(HWND dialog, int id);
+bool IsEnabledItem(HWND dialog, int id);
+bool IsTickedItem(HWND dialog, int id);
+// Clicks a check box as the player would.
+void Click(HWND dialog, int id);
+// Answers the next message box of the process with that text; returns false
+// when none came.
+bool Answer(DWORD pid, const wchar_t* text, int button, DWORD timeoutMs = kWait);
+// Saves a PNG of the window under <build>/screenshots/<name>.png.
+void Screenshot(HWND window, const std::string& name);
+
+}  // namespace qz::e2e

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "update/progress_text.h"
+#include "update/version_decision.h"
+
+namespace qz {
+namespace {
+
+TEST(VersionDecision, FirstMatchingRuleWins) {
+  struct Case {
+    unsigned installed, minVer, latest;
+    int action;
+  } cases[] = {
+      {0, 0, 0, 1},       {0, 100, 102, 1},  // not installed
+      {105, 100, 102, 1},                    // newer than the server knows
+      {90, 100, 102, 1},                     // too old for patches
+      {100, 100, 102, 2}, {101, 100, 102, 2}, {102, 100, 102, 0},
+      {65535, 0, 65535, 0}, {1, 2, 1, 1},    // below minimum beats equal
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecideVersionAction(c.installed, c.minVer, c.latest), c.action)
+        << c.installed << " min " << c.minVer << " latest " << c.latest;
+  }
+}
+
+TEST(Progress, PercentIsSafeForAnyTotals) {
+  struct Case {
+    std::uint64_t done, total;
+    unsigned percent;
+  } cases[] = {
+      {0, 0, 0},                 // nothing to fetch
+      {0, 500, 0},     {250, 500, 50},  {500, 500, 100},  // under a kilobyte
+      {1536, 3072, 33},  // whole kilobytes: 1 of 3
+      {3 << 20, 3 << 20, 100},
+      {0xFFFFFFFFull, 0xFFFFFFFFull, 100},                 // near 4 GiB
+      {0xFFFFFFFFull / 2, 0xFFFFFFFFull, 49},
+      {6ull << 30, 8ull << 30, 75},                         // beyond 32 bits
+      {2000, 1000, 100},                                    // more than announced
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProgressPercent(c.done, c.total), c.percent) << c.done << "/" << c.total;
+  }
+}
+
+TEST(Progress, CountAndSpeedLines) {
+  EXPECT_EQ(CountLine(1, 3, 0, 3u << 20), L"ダウンロード中... 1/3 files (0.00/3.00 MB)");
+  EXPECT_EQ(CountLine(3, 3, 3u << 20, 3u << 20), L"ダウンロード中... 3/3 files (3.00/3.00 MB)");
+  EXPECT_EQ(CountLine(2, 10, 1572864, 0xFFFFFFFFull), L"ダウンロード中... 2/10 files (1.50/4096.00 MB)");
+  EXPECT_EQ(SpeedLine(123456, 1000), L"転送速度: 123.5 KB");
+  EXPECT_EQ(SpeedLine(5000, 0), L"転送速度: 5000.0 KB") << "no division by zero in the first millisecond";
+  EXPECT_EQ(CutStatus(std::wstring(400, L'x')).size(), kStatusTextMax);
+}
+
+TEST(Progress, ArchivesAreRecognisedByTheirLastExtension) {
+  struct Case {
+    const char* path;
+    bool zip;
+  } cases[] = {
+      {"http://h/p/patch101.zip", true}, {"http://h/FULL.ZIP", true}, {"C:\\t\\a.Zip", true},
+      {"http://h/setup.exe", false},     {"http://h/a.zip.exe", false}, {"http://h/zip", false},
+      {"http://h/a.zipx", false},        {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HasZipExtension(c.path), c.zip) << c.path;
+  EXPECT_FALSE(HasZipExtension(nullptr));
+}
+
+TEST(Progress, LocalNamesStayInsideTheWorkFolder) {
+  struct Case {
+    const char* url;
+    const char* name;
+  } cases[] = {
+      {"http://h/dir/setup.exe", "setup.exe"},
+      {"http://h/dir/a%20b.zip", "a%20b.zip"},
+      {"http://h/..\\..\\Windows\\evil.exe", "evil.exe"},
+      {"http://h/file.zip?x=1#frag", "file.zip"},
+      {"http://h/dir/", "download"},
+      {"nourl", "nourl"},
+      {"http://h/..", "download"},
+      {"http://h/c:evil", "c_evil"},
+      {"", "download"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LocalNameForUrl(c.url), c.name) << c.url;
+}
+
+}  // namespace
+}  // namespace qz
