@@ -1,0 +1,158 @@
+// Zip reader benchmark helper.
+//   zip_bench generate DIR        writes small.zip, large.zip and large-stored.zip
+//   zip_bench extract ARCHIVE DEST extracts every entry as the download worker does
+//   zip_bench bound ARCHIVE        raw inflate and CRC-32 of every entry into memory
+// extract and bound print their wall time and peak memory.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+#include "tests/common/zip_builder.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_system.h"
+
+using namespace ziptest;
+
+namespace {
+
+void Save(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// About 5000 files of 1-16 KB, half text-like, half binary-like.
+void GenerateSmall(const std::string& dir) {
+    ZipBuilder b;
+    for (uint32_t i = 0; i < 5000; ++i) {
+        const size_t size = 1024 + (i * 7919u) % (15 * 1024);
+        const std::string name = "data/set" + std::to_string(i % 40) + "/file" + std::to_string(i) + ".dat";
+        b.File(name, i % 2 ? TextLike(size, i) : BinaryLike(size, i), 8);
+    }
+    Save(dir + "/small.zip", b.Build());
+}
+
+// Four files of 100 MB in 1 MB blocks of noise, text and repetitive data,
+// in proportions that differ per file.
+void GenerateLarge(const std::string& dir) {
+    std::vector<std::string> files(4);
+    for (uint32_t f = 0; f < 4; ++f) {
+        std::string& data = files[f];
+        data.reserve(100u << 20);
+        for (uint32_t block = 0; block < 100; ++block) {
+            const uint32_t kind = (block * (f + 1) + f) % (4 + f);
+            if (kind == 0) data += BinaryLike(1 << 20, f * 1000 + block);
+            else if (kind == 1) data += std::string(1 << 20, static_cast<char>('a' + block % 26));
+            else data += TextLike(1 << 20, f * 1000 + block);
+        }
+    }
+    for (uint16_t method : {uint16_t(8), uint16_t(0)}) {
+        ZipBuilder b;
+        for (uint32_t f = 0; f < 4; ++f) b.File("large" + std::to_string(f) + ".bin", files[f], method);
+        Save(dir + (method == 8 ? "/large.zip" : "/large-stored.zip"), b.Build());
+    }
+}
+
+void Report(const char* what, std::chrono::steady_clock::time_point start) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s %.3f s peak %.1f MiB\n", what, seconds, usage.ru_maxrss / 1024.0);
+}
+
+int Extract(const std::string& archive, const std::string& dest) {
+    const auto start = std::chrono::steady_clock::now();
+    CZipArchive zip;
+    zip.Open(archive);
+    CZipEntryInfo info;
+    int failures = 0;
+    for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
+        zip.GetEntryInfo(info, i);
+        if (!info.IsDirectory()) {
+            // As the download worker: clear a read-only attribute first.
+            uint32_t attributes;
+            const std::string target = dest + info.GetName();
+            if (ZipSystem::ReadAttributes(target, attributes) && (attributes & ZipSystem::attrReadOnly))
+                ZipSystem::WriteAttributes(target, attributes & ~uint32_t(ZipSystem::attrReadOnly));
+        }
+        if (!zip.ExtractEntry(i, dest.c_str(), true, nullptr, 65536)) ++failures;
+    }
+    zip.Close();
+    Report("extract", start);
+    return failures == 0 ? 0 : 1;
+}
+
+// The floor: the same compressed bytes read, inflated and checked in memory.
+int Bound(const std::string& archive) {
+    const auto start = std::chrono::steady_clock::now();
+    CZipArchive zip;
+    zip.Open(archive);
+    std::vector<uint8_t> in(65536), out(65536);
+    FILE* file = std::fopen(archive.c_str(), "rb");
+    CZipEntryInfo info;
+    int failures = 0;
+    for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
+        zip.GetEntryInfo(info, i);
+        uint8_t header[30];
+        fseeko(file, info.localHeaderOffset, SEEK_SET);
+        if (std::fread(header, 1, 30, file) != 30) return 2;
+        fseeko(file, (header[26] | header[27] << 8) + (header[28] | header[29] << 8), SEEK_CUR);
+        z_stream s = {};
+        inflateInit2(&s, -MAX_WBITS);
+        uLong crc = 0;
+        uint32_t left = info.compressedSize;
+        int r = Z_OK;
+        while (r != Z_STREAM_END && (left > 0 || s.avail_in > 0 || info.method == 0)) {
+            if (s.avail_in == 0) {
+                if (left == 0) break;
+                const uint32_t k = left < in.size() ? left : static_cast<uint32_t>(in.size());
+                if (std::fread(in.data(), 1, k, file) != k) return 2;
+                left -= k;
+                s.next_in = in.data();
+                s.avail_in = k;
+            }
+            if (info.method == 0) {
+                crc = crc32(crc, s.next_in, s.avail_in);
+                s.avail_in = 0;
+                continue;
+            }
+            s.next_out = out.data();
+            s.avail_out = static_cast<uInt>(out.size());
+            r = inflate(&s, Z_SYNC_FLUSH);
+            crc = crc32(crc, out.data(), static_cast<uInt>(out.size() - s.avail_out));
+            if (r != Z_OK && r != Z_STREAM_END) return 2;
+        }
+        inflateEnd(&s);
+        if (crc != info.crc32) ++failures;
+    }
+    std::fclose(file);
+    Report("bound", start);
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    try {
+        if (mode == "generate" && argc == 3) {
+            mkdir(argv[2], 0755);
+            GenerateSmall(argv[2]);
+            GenerateLarge(argv[2]);
+            return 0;
+        }
+        if (mode == "extract" && argc == 4) return Extract(argv[2], argv[3]);
+        if (mode == "bound" && argc == 3) return Bound(argv[2]);
+    } catch (const CZipException& e) {
+        std::fprintf(stderr, "zip error %d %s\n", e.cause, e.fileName.c_str());
+        return 2;
+    }
+    std::fprintf(stderr, "usage: zip_bench generate DIR | extract ARCHIVE DEST/ | bound ARCHIVE\n");
+    return 64;
+}
