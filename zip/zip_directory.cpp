@@ -133,7 +133,7 @@ void CZipDirectory::ReadEntries() {
 
         char* name = reinterpret_cast<char*>(e.name.Data());
         std::replace(name, name + e.name.GetSize(), '/', '\\');
-        if (e.GetHostSystem() == CZipEntryInfo::hostMsDos) ZipSystem::OemToAnsi(name, e.name.GetSize());
+        if (e.GetHostSystem() == CZipEntryInfo::hostMsDos) ZipSystem::ConvertOemName(name, e.name.GetSize());
     }
 
     auto position = [](const std::unique_ptr<CZipEntryInfo>& e) {

@@ -29,7 +29,7 @@ bool IsRemovableDrive(const std::string& path);
 // True when the byte opens a double-byte character in the ANSI code page.
 bool IsLeadByte(uint8_t byte);
 // Converts a name from the OEM to the ANSI code page in place, length unchanged.
-void OemToAnsi(char* name, uint32_t length);
+void ConvertOemName(char* name, uint32_t length);
 
 // Creates one folder whose parent exists.
 bool MakeFolder(const std::string& folder);

@@ -28,7 +28,7 @@ std::string NativePath(const std::string& path) {
 
 bool IsLeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
-void OemToAnsi(char*, uint32_t) {}
+void ConvertOemName(char*, uint32_t) {}
 
 bool ReadAttributes(const std::string& path, uint32_t& attributes) {
     struct stat st;

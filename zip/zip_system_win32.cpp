@@ -43,7 +43,7 @@ FILETIME ToFileTime(int64_t seconds) {
 
 bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
-void OemToAnsi(char* name, uint32_t length) {
+void ConvertOemName(char* name, uint32_t length) {
     if (length != 0) OemToCharBuffA(name, name, length);
 }
 
