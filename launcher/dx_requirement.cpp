@@ -1,0 +1,44 @@
+#include "launcher/dx_requirement.h"
+
+#include <cctype>
+#include <string>
+
+#include "launcher/param_text.h"
+
+namespace qz {
+
+namespace {
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+}  // namespace
+
+std::int16_t SplitDirectXRequirement(char (&spare)[128]) {
+  const std::size_t length = BoundedLength(spare, sizeof spare);
+  if (!StartsWithNoCase(std::string_view(spare, length), "DxMin")) return 0;
+  const std::vector<std::string_view> tokens = SplitInPlace(spare, length, "=& ", SplitRule::Runs);
+  std::int16_t required = 0;
+  for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+    if (StartsWith(tokens[i], "DxMin")) {
+      required = static_cast<std::int16_t>(static_cast<std::uint16_t>(LeadingDecimal(tokens[i + 1])));
+    }
+  }
+  return required;
+}
+
+bool DirectXMajorVersion(std::string_view versionText, int& major) {
+  std::string text(versionText);
+  const std::vector<std::string_view> parts = SplitInPlace(&text[0], text.size(), ".", SplitRule::Runs);
+  if (parts.size() < 2) return false;
+  major = static_cast<int>(LeadingDecimal(parts[1]));
+  return true;
+}
+
+}  // namespace qz

@@ -1,0 +1,97 @@
+#include "launcher/setup_params.h"
+
+#include "launcher/folders.h"
+#include "launcher/param_text.h"
+
+namespace qz {
+
+namespace {
+
+// Walks key/value tokens: the first key in `keys` that a token begins with
+// takes the next token as its value; any other token is passed over.
+template <std::size_t N, typename Apply>
+void TakeKeys(char* field, std::size_t width, const char* const (&keys)[N], Apply apply) {
+  const std::vector<std::string_view> tokens =
+      SplitInPlace(field, BoundedLength(field, width), "=&", SplitRule::EachSeparator);
+  for (std::size_t i = 0; i < tokens.size();) {
+    std::size_t key = 0;
+    while (key < N && !StartsWith(tokens[i], keys[key])) ++key;
+    if (key == N) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= tokens.size()) break;  // a key at the very end has no value
+    apply(key, tokens[i + 1]);
+    i += 2;
+  }
+}
+
+enum LocationKey { kHKey, kRegPath, kRegName, kFileName };
+constexpr const char* kLocationKeys[] = {"HKey", "RegPath", "RegName", "FileName"};
+enum StartKey { kMutex, kParm };
+constexpr const char* kStartKeys[] = {"Mutex", "Parm"};
+
+// The first blank-separated word of the game's arguments.
+std::string FirstWord(std::string_view text) {
+  constexpr std::string_view blanks = " \t\n\v\f\r";
+  const std::size_t begin = text.find_first_not_of(blanks);
+  if (begin == std::string_view::npos) return {};
+  const std::size_t end = text.find_first_of(blanks, begin);
+  return std::string(text.substr(begin, end == std::string_view::npos ? end : end - begin));
+}
+
+}  // namespace
+
+void ParseSetupParameters(LaunchBlock& block, const SetupParameterFields& out) {
+  TakeKeys(block.AutoDownURL, sizeof block.AutoDownURL, kLocationKeys,
+           [&](std::size_t key, std::string_view value) {
+             switch (key) {
+               case kHKey:
+                 out.hKeyIndex = static_cast<std::int16_t>(LeadingDecimal(value));
+                 break;
+               case kRegPath:
+                 CopyCut(out.regPath, std::string(value));
+                 break;
+               case kRegName:
+                 CopyCut(out.regName, std::string(value));
+                 break;
+               case kFileName:
+                 if (!value.empty()) CopyCut(out.fileName, std::string(value));
+                 break;
+             }
+           });
+  TakeKeys(block.DataCookie, sizeof block.DataCookie, kStartKeys,
+           [&](std::size_t key, std::string_view value) {
+             switch (key) {
+               case kMutex:
+                 out.useMutex = LeadingDecimal(value) != 0;
+                 break;
+               case kParm:
+                 CopyCut(out.parm, std::string(value));
+                 // The name is taken only now, so "Mutex" must come first.
+                 if (out.useMutex) CopyCut(out.mutexName, FirstWord(value));
+                 break;
+             }
+           });
+}
+
+bool GameLocationFromValue(const std::string& value, const char* fileName, std::string& dir,
+                           std::string& exe) {
+  std::string newDir;
+  std::string newExe;
+  if (*fileName == '\0') {
+    newExe = value;
+    const std::size_t slash = value.find_last_of('\\');
+    if (slash != std::string::npos) newDir = value.substr(0, slash);
+  } else {
+    newDir = WithTrailingBackslash(value);
+    newExe = newDir + fileName;
+  }
+  // A cut path would name another file; such a location is not used at all.
+  if (!FitsField(newDir.size(), 260) || !FitsField(newExe.size(), 260)) return false;
+  dir = newDir;
+  exe = newExe;
+  return true;
+}
+
+}  // namespace qz

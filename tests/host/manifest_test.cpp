@@ -1,0 +1,225 @@
+// The update manifest read from text against a stand-in installation record.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "update/manifest.h"
+
+namespace qz {
+namespace {
+
+struct State {
+  char progName[20] = {};
+  char fullDnUrl[260] = {};
+  char upBaseUrl[260] = {};
+  std::uint16_t minVer = 0;
+  std::uint16_t latestVer = 0;
+  std::uint16_t installedVer = 0;
+  UpdateList list;
+  std::map<std::string, std::uint16_t> records;  // installed versions by program name
+  std::vector<std::string> lookups;
+
+  ManifestOutcome Parse(std::string text) {
+    const ManifestFields fields{progName, fullDnUrl, upBaseUrl, minVer, latestVer, installedVer, list};
+    return ParseManifest(&text[0], fields, [this](const char* name, std::uint16_t& version) {
+      lookups.push_back(name);
+      auto it = records.find(name);
+      if (it != records.end()) version = it->second;
+    });
+  }
+  std::string Files() const {  // "version:url" in list order
+    std::string out;
+    for (const auto& f : list) out += (out.empty() ? "" : " ") + std::to_string(f->version) + ":" + f->url;
+    return out;
+  }
+};
+
+const std::string kHead = "[VLTWUpdateFile]\r\n";
+const std::string kBase = "UpBaseURL http://dl.example/g/\r\n";
+
+TEST(Manifest, VersionsAndFiles) {
+  struct Case {
+    const char* id;
+    std::string text;
+    int installed;  // record of "game", -1 for none
+    int latest;
+    const char* files;
+  } cases[] = {
+      {"newer entries taken out of order", kHead + "ProgName game " + kBase +
+           "UpFileList 102 p102.zip UpFileList 101 p101.zip",
+       100, 102, "102:http://dl.example/g/p102.zip 101:http://dl.example/g/p101.zip"},
+      {"nothing newer", kHead + "ProgName game " + kBase + "UpFileList 101 a UpFileList 102 b", 105, 105, ""},
+      {"equal version skipped", kHead + "ProgName game " + kBase + "UpFileList 100 a UpFileList 101 b",
+       100, 101, "101:http://dl.example/g/b"},
+      {"no record takes everything", kHead + "ProgName game " + kBase + "UpFileList 7 a UpFileList 3 b",
+       -1, 7, "7:http://dl.example/g/a 3:http://dl.example/g/b"},
+      {"entries before ProgName all taken, latest reset by it",
+       kHead + kBase + "UpFileList 50 a UpFileList 200 b ProgName game UpFileList 101 c", 100, 101,
+       "50:http://dl.example/g/a 200:http://dl.example/g/b 101:http://dl.example/g/c"},
+      {"70000 counts as 4464", kHead + "ProgName game " + kBase + "UpFileList 70000 a", 4463, 4464,
+       "4464:http://dl.example/g/a"},
+      {"16-bit comparison is unsigned", kHead + "ProgName game " + kBase + "UpFileList 65535 a", 32768,
+       65535, "65535:http://dl.example/g/a"},
+      {"braces separate like blanks", kHead + "ProgName{game}UpBaseURL{http://h/}UpFileList{101}{x.zip}",
+       100, 101, "101:http://h/x.zip"},
+      {"a skipped entry's file name is looked at as a key",
+       kHead + "ProgName game " + kBase + "UpFileList 90 UpFileList 101 b", 100, 101,
+       "101:http://dl.example/g/b"},
+      {"an entry without its file name is ignored", kHead + "ProgName game " + kBase + "UpFileList 101",
+       100, 100, ""},
+      {"the base is the one known at the entry",
+       kHead + "ProgName game UpBaseURL http://a/ UpFileList 101 x UpBaseURL http://b UpFileList 102 y",
+       100, 102, "101:http://a/x 102:http://b/y"},
+      {"a full address needs no base", kHead + "ProgName game UpFileList 101 https://c.example/z.zip", 100,
+       101, "101:https://c.example/z.zip"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    State s;
+    if (c.installed >= 0) s.records["game"] = static_cast<std::uint16_t>(c.installed);
+    ASSERT_EQ(s.Parse(c.text), ManifestOutcome::Read);
+    EXPECT_EQ(s.installedVer, c.installed < 0 ? 0 : c.installed);
+    EXPECT_EQ(s.latestVer, c.latest);
+    EXPECT_EQ(s.Files(), c.files);
+  }
+}
+
+TEST(Manifest, KeysAndValues) {
+  State s;
+  s.records["game"] = 100;
+  ASSERT_EQ(s.Parse(kHead + "[Later] note ProgNameX game MinVer=5 7 FullDnURL http://dl.example/setup.exe"
+                            " UpBaseURL http://dl.example/p"),
+            ManifestOutcome::Read);
+  EXPECT_STREQ(s.progName, "game") << "a token beginning with a key's name is that key";
+  EXPECT_EQ(s.minVer, 7) << "\"MinVer=5\" is one token: the value is the next token";
+  EXPECT_STREQ(s.fullDnUrl, "http://dl.example/setup.exe");
+  EXPECT_STREQ(s.upBaseUrl, "http://dl.example/p/");
+  EXPECT_EQ(s.lookups, std::vector<std::string>{"game"});
+
+  struct Num {
+    const char* token;
+    int minVer;
+  } numbers[] = {{"70000", 4464}, {"-1", 65535}, {"12abc", 12}, {"abc", 0}, {"+3", 3}};
+  for (const Num& n : numbers) {
+    SCOPED_TRACE(n.token);
+    State t;
+    t.Parse(kHead + "MinVer " + n.token);
+    EXPECT_EQ(t.minVer, n.minVer);
+  }
+
+  // A base that ends in "/" stays as it is.
+  State u;
+  u.Parse(kHead + "UpBaseURL https://dl.example/p/");
+  EXPECT_STREQ(u.upBaseUrl, "https://dl.example/p/");
+}
+
+TEST(Manifest, WithoutHeaderNothingIsTaken) {
+  for (const char* text : {"", "   ", "[vltwupdatefile] MinVer 5", "x [VLTWUpdateFile] MinVer 5",
+                           "VLTWUpdateFile MinVer 5"}) {
+    SCOPED_TRACE(text);
+    State s;
+    s.minVer = 9;
+    std::strcpy(s.progName, "avatar");
+    EXPECT_EQ(s.Parse(text), ManifestOutcome::NoHeader);
+    EXPECT_EQ(s.minVer, 9);
+    EXPECT_STREQ(s.progName, "avatar");
+    EXPECT_TRUE(s.lookups.empty());
+  }
+  State s;
+  EXPECT_EQ(s.Parse("\r\n\t[VLTWUpdateFile]extra MinVer 5"), ManifestOutcome::Read);
+  EXPECT_EQ(s.minVer, 5);
+}
+
+TEST(Manifest, KeyAsLastTokenIsIgnored) {
+  for (const char* key : {"ProgName", "FullDnURL", "UpBaseURL", "MinVer", "UpFileList"}) {
+    SCOPED_TRACE(key);
+    State s;
+    s.minVer = 9;
+    s.latestVer = 9;
+    std::strcpy(s.progName, "kept");
+    std::strcpy(s.upBaseUrl, "http://kept/");
+    EXPECT_EQ(s.Parse(kHead + key), ManifestOutcome::Read);
+    EXPECT_EQ(s.minVer, 9);
+    EXPECT_EQ(s.latestVer, 9);
+    EXPECT_STREQ(s.progName, "kept");
+    EXPECT_STREQ(s.upBaseUrl, "http://kept/");
+    EXPECT_TRUE(s.list.empty());
+  }
+}
+
+TEST(Manifest, ProgNameWithoutRecordMeansNotInstalled) {
+  State s;
+  s.records["game"] = 100;
+  s.Parse(kHead + "ProgName game ProgName other");
+  EXPECT_EQ(s.installedVer, 0) << "the second program has no record";
+  EXPECT_EQ(s.latestVer, 0);
+  EXPECT_STREQ(s.progName, "other");
+}
+
+TEST(Manifest, ValuesThatDoNotFitOrAreNotWebAddressesFailTheFetch) {
+  const std::string url259 = "http://h/" + std::string(250, 'u');
+  struct Case {
+    const char* id;
+    std::string text;
+    ManifestOutcome outcome;
+  } cases[] = {
+      {"program name of 19", "ProgName " + std::string(19, 'n'), ManifestOutcome::Read},
+      {"program name of 20", "ProgName " + std::string(20, 'n'), ManifestOutcome::Refused},
+      {"installer address of 259", "FullDnURL " + url259, ManifestOutcome::Read},
+      {"installer address of 260", "FullDnURL " + url259 + "x", ManifestOutcome::Refused},
+      {"base of 259 with its slash", "UpBaseURL " + url259.substr(0, 258), ManifestOutcome::Read},
+      {"base of 260 with its slash", "UpBaseURL " + url259, ManifestOutcome::Refused},
+      {"base plus name of 259", "UpBaseURL http://h/ UpFileList 1 " + std::string(250, 'f'),
+       ManifestOutcome::Read},
+      {"base plus name of 260", "UpBaseURL http://h/ UpFileList 1 " + std::string(251, 'f'),
+       ManifestOutcome::Refused},
+      {"too long but skipped entry", "UpBaseURL http://h/ ProgName game UpFileList 100 " +
+           std::string(300, 'f'), ManifestOutcome::Read},
+      {"local installer", "FullDnURL file:///C:/Windows/notepad.exe", ManifestOutcome::Refused},
+      {"installer by path", "FullDnURL C:\\setup.exe", ManifestOutcome::Refused},
+      {"other scheme base", "UpBaseURL ftp://h/", ManifestOutcome::Refused},
+      {"file without base is a path", "UpFileList 101 C:\\patch.zip", ManifestOutcome::Refused},
+      {"file under a local base", "UpBaseURL file:///C:/ UpFileList 101 p.zip", ManifestOutcome::Refused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    State s;
+    s.records["game"] = 100;
+    EXPECT_EQ(s.Parse(kHead + c.text), c.outcome);
+    // Whatever happens, every text stays within its field.
+    EXPECT_LT(std::strlen(s.progName), sizeof s.progName);
+    EXPECT_LT(std::strlen(s.fullDnUrl), sizeof s.fullDnUrl);
+    EXPECT_LT(std::strlen(s.upBaseUrl), sizeof s.upBaseUrl);
+  }
+}
+
+TEST(Manifest, SortIsStableByVersion) {
+  State s;
+  s.Parse(kHead + kBase + "UpFileList 5 e UpFileList 4 first4 UpFileList 3 c UpFileList 4 second4");
+  SortByVersion(s.list);
+  EXPECT_EQ(s.Files(),
+            "3:http://dl.example/g/c 4:http://dl.example/g/first4 4:http://dl.example/g/second4 "
+            "5:http://dl.example/g/e");
+
+  // Long enough that an unstable sort would reorder equal versions.
+  std::string text = kHead + kBase;
+  for (int i = 0; i < 64; ++i) text += "UpFileList " + std::to_string(3 - i % 3) + " f" + std::to_string(i) + " ";
+  State big;
+  big.Parse(text);
+  SortByVersion(big.list);
+  for (std::size_t i = 1; i < big.list.size(); ++i) {
+    const UpdateFile& a = *big.list[i - 1];
+    const UpdateFile& b = *big.list[i];
+    ASSERT_LE(a.version, b.version) << i;
+    if (a.version == b.version) {
+      ASSERT_LT(std::atoi(std::strrchr(a.url, 'f') + 1), std::atoi(std::strrchr(b.url, 'f') + 1)) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qz

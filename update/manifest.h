@@ -1,0 +1,52 @@
+// The update manifest: a token text that names a program, its full installer,
+// the base address of its patch files and the patch files with their
+// versions. Read against the installation record of the program it names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "update/update_file.h"
+
+namespace qz {
+
+using UpdateList = std::vector<std::unique_ptr<UpdateFile>>;
+
+// Larger answers are not manifests.
+constexpr std::size_t kMaxManifestBytes = 65535;
+constexpr char kManifestHeader[] = "[VLTWUpdateFile]";
+
+// The update state the manifest fills (LauncherApp's members).
+struct ManifestFields {
+  char (&progName)[20];
+  char (&fullDnUrl)[260];
+  char (&upBaseUrl)[260];
+  std::uint16_t& minVer;
+  std::uint16_t& latestVer;
+  std::uint16_t& installedVer;
+  UpdateList& updateList;
+};
+
+// Reads the installation record of the named program: sets the installed
+// version (it arrives as 0 and stays so without a record) and, for the game,
+// its folder and executable.
+using RecordLookup = std::function<void(const char* progName, std::uint16_t& installedVer)>;
+
+enum class ManifestOutcome {
+  Read,      // values taken
+  NoHeader,  // not a manifest: nothing taken, and no failure either
+  Refused,   // a value does not fit its field, or an address is not a web
+             // address: the fetch fails rather than use a cut or local address
+};
+
+// Parses a zero-terminated manifest text, which is split in place. Every key
+// acts when it is met, so the order of keys in the text matters.
+ManifestOutcome ParseManifest(char* text, const ManifestFields& fields, const RecordLookup& lookup);
+
+// Ascending by version; files of the same version keep their manifest order.
+void SortByVersion(UpdateList& list);
+
+}  // namespace qz
