@@ -11,6 +11,7 @@
 #include "ui/dialogs.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
+#include "update/progress_text.h"
 #include "update/url_rules.h"
 #include "update/version_decision.h"
 
@@ -47,7 +48,13 @@ int LauncherApp::NormalFlow() {
 
   if (RunWizardDialog() == 2) return 0;
   if (action == ActionFullInstall) {
-    if (RunSetupRunDialog() == 2) return 0;
+    if (HasZipExtension(installerPath)) {
+      // A full archive was unpacked by the wizard: there is no setup program
+      // to run or to write the record, so the launcher records the release.
+      WriteVersion();
+    } else if (RunSetupRunDialog() == 2) {
+      return 0;
+    }
     installedVer = 0;
     ReadInstallRecord(progName, installedVer, gameDir, gameExe);
     // The setup program installed an older release: the next pass patches it.
@@ -89,7 +96,7 @@ int LauncherApp::SetupFlow(bool link) {
     return 1;
   }
   if (RunWizardDialog() == 2) return 0;
-  if (RunSetupRunDialog() == 2) return 0;
+  if (!HasZipExtension(installerPath) && RunSetupRunDialog() == 2) return 0;
   ReadGameLocation();
   if (setStartPage) SetBrowserStartPage();
   if (autoRun) return StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName);

@@ -111,20 +111,27 @@ qz_create_template() {
   ln -sfn "$QZ_BUILD" "$tmp/dosdevices/d:"
   # Fonts for Japanese dialog text, and the names our dialogs ask for.
   local reg=$QZ_WINE_DIR/template-fonts.reg
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n"MS UI Gothic"="IPAGothic"\r\n"MS Shell Dlg"="IPAGothic"\r\n"MS Gothic"="IPAGothic"\r\n"ＭＳ ゴシック"="IPAGothic"\r\n' >"$reg"
+  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n"MS UI Gothic"="IPAPGothic"\r\n"MS Shell Dlg"="IPAPGothic"\r\n"MS Gothic"="IPAGothic"\r\n"ＭＳ ゴシック"="IPAGothic"\r\n' >"$reg"
   WINEPREFIX=$tmp wine regedit /S "$(qz_dos_path "$reg")" </dev/null >/dev/null 2>&1 || true
   WINEPREFIX=$tmp wineserver -k </dev/null >/dev/null 2>&1 || true
   WINEPREFIX=$tmp wineserver -w </dev/null >/dev/null 2>&1 || true
-  touch "$tmp/.qz-ready"
+  echo "$QZ_TEMPLATE_VERSION" >"$tmp/.qz-ready"
   mv -T "$tmp" "$QZ_TEMPLATE"
+}
+
+# Bumped whenever the template's making changes, so old build trees remake it.
+QZ_TEMPLATE_VERSION=2
+
+qz_template_current() {
+  [[ -f $QZ_TEMPLATE/.qz-ready && $(cat "$QZ_TEMPLATE/.qz-ready") == "$QZ_TEMPLATE_VERSION" ]]
 }
 
 qz_ensure_template() {
   mkdir -p "$QZ_WINE_DIR"
-  [[ -f $QZ_TEMPLATE/.qz-ready ]] && return 0
+  qz_template_current && return 0
   (
     flock 9
-    if [[ ! -f $QZ_TEMPLATE/.qz-ready ]]; then
+    if ! qz_template_current; then
       qz_remove_prefix "$QZ_TEMPLATE"
       local own=0
       if [[ -z ${DISPLAY:-} ]]; then qz_start_xvfb; own=1; fi

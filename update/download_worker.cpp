@@ -177,6 +177,11 @@ class Worker {
     if (!Text(IDC_COUNT, texts::kExtracting) || !Progress(0) || !Text(IDC_SPEED, L"")) return false;
     const char* destination =
         app_.target == TargetAvatarModule ? app_.commonFilesDir : app_.gameDir;
+    // Without a known folder the entries would land wherever the launcher
+    // happens to run: refuse instead.
+    if (destination[0] == '\0') {
+      return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(app_.updateList.front()->localPath)));
+    }
     const std::wstring wideDestination = AnsiToWide(destination);
     for (auto& file : app_.updateList) {
       if (!HasZipExtension(file->localPath)) continue;

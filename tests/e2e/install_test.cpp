@@ -1,0 +1,375 @@
+// Downloads and installations end to end: the worker, the setup program, the
+// patches, the avatar module, and what goes wrong on the way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "launcher/portal.h"
+#include "tests/common/zip_builder.h"
+#include "tests/e2e/e2e_support.h"
+#include "ui/resource_ids.h"
+#include "ui/texts.h"
+
+namespace qz::e2e {
+namespace {
+
+const char kProg[] = "VeltoGame";
+const std::string kRecordKey = std::string("SOFTWARE\\Veltoworks\\") + kProg;
+
+std::wstring Formatted(const wchar_t* format, const std::string& value) {
+  wchar_t text[1024];
+  std::swprintf(text, 1024, format, std::wstring(value.begin(), value.end()).c_str());
+  return text;
+}
+
+void SetStartPage(const std::string& page) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", &key) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, "Start Page", 0, REG_SZ, reinterpret_cast<const BYTE*>(page.c_str()),
+                 static_cast<DWORD>(page.size() + 1));
+  RegCloseKey(key);
+}
+
+std::string WorkDir() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + "~qztmp\\";
+}
+
+int CountRequests(const std::string& fragment) {
+  const auto lines = ServerRequests();
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(fragment) != std::string::npos;
+  }));
+}
+
+class InstallTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    gameDir_ = NewTempDir("Velto Game ");
+    setupLog_ = NewTempDir("setuplog") + "setup.log";
+  }
+  void TearDown() override {
+    for (const char* name : {"QZ_SETUP_PROG", "QZ_SETUP_VERSION", "QZ_SETUP_DIR", "QZ_SETUP_GAME",
+                             "QZ_SETUP_WAIT_MS", "QZ_SETUP_LOG"}) {
+      SetEnvironmentVariableA(name, nullptr);
+    }
+  }
+  // The published setup program installs `version` into the game folder.
+  void PublishSetup(const std::string& relPath, const char* version, const char* waitMs = "0") {
+    Publish(relPath, ReadFileBytes(BinDir() + "standin_setup.exe"));
+    SetEnvironmentVariableA("QZ_SETUP_PROG", kProg);
+    SetEnvironmentVariableA("QZ_SETUP_VERSION", version);
+    SetEnvironmentVariableA("QZ_SETUP_DIR", gameDir_.c_str());
+    SetEnvironmentVariableA("QZ_SETUP_GAME", (BinDir() + "standin_game.exe").c_str());
+    SetEnvironmentVariableA("QZ_SETUP_WAIT_MS", waitMs);
+    SetEnvironmentVariableA("QZ_SETUP_LOG", setupLog_.c_str());
+  }
+  std::string Manifest(int minVer, std::vector<std::pair<int, std::string>> files,
+                       const std::string& fullUrl, const std::string& base = "patch") {
+    ManifestSpec spec;
+    spec.progName = kProg;
+    spec.minVer = minVer;
+    spec.fullUrl = fullUrl;
+    spec.baseUrl = ServerUrl(base);
+    spec.files = std::move(files);
+    return PublishManifest("game.txt", spec);
+  }
+  HWND Wizard(const LauncherRun& run) { return WaitForDialogWithControl(run.process.pid(), IDC_NEXT); }
+
+  std::string gameDir_;
+  std::string setupLog_;
+};
+
+TEST_F(InstallTest, FullInstallationRunsTheSetupProgramAndStartsTheGame) {
+  SetStartPage("http://elsewhere.example/");
+  PublishSetup("full/VeltoSetup.exe", "100", "2500");
+  const LaunchBlock block = BlockWith(Manifest(0, {}, ServerUrl("full/VeltoSetup.exe")));
+  LauncherRun run = StartLauncher(block);
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  EXPECT_TRUE(IsTickedItem(wizard, IDC_START_PAGE));
+  Press(wizard, IDC_NEXT);
+
+  HWND setup = WaitForDialogWithControl(run.process.pid(), IDC_SETUP_TEXT1);
+  ASSERT_NE(setup, nullptr) << "the setup-running dialog waits for the program";
+  EXPECT_EQ(ItemText(setup, IDC_SETUP_TEXT1), L"この画面が消えると、自動的にゲームが実行されます。");
+  EXPECT_EQ(ItemText(setup, IDC_SETUP_TEXT2), L"残りのインストールを続けてください。");
+  Screenshot(setup, "setup_running");
+
+  const std::string exe = gameDir_ + "game.exe";
+  auto game = GameRecord(exe);
+  ASSERT_EQ(game["block"], "ok") << "the installed game is started with the record";
+  EXPECT_EQ(ReadFileBytes(exe + ".block"), std::string(reinterpret_cast<const char*>(&block), sizeof block));
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+
+  auto setupRun = ReadRecord(setupLog_);
+  const std::string installer = WorkDir() + "VeltoSetup.exe";
+  EXPECT_EQ(setupRun["self"], installer);
+  EXPECT_EQ(setupRun["cmdline"], "\"" + installer + "\"");
+  EXPECT_FALSE(FileExists(installer)) << "a setup program not kept is deleted";
+  EXPECT_EQ(RegText(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", "Start Page"),
+            kPortalAddress);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, FullInstallationFromAnArchiveUnpacksIntoTheGameFolder) {
+  SetStartPage(kPortalAddress);
+  WriteInstallRecord(kProg, "", gameDir_, gameDir_ + "game.exe");
+  Publish("full/GAME.ZIP", ZipOf({{"game.exe", ReadFileBytes(BinDir() + "standin_game.exe")},
+                                  {"data/", ""},
+                                  {"data/readme.txt", "welcome"}}));
+  LauncherRun run = StartLauncher(BlockWith(Manifest(0, {{100, "unused.zip"}}, ServerUrl("full/GAME.ZIP"))));
+  auto game = GameRecord(gameDir_ + "game.exe");
+  EXPECT_EQ(game["block"], "ok");
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\readme.txt"), "welcome");
+  EXPECT_FALSE(FileExists(WorkDir() + "GAME.ZIP")) << "the archive is deleted after unpacking";
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  MakeDirs(gameDir_ + "data");
+  WriteFileBytes(gameDir_ + "data\\a.txt", "100");
+  SetFileAttributesA((gameDir_ + "data\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  Publish("patch/p101.zip", ZipOf({{"data/a.txt", "101"}, {"data/b.txt", "101"},
+                                   {"data/big.bin", ziptest::BinaryLike(3 << 20, 7)}}));
+  Publish("patch/p102.zip", ZipOf({{"data/a.txt", "102"}}));
+  // Listed newest first; slow enough for the player to untick the automatic start.
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{102, "p102.zip"}, {101, "p101.zip"}}, "",
+                                                     "~rate=1500000/patch")));
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  const DWORD start = GetTickCount();
+  while (!IsShown(wizard, IDC_PHASE) && GetTickCount() - start < kWait) Sleep(10);
+  EXPECT_TRUE(IsShown(wizard, IDC_PHASE)) << "an upgrade shows its progress at once";
+  EXPECT_EQ(ItemText(wizard, IDC_PHASE), texts::kPhaseUpgrade);
+  EXPECT_FALSE(IsShown(wizard, IDC_NEXT));
+  Screenshot(wizard, "wizard_progress_upgrade");
+  Click(wizard, IDC_AUTO_RUN);  // the player declines the automatic start
+
+  EXPECT_EQ(run.process.Wait(kWait * 2), 1u);
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\a.txt"), "102");
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\b.txt"), "101");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "102");
+  EXPECT_FALSE(FileExists(exe + ".record.txt")) << "the game was not to be started";
+  EXPECT_FALSE(FileExists(WorkDir() + "p101.zip"));
+  const auto log = ServerRequests();
+  const auto first101 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p101") != l.npos; });
+  const auto first102 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p102") != l.npos; });
+  EXPECT_LT(first101 - log.begin(), first102 - log.begin()) << "101 is fetched before 102";
+}
+
+TEST_F(InstallTest, InstallationOfAnOlderReleaseIsPatchedInASecondPass) {
+  SetStartPage(kPortalAddress);
+  PublishSetup("full/VeltoSetup.exe", "101");
+  Publish("patch/p102.zip", ZipOf({{"data/v.txt", "102"}}));
+  LauncherRun run = StartLauncher(
+      BlockWith(Manifest(100, {{101, "p101.zip"}, {102, "p102.zip"}}, ServerUrl("full/VeltoSetup.exe"))));
+  EXPECT_EQ(run.process.Wait(kWait * 2), 2u);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "102");
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\v.txt"), "102");
+  EXPECT_EQ(GameRecord(gameDir_ + "game.exe", 0)["block"], "ok");
+}
+
+TEST_F(InstallTest, CountLineShowsFilesAndMegabytes) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  for (const char* name : {"p1.bin", "p2.bin", "p3.bin"}) Publish(std::string("patch/") + name, std::string(1 << 20, 'x'));
+  LauncherRun run = StartLauncher(
+      BlockWith(Manifest(100, {{101, "p1.bin"}, {102, "p2.bin"}, {103, "p3.bin"}}, "", "~delay=700/patch")));
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  bool sawStart = false, sawEnd = false;
+  std::wstring last;
+  while (IsWindow(wizard)) {
+    const std::wstring text = ItemText(wizard, IDC_COUNT);
+    if (text == L"ダウンロード中... 1/3 files (0.00/3.00 MB)") sawStart = true;
+    if (text == L"ダウンロード中... 3/3 files (3.00/3.00 MB)") sawEnd = true;
+    if (!text.empty()) last = text;
+  }
+  EXPECT_TRUE(sawStart);
+  EXPECT_TRUE(sawEnd) << "last seen: " << std::string(last.begin(), last.end());
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(ReadFileBytes(WorkDir() + "p3.bin").size(), 1u << 20) << "plain files stay downloaded";
+}
+
+TEST_F(InstallTest, FileMissingOnTheServerIsNamedAndNothingIsDownloaded) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}}));
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}, {102, "p102.zip"}}, "")));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kFileMissingFormat, ServerUrl("patch/p102.zip")).c_str(), IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(CountRequests("p101.zip"), 1) << "only the size check touched the first file";
+  EXPECT_FALSE(FileExists(WorkDir() + "p101.zip"));
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, ServerThatChangesBetweenThePassesFailsTheWizard) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}}));
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "", "~vanish-after=1/patch")));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_FALSE(FileExists(gameDir_ + "a.txt"));
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+// (A body longer than its length never reaches us: the HTTP layer stops at
+// the announced length.)
+TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
+  for (const char* base : {"~short=5000/patch", "~short=1/patch"}) {
+    SCOPED_TRACE(base);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}, {"b.bin", ziptest::BinaryLike(100000, 3)}}));
+    LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "", base)));
+    ASSERT_TRUE(Answer(run.process.pid(),
+                       Formatted(texts::kDownloadFailedFormat, ServerUrl(std::string(base) + "/p101.zip")).c_str(),
+                       IDOK));
+    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  }
+}
+
+TEST_F(InstallTest, CorruptPatchArchiveIsReportedAndNotRecorded) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  ziptest::ZipEntrySpec bad;
+  bad.name = "a.txt";
+  bad.data = ziptest::TextLike(5000, 1);
+  bad.compressed = std::string(200, '\xff');  // not a deflate stream
+  ziptest::ZipBuilder builder;
+  builder.Add(bad);
+  Publish("patch/p101.zip", builder.Build());
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kExtractFailedFormat, WorkDir() + "p101.zip").c_str(), IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  Publish("patch/p101.bin", std::string(4 << 20, 'y'));
+  LauncherRun run =
+      StartLauncher(BlockWith(Manifest(100, {{101, "p101.bin"}}, "", "~rate=1000000/patch")));
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  Press(wizard, IDCANCEL);
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDNO));
+  Sleep(1000);
+  ASSERT_TRUE(IsWindow(wizard)) << "No keeps the download going";
+  Press(wizard, IDCANCEL);
+  HWND box = WaitForWindow(run.process.pid(), [](HWND w) { return IsMessageBox(w); }, kWait);
+  ASSERT_NE(box, nullptr);
+  Screenshot(box, "cancel_question");
+  const DWORD pressed = GetTickCount();
+  Press(box, IDYES);
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_LT(GetTickCount() - pressed, 5000u) << "the stop is prompt";
+  const std::string partial = ReadFileBytes(WorkDir() + "p101.bin");
+  EXPECT_GT(partial.size(), 0u) << "the partial file stays";
+  EXPECT_LT(partial.size(), 4u << 20);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, CancelAnsweredNoLetsTheDownloadComplete) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  Publish("patch/p101.zip", ZipOf({{"data/c.txt", "101"}, {"pad.bin", ziptest::BinaryLike(2 << 20, 9)}}));
+  LauncherRun run =
+      StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "", "~rate=1000000/patch")));
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  Click(wizard, IDC_AUTO_RUN);
+  Press(wizard, IDCANCEL);
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDNO));
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\c.txt"), "101");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+}
+
+// ---- the avatar module ----
+
+class AvatarTest : public InstallTest {
+ protected:
+  std::string Common() {
+    char dir[MAX_PATH] = {};
+    DWORD size = sizeof dir;
+    RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
+                 RRF_RT_REG_SZ, nullptr, dir, &size);
+    return std::string(dir) + "\\";
+  }
+  std::string Module() { return Common() + "Veltoworks\\Avatar\\Mirrafig.dll"; }
+  std::string AvatarManifest(std::vector<std::pair<int, std::string>> files) {
+    Publish("avatar/full.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module full"}}));
+    Publish("avatar/a101.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 101"}}));
+    Publish("avatar/a102.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 102"}}));
+    ManifestSpec spec;
+    spec.progName = "Avatar";
+    spec.minVer = 100;
+    spec.fullUrl = ServerUrl("avatar/full.zip");
+    spec.baseUrl = ServerUrl("avatar");
+    spec.files = std::move(files);
+    return PublishManifest("avatar.txt", spec);
+  }
+  void InstallModule(const char* version, const std::string& contents) {
+    MakeDirs(Common() + "Veltoworks\\Avatar");
+    WriteFileBytes(Module(), contents);
+    WriteInstallRecord("Avatar", version, "", "");
+  }
+  // Runs the check alone (no game address) and returns the exit code.
+  DWORD RunCheck(const std::string& commonUrl) {
+    LauncherRun run = StartLauncher(BlockWith("", commonUrl));
+    return run.process.Wait(kWait);
+  }
+};
+
+TEST_F(AvatarTest, NoRecordInstallsTheFullArchiveAndRecordsTheHighestVersion) {
+  const std::string url = AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}});
+  EXPECT_EQ(RunCheck(url), 1u);
+  EXPECT_EQ(ReadFileBytes(Module()), "module full");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
+}
+
+TEST_F(AvatarTest, EmptyModuleMeansFullInstallation) {
+  InstallModule("102", "");
+  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), 1u);
+  EXPECT_EQ(ReadFileBytes(Module()), "module full");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
+}
+
+TEST_F(AvatarTest, RecordAboveEveryListedVersionCountsAsCurrent) {
+  // The newest known release is the recorded one: nothing to fetch.
+  InstallModule("200", "module 200");
+  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), 1u);
+  EXPECT_EQ(ReadFileBytes(Module()), "module 200");
+  EXPECT_EQ(CountRequests("a10"), 0);
+}
+
+TEST_F(AvatarTest, PatchesBringTheModuleUpToDateAndCurrentMeansNothing) {
+  InstallModule("100", "module 100");
+  const std::string url = AvatarManifest({{102, "a102.zip"}, {101, "a101.zip"}});
+  EXPECT_EQ(RunCheck(url), 1u);
+  EXPECT_EQ(ReadFileBytes(Module()), "module 102");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
+  const int before = CountRequests("a10");
+  EXPECT_EQ(RunCheck(url), 1u);
+  EXPECT_EQ(CountRequests("a10"), before) << "a current module downloads nothing";
+}
+
+TEST_F(AvatarTest, UnreachableManifestStopsTheLauncher) {
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt"), "http://127.0.0.1:1/avatar.txt"));
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kUpdateFailed, IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(CountRequests("game.txt"), 0) << "the game is not looked at";
+}
+
+}  // namespace
+}  // namespace qz::e2e
