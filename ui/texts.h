@@ -27,6 +27,11 @@ inline constexpr wchar_t kReinstallQuestion[] =
 inline constexpr wchar_t kWaitGame[] = L"プログラムの実行に必要な情報を取得中です。";
 inline constexpr wchar_t kWaitAvatar[] = L"アバターモジュールのバージョンを確認中です。";
 
+// Game start (printf format: %d takes the required DirectX version)
+inline constexpr wchar_t kDirectXTooOldFormat[] =
+    L"ゲームに必要なDirectXが以前のバージョンのままです。\r\n"
+    L"DirectX(バージョン%d以上)をインストール後再実行してください。";
+
 // Wizard
 inline constexpr wchar_t kUpgradeText1[] = L"インストールウィザードがプログラムのアップグレードの準備中です。";
 inline constexpr wchar_t kUpgradeText2[] = L"<次へ(N)> をクリックするとアップグレードが実行されます。";

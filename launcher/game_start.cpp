@@ -1,0 +1,78 @@
+// Starting the game: with the launch record handed over (normal flow) or with
+// the page's arguments and an optional start mutex (setup modes). Both first
+// make sure the system has the DirectX the game asks for.
+#include <cwchar>
+#include <string>
+
+#include "launcher/dx_requirement.h"
+#include "launcher/handover.h"
+#include "launcher/launcher_app.h"
+#include "launcher/registry_text.h"
+#include "launcher/win_handles.h"
+#include "ui/message_box.h"
+#include "ui/texts.h"
+
+namespace qz {
+
+namespace {
+
+constexpr DWORD kGameHoldMs = 10000;  // the game's time to find the record or the mutex
+
+// An empty folder means "no folder known": the game then starts in ours.
+const char* FolderOrNull(const char* dir) { return dir && dir[0] ? dir : nullptr; }
+
+}  // namespace
+
+int LauncherApp::DirectXRequirement() {
+  const int required = SplitDirectXRequirement(block.Spare);
+  if (required <= kDirectXAlwaysPresent) return 1;
+
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\DirectX", 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS) {
+    return 1;  // nothing known about DirectX: let the game decide
+  }
+  std::string version;
+  ReadRegistryText(key.get(), "Version", 20, version);
+  int major = 0;
+  if (!DirectXMajorVersion(version, major) || major >= required) return 1;
+
+  wchar_t text[256];
+  std::swprintf(text, sizeof text / sizeof text[0], texts::kDirectXTooOldFormat, required);
+  ShowMessage(nullptr, text, texts::kNoticeCaption, MB_OK);
+  return 0;
+}
+
+int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const char* args,
+                                        bool withMutex, const char* nameOfMutex) {
+  if (!DirectXRequirement()) return 0;
+  std::string commandLine = QuotedCommandLine(exe, args);
+  if (commandLine.empty()) return 0;  // too long to pass whole
+
+  // Created before the game and owned by us, so the game can tell it was
+  // started by the launcher. One that exists already does not stop the start.
+  Handle mutex;
+  if (withMutex) {
+    mutex.reset(CreateMutexA(nullptr, TRUE, nameOfMutex));
+    if (!mutex) return 0;
+  }
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                      FolderOrNull(dir), &startup, &process)) {
+    return 0;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  HoldFor(kGameHoldMs);
+  return 1;
+}
+
+int LauncherApp::StartGameWithHandOver(const char* exe, const char* dir) {
+  if (!DirectXRequirement()) return 0;
+  return HandOverBlock(block, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs) ? 1 : 0;
+}
+
+}  // namespace qz

@@ -1,0 +1,112 @@
+// The installation record ("SOFTWARE\Veltoworks\<program>" under HKLM, written
+// by the setup programs and by us after an upgrade), the setup modes' game
+// location, and the presence test of an executable.
+#include <cstdio>
+#include <string>
+
+#include "launcher/folders.h"
+#include "launcher/launcher_app.h"
+#include "launcher/param_text.h"
+#include "launcher/registry_text.h"
+#include "launcher/setup_params.h"
+#include "launcher/portal.h"
+#include "launcher/win_handles.h"
+
+namespace qz {
+
+namespace {
+
+std::string RecordKeyPath(const char* name) { return std::string("SOFTWARE\\Veltoworks\\") + name; }
+
+// Registry paths are read through 300-byte buffers into 260-byte fields; a
+// path that would not fit is treated as unreadable rather than cut.
+template <std::size_t N>
+void ReadPathInto(HKEY key, const char* name, bool folder, char (&field)[N]) {
+  std::string text;
+  if (!ReadRegistryText(key, name, 300, text)) return;
+  if (folder) text = WithTrailingBackslash(text);
+  if (FitsField(text.size(), N)) CopyCut(field, text);
+}
+
+HKEY RootForIndex(int index) {
+  switch (index) {
+    case 0: return HKEY_CLASSES_ROOT;
+    case 1: return HKEY_CURRENT_USER;
+    case 2: return HKEY_LOCAL_MACHINE;
+    case 3: return HKEY_USERS;
+    case 4: return HKEY_PERFORMANCE_DATA;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
+                                   char (&exe)[260]) {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  std::string text;
+  if (ReadRegistryText(key.get(), "Version", 5, text)) {
+    version = static_cast<std::uint16_t>(LeadingDecimal(text));
+  }
+  if (target == TargetGame) {
+    ReadPathInto(key.get(), "RunDir", true, folder);
+    ReadPathInto(key.get(), "RunFileName", false, exe);
+  }
+  return 1;
+}
+
+void LauncherApp::WriteVersion() {
+  RegKey key;
+  // Only a setup program creates the record; without it there is nothing to update.
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(progName).c_str(), 0, KEY_WRITE, key.put()) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  char text[8];
+  const int n = std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(latestVer));
+  RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>(n + 1));
+}
+
+void LauncherApp::ParseSetupParameters() {
+  qz::ParseSetupParameters(block, {hKeyIndex, useMutex, regPath, regName, fileName, mutexName, parm});
+}
+
+void LauncherApp::ReadGameLocation() {
+  const HKEY root = RootForIndex(hKeyIndex);
+  if (!root) return;
+  RegKey key;
+  if (RegOpenKeyExA(root, regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  std::string value;
+  if (!ReadRegistryText(key.get(), regName, 300, value)) return;
+  std::string dir;
+  std::string exe;
+  if (!GameLocationFromValue(value, fileName, dir, exe)) return;
+  CopyCut(gameDir, dir);
+  CopyCut(gameExe, exe);
+}
+
+int LauncherApp::ExecutablePresent(const char* path) {
+  // A search pattern names no one file; it would find any file that matches.
+  if (path[0] == '\0' || std::string(path).find_first_of("*?") != std::string::npos) return 0;
+  WIN32_FIND_DATAA found{};
+  FindHandle search(FindFirstFileA(path, &found));
+  if (!search) return 0;
+  return (found.nFileSizeHigh != 0 || found.nFileSizeLow != 0) ? 1 : 0;
+}
+
+void LauncherApp::SetBrowserStartPage() {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", 0, KEY_WRITE,
+                    key.put()) != ERROR_SUCCESS) {
+    return;
+  }
+  RegSetValueExA(key.get(), "Start Page", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPortalAddress),
+                 static_cast<DWORD>(sizeof kPortalAddress));
+}
+
+}  // namespace qz

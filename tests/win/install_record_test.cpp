@@ -1,0 +1,157 @@
+// The installation record, the setup modes' game location, the presence test
+// and the browser start page, against a scratch registry.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "launcher/launcher_app.h"
+#include "launcher/portal.h"
+#include "tests/win/scratch_registry.h"
+#include "tests/winsupport/win_test_support.h"
+
+namespace qz {
+namespace {
+
+using namespace qz::test;
+
+const char kRecord[] = "SOFTWARE\\Veltoworks\\game";
+
+class InstallRecord : public ScratchRegistry {
+ protected:
+  std::unique_ptr<LauncherApp> app_ = std::make_unique<LauncherApp>();
+};
+
+TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
+  const std::string longPath = "C:\\" + std::string(280, 'd');
+  struct Case {
+    const char* id;
+    int target;
+    const char* version;  // null: value missing
+    std::string runDir;
+    std::string runFile;
+    int expectVersion;
+    const char* expectDir;
+    const char* expectExe;
+  } cases[] = {
+      {"whole record", TargetGame, "102", "C:\\Games\\Velto", "C:\\Games\\Velto\\g.exe", 102,
+       "C:\\Games\\Velto\\", "C:\\Games\\Velto\\g.exe"},
+      {"folder keeps its backslash", TargetGame, "7", "C:\\G\\", "C:\\G\\g.exe", 7, "C:\\G\\", "C:\\G\\g.exe"},
+      {"four digits", TargetGame, "9999", "", "", 9999, "", ""},
+      {"five digits count as absent", TargetGame, "12345", "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\",
+       "C:\\G\\g.exe"},
+      {"no version", TargetGame, nullptr, "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\", "C:\\G\\g.exe"},
+      {"avatar reads the version only", TargetAvatarModule, "3", "C:\\G", "C:\\G\\g.exe", 3, "preset",
+       "preset"},
+      {"paths longer than their fields are not read", TargetGame, "5", longPath, longPath + "\\g.exe", 5,
+       "preset", "preset"},
+      {"a path of 259 fits", TargetGame, "5", "C:\\" + std::string(255, 'd'),
+       "C:\\" + std::string(256, 'e'), 5, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kRecord);
+    SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", c.version);
+    SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", c.runDir.c_str());
+    SetText(HKEY_LOCAL_MACHINE, kRecord, "RunFileName", c.runFile.c_str());
+    app_->target = c.target;
+    std::uint16_t version = 0;
+    char dir[260] = "preset";
+    char exe[260] = "preset";
+    EXPECT_EQ(app_->ReadInstallRecord("game", version, dir, exe), 1);
+    EXPECT_EQ(version, c.expectVersion);
+    EXPECT_EQ(std::string(dir), c.expectDir ? c.expectDir : c.runDir + "\\");
+    EXPECT_EQ(std::string(exe), c.expectExe ? c.expectExe : c.runFile);
+  }
+
+  std::uint16_t version = 0;
+  char dir[260] = "preset";
+  char exe[260] = "preset";
+  EXPECT_EQ(app_->ReadInstallRecord("other", version, dir, exe), 0) << "no record";
+  EXPECT_EQ(version, 0);
+  EXPECT_STREQ(dir, "preset");
+  EXPECT_STREQ(exe, "preset");
+}
+
+TEST_F(InstallRecord, VersionWrittenAfterAnUpgradeIsReadBack) {
+  std::strcpy(app_->progName, "game");
+  app_->latestVer = 102;
+  app_->WriteVersion();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecord)) << "the record is not created";
+
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", "100");
+  app_->WriteVersion();
+  std::uint16_t version = 0;
+  char dir[260] = {};
+  char exe[260] = {};
+  app_->ReadInstallRecord("game", version, dir, exe);
+  EXPECT_EQ(version, 102);
+}
+
+TEST_F(InstallRecord, ExecutablePresent) {
+  const std::string dir = NewTempDir("present");
+  ASSERT_TRUE(WriteFileBytes(dir + "game.exe", "MZ"));
+  ASSERT_TRUE(WriteFileBytes(dir + "empty.exe", ""));
+  struct Case {
+    std::string path;
+    int present;
+  } cases[] = {
+      {dir + "game.exe", 1},  {dir + "empty.exe", 0}, {dir + "missing.exe", 0},
+      {dir, 0},               {dir + "g*.exe", 0},    {dir + "gam?.exe", 0},
+      {"", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(app_->ExecutablePresent(c.path.c_str()), c.present) << c.path;
+}
+
+TEST_F(InstallRecord, GameLocationFromTheParameters) {
+  struct Case {
+    const char* id;
+    const char* autoDownUrl;
+    HKEY root;  // where the test registers the location
+    const char* value;
+    const char* expectDir;
+    const char* expectExe;
+  } cases[] = {
+      {"HKey 2, folder and FileName", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Dir&FileName=g.exe",
+       HKEY_LOCAL_MACHINE, "C:\\Games\\V", "C:\\Games\\V\\", "C:\\Games\\V\\g.exe"},
+      {"HKey 2, folder with backslash", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Dir&FileName=g.exe",
+       HKEY_LOCAL_MACHINE, "C:\\Games\\V\\", "C:\\Games\\V\\", "C:\\Games\\V\\g.exe"},
+      {"HKey 2, executable path", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
+       "C:\\Games\\V\\g.exe", "C:\\Games\\V", "C:\\Games\\V\\g.exe"},
+      {"HKey 1 is the current user", "HKeyUser=1&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_CURRENT_USER,
+       "C:\\U\\g.exe", "C:\\U", "C:\\U\\g.exe"},
+      {"no HKey reads the classes root", "RegPath=VeltoGame&RegName=Exe", HKEY_CLASSES_ROOT,
+       "C:\\C\\g.exe", "C:\\C", "C:\\C\\g.exe"},
+      {"HKey 7 reads nothing", "HKey=7&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
+       "C:\\Games\\V\\g.exe", "", ""},
+      {"missing value", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Other", HKEY_LOCAL_MACHINE,
+       "C:\\Games\\V\\g.exe", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string path = c.root == HKEY_CLASSES_ROOT ? "VeltoGame" : "SOFTWARE\\V\\G";
+    const char* name = std::strstr(c.autoDownUrl, "RegName=Dir") ? "Dir" : "Exe";
+    SetText(c.root, path, name, c.value);
+    auto app = std::make_unique<LauncherApp>();
+    SetField(app->block.AutoDownURL, c.autoDownUrl);
+    app->ParseSetupParameters();
+    app->ReadGameLocation();
+    EXPECT_STREQ(app->gameDir, c.expectDir);
+    EXPECT_STREQ(app->gameExe, c.expectExe);
+    RegDeleteTreeA(c.root, path.c_str());
+  }
+}
+
+TEST_F(InstallRecord, BrowserStartPage) {
+  const char kMain[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Main";
+  app_->SetBrowserStartPage();
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kMain)) << "a missing key is not created";
+
+  SetText(HKEY_CURRENT_USER, kMain, "Start Page", "about:blank");
+  app_->SetBrowserStartPage();
+  std::string page;
+  ASSERT_TRUE(GetText(HKEY_CURRENT_USER, kMain, "Start Page", page));
+  EXPECT_EQ(page, kPortalAddress);
+}
+
+}  // namespace
+}  // namespace qz
