@@ -1,0 +1,106 @@
+// Fetching the update manifest from the test download server, with the
+// installation record in a scratch registry.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "launcher/launcher_app.h"
+#include "tests/win/scratch_registry.h"
+#include "tests/winsupport/win_test_support.h"
+
+namespace qz {
+namespace {
+
+using namespace qz::test;
+
+const std::string kEntries =
+    "[VLTWUpdateFile]\r\nProgName game\r\nMinVer 100\r\nFullDnURL http://dl.example/setup.exe\r\n"
+    "UpBaseURL http://dl.example/p\r\nUpFileList 101 p101.zip\r\n";
+const std::string kLast = "\r\nUpFileList 102 last.zip";
+
+// A manifest of exactly `size` bytes whose last entry ends the text, so only a
+// complete read finds it.
+std::string ManifestOfSize(std::size_t size) {
+  std::string text = kEntries;
+  text.append(size - text.size() - kLast.size(), ' ');
+  return text + kLast;
+}
+
+class ManifestFetch : public ScratchRegistry {
+ protected:
+  void SetUp() override {
+    ScratchRegistry::SetUp();
+    SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "Version", "100");
+    SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "RunDir", "C:\\Games\\V");
+    SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "RunFileName", "C:\\Games\\V\\g.exe");
+    app_->target = TargetGame;
+    ASSERT_TRUE(app_->httpClient.OpenSession("Quorlynx"));
+  }
+  bool Fetch(const std::string& path) { return app_->ReadManifest(ServerUrl(path).c_str()); }
+  std::unique_ptr<LauncherApp> app_ = std::make_unique<LauncherApp>();
+};
+
+TEST_F(ManifestFetch, SizeAndTransferLimits) {
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "max.txt", ManifestOfSize(65535)));
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "over.txt", ManifestOfSize(65536)));
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "empty.txt", ""));
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "slow.txt", ManifestOfSize(12000)));
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "local.txt", "[VLTWUpdateFile] FullDnURL file:///C:/setup.exe"));
+  struct Case {
+    const char* path;
+    bool ok;
+  } cases[] = {
+      {"max.txt", true},          {"over.txt", false},          {"empty.txt", false},
+      {"~status=404/max.txt", false}, {"~chunked/max.txt", false}, {"~short=10/max.txt", false},
+      {"~rate=6000/slow.txt", true},  {"local.txt", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(Fetch(c.path), c.ok);
+    if (c.ok) {
+      ASSERT_EQ(app_->updateList.size(), 2u) << "the entry at the very end was read";
+      EXPECT_STREQ(app_->updateList[1]->url, "http://dl.example/p/last.zip");
+    } else {
+      EXPECT_TRUE(app_->updateList.empty());
+    }
+  }
+  EXPECT_FALSE(app_->ReadManifest(("file:///" + ServerRoot() + "max.txt").c_str())) << "not a web address";
+}
+
+TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "game.txt", kEntries + kLast));
+  ASSERT_TRUE(Fetch("game.txt"));
+  EXPECT_EQ(app_->installedVer, 100);
+  EXPECT_EQ(app_->latestVer, 102);
+  EXPECT_EQ(app_->minVer, 100);
+  EXPECT_STREQ(app_->progName, "game");
+  EXPECT_STREQ(app_->fullDnUrl, "http://dl.example/setup.exe");
+  EXPECT_STREQ(app_->gameDir, "C:\\Games\\V\\");
+  EXPECT_STREQ(app_->gameExe, "C:\\Games\\V\\g.exe");
+
+  // The next fetch starts from no installed version and an empty list; what a
+  // manifest does not name keeps its value.
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "noname.txt", "[VLTWUpdateFile] UpFileList 5 a.zip"));
+  ASSERT_TRUE(Fetch("noname.txt"));
+  EXPECT_EQ(app_->installedVer, 0);
+  ASSERT_EQ(app_->updateList.size(), 1u);
+  EXPECT_STREQ(app_->updateList[0]->url, "http://dl.example/p/a.zip");
+  EXPECT_STREQ(app_->progName, "game");
+
+  // Not a manifest: a success that takes nothing.
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "page.html", "<html>not found</html>"));
+  EXPECT_TRUE(Fetch("page.html"));
+  EXPECT_EQ(app_->installedVer, 0);
+  EXPECT_TRUE(app_->updateList.empty());
+
+  // The avatar module's record gives no game folder.
+  auto avatar = std::make_unique<LauncherApp>();
+  avatar->target = TargetAvatarModule;
+  ASSERT_TRUE(avatar->httpClient.OpenSession("Quorlynx"));
+  ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt").c_str()));
+  EXPECT_EQ(avatar->installedVer, 100);
+  EXPECT_STREQ(avatar->gameDir, "");
+}
+
+}  // namespace
+}  // namespace qz
