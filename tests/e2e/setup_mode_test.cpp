@@ -1,0 +1,131 @@
+// The two modes a page can ask for: the game's location comes from the
+// registry path the page names, and it is started with the page's arguments.
+#include <gtest/gtest.h>
+
+#include "launcher/portal.h"
+#include "tests/e2e/e2e_support.h"
+#include "ui/resource_ids.h"
+#include "ui/texts.h"
+
+namespace qz::e2e {
+namespace {
+
+const char kLocationKey[] = "SOFTWARE\\Veltoworks\\Location";
+
+void SetLocation(const std::string& value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kLocationKey, &key), ERROR_SUCCESS);
+  RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+}
+
+LaunchBlock SetupBlock(const char* mode, const std::string& location, const std::string& fullUrl) {
+  LaunchBlock block = BlockWith("");
+  SetField(block.RunMode, mode);
+  SetField(block.ProgName, "VeltoGame");
+  SetField(block.AutoDownURL, location);
+  SetField(block.DataCookie, "Mutex=1&Parm=VeltoStart -server 192.0.2.10");
+  SetField(block.FullDownURL, fullUrl);
+  return block;
+}
+
+class SetupModeTest : public testing::Test {
+ protected:
+  void SetUp() override { gameDir_ = NewTempDir("Velto Game "); }
+  void TearDown() override { SetEnvironmentVariableA("QZ_STANDIN_MUTEX", nullptr); }
+  std::string gameDir_;
+};
+
+TEST_F(SetupModeTest, PresentGameStartsWithPathArgumentsAndStartMutex) {
+  const std::string exe = InstallGame(gameDir_);
+  SetLocation(gameDir_.substr(0, gameDir_.size() - 1));  // a folder without its backslash
+  SetEnvironmentVariableA("QZ_STANDIN_MUTEX", "VeltoStart");
+  LauncherRun run = StartLauncher(SetupBlock(
+      "Vltw_OnlySetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path&FileName=game.exe", ""));
+  auto game = GameRecord(exe);
+  EXPECT_EQ(game["cmdline"], "\"" + exe + "\" VeltoStart -server 192.0.2.10");
+  EXPECT_EQ(game["mutex"], "1") << "the start mutex exists while the game starts";
+  EXPECT_EQ(game["cwd"] + "\\", gameDir_);
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+}
+
+TEST_F(SetupModeTest, EmptyLocationGoesStraightToTheWizard) {
+  SetLocation("");
+  LauncherRun run = StartLauncher(SetupBlock(
+      "Vltw_OnlySetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path", ServerUrl("setup.exe")));
+  HWND wizard = WaitForDialogWithControl(run.process.pid(), IDC_NEXT);
+  ASSERT_NE(wizard, nullptr);
+  EXPECT_EQ(WindowsOf(run.process.pid()).size(), 1u) << "no question first";
+  Press(wizard, IDCANCEL);
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+}
+
+TEST_F(SetupModeTest, SetupRunningDialogCanBeCancelled) {
+  SetLocation("");
+  HKEY key;
+  RegCreateKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", &key);
+  RegSetValueExA(key, "Start Page", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPortalAddress),
+                 sizeof kPortalAddress);
+  RegCloseKey(key);
+  Publish("setup.exe", ReadFileBytes(BinDir() + "standin_setup.exe"));
+  SetEnvironmentVariableA("QZ_SETUP_WAIT_MS", "60000");
+  LauncherRun run = StartLauncher(SetupBlock(
+      "Vltw_OnlySetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path", ServerUrl("setup.exe")));
+  SetEnvironmentVariableA("QZ_SETUP_WAIT_MS", nullptr);
+  HWND setup = WaitForDialogWithControl(run.process.pid(), IDC_SETUP_TEXT1);
+  ASSERT_NE(setup, nullptr);
+  Sleep(500);
+  ASSERT_TRUE(IsWindow(setup)) << "it waits while the setup program runs";
+  Press(setup, IDCANCEL);
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDYES));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+}
+
+class LinkSetupTest : public SetupModeTest {
+ protected:
+  // A stand-in browser: the shell hands web addresses to it.
+  std::string RegisterBrowser() {
+    const std::string browser = NewTempDir("browser") + "browser.exe";
+    CopyProgram("standin_game.exe", browser);
+    const std::string command = "\"" + browser + "\" %1";
+    HKEY key;
+    RegCreateKeyA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", &key);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>(command.size() + 1));
+    RegCloseKey(key);
+    return browser;
+  }
+};
+
+TEST_F(LinkSetupTest, MissingGameAsksTwiceThenOpensTheSetupAddress) {
+  const std::string browser = RegisterBrowser();
+  SetLocation(gameDir_ + "game.exe");  // registered, but not there
+  const std::string url = ServerUrl("VeltoSetup.exe");
+  LauncherRun run = StartLauncher(SetupBlock(
+      "Vltw_LinkSetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path", url));
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES));
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES)) << "asked a second time";
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  auto opened = GameRecord(browser);
+  EXPECT_NE(opened["args"].find(url), std::string::npos) << opened["args"];
+}
+
+TEST_F(LinkSetupTest, OnlyWebAddressesAreOpened) {
+  const std::string browser = RegisterBrowser();
+  const std::string local = NewTempDir("local") + "program.exe";
+  CopyProgram("standin_game.exe", local);
+  for (const std::string& address : {local, "file:///" + local, std::string("notepad.exe")}) {
+    SCOPED_TRACE(address);
+    LauncherRun run = StartLauncher(SetupBlock(
+        "Vltw_LinkSetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Missing", address));
+    ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES));
+    EXPECT_EQ(run.process.Wait(kWait), 0u);
+  }
+  Sleep(1000);
+  EXPECT_FALSE(FileExists(local + ".record.txt")) << "a local program must never be started";
+  EXPECT_FALSE(FileExists(browser + ".record.txt"));
+}
+
+}  // namespace
+}  // namespace qz::e2e
