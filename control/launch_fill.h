@@ -1,0 +1,16 @@
+// Filling the launch record from the page's property texts.
+#pragma once
+
+#include <string>
+
+#include "launcher/launch_block.h"
+
+namespace qz {
+
+// The eleven field texts in record order, already in the ANSI code page. Each is
+// cut at its field's width (a double-byte character may be split, and a full
+// field has no terminator, as the launcher and the game expect); the rest of
+// the record is zero.
+LaunchBlock FillLaunchBlock(const std::string (&texts)[11]);
+
+}  // namespace qz
