@@ -31,21 +31,30 @@ qz_session_active() {
   [[ -f $f ]] && kill -0 "$(sed -n 2p "$f")" 2>/dev/null
 }
 
-# Start a private Xvfb; sets DISPLAY and QZ_XVFB_PID.
+# Start a private Xvfb; sets DISPLAY and QZ_XVFB_PID. A display number that a
+# dying server still holds makes a start fail now and then: try again.
 qz_start_xvfb() {
-  local fdfile
-  fdfile=$(mktemp "$QZ_WINE_DIR/xvfb.XXXXXX")
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" </dev/null >/dev/null 2>&1 &
-  QZ_XVFB_PID=$!
-  local i
-  for i in $(seq 200); do [[ -s $fdfile ]] && break; sleep 0.05; done
-  if [[ ! -s $fdfile ]]; then
-    echo "winerun: Xvfb did not start" >&2
+  local fdfile attempt i
+  for attempt in 1 2 3; do
+    fdfile=$(mktemp "$QZ_WINE_DIR/xvfb.XXXXXX")
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" </dev/null >/dev/null 2>&1 &
+    QZ_XVFB_PID=$!
+    for i in $(seq 200); do
+      [[ -s $fdfile ]] && break
+      kill -0 "$QZ_XVFB_PID" 2>/dev/null || break
+      sleep 0.05
+    done
+    if [[ -s $fdfile ]]; then
+      export DISPLAY=:$(head -1 "$fdfile")
+      rm -f "$fdfile"
+      return 0
+    fi
+    kill "$QZ_XVFB_PID" 2>/dev/null || true
     rm -f "$fdfile"
-    return 1
-  fi
-  export DISPLAY=:$(head -1 "$fdfile")
-  rm -f "$fdfile"
+    sleep 0.5
+  done
+  echo "winerun: Xvfb did not start" >&2
+  return 1
 }
 
 # Use the caller's display, else the session's, else start one of our own
@@ -147,6 +156,14 @@ qz_ensure_template() {
 qz_fresh_prefix() {
   local dir
   dir=$(mktemp -d "$QZ_WINE_DIR/p.XXXXXX")
+  qz_copy_template "$dir"
+  echo "$dir"
+}
+
+# Fills the empty folder dir (below $QZ_WINE_DIR) with a copy of the template.
+qz_copy_template() {
+  local dir=$1
+  case $dir in "$QZ_WINE_DIR"/*) ;; *) echo "winerun: refusing to fill $dir" >&2; return 1 ;; esac
   cp -al "$QZ_TEMPLATE/." "$dir/"
   local f
   for f in "$dir"/*.reg "$dir"/drive_c/windows/*.ini; do
@@ -154,6 +171,24 @@ qz_fresh_prefix() {
   done
   rm -rf -- "$dir/drive_c/users"
   cp -a "$QZ_TEMPLATE/drive_c/users" "$dir/drive_c/users"
+}
+
+# A prefix that outlives the run (the demo's: its second run must find what
+# the first installed), made once from the template as $QZ_WINE_DIR/NAME.
+# Programs installed into it are new files, never the template's hard links.
+qz_named_prefix() {
+  local name=$1
+  [[ $name =~ ^[A-Za-z0-9][A-Za-z0-9_.-]*$ && $name != template* && $name != p.* ]] || {
+    echo "winerun: bad prefix name '$name'" >&2
+    return 1
+  }
+  local dir=$QZ_WINE_DIR/$name
+  if [[ ! -f $dir/.qz-prefix-ready ]]; then
+    qz_remove_prefix "$dir"  # a copy that was cut short
+    mkdir -p "$dir"
+    qz_copy_template "$dir"
+    touch "$dir/.qz-prefix-ready"
+  fi
   echo "$dir"
 }
 

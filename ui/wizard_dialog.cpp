@@ -165,7 +165,11 @@ INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
           break;
       }
       return TRUE;
+    case wizard::kRefresh:
+      wizard::ShowPending(dialog);
+      return TRUE;
     case wizard::kWorkerDone:
+      wizard::ShowPending(dialog);
       EndDialog(dialog, static_cast<INT_PTR>(wParam));
       return TRUE;
     case WM_DESTROY:

@@ -1,8 +1,8 @@
 // The only way the download worker talks to the wizard. The dialog's thread
-// owns the dialog: the worker sets texts and progress through these calls and
-// ends the wizard by posting it a message, and every call first checks
+// owns the dialog: the worker leaves texts and progress through these calls
+// and ends the wizard by posting it a message; every call first checks
 // whether the wizard asked the worker to stop, so a stopping worker never
-// writes another block or touches the dialog again.
+// writes another block or changes the dialog again.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,8 @@ namespace qz::wizard {
 
 // Posted by the worker; wParam is the wizard's result (1 done, 2 failed).
 constexpr UINT kWorkerDone = WM_APP + 1;
+// Posted by the worker when it has left new figures to show.
+constexpr UINT kRefresh = WM_APP + 2;
 
 // Worker side.
 bool StopRequested();
@@ -21,6 +23,8 @@ void Finish(HWND wizard, int result);
 
 // Wizard side.
 void ClearStop();
+// Shows the newest figures the worker left (on kRefresh).
+void ShowPending(HWND wizard);
 // Asks a running worker to stop, unblocks a network read it waits on, and
 // waits for the thread while still serving the messages it sends the dialog.
 void StopWorker(HANDLE thread);

@@ -256,9 +256,9 @@ TEST_F(InstallTest, CorruptPatchArchiveIsReportedAndNotRecorded) {
 TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
   const std::string exe = InstallGame(gameDir_);
   WriteInstallRecord(kProg, "100", gameDir_, exe);
-  Publish("patch/p101.bin", std::string(4 << 20, 'y'));
+  Publish("patch/p101.bin", std::string(16 << 20, 'y'));
   LauncherRun run =
-      StartLauncher(BlockWith(Manifest(100, {{101, "p101.bin"}}, "", "~rate=1000000/patch")));
+      StartLauncher(BlockWith(Manifest(100, {{101, "p101.bin"}}, "", "~rate=500000/patch")));
   HWND wizard = Wizard(run);
   ASSERT_NE(wizard, nullptr);
   Press(wizard, IDCANCEL);
@@ -275,7 +275,7 @@ TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
   EXPECT_LT(GetTickCount() - pressed, 5000u) << "the stop is prompt";
   const std::string partial = ReadFileBytes(WorkDir() + "p101.bin");
   EXPECT_GT(partial.size(), 0u) << "the partial file stays";
-  EXPECT_LT(partial.size(), 4u << 20);
+  EXPECT_LT(partial.size(), 16u << 20);
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Download throughput: the launcher's worker (WinINet under Wine, 65535-byte
+# reads, the wizard updated per block) against a bare WinINet loop and curl,
+# from a local server, alternating, medians of RUNS runs.
+# Usage: download_bench.sh X64_BUILD_DIR [SIZE_MB] [RUNS]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+x64=$(cd "$1" && pwd)
+size_mb=${2:-400}
+runs=${3:-3}
+data=$x64/bench-data/download
+mkdir -p "$data/www" "$data/out"
+big=$data/www/big.bin
+small=$data/www/small.bin
+if [[ ! -f $big || $(stat -c %s "$big") -ne $((size_mb << 20)) ]]; then
+  echo "download bench: making a ${size_mb} MB file"
+  head -c "$((size_mb << 20))" /dev/urandom >"$big"
+fi
+[[ -f $small ]] || head -c "$((100 << 20))" /dev/urandom >"$small"
+
+python3 "$here/../tools/testserver.py" --root "$data/www" --port-file "$data/port" >/dev/null 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null || true; rm -f "$data/port"' EXIT
+for _ in $(seq 100); do [[ -s $data/port ]] && break; sleep 0.05; done
+port=$(cat "$data/port")
+url=http://127.0.0.1:$port
+
+win() {
+  "$here/../tools/winerun" --build "$x64" "$x64/bin/download_bench_win.exe" "$@" 2>/dev/null | tr -d '\r'
+}
+field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+out_dos="D:\\${data#"$x64"/}\\out"
+out_dos=${out_dos//\//\\}
+: >"$data/results"
+for i in $(seq "$runs"); do
+  w=$(win worker "$url/big.bin" "$out_dos"); echo "run $i $w"; echo "$w" >>"$data/results"
+  b=$(win bare "$url/big.bin" "$out_dos"); echo "run $i $b"; echo "$b" >>"$data/results"
+  start=$(date +%s.%N)
+  curl -s -o "$data/out/curl.bin" "$url/big.bin"
+  c=$(awk -v s="$start" -v e="$(date +%s.%N)" -v b=$((size_mb << 20)) 'BEGIN {printf "curl seconds=%.3f mbps=%.1f", e - s, b / 1048576 / (e - s)}')
+  echo "run $i $c"; echo "$c" >>"$data/results"
+  rm -f "$data/out/"*.bin
+done
+small_run=$(win worker "$url/small.bin" "$out_dos"); rm -f "$data/out/"*.bin
+
+worker_mbps=$(grep '^worker' "$data/results" | field mbps | median)
+bare_mbps=$(grep '^bare' "$data/results" | field mbps | median)
+curl_mbps=$(grep '^curl' "$data/results" | field mbps | median)
+block=$(grep '^worker' "$data/results" | field max_ui_block_ms | sort -n | tail -1)
+peak_big=$(grep '^worker' "$data/results" | field peak_mb | median)
+peak_small=$(echo "$small_run" | field peak_mb)
+echo
+echo "download of ${size_mb} MB, medians of $runs runs:"
+awk -v w="$worker_mbps" -v b="$bare_mbps" -v c="$curl_mbps" 'BEGIN {
+  printf "  worker %.1f MB/s, bare WinINet loop %.1f MB/s, curl %.1f MB/s\n", w, b, c
+  printf "  worker / bare = %.2f (goal >= 0.90), worker / curl = %.2f\n", w / b, w / c }'
+echo "  longest the wizard's message loop was blocked: ${block} ms (goal < 100)"
+echo "  peak working set: ${peak_big} MB for ${size_mb} MB, ${peak_small} MB for 100 MB (flat in the file size)"
