@@ -6,6 +6,7 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "zip/zip_path_parts.h"
@@ -84,6 +85,14 @@ bool MakeFolder(const std::string& folder) { return CreateDirectoryA(folder.c_st
 
 int FileOpen(const std::string& path, FileMode mode) {
     if (mode == FileMode::ReadShared) return _sopen(path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR);
+    // Windows refuses to replace a read-only file; Wine run by an administrator
+    // account (root) would truncate it, so the rule is kept here as well.
+    const DWORD existing = GetFileAttributesA(path.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
+        !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EACCES;
+        return -1;
+    }
     return _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYWR,
                   _S_IREAD | _S_IWRITE);
 }
