@@ -49,8 +49,6 @@ LaunchBlock BlockWith(const std::string& autoDownUrl, const std::string& commonU
 // Dialogs
 HWND WaitForDialogWithControl(DWORD pid, int controlId, DWORD timeoutMs = kWait);
 bool WaitUntilGone(HWND window, DWORD timeoutMs = kWait);
-std::wstring ItemText(HWND dialog, int id);
-bool IsShown(HWND dialog, int id);
 bool IsEnabledItem(HWND dialog, int id);
 bool IsTickedItem(HWND dialog, int id);
 // Clicks a check box as the player would.

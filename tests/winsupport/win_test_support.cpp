@@ -1,5 +1,7 @@
 #include "tests/winsupport/win_test_support.h"
 
+#include <zlib.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -185,6 +187,83 @@ void Press(HWND dialog, int id) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
+
+namespace {
+
+void PutBe32(std::string& out, uint32_t v) {
+  const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
+  out.append(b, 4);
+}
+
+void Chunk(std::string& png, const char* type, const std::string& data) {
+  PutBe32(png, static_cast<uint32_t>(data.size()));
+  const std::string body = std::string(type, 4) + data;
+  png += body;
+  PutBe32(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                           static_cast<uInt>(body.size()))));
+}
+
+}  // namespace
+
+bool SaveWindowPng(HWND window, const std::string& path) {
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return false;
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  SetForegroundWindow(window);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(300);
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, dib);
+  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+
+  std::string raw;
+  raw.reserve(static_cast<size_t>(h) * (w * 3 + 1));
+  const auto* px = static_cast<const unsigned char*>(bits);
+  for (int y = 0; y < h; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < w; ++x) {
+      const unsigned char* p = px + (static_cast<size_t>(y) * w + x) * 4;
+      raw.push_back(static_cast<char>(p[2]));
+      raw.push_back(static_cast<char>(p[1]));
+      raw.push_back(static_cast<char>(p[0]));
+    }
+  }
+  SelectObject(mem, old);
+  DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(packedSize, '\0');
+  compress2(reinterpret_cast<Bytef*>(&packed[0]), &packedSize,
+            reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 6);
+  packed.resize(packedSize);
+
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  std::string header;
+  PutBe32(header, static_cast<uint32_t>(w));
+  PutBe32(header, static_cast<uint32_t>(h));
+  header += std::string("\x08\x02\x00\x00\x00", 5);
+  Chunk(png, "IHDR", header);
+  Chunk(png, "IDAT", packed);
+  Chunk(png, "IEND", "");
+  return WriteFileBytes(path, png);
+}
+
+std::wstring ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+bool IsShown(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
 
 static std::string LauncherExe(const std::string& exe) {
   return exe.empty() ? BinDir() + "Quorlynx.exe" : exe;

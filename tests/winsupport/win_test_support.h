@@ -66,6 +66,11 @@ std::wstring MessageText(HWND box);
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
 // As a click: posted, so a nested modal loop cannot block the test.
 void Press(HWND dialog, int id);
+std::wstring ItemText(HWND dialog, int id);
+bool IsShown(HWND dialog, int id);
+// Saves a PNG picture of the window as it shows on screen (brought to the
+// front first); creates the folder.
+bool SaveWindowPng(HWND window, const std::string& path);
 
 // The control's side of a launch: a section holding the record and the
 // launcher started with its name. The section lives as long as this object.

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The whole chain, from a page to a started game, in a Wine prefix of its own:
+#   - the launcher installed as C:\windows\Quorlynx1.exe, the control
+#     registered with regsvr32;
+#   - the bundled download server on 127.0.0.1 (a free port) publishing the
+#     demo game: release 100 when it is not installed yet, else release 102
+#     with the patches 101 and 102;
+#   - the demo page (tools/demo/demo-page.js through cscript) making the calls
+#     a portal page makes: Init, the properties, Run.
+# With a display the player clicks; without one (or with --headless) the run
+# happens on Xvfb and tools/demo/demo_driver.cpp presses Next and saves a
+# picture of every step. Nothing is left running afterwards.
+#
+# Usage: tools/demo.sh [--headless] [--fast] [--reset] [--prefix DIR] [--pictures DIR] BUILD_DIR
+#   --reset         start over: remove the demo's own prefix first
+#   --headless      Xvfb and the automatic player even when a display is set
+#   --fast          no slowed-down downloads (the progress is then hard to see)
+#   --prefix DIR    use this prefix below BUILD_DIR/wine (made by the caller)
+#                   instead of the demo's own BUILD_DIR/wine/demo
+#   --pictures DIR  where the pictures and the run's result go
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+headless=0
+fast=0
+reset=0
+prefix=
+pictures=
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --headless) headless=1; shift ;;
+    --fast) fast=1; shift ;;
+    --reset) reset=1; shift ;;
+    --prefix) prefix=$2; shift 2 ;;
+    --pictures) pictures=$2; shift 2 ;;
+    --) shift; break ;;
+    -*) echo "demo: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+[[ $# -eq 1 ]] || { echo "usage: tools/demo.sh [--headless] [--fast] [--reset] [--prefix DIR] [--pictures DIR] BUILD_DIR" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+bin=$build/bin
+www=$build/demo/www
+for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$www/full/VeltoDemoSetup.exe" \
+         "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" "$www/patch/VeltoDemo-102.zip"; do
+  [[ -f $f ]] || { echo "demo: $f is missing; build first (make demo builds it)" >&2; exit 1; }
+done
+
+user_display=${DISPLAY:-}
+# shellcheck source=wine-lib.sh
+source "$here/wine-lib.sh"
+qz_wine_env "$build"
+qz_ensure_template
+
+if [[ -z $prefix ]]; then
+  if [[ $reset == 1 ]]; then
+    qz_stop_wine "$QZ_WINE_DIR/demo"
+    qz_remove_prefix "$QZ_WINE_DIR/demo"
+  fi
+  prefix=$(qz_named_prefix demo)
+else
+  prefix=$(cd "$prefix" && pwd)
+  case $prefix in "$QZ_WINE_DIR"/*) ;; *) echo "demo: the prefix must lie below $QZ_WINE_DIR" >&2; exit 2 ;; esac
+fi
+export WINEPREFIX=$prefix
+
+mode=auto
+if [[ -n $user_display && $headless == 0 ]]; then mode=watch; else export QZ_FORCE_XVFB=1; fi
+[[ -n $pictures ]] || pictures=$build/demo/pictures/$(date +%Y%m%d-%H%M%S)
+mkdir -p "$build/demo"
+# Windows programs start in the build tree, which they see as drive D:.
+cd "$build"
+site=$(mktemp -d "$build/demo/site.XXXXXX")
+
+server_pid=
+cleanup() {
+  qz_stop_wine "$prefix"
+  if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  qz_stop_display
+  # The published copy only; a plain folder of this run inside the build tree.
+  case $site in "$build"/demo/site.*) rm -rf --one-file-system -- "$site" ;; esac
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+qz_ensure_display
+qz_start_wine "$prefix"
+
+# What a player's PC holds before the portal is visited: the launcher in the
+# Windows folder and the control registered.
+win=$prefix/drive_c/windows
+cp --remove-destination "$bin/Quorlynx.exe" "$win/Quorlynx1.exe"
+control_dir="$prefix/drive_c/Program Files/Veltoworks/Control"
+mkdir -p "$control_dir"
+cp --remove-destination "$bin/Tessacom1.dll" "$control_dir/Tessacom1.dll"
+if ! wine regsvr32 /s 'C:\Program Files\Veltoworks\Control\Tessacom1.dll' </dev/null >/dev/null 2>&1; then
+  echo "demo: the control could not be registered" >&2
+  exit 1
+fi
+
+installed_version() {
+  wine reg query 'HKLM\SOFTWARE\Veltoworks\VeltoDemo' /v Version </dev/null 2>/dev/null |
+    tr -d '\r' | awk '$1 == "Version" { print $3 }' || true
+}
+before=$(installed_version)
+if [[ -z $before ]]; then release=100; else release=102; fi
+
+# The bundled download server and what it publishes.
+cp -r "$www/." "$site/"
+mkdir -p "$site/manifests"
+python3 "$here/testserver.py" --root "$site" --port-file "$site.port" </dev/null >"$site.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do [[ -s $site.port ]] && break; sleep 0.05; done
+[[ -s $site.port ]] || { echo "demo: the download server did not start" >&2; cat "$site.log" >&2; exit 1; }
+port=$(cat "$site.port")
+rm -f "$site.port" "$site.log"
+server=http://127.0.0.1:$port/
+files=$server
+# Slowed down so the wizard's progress can be followed.
+[[ $fast == 1 ]] || files=${server}~rate=200000/~delay=700/
+sed "s#@FILES@#$files#g" "$here/demo/manifests/avatar.txt" >"$site/manifests/VeltoAvatar.txt"
+sed "s#@FILES@#$files#g" "$here/demo/manifests/game-$release.txt" >"$site/manifests/VeltoDemo.txt"
+cp "$here/demo/demo-page.js" "$site/demo-page.js"
+
+echo "demo: download server $server publishes release $release of the demo game"
+if [[ -z $before ]]; then
+  echo "demo: the demo game is not installed in this prefix yet"
+else
+  echo "demo: the demo game is installed (version $before)"
+fi
+if [[ $mode == watch ]]; then
+  echo "demo: the launcher opens its windows on your display; answer them as a player would"
+else
+  echo "demo: no display in use: Xvfb, and the demo driver plays the player"
+fi
+
+mkdir -p "$pictures"
+pictures=$(cd "$pictures" && pwd)
+result=$pictures/result.txt
+rm -f "$result"
+echo "demo: what happens:"
+wine "$bin/demo_driver.exe" "$mode" "$(qz_dos_path "$pictures")" "$(qz_dos_path "$result")" \
+  "$([[ $mode == watch ]] && echo 3600 || echo 240)" </dev/null &
+driver=$!
+
+page_ok=1
+# Not through a pipe: the launcher inherits the script host's handles (and the
+# game the launcher's), so a pipe would stay open until the game ends.
+if ! wine cscript //nologo "$(qz_dos_path "$site/demo-page.js")" "$server" </dev/null; then
+  page_ok=0
+fi
+set +e
+wait "$driver"
+driver_rc=$?
+set -e
+
+after=$(installed_version)
+game_dir="$prefix/drive_c/Program Files/Veltoworks/Velto Demo"
+echo
+echo "demo: summary"
+if [[ -z $before && -n $after ]]; then
+  echo "  first visit: release $after of the demo game was installed through the wizard"
+elif [[ -n $before && $after != "$before" ]]; then
+  echo "  release $before was upgraded to $after through the patch archives"
+elif [[ -n $after ]]; then
+  echo "  release $after was current: the game started without the wizard"
+fi
+echo "  installed version of the demo game: ${before:-none} before, ${after:-none} now"
+if [[ -f $game_dir/launch-values.txt ]]; then
+  echo "  the game received (from $game_dir/launch-values.txt):"
+  tr -d '\r' <"$game_dir/launch-values.txt" | sed 's/^/    /'
+fi
+echo "  pictures of every step: $pictures"
+echo "  Wine prefix of the demo: $prefix"
+if [[ -z $before && -n $after ]]; then echo "  run the demo again to see the upgrade to release 102"; fi
+if [[ $page_ok == 1 && $driver_rc == 0 ]]; then
+  echo "demo: done"
+  exit 0
+fi
+echo "demo: the chain did not complete (see the steps above)" >&2
+exit 1

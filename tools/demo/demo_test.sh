@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The demo's chain as a test: two runs of tools/demo.sh in a throwaway prefix.
+#   run 1: nothing installed; the avatar module and the demo game are installed
+#          through the wizard and the game starts with the block the page set;
+#   run 2: release 102 is published; the game is upgraded through patches 101
+#          and 102, the record says 102 and the game starts again.
+# Usage: demo_test.sh BUILD_DIR
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+tools=$(dirname "$here")
+build=$(cd "$1" && pwd)
+# shellcheck source=../wine-lib.sh
+source "$tools/wine-lib.sh"
+qz_wine_env "$build"
+qz_ensure_template
+
+prefix=$(qz_fresh_prefix)
+work=$(mktemp -d "$build/demo/test.XXXXXX")
+cleanup() {
+  qz_stop_wine "$prefix"
+  qz_remove_prefix "$prefix"
+  case $work in "$build"/demo/test.*) rm -rf --one-file-system -- "$work" ;; esac
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+expect_eq() {  # what, expected, actual
+  [[ $2 == "$3" ]] || fail "$1: expected '$2', got '$3'"
+}
+
+game_dir="$prefix/drive_c/Program Files/Veltoworks/Velto Demo"
+values_file=$game_dir/launch-values.txt
+value() { tr -d '\r' <"$values_file" | sed -n "s/^$1=//p" | head -1; }
+result() { tr -d '\r' <"$work/run-$1/result.txt" | sed -n "s/^$2=//p"; }
+
+# The installation record as the prefix's registry file holds it once Wine has
+# been stopped (demo.sh stops it).
+record() {  # program, value name
+  awk -v key="[Software\\\\\\\\Veltoworks\\\\\\\\$1]" -v name="\"$2\"" '
+    index($0, key) == 1 { inside = 1; next }
+    /^\[/ { inside = 0 }
+    inside && index($0, name "=") == 1 { v = substr($0, length(name) + 2); gsub(/"/, "", v); print v }
+  ' "$prefix/system.reg"
+}
+
+# What the page sets literally, as control.Name = "value"; lines.
+check_block_as_page_set() {
+  local line name expected
+  while IFS= read -r line; do
+    name=$(sed -E 's/^control\.([A-Za-z]+) = "(.*)";.*/\1/' <<<"$line")
+    expected=$(sed -E 's/^control\.([A-Za-z]+) = "(.*)";.*/\2/' <<<"$line")
+    if [[ $name == Spare ]]; then
+      # The launcher splits the start requirement in place before the hand-over.
+      expect_eq "Spare handed to the game" "DxMin" "$(value Spare)"
+    else
+      expect_eq "$name handed to the game" "$expected" "$(value "$name")"
+    fi
+  done < <(grep -E '^control\.[A-Za-z]+ = ".*";' "$here/demo-page.js")
+  local auto
+  auto=$(value AutoDownURL)
+  [[ $auto =~ ^http://127\.0\.0\.1:[0-9]+/manifests/VeltoDemo\.txt$ ]] || fail "AutoDownURL handed to the game: '$auto'"
+  [[ $(value CommonURL) =~ ^http://127\.0\.0\.1:[0-9]+/manifests/VeltoAvatar\.txt$ ]] || fail "CommonURL handed to the game"
+}
+
+start=$SECONDS
+echo "== run 1: first visit, nothing installed"
+bash "$tools/demo.sh" --headless --fast --prefix "$prefix" --pictures "$work/run-1" "$build" || fail "run 1 exited with $?"
+expect_eq "run 1 launcher exit code" 1 "$(result 1 launcher_exit)"
+expect_eq "run 1 game started" 1 "$(result 1 game)"
+for step in wait-avatar wait-game wizard-confirm wizard-progress setup-running game; do
+  [[ " $(result 1 steps) " == *" $step "* ]] || fail "run 1 did not show step $step"
+done
+[[ -f $values_file ]] || fail "run 1: the demo game wrote no launch values"
+if [[ -f $values_file ]]; then
+  expect_eq "run 1 block taken over" ok "$(value block)"
+  expect_eq "run 1 release" 100 "$(value release)"
+  [[ $(value section) =~ ^KG[0-9]+_[0-9]+$ ]] || fail "run 1: the game's section name '$(value section)'"
+  check_block_as_page_set
+fi
+expect_eq "run 1 recorded version" 100 "$(record VeltoDemo Version)"
+expect_eq "run 1 recorded game" 'C:\\Program Files\\Veltoworks\\Velto Demo\\VeltoDemoGame.exe' \
+  "$(record VeltoDemo RunFileName)"
+expect_eq "run 1 avatar module version" 1 "$(record VeltoAvatar Version)"
+[[ -s "$prefix/drive_c/Program Files/Common Files/Veltoworks/Avatar/Mirrafig.dll" ]] ||
+  fail "run 1: the avatar module was not installed"
+[[ -n $(ls "$work/run-1"/*wizard-confirm*.png 2>/dev/null) ]] || fail "run 1: no picture of the wizard"
+rm -f "$values_file"
+
+echo "== run 2: release 102 published"
+bash "$tools/demo.sh" --headless --fast --prefix "$prefix" --pictures "$work/run-2" "$build" || fail "run 2 exited with $?"
+expect_eq "run 2 launcher exit code" 1 "$(result 2 launcher_exit)"
+steps2=" $(result 2 steps) "
+[[ $steps2 == *" wizard-progress "* ]] || fail "run 2 did not upgrade through the wizard"
+[[ $steps2 != *" wizard-confirm "* && $steps2 != *" setup-running "* ]] ||
+  fail "run 2 asked for or ran a full installation: $steps2"
+expect_eq "run 2 wizards (the avatar module is current)" 1 "$(grep -o wizard-progress <<<"$steps2" | wc -l)"
+expect_eq "run 2 recorded version" 102 "$(record VeltoDemo Version)"
+[[ -f $game_dir/data/news-101.txt && -f $game_dir/data/news-102.txt ]] || fail "run 2: patches not unpacked"
+if [[ -f $values_file ]]; then
+  expect_eq "run 2 release" 102 "$(value release)"
+  expect_eq "run 2 block taken over" ok "$(value block)"
+else
+  fail "run 2: the demo game was not started"
+fi
+
+echo "== demo test: $((SECONDS - start)) s, $failures failure(s)"
+[[ $failures == 0 ]]
