@@ -307,6 +307,8 @@ TEST_F(ControlRunTest, TrustedPagesAndScriptHostsStartTheLauncher) {
     site->Release();
     EXPECT_EQ(control_->Run(), S_OK);
     EXPECT_TRUE(WaitForFile(LauncherPath() + ".record.txt", kWait));
+    // Nothing was put: the launcher still starts, with an all-zero record.
+    EXPECT_EQ(ReadFileBytes(LauncherPath() + ".block"), std::string(sizeof(LaunchBlock), '\0'));
   }
 
   IObjectWithSite* withSite = nullptr;
