@@ -1,20 +1,35 @@
 #!/usr/bin/env bash
 # Times the zip reader against Info-ZIP unzip and the raw inflate+CRC bound on
 # generated workloads, alternating the order between runs; prints medians,
-# ratios and the reader's peak memory.
-# Usage: zip_bench.sh --source SRC --build BUILD_DIR --data DATA_DIR [--runs N]
+# ratios and the reader's peak memory. With --wine it also extracts each
+# workload with the x64 build of the reader under Wine (the data folder must
+# then lie inside that build tree, which Wine sees as drive D:).
+# Usage: zip_bench.sh --source SRC --build BUILD_DIR --data DATA_DIR [--runs N] [--wine X64_BUILD_DIR]
 set -euo pipefail
 runs=3
+x64=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --source) src=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --wine) x64=$(cd "$2" && pwd); shift 2 ;;
     *) echo "unknown option $1" >&2; exit 64 ;;
   esac
 done
 : "${src:?--source}" "${build:?--build}" "${data:?--data}"
+mkdir -p "$data"
+data=$(cd "$data" && pwd)
+tools="ours unzip bound"
+if [[ -n $x64 ]]; then
+  win_bench=$x64/bin/zip_bench.exe
+  [[ -f $win_bench ]] || { echo "zip_bench.sh: build $win_bench first" >&2; exit 1; }
+  # Windows path of a file in the x64 build tree, as tools/winerun maps it.
+  dos() { (source "$src/tools/wine-lib.sh"; QZ_BUILD=$x64 qz_dos_path "$1"); }
+  dos "$data" >/dev/null || exit 1
+  tools+=" wine"
+fi
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQZ_SANITIZE=OFF \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
@@ -29,18 +44,30 @@ fi
 out=$data/out
 
 now() { date +%s.%N; }
-# run TOOL ARCHIVE: prints wall seconds; for ours also records peak KiB
+# run TOOL ARCHIVE: prints wall seconds; for ours also records peak KiB and
+# the extraction's own time, for wine only the latter (Wine's start-up is not
+# the reader's cost) and the peak working set.
 run() {
-  local tool=$1 archive=$2 t0 t1
+  local tool=$1 archive=$2 t0 t1 report
   rm -rf "$out"; mkdir -p "$out"; sync
   t0=$(now)
   case $tool in
-    ours) /usr/bin/time -f %M -o "$data/peak" "$bench" extract "$archive" "$out/" >/dev/null ;;
+    ours)
+      /usr/bin/time -f %M -o "$data/peak" "$bench" extract "$archive" "$out/" >"$data/report"
+      ;;
     unzip) unzip -o -q "$archive" -d "$out" ;;
     bound) "$bench" bound "$archive" >/dev/null ;;
+    wine)
+      "$src/tools/winerun" --build "$x64" --fresh "$win_bench" extract "$(dos "$archive")" "$(dos "$out")\\" \
+        </dev/null 2>/dev/null | tr -d '\r' >"$data/report"
+      ;;
   esac
   t1=$(now)
-  echo "$t1 - $t0" | bc -l
+  case $tool in
+    # "extract 1.234 s peak 5.6 MiB"
+    wine) awk '/^extract/ {print $2; exit}' "$data/report" ;;
+    *) echo "$t1 - $t0" | bc -l ;;
+  esac
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
@@ -49,25 +76,43 @@ declare -A times peak
 for workload in small large large-stored; do
   archive=$data/$workload.zip
   peak[$workload]=0
+  peak[$workload.wine]=0
   for ((r = 1; r <= runs; r++)); do
-    if ((r % 2)); then order="ours unzip bound"; else order="bound unzip ours"; fi
+    if ((r % 2)); then order=$tools; else order=$(tr ' ' '\n' <<<"$tools" | tac | tr '\n' ' '); fi
     for tool in $order; do
       t=$(run "$tool" "$archive")
+      [[ -n $t ]] || { echo "zip_bench.sh: $tool failed on $workload" >&2; exit 1; }
       times[$workload.$tool]+="$t "
-      if [[ $tool == ours ]]; then
-        p=$(cat "$data/peak")
-        ((p > peak[$workload])) && peak[$workload]=$p
-      fi
+      case $tool in
+        ours)
+          p=$(cat "$data/peak")
+          ((p > peak[$workload])) && peak[$workload]=$p
+          times[$workload.inproc]+="$(awk '/^extract/ {print $2; exit}' "$data/report") "
+          ;;
+        wine)
+          p=$(awk '/^extract/ {print int($5 * 1024); exit}' "$data/report")
+          ((p > peak[$workload.wine])) && peak[$workload.wine]=$p
+          ;;
+      esac
     done
   done
 done
 rm -rf "$out"
 
+med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
+echo "native: wall seconds, medians of $runs runs"
 printf '%-13s %8s %8s %8s %10s %10s %10s\n' workload ours unzip bound ours/unzip ours/bound peak_MiB
 for workload in small large large-stored; do
-  o=$(tr ' ' '\n' <<<"${times[$workload.ours]}" | grep . | median)
-  u=$(tr ' ' '\n' <<<"${times[$workload.unzip]}" | grep . | median)
-  b=$(tr ' ' '\n' <<<"${times[$workload.bound]}" | grep . | median)
+  o=$(med "$workload.ours") u=$(med "$workload.unzip") b=$(med "$workload.bound")
   printf '%-13s %8.3f %8.3f %8.3f %10.2f %10.2f %10.1f\n' "$workload" "$o" "$u" "$b" \
     "$(echo "$o / $u" | bc -l)" "$(echo "$o / $b" | bc -l)" "$(echo "${peak[$workload]} / 1024" | bc -l)"
 done
+if [[ -n $x64 ]]; then
+  echo "x64 under Wine against native: the extraction's own seconds, medians of $runs runs"
+  printf '%-13s %8s %8s %12s %10s\n' workload native wine wine/native peak_MiB
+  for workload in small large large-stored; do
+    n=$(med "$workload.inproc") w=$(med "$workload.wine")
+    printf '%-13s %8.3f %8.3f %12.2f %10.1f\n' "$workload" "$n" "$w" "$(echo "$w / $n" | bc -l)" \
+      "$(echo "${peak[$workload.wine]} / 1024" | bc -l)"
+  done
+fi
