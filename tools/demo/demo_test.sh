@@ -105,5 +105,19 @@ else
   fail "run 2: the demo game was not started"
 fi
 
+echo "== the operator's samples"
+# The sample page creates the class the control registers.
+clsid=$(awk '/uuid\(/ { u = $0 } /coclass/ { print u; exit }' "$tools/../control/tessacom1.idl" |
+  sed -E 's/.*uuid\(([0-9A-Fa-f-]+)\).*/\1/')
+grep -q "classid=\"clsid:$clsid\"" "$here/portal-sample.html" || fail "the sample page's classid is not $clsid"
+# The site-lock sample imports and lists both origins.
+cp "$here/trusted-sites.reg" "$work/trusted-sites.reg"
+qz_start_wine "$prefix"
+WINEPREFIX=$prefix wine regedit /S "$(qz_dos_path "$work/trusted-sites.reg")" </dev/null >/dev/null 2>&1 ||
+  fail "trusted-sites.reg does not import"
+sites=$(WINEPREFIX=$prefix wine reg query 'HKLM\SOFTWARE\Veltoworks' /v TrustedSites </dev/null 2>/dev/null | tr -d '\r' || true)
+[[ $sites == *REG_MULTI_SZ*'https://games.example.jp\0https://*.example.jp'* ]] ||
+  fail "TrustedSites after importing the sample: $sites"
+
 echo "== demo test: $((SECONDS - start)) s, $failures failure(s)"
 [[ $failures == 0 ]]
