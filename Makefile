@@ -48,8 +48,11 @@ test: build
 	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
 	cd $(X64) && ctest --output-on-failure -j $(CTEST_JOBS)
 
-demo: build
-	@bash tools/demo.sh $(X64)
+# The demo needs only the x64 programs; a second run upgrades what the first
+# installed, DEMO_FLAGS=--reset starts over.
+demo: deps $(X64)/CMakeCache.txt
+	cmake --build $(X64) -j $(JOBS)
+	@bash tools/demo.sh $(DEMO_FLAGS) $(X64)
 
 bench: build
 	@bash bench/run.sh $(BUILD)
