@@ -53,10 +53,10 @@ run() {
   t0=$(now)
   case $tool in
     ours)
-      /usr/bin/time -f %M -o "$data/peak" "$bench" extract "$archive" "$out/" >"$data/report"
+      /usr/bin/time -f '%M %U %S' -o "$data/usage" "$bench" extract "$archive" "$out/" >"$data/report"
       ;;
     unzip) unzip -o -q "$archive" -d "$out" ;;
-    bound) "$bench" bound "$archive" >/dev/null ;;
+    bound) /usr/bin/time -f '%M %U %S' -o "$data/usage" "$bench" bound "$archive" >/dev/null ;;
     wine)
       "$src/tools/winerun" --build "$x64" --fresh "$win_bench" extract "$(dos "$archive")" "$(dos "$out")\\" \
         </dev/null 2>/dev/null | tr -d '\r' >"$data/report"
@@ -85,10 +85,12 @@ for workload in small large large-stored; do
       times[$workload.$tool]+="$t "
       case $tool in
         ours)
-          p=$(cat "$data/peak")
+          p=$(awk '{print $1}' "$data/usage")
           ((p > peak[$workload])) && peak[$workload]=$p
           times[$workload.inproc]+="$(awk '/^extract/ {print $2; exit}' "$data/report") "
+          times[$workload.ours.cpu]+="$(awk '{print $2 + $3}' "$data/usage") "
           ;;
+        bound) times[$workload.bound.cpu]+="$(awk '{print $2 + $3}' "$data/usage") " ;;
         wine)
           p=$(awk '/^extract/ {print int($5 * 1024); exit}' "$data/report")
           ((p > peak[$workload.wine])) && peak[$workload.wine]=$p
@@ -100,12 +102,18 @@ done
 rm -rf "$out"
 
 med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
+# cpu: user+system seconds of ours against the bound's, steadier than wall
+# times when the machine is shared; the difference is mostly the kernel's
+# copy of the written data into the page cache, which the bound never does.
 echo "native: wall seconds, medians of $runs runs"
-printf '%-13s %8s %8s %8s %10s %10s %10s\n' workload ours unzip bound ours/unzip ours/bound peak_MiB
+printf '%-13s %8s %8s %8s %10s %10s %14s %10s\n' workload ours unzip bound ours/unzip ours/bound cpu_ours/bound \
+  peak_MiB
 for workload in small large large-stored; do
   o=$(med "$workload.ours") u=$(med "$workload.unzip") b=$(med "$workload.bound")
-  printf '%-13s %8.3f %8.3f %8.3f %10.2f %10.2f %10.1f\n' "$workload" "$o" "$u" "$b" \
-    "$(echo "$o / $u" | bc -l)" "$(echo "$o / $b" | bc -l)" "$(echo "${peak[$workload]} / 1024" | bc -l)"
+  oc=$(med "$workload.ours.cpu") bc=$(med "$workload.bound.cpu")
+  printf '%-13s %8.3f %8.3f %8.3f %10.2f %10.2f %14.2f %10.1f\n' "$workload" "$o" "$u" "$b" \
+    "$(echo "$o / $u" | bc -l)" "$(echo "$o / $b" | bc -l)" "$(echo "$oc / ($bc + 0.001)" | bc -l)" \
+    "$(echo "${peak[$workload]} / 1024" | bc -l)"
 done
 if [[ -n $x64 ]]; then
   echo "x64 under Wine against native: the extraction's own seconds, medians of $runs runs"
