@@ -14,7 +14,7 @@
 # Usage: tools/demo.sh [--headless] [--fast] [--reset] [--prefix DIR] [--pictures DIR] BUILD_DIR
 #   --reset         start over: remove the demo's own prefix first
 #   --headless      Xvfb and the automatic player even when a display is set
-#   --fast          no slowed-down downloads (the progress is then hard to see)
+#   --fast          downloads at full speed after a short delay each
 #   --prefix DIR    use this prefix below BUILD_DIR/wine (made by the caller)
 #                   instead of the demo's own BUILD_DIR/wine/demo
 #   --pictures DIR  where the pictures and the run's result go
@@ -116,9 +116,10 @@ for _ in $(seq 100); do [[ -s $site.port ]] && break; sleep 0.05; done
 port=$(cat "$site.port")
 rm -f "$site.port" "$site.log"
 server=http://127.0.0.1:$port/
-files=$server
-# Slowed down so the wizard's progress can be followed.
-[[ $fast == 1 ]] || files=${server}~rate=200000/~delay=700/
+# Slowed down so the wizard's progress can be followed; even the fast run
+# keeps each progress page up for a moment, so every step can be seen.
+files=${server}~rate=200000/~delay=700/
+[[ $fast == 0 ]] || files=${server}~delay=300/
 sed "s#@FILES@#$files#g" "$here/demo/manifests/avatar.txt" >"$site/manifests/VeltoAvatar.txt"
 sed "s#@FILES@#$files#g" "$here/demo/manifests/game-$release.txt" >"$site/manifests/VeltoDemo.txt"
 cp "$here/demo/demo-page.js" "$site/demo-page.js"

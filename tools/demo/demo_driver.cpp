@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -134,8 +135,16 @@ int main(int argc, char** argv) {
   bool gamePictured = false, gameGone = false;
   DWORD launcherExit = STILL_ACTIVE, launcherEndedAt = 0;
 
+  // A closed window's handle may be handed out again: forget closed ones.
+  auto forgetClosed = [](std::set<HWND>& seen) {
+    for (auto it = seen.begin(); it != seen.end();) it = IsWindow(*it) ? std::next(it) : seen.erase(it);
+  };
+
   for (;;) {
     const DWORD now = GetTickCount();
+    for (auto* seen : {&waits, &confirms, &setups, &boxes, &setupPrograms, &progressSeen, &progressPictured}) {
+      forgetClosed(*seen);
+    }
     if (now - begin > timeoutMs) {
       d.Say("time is up: the run did not finish");
       break;
