@@ -41,6 +41,8 @@ class Handler(BaseHTTPRequestHandler):
             log.write(f"{self.command} {self.path} {status}\n")
 
     def simple(self, status, body=b"", headers=()):
+        if status in (204, 304) or status < 200:
+            body = b""  # these answers have no body; sending one would desync keep-alive
         self.send_response(status)
         for k, v in headers:
             self.send_header(k, v)
