@@ -57,6 +57,7 @@ void StartWorker(HWND dialog) {
     g_app->workerThread = nullptr;
   }
   wizard::ClearStop();
+  SetTimer(dialog, wizard::kRefreshTimer, wizard::kRefreshMs, nullptr);
   g_app->workerThread = CreateThread(nullptr, 0, DownloadWorker, dialog, 0, nullptr);
 }
 
@@ -138,6 +139,7 @@ void OnCancel(HWND dialog) {
 }
 
 void OnDestroy(HWND dialog) {
+  KillTimer(dialog, wizard::kRefreshTimer);
   if (g_app->workerThread) {
     wizard::StopWorker(g_app->workerThread);
     CloseHandle(g_app->workerThread);
@@ -165,8 +167,8 @@ INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
           break;
       }
       return TRUE;
-    case wizard::kRefresh:
-      wizard::ShowPending(dialog);
+    case WM_TIMER:
+      if (wParam == wizard::kRefreshTimer) wizard::ShowPending(dialog);
       return TRUE;
     case wizard::kWorkerDone:
       wizard::ShowPending(dialog);

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "launcher/launcher_app.h"
@@ -18,45 +17,45 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 // The newest figures the worker published and not yet shown. The worker never
-// waits for the dialog: it leaves its newest texts here and posts one refresh;
-// the dialog shows whatever is newest when it gets to it, so a slow repaint
-// can neither slow the download nor pile up work.
+// waits for the dialog: it leaves its newest texts here after every block,
+// and the dialog shows whatever is newest on its refresh timer. Repainting
+// per block would cost more than the download itself (and starve it on a
+// small machine); the player cannot read faster than the timer anyway.
 struct Pending {
-  std::mutex lock;
+  SRWLOCK lock = SRWLOCK_INIT;
   std::map<int, std::wstring> texts;
   int progress = -1;
-  bool posted = false;
 };
 Pending g_pending;
 
-void Publish(HWND wizard) {
-  // Called with the lock held.
-  if (!g_pending.posted) {
-    g_pending.posted = true;
-    PostMessageW(wizard, kRefresh, 0, 0);
-  }
-}
+// A slim lock: taken on every block by the worker, so it must cost nothing
+// when the dialog is not holding it.
+struct Hold {
+  explicit Hold(SRWLOCK& l) : lock(l) { AcquireSRWLockExclusive(&lock); }
+  ~Hold() { ReleaseSRWLockExclusive(&lock); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  SRWLOCK& lock;
+};
 
 }  // namespace
 
 bool StopRequested() { return g_stop.load(std::memory_order_acquire); }
 
-bool SetText(HWND wizard, int id, const wchar_t* text) {
+bool SetText(HWND, int id, const wchar_t* text) {
   if (StopRequested()) return false;
   {
-    std::lock_guard<std::mutex> hold(g_pending.lock);
+    Hold hold(g_pending.lock);
     g_pending.texts[id] = text;
-    Publish(wizard);
   }
   return !StopRequested();
 }
 
-bool SetProgress(HWND wizard, unsigned position) {
+bool SetProgress(HWND, unsigned position) {
   if (StopRequested()) return false;
   {
-    std::lock_guard<std::mutex> hold(g_pending.lock);
+    Hold hold(g_pending.lock);
     g_pending.progress = static_cast<int>(position);
-    Publish(wizard);
   }
   return !StopRequested();
 }
@@ -70,11 +69,10 @@ void ShowPending(HWND wizard) {
   std::map<int, std::wstring> texts;
   int progress;
   {
-    std::lock_guard<std::mutex> hold(g_pending.lock);
+    Hold hold(g_pending.lock);
     texts.swap(g_pending.texts);
     progress = g_pending.progress;
     g_pending.progress = -1;
-    g_pending.posted = false;
   }
   for (const auto& [id, text] : texts) SetDlgItemTextW(wizard, id, text.c_str());
   if (progress >= 0) SendDlgItemMessageW(wizard, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progress), 0);
@@ -82,10 +80,9 @@ void ShowPending(HWND wizard) {
 
 void ClearStop() {
   g_stop.store(false, std::memory_order_release);
-  std::lock_guard<std::mutex> hold(g_pending.lock);
+  Hold hold(g_pending.lock);
   g_pending.texts.clear();
   g_pending.progress = -1;
-  g_pending.posted = false;
 }
 
 void StopWorker(HANDLE thread) {

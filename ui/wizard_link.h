@@ -11,8 +11,9 @@ namespace qz::wizard {
 
 // Posted by the worker; wParam is the wizard's result (1 done, 2 failed).
 constexpr UINT kWorkerDone = WM_APP + 1;
-// Posted by the worker when it has left new figures to show.
-constexpr UINT kRefresh = WM_APP + 2;
+// The wizard's timer that shows the worker's newest figures.
+constexpr UINT_PTR kRefreshTimer = 1027;
+constexpr UINT kRefreshMs = 100;
 
 // Worker side.
 bool StopRequested();
@@ -23,7 +24,7 @@ void Finish(HWND wizard, int result);
 
 // Wizard side.
 void ClearStop();
-// Shows the newest figures the worker left (on kRefresh).
+// Shows the newest figures the worker left (on the refresh timer).
 void ShowPending(HWND wizard);
 // Asks a running worker to stop, unblocks a network read it waits on, and
 // waits for the thread while still serving the messages it sends the dialog.
