@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip)
+all=(zip download)
 
 # The zip reader, native and x64 under Wine, against Info-ZIP unzip and the
 # raw inflate bound. Workloads live in the x64 tree, where Wine sees them.
@@ -18,6 +18,13 @@ section_zip() {
   cmake --build "$x64" --target zip_bench -j2 >/dev/null
   "$here/zip_bench.sh" --source "$src" --build "$build/bench-release" --data "$x64/bench-data/zip" \
     --wine "$x64" --runs "$runs"
+}
+
+# Downloads through the real worker under Wine against a bare WinINet loop and
+# curl, from a local server; also the dialog's latency and the memory used.
+section_download() {
+  cmake --build "$x64" --target download_bench_win -j2 >/dev/null
+  "$here/download_bench.sh" "$x64" 400 "$runs"
 }
 
 sections=("$@")
