@@ -58,13 +58,13 @@ private:
 
 }  // namespace
 
-ZipBuilder& ZipBuilder::Add(ZipEntrySpec entry) {
+ZipBuilder& ZipBuilder::Add(ZipEntryPlan entry) {
     entries.push_back(std::move(entry));
     return *this;
 }
 
 ZipBuilder& ZipBuilder::File(const std::string& name, const std::string& data, uint16_t method) {
-    ZipEntrySpec e;
+    ZipEntryPlan e;
     e.name = name;
     e.data = data;
     e.method = method;
@@ -72,7 +72,7 @@ ZipBuilder& ZipBuilder::File(const std::string& name, const std::string& data, u
 }
 
 ZipBuilder& ZipBuilder::Folder(const std::string& name) {
-    ZipEntrySpec e;
+    ZipEntryPlan e;
     e.name = name;
     e.method = 0;
     e.externalAttributes = 0x10;
@@ -110,7 +110,7 @@ std::vector<std::string> ZipBuilder::BuildSplit(size_t volumeSize) {
     };
     std::vector<Recorded> recorded;
     for (size_t i = 0; i < entries.size(); ++i) {
-        const ZipEntrySpec& e = entries[i];
+        const ZipEntryPlan& e = entries[i];
         std::string data = e.compressed ? *e.compressed : (e.method == 8 ? Deflate(e.data) : e.data);
         Recorded r{e.crc.value_or(Crc32(e.data)), e.compressedSize.value_or(static_cast<uint32_t>(data.size())),
                    e.uncompressedSize.value_or(static_cast<uint32_t>(e.data.size()))};
@@ -161,7 +161,7 @@ std::vector<std::string> ZipBuilder::BuildSplit(size_t volumeSize) {
     size_t centralBytes = 0;
     for (size_t n = 0; n < order.size(); ++n) {
         const size_t i = order[n];
-        const ZipEntrySpec& e = entries[i];
+        const ZipEntryPlan& e = entries[i];
         std::string central;
         Le32(central, 0x02014B50);
         Le16(central, e.versionMadeBy);

@@ -9,7 +9,7 @@
 
 namespace ziptest {
 
-struct ZipEntrySpec {
+struct ZipEntryPlan {
     std::string name;
     std::string data;  // uncompressed contents
     uint16_t method = 8;
@@ -41,7 +41,7 @@ struct ZipEntryLayout {
 
 class ZipBuilder {
 public:
-    ZipBuilder& Add(ZipEntrySpec entry);
+    ZipBuilder& Add(ZipEntryPlan entry);
     ZipBuilder& File(const std::string& name, const std::string& data, uint16_t method = 8);
     ZipBuilder& Folder(const std::string& name);
     ZipBuilder& Comment(const std::string& comment);
@@ -58,7 +58,7 @@ public:
     size_t CentralPos() const { return centralPos; }
 
 private:
-    std::vector<ZipEntrySpec> entries;
+    std::vector<ZipEntryPlan> entries;
     std::vector<size_t> centralOrder;
     std::string prefix;
     std::string comment;

@@ -121,12 +121,12 @@ TEST(ControlScript, SameScriptDrivesTheRealLauncherToTheGame) {
   const std::string gameDir = NewTempDir("Velto Game ");
   const std::string game = e2e::InstallGame(gameDir);
   e2e::WriteInstallRecord("VeltoGame", "100", gameDir, game);
-  e2e::ManifestSpec spec;
-  spec.progName = "VeltoGame";
-  spec.minVer = 100;
-  spec.fullUrl = ServerUrl("full/setup.exe");
-  spec.baseUrl = ServerUrl("patch");
-  const std::string manifest = e2e::PublishManifest("game.txt", spec);
+  e2e::ManifestPlan plan;
+  plan.progName = "VeltoGame";
+  plan.minVer = 100;
+  plan.fullUrl = ServerUrl("full/setup.exe");
+  plan.baseUrl = ServerUrl("patch");
+  const std::string manifest = e2e::PublishManifest("game.txt", plan);
 
   ASSERT_EQ(RunScript(PageScript(manifest)), 0u);
   auto record = e2e::GameRecord(game);

@@ -59,20 +59,20 @@ void Publish(const std::string& relPath, const std::string& bytes) {
   WriteFileBytes(path, bytes);
 }
 
-std::string ManifestText(const ManifestSpec& spec) {
+std::string ManifestText(const ManifestPlan& plan) {
   std::string text = "[VLTWUpdateFile]\r\n";
-  if (!spec.progName.empty()) text += "ProgName " + spec.progName + "\r\n";
-  text += "MinVer " + std::to_string(spec.minVer) + "\r\n";
-  if (!spec.fullUrl.empty()) text += "FullDnURL " + spec.fullUrl + "\r\n";
-  if (!spec.baseUrl.empty()) text += "UpBaseURL " + spec.baseUrl + "\r\n";
-  for (const auto& [version, name] : spec.files) {
+  if (!plan.progName.empty()) text += "ProgName " + plan.progName + "\r\n";
+  text += "MinVer " + std::to_string(plan.minVer) + "\r\n";
+  if (!plan.fullUrl.empty()) text += "FullDnURL " + plan.fullUrl + "\r\n";
+  if (!plan.baseUrl.empty()) text += "UpBaseURL " + plan.baseUrl + "\r\n";
+  for (const auto& [version, name] : plan.files) {
     text += "UpFileList " + std::to_string(version) + " " + name + "\r\n";
   }
   return text;
 }
 
-std::string PublishManifest(const std::string& relPath, const ManifestSpec& spec) {
-  Publish(relPath, ManifestText(spec));
+std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan) {
+  Publish(relPath, ManifestText(plan));
   return ServerUrl(relPath);
 }
 

@@ -31,16 +31,16 @@ std::map<std::string, std::string> GameRecord(const std::string& exe, DWORD time
 
 // Files on the test server.
 void Publish(const std::string& relPath, const std::string& bytes);
-struct ManifestSpec {
+struct ManifestPlan {
   std::string progName;
   int minVer = 0;
   std::string fullUrl;
   std::string baseUrl;
   std::vector<std::pair<int, std::string>> files;  // version, file name
 };
-std::string ManifestText(const ManifestSpec& spec);
+std::string ManifestText(const ManifestPlan& plan);
 // Publishes the manifest as relPath and returns its URL.
-std::string PublishManifest(const std::string& relPath, const ManifestSpec& spec);
+std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan);
 // A zip archive of (name, contents) pairs.
 std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files);
 

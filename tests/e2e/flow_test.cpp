@@ -35,13 +35,13 @@ class FlowTest : public testing::Test {
   }
   std::string Manifest(int minVer, std::vector<std::pair<int, std::string>> files = {},
                        const std::string& fullUrl = "") {
-    ManifestSpec spec;
-    spec.progName = kProg;
-    spec.minVer = minVer;
-    spec.fullUrl = fullUrl.empty() ? ServerUrl("full/setup.exe") : fullUrl;
-    spec.baseUrl = ServerUrl("patch");
-    spec.files = std::move(files);
-    return PublishManifest("game.txt", spec);
+    ManifestPlan plan;
+    plan.progName = kProg;
+    plan.minVer = minVer;
+    plan.fullUrl = fullUrl.empty() ? ServerUrl("full/setup.exe") : fullUrl;
+    plan.baseUrl = ServerUrl("patch");
+    plan.files = std::move(files);
+    return PublishManifest("game.txt", plan);
   }
   std::string gameDir_;
 };

@@ -68,13 +68,13 @@ class InstallTest : public testing::Test {
   }
   std::string Manifest(int minVer, std::vector<std::pair<int, std::string>> files,
                        const std::string& fullUrl, const std::string& base = "patch") {
-    ManifestSpec spec;
-    spec.progName = kProg;
-    spec.minVer = minVer;
-    spec.fullUrl = fullUrl;
-    spec.baseUrl = ServerUrl(base);
-    spec.files = std::move(files);
-    return PublishManifest("game.txt", spec);
+    ManifestPlan plan;
+    plan.progName = kProg;
+    plan.minVer = minVer;
+    plan.fullUrl = fullUrl;
+    plan.baseUrl = ServerUrl(base);
+    plan.files = std::move(files);
+    return PublishManifest("game.txt", plan);
   }
   HWND Wizard(const LauncherRun& run) { return WaitForDialogWithControl(run.process.pid(), IDC_NEXT); }
 
@@ -244,7 +244,7 @@ TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
 TEST_F(InstallTest, CorruptPatchArchiveIsReportedAndNotRecorded) {
   const std::string exe = InstallGame(gameDir_);
   WriteInstallRecord(kProg, "100", gameDir_, exe);
-  ziptest::ZipEntrySpec bad;
+  ziptest::ZipEntryPlan bad;
   bad.name = "a.txt";
   bad.data = ziptest::TextLike(5000, 1);
   bad.compressed = std::string(200, '\xff');  // not a deflate stream
@@ -315,13 +315,13 @@ class AvatarTest : public InstallTest {
     Publish("avatar/full.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module full"}}));
     Publish("avatar/a101.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 101"}}));
     Publish("avatar/a102.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 102"}}));
-    ManifestSpec spec;
-    spec.progName = "Avatar";
-    spec.minVer = 100;
-    spec.fullUrl = ServerUrl("avatar/full.zip");
-    spec.baseUrl = ServerUrl("avatar");
-    spec.files = std::move(files);
-    return PublishManifest("avatar.txt", spec);
+    ManifestPlan plan;
+    plan.progName = "Avatar";
+    plan.minVer = 100;
+    plan.fullUrl = ServerUrl("avatar/full.zip");
+    plan.baseUrl = ServerUrl("avatar");
+    plan.files = std::move(files);
+    return PublishManifest("avatar.txt", plan);
   }
   void InstallModule(const char* version, const std::string& contents) {
     MakeDirs(Common() + "Veltoworks\\Avatar");

@@ -29,7 +29,7 @@ std::vector<std::string> Seeds() {
     seeds.push_back(ZipBuilder().Build());
     seeds.push_back(ZipBuilder().File("a.txt", TextLike(300, 1), 0).File("b.txt", TextLike(500, 2)).Build());
     seeds.push_back(ZipBuilder().Folder("data/").File("data/sound/bgm.dat", BinaryLike(200, 3)).Build());
-    ZipEntrySpec described;
+    ZipEntryPlan described;
     described.name = "d.bin";
     described.data = TextLike(400, 4);
     described.dataDescriptor = true;
@@ -37,7 +37,7 @@ std::vector<std::string> Seeds() {
     described.descriptorSignature = false;
     described.method = 0;
     seeds.push_back(ZipBuilder().Add(described).Build());
-    ZipEntrySpec unix;
+    ZipEntryPlan unix;
     unix.name = "bin/run";
     unix.data = "#!/bin/sh\n";
     unix.versionMadeBy = 0x0314;
@@ -47,7 +47,7 @@ std::vector<std::string> Seeds() {
     seeds.push_back(ZipBuilder().File("\x83\x5c\x83\x74\x83\x67/\x95\x5c.txt", "sjis").File("file.", "x").Build());
     seeds.push_back(ZipBuilder().File("../up.txt", "u").File("a/../../up2.txt", "v").File("/abs.txt", "w").Build());
     seeds.push_back(ZipBuilder().File("one", "1").File("two", "2").File("three", "3").CentralOrder({2, 0, 1}).Build());
-    ZipEntrySpec encrypted;
+    ZipEntryPlan encrypted;
     encrypted.name = "secret";
     encrypted.data = "x";
     encrypted.flags = 1;

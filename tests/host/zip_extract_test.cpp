@@ -114,17 +114,17 @@ TEST_F(ZipExtract, ReplacesAnExistingFileButNotAReadOnlyOne) {
 }
 
 TEST_F(ZipExtract, GivesTheFileItsTimeAndAttributes) {
-    ZipEntrySpec e;
+    ZipEntryPlan e;
     e.name = "ro.txt";
     e.data = "read only";
     e.versionMadeBy = 0x0314;
     e.externalAttributes = 0100444u << 16;
     e.modDate = DosDate(2004, 2, 29);
     e.modTime = DosTime(23, 59, 58);
-    ZipEntrySpec rw = e;
+    ZipEntryPlan rw = e;
     rw.name = "rw.txt";
     rw.externalAttributes = 0100644u << 16;
-    ZipEntrySpec folder = e;
+    ZipEntryPlan folder = e;
     folder.name = "bin/";
     folder.data = "";
     folder.externalAttributes = (0040755u << 16) | 0x10;
@@ -161,15 +161,15 @@ struct EntryCase {
     bool fileWritten;    // whether the target exists afterwards
 };
 
-ZipEntrySpec Spec(const std::string& data, uint16_t method) {
-    ZipEntrySpec e;
+ZipEntryPlan Spec(const std::string& data, uint16_t method) {
+    ZipEntryPlan e;
     e.name = "x.bin";
     e.data = data;
     e.method = method;
     return e;
 }
 
-std::string Mess(ZipEntrySpec e, const std::function<void(std::string&, const ZipEntryLayout&)>& mess = nullptr) {
+std::string Mess(ZipEntryPlan e, const std::function<void(std::string&, const ZipEntryLayout&)>& mess = nullptr) {
     ZipBuilder b;
     std::string z = b.Add(std::move(e)).Build();
     if (mess) mess(z, b.Layout()[0]);
@@ -182,7 +182,7 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
         {"good deflated", [&] { return Mess(Spec(text, 8)); }, 0, true, true},
         {"deflated stream ends before the size",
          [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.uncompressedSize = 80000;
              e.crc = 1;  // not checked when data is short
              return Mess(e);
@@ -190,48 +190,48 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
          0, false, true},
         {"deflated data longer than its size",
          [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.uncompressedSize = 60000;
              return Mess(e);
          },
          102, false, true},
         {"stored data longer than its size",
          [&] {
-             ZipEntrySpec e = Spec(text, 0);
+             ZipEntryPlan e = Spec(text, 0);
              e.uncompressedSize = 1000;
              return Mess(e);
          },
          102, false, true},
         {"stored data shorter than its size",
          [&] {
-             ZipEntrySpec e = Spec(text, 0);
+             ZipEntryPlan e = Spec(text, 0);
              e.compressed = text.substr(0, 1000);
              return Mess(e);
          },
          0, false, true},
         {"stored empty entry with 100000 data bytes",
          [&] {
-             ZipEntrySpec e = Spec("", 0);
+             ZipEntryPlan e = Spec("", 0);
              e.compressed = BinaryLike(100000, 1);
              e.compressedSize = 100000;
              return Mess(e);
          },
          0, true, true},
         {"corrupt deflate", [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.compressed = std::string(100, '\xff');
              return Mess(e);
          }, 504, false, true},
         {"deflated data cut short",
          [&] {
-             ZipEntrySpec e = Spec(BinaryLike(100000, 2), 8);
+             ZipEntryPlan e = Spec(BinaryLike(100000, 2), 8);
              e.compressed = Deflate(e.data).substr(0, 50000);
              return Mess(e);
          },
          506, false, true},
         {"data past the end of the file",
          [&] {
-             ZipEntrySpec e = Spec(text, 0);
+             ZipEntryPlan e = Spec(text, 0);
              e.compressedSize = e.uncompressedSize = 5000000;
              return Mess(e);
          },
@@ -241,7 +241,7 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
          102, false, true},
         {"local name length differs",
          [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.localNameLength = 4;
              return Mess(e);
          },
@@ -254,26 +254,26 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
          101, false, false},
         {"encrypted",
          [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.flags = 1;
              return Mess(e);
          },
          110, false, false},
         {"method 12", [&] {
-             ZipEntrySpec e = Spec(text, 12);
+             ZipEntryPlan e = Spec(text, 12);
              e.compressed = text;
              return Mess(e);
          }, 101, false, false},
         {"data descriptor with signature",
          [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.dataDescriptor = true;
              return Mess(e);
          },
          0, true, true},
         {"data descriptor without signature",
          [&] {
-             ZipEntrySpec e = Spec(text, 0);
+             ZipEntryPlan e = Spec(text, 0);
              e.dataDescriptor = true;
              e.descriptorSignature = false;
              return Mess(e);
@@ -281,7 +281,7 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
          0, true, true},
         {"wrong data descriptor",
          [&] {
-             ZipEntrySpec e = Spec(text, 8);
+             ZipEntryPlan e = Spec(text, 8);
              e.dataDescriptor = true;
              return Mess(e, [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos + l.dataSize + 4] ^= 1; });
          },
@@ -289,7 +289,7 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
         // Output complete before the last compressed bytes (empty blocks) were needed.
         {"data descriptor after unneeded compressed bytes",
          [&] {
-             ZipEntrySpec e = Spec("short", 8);
+             ZipEntryPlan e = Spec("short", 8);
              z_stream s = {};
              deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
              std::string out(1000, '\0');
@@ -426,7 +426,7 @@ TEST_F(ZipExtract, ObserverCancelsWithWhatIsLeft) {
 }
 
 TEST_F(ZipExtract, AFailureInTheMiddleLeavesNothingBehindInMemory) {
-    ZipEntrySpec e = Spec(TextLike(200000, 1), 8);
+    ZipEntryPlan e = Spec(TextLike(200000, 1), 8);
     std::string stream = Deflate(e.data);
     for (size_t i = stream.size() / 2; i < stream.size(); i += 7) stream[i] = static_cast<char>(stream[i] ^ 0x5A);
     e.compressed = stream;

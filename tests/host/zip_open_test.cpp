@@ -133,7 +133,7 @@ TEST(ZipOpen, TwoEntriesAtOnePositionFailWithoutAName) {
 TEST(ZipOpen, IndexesEntriesInDataOrderWithBackslashNames) {
     ZipBuilder b;
     b.File("one/first.txt", "1").File("two/second.txt", "2").File("third.txt", "3").CentralOrder({2, 0, 1, 3});
-    ZipEntrySpec dos;
+    ZipEntryPlan dos;
     dos.name = "\x83\x5c\x83\x74\x83\x67/\x95\x5c.txt";  // code page 932, both with 0x5C second bytes
     dos.data = "4";
     b.Add(dos);

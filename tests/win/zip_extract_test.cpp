@@ -74,8 +74,8 @@ class ZipWinExtract : public ::testing::Test {
   CZipArchive zip;
 };
 
-ZipEntrySpec Entry(const std::string& name, uint16_t versionMadeBy, uint32_t externalAttributes) {
-  ZipEntrySpec e;
+ZipEntryPlan Entry(const std::string& name, uint16_t versionMadeBy, uint32_t externalAttributes) {
+  ZipEntryPlan e;
   e.name = name;
   e.data = name.back() == '/' ? "" : "contents of " + name;
   e.versionMadeBy = versionMadeBy;
@@ -118,7 +118,7 @@ TEST_F(ZipWinExtract, UnknownHostGetsAUnixModeWhateverThePlatformMakesOfIt) {
   ASSERT_TRUE(WriteFileBytes(probe, "p"));
   const bool platformTakesIt = SetFileAttributesA(probe.c_str(), 0x81A40020) != FALSE;
 
-  ZipEntrySpec e = Entry("host11.dat", 0x0B14, 0x12345678);
+  ZipEntryPlan e = Entry("host11.dat", 0x0B14, 0x12345678);
   e.data = TextLike(100000, 1);
   Open(ZipBuilder().Add(e).Build());
   CZipEntryInfo info;
@@ -168,7 +168,7 @@ TEST_F(ZipWinExtract, FileTimeIsTheEntrysTimeAsLocalTime) {
   };
   ZipBuilder b;
   for (const auto& c : cases) {
-    ZipEntrySpec e = Entry(std::string(c.id) + ".txt", 0x0014, 0x20);
+    ZipEntryPlan e = Entry(std::string(c.id) + ".txt", 0x0014, 0x20);
     e.modDate = c.date;
     e.modTime = c.time;
     b.Add(e);
