@@ -53,7 +53,6 @@ TEST_F(FlowTest, UnreachableManifestShowsUpdateFailureAndStartsNothing) {
   ASSERT_NE(wait, nullptr);
   EXPECT_EQ(ItemText(wait, IDC_WAIT_TEXT), texts::kWaitGame);
   EXPECT_EQ(TextOf(wait), texts::kWizardCaption);
-  Screenshot(wait, "wait_dialog");
   HWND box = WaitForMessageBox(run.process.pid(), kWait);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(MessageText(box), texts::kUpdateFailed);
@@ -65,8 +64,14 @@ TEST_F(FlowTest, UnreachableManifestShowsUpdateFailureAndStartsNothing) {
 
 TEST_F(FlowTest, CurrentGameStartsAtOnceWithTheRecord) {
   const std::string exe = Installed("100");
-  const LaunchBlock block = BlockWith(Manifest(100));
+  Manifest(100);
+  // A slow manifest server keeps the waiting dialog up long enough to look at.
+  const LaunchBlock block = BlockWith(ServerUrl("~delay=2500/game.txt"));
   LauncherRun run = StartLauncher(block);
+  HWND wait = WaitForDialogWithControl(run.process.pid(), IDC_WAIT_TEXT);
+  ASSERT_NE(wait, nullptr);
+  EXPECT_EQ(ItemText(wait, IDC_WAIT_HINT), L"しばらくお待ちください。");
+  Screenshot(wait, "wait_dialog");
   auto record = GameRecord(exe);
   ASSERT_EQ(record["block"], "ok");
   EXPECT_EQ(record["cmdline"], "\"" + exe + "\" " + record["args"]);
