@@ -114,6 +114,33 @@ TEST_F(InstallTest, FullInstallationRunsTheSetupProgramAndStartsTheGame) {
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 
+TEST_F(InstallTest, SetupProgramSavedByThePlayerIsKept) {
+  SetStartPage("http://elsewhere.example/");
+  PublishSetup("full/VeltoSetup.exe", "100");
+  LauncherRun run = StartLauncher(BlockWith(Manifest(0, {}, ServerUrl("full/VeltoSetup.exe"))));
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  Click(wizard, IDC_SAVE_SETUP);
+  Press(wizard, IDC_NEXT);
+  // The save dialog offers the program's own name; the player picks a folder.
+  HWND save = WaitForWindow(run.process.pid(), [&](HWND w) { return w != wizard && ClassOf(w) == L"#32770"; }, kWait);
+  ASSERT_NE(save, nullptr);
+  Screenshot(save, "save_dialog");
+  const std::string kept = NewTempDir("kept") + "VeltoSetup.exe";
+  HWND edit = GetDlgItem(save, 0x480);  // the file name box
+  if (!edit) edit = GetDlgItem(save, 0x47C);
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(TextOf(edit), L"VeltoSetup.exe");
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kept.c_str()), SMTO_ABORTIFHUNG, 5000, &ignored);
+  Press(save, IDOK);
+  EXPECT_EQ(GameRecord(gameDir_ + "game.exe")["block"], "ok");
+  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(ReadRecord(setupLog_)["self"], kept) << "the program ran from where it was saved";
+  EXPECT_TRUE(FileExists(kept)) << "a saved setup program is kept";
+  EXPECT_FALSE(FileExists(WorkDir() + "VeltoSetup.exe"));
+}
+
 TEST_F(InstallTest, FullInstallationFromAnArchiveUnpacksIntoTheGameFolder) {
   SetStartPage(kPortalAddress);
   WriteInstallRecord(kProg, "", gameDir_, gameDir_ + "game.exe");
