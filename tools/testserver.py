@@ -13,6 +13,7 @@ an answer misbehaves, so tests can meet the servers the launcher must survive:
   /~rate=BYTES/...      send at most BYTES per second
   /~vanish-after=N/...  serve N times, then 404 (a server that changes)
   /~delay=MS/...        wait that long before answering
+  /~nohead/...          refuse HEAD requests (405), as some servers do
 
 Prefixes combine: /~redirect=2/~short=10/file.zip. Every request is appended
 to <root>/.requests as "METHOD path status".
@@ -74,6 +75,8 @@ class Handler(BaseHTTPRequestHandler):
                 opts[key] = val
             else:
                 rest.append(p)
+        if "nohead" in opts and self.command == "HEAD":
+            return self.simple(405, b"")
         if "delay" in opts:
             time.sleep(int(opts["delay"]) / 1000.0)
         if "status" in opts:

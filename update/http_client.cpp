@@ -21,6 +21,38 @@ bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char
   return h != nullptr;
 }
 
+bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
+  CloseRequest();
+  if (!session_ || !IsWebUrl(url)) return false;
+  char host[256] = {};
+  char path[2048] = {};
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = sizeof path;
+  if (!InternetCrackUrlA(url, 0, 0, &parts)) return false;
+  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  connection_.reset(InternetConnectA(session_.get(), host, parts.nPort, nullptr, nullptr,
+                                     INTERNET_SERVICE_HTTP, 0, context));
+  if (!connection_) return false;
+  HINTERNET h = HttpOpenRequestA(connection_.get(), "HEAD", path[0] ? path : "/", nullptr, nullptr,
+                                 nullptr, (flags & ~INTERNET_FLAG_TRANSFER_BINARY) |
+                                              (secure ? INTERNET_FLAG_SECURE : 0),
+                                 context);
+  if (!h) {
+    connection_.reset();
+    return false;
+  }
+  request_.store(h);
+  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0)) {
+    CloseRequest();
+    return false;
+  }
+  return true;
+}
+
 bool HttpClient::IsStatusOk() {
   HINTERNET request = request_.load();
   if (!request) return false;
@@ -55,6 +87,8 @@ int HttpClient::Read(void* buffer, DWORD wanted) {
 
 void HttpClient::CloseRequest() {
   if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
+  // Only a head request opens a connection of its own.
+  connection_.reset();
 }
 
 void HttpClient::CloseAll() {

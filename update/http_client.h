@@ -34,6 +34,9 @@ class HttpClient {
   bool OpenSession(const char* agent);
   // Refuses anything but http:// and https:// addresses.
   bool OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers, DWORD headersLength);
+  // Asks only for the answer's head (HTTP HEAD): status and length of a file
+  // without starting its transfer. Read then has nothing to read.
+  bool OpenHead(const char* url, DWORD context, DWORD flags);
   bool IsStatusOk();
   DWORD GetContentLength();
   // Bytes read, 0 at the end of the data, -1 when the read failed.

@@ -82,6 +82,32 @@ TEST_F(HttpClientTest, ShortReadsAreNoError) {
   client_.CloseRequest();
 }
 
+TEST_F(HttpClientTest, HeadGivesStatusAndLengthWithoutTheBody) {
+  struct Case {
+    const char* path;
+    bool ok;
+    DWORD length;
+  } cases[] = {
+      {"data.bin", true, 200000},
+      {"~redirect=2/data.bin", true, 200000},
+      {"missing.bin", false, 0},
+      {"~nohead/data.bin", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ASSERT_TRUE(client_.OpenHead(ServerUrl(c.path).c_str(), kHttpContext, kHttpFlags));
+    EXPECT_EQ(client_.IsStatusOk(), c.ok);
+    if (c.ok) EXPECT_EQ(client_.GetContentLength(), c.length);
+    char byte;
+    EXPECT_LE(client_.Read(&byte, 1), 0) << "a head has no body";
+    client_.CloseRequest();
+  }
+  EXPECT_FALSE(client_.OpenHead("file:///C:/x", kHttpContext, kHttpFlags));
+  // A GET after a HEAD works as ever.
+  ASSERT_TRUE(Open("data.bin"));
+  EXPECT_EQ(ReadAll(65535), body_);
+}
+
 TEST_F(HttpClientTest, OnlyWebAddressesAreFetched) {
   ASSERT_TRUE(WriteFileBytes("C:\\local.txt", "secret"));
   for (const char* url : {"file:///C:/local.txt", "C:\\local.txt", "ftp://127.0.0.1/x", "", "http://"}) {
