@@ -25,4 +25,17 @@ bool IsLauncherToken(const char* token) {
   return token != nullptr && std::strlen(token) == 11 && token[0] == 'K';
 }
 
+std::string ArgumentsAfterProgram(const char* commandLine) {
+  const char* p = commandLine ? commandLine : "";
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
 }  // namespace qz

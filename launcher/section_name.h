@@ -24,4 +24,8 @@ std::string SectionName(SectionForm form, std::uint32_t t1, std::uint32_t t2);
 // The launcher accepts only a control-made name: 11 characters starting with "K".
 bool IsLauncherToken(const char* token);
 
+// For a receiving program: its command line without the program path (quoted
+// or not) and the blanks after it. The section name is the first word.
+std::string ArgumentsAfterProgram(const char* commandLine);
+
 }  // namespace qz

@@ -61,6 +61,21 @@ TEST(LauncherToken, AcceptsOnlyControlNames) {
   EXPECT_FALSE(IsLauncherToken(nullptr));
 }
 
+TEST(LauncherToken, ReceiversFindTheirArguments) {
+  struct Case {
+    const char* line;
+    const char* args;
+  } cases[] = {
+      {"\"C:\\Program Files\\g.exe\" KG1000_10000", "KG1000_10000"},
+      {"C:\\g.exe   KG1000_10000 x y", "KG1000_10000 x y"},
+      {"\"C:\\g.exe\"", ""},
+      {"\"unterminated", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ArgumentsAfterProgram(c.line), c.args) << c.line;
+  EXPECT_EQ(ArgumentsAfterProgram(nullptr), "");
+}
+
 TEST(LaunchBlock, FieldTableCoversTheRecordContiguously) {
   std::size_t next = 0;
   for (const LaunchBlockField& f : kLaunchBlockFields) {

@@ -11,21 +11,9 @@
 #include <string>
 
 #include "launcher/handover.h"
+#include "launcher/section_name.h"
 
 namespace {
-
-std::string ArgumentsOf(const char* line) {
-  const char* p = line;
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && *p != ' ' && *p != '\t') ++p;
-  }
-  while (*p == ' ' || *p == '\t') ++p;
-  return p;
-}
 
 bool WriteWhole(const std::string& path, const void* data, size_t size) {
   const std::string tmp = path + ".tmp";
@@ -41,7 +29,7 @@ bool WriteWhole(const std::string& path, const void* data, size_t size) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
-  const std::string args = ArgumentsOf(GetCommandLineA());
+  const std::string args = qz::ArgumentsAfterProgram(GetCommandLineA());
   const std::string section = args.substr(0, args.find(' '));
 
   char delay[32] = {};

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "launcher/handover.h"
+#include "launcher/section_name.h"
 #include "launcher/launch_block.h"
 
 namespace {
@@ -26,18 +27,8 @@ std::string FolderOfSelf() {
 
 // The first argument after the program path (the path may be quoted).
 std::string FirstArgument(const char* line) {
-  const char* p = line;
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && *p != ' ' && *p != '\t') ++p;
-  }
-  while (*p == ' ' || *p == '\t') ++p;
-  const char* end = p;
-  while (*end && *end != ' ' && *end != '\t') ++end;
-  return std::string(p, end);
+  const std::string args = qz::ArgumentsAfterProgram(line);
+  return args.substr(0, args.find_first_of(" \t"));
 }
 
 std::string ReadSmallFile(const std::string& path) {
