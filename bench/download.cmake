@@ -1,7 +1,6 @@
 # The download benchmark program (x64, run under Wine by bench/download_bench.sh).
 if(WIN32)
   add_executable(download_bench_win ${CMAKE_CURRENT_LIST_DIR}/download_bench_win.cpp ${CMAKE_SOURCE_DIR}/ui/quorlynx.rc)
-  target_include_directories(download_bench_win PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/ui)
-  add_dependencies(download_bench_win qz_art)
-  target_link_libraries(download_bench_win PRIVATE qz_launcher qz_update qz_ui qz_win qz_zip wininet psapi)
+  target_include_directories(download_bench_win PRIVATE ${CMAKE_SOURCE_DIR}/ui)
+  target_link_libraries(download_bench_win PRIVATE qz_launcher wininet psapi)
 endif()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Download throughput: the launcher's worker (WinINet under Wine, 65535-byte
-# reads, the wizard updated per block) against a bare WinINet loop and curl,
+# reads, the wizard showing the newest figures every 100 ms) against a bare WinINet loop and curl,
 # from a local server, alternating, medians of RUNS runs.
 # Usage: download_bench.sh X64_BUILD_DIR [SIZE_MB] [RUNS]
 set -euo pipefail

@@ -1,5 +1,5 @@
 // Download throughput under Wine: the real worker path (the wizard with its
-// progress page, updated per block) against a bare WinINet loop that only
+// progress page, shown on its refresh timer) against a bare WinINet loop that only
 // reads 65535-byte blocks and writes them. Prints one line of figures:
 //   <mode> seconds=<s> bytes=<n> mbps=<MB/s> max_ui_block_ms=<ms> peak_mb=<MB>
 // Usage: download_bench_win worker|bare|bare-thread|bare-dialog URL FOLDER
@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "launcher/folders.h"
+#include "base/field_text.h"
 #include "launcher/launcher_app.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
@@ -81,19 +81,19 @@ DWORD WINAPI Probe(LPVOID) {
 
 unsigned long long Worker(const char* url, const std::string& folder) {
   using namespace qz;
-  g_instance = GetModuleHandleW(nullptr);
-  g_app = new LauncherApp;
-  g_app->ResetState();
-  CopyCut(g_app->workDir, folder);
-  g_app->httpClient.OpenSession(kProgramName);
-  g_app->target = TargetAvatarModule;  // progress page and worker at once
-  g_app->action = ActionUpgrade;
+  auto app = std::make_unique<LauncherApp>();
+  app->ResetState();
+  app->instance = GetModuleHandleW(nullptr);
+  CopyCut(app->workDir, folder);
+  app->httpClient.OpenSession(kProgramName);
+  app->target = TargetAvatarModule;  // progress page and worker at once
+  app->action = ActionUpgrade;
   auto file = std::make_unique<UpdateFile>();
   file->version = 1;
   CopyCut(file->url, url);
-  g_app->updateList.push_back(std::move(file));
+  app->updateList.push_back(std::move(file));
   HANDLE probe = getenv("QZ_PROBE") ? CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr) : nullptr;
-  const int result = RunWizardDialog();
+  const int result = app->RunWizard();
   g_done = true;
   if (probe) {
     WaitForSingleObject(probe, INFINITE);
@@ -104,8 +104,6 @@ unsigned long long Worker(const char* url, const std::string& folder) {
   local += slash ? slash + 1 : "download";
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExA(local.c_str(), GetFileExInfoStandard, &data);
-  delete g_app;
-  g_app = nullptr;
   return result == 1 ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "launcher/launch_block.h"
+#include "record/launch_block.h"
 
 namespace qz {
 

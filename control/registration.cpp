@@ -10,7 +10,7 @@
 #include "control/registration_script.h"
 #include "control/resource.h"
 #include "control/tessacom1.h"
-#include "launcher/win_handles.h"
+#include "base/win_handles.h"
 
 namespace qz::control {
 namespace {

@@ -6,8 +6,8 @@
 #include <wrl/client.h>
 
 #include "control/site_origin.h"
-#include "launcher/portal.h"
-#include "launcher/win_handles.h"
+#include "base/portal.h"
+#include "base/settings.h"
 
 namespace qz::control {
 namespace {
@@ -25,35 +25,7 @@ std::string AsciiAddress(const wchar_t* text) {
 
 }  // namespace
 
-std::vector<std::string> ListedTrustedSites() {
-  std::vector<std::string> sites;
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", 0, KEY_QUERY_VALUE, key.put()) !=
-      ERROR_SUCCESS) {
-    return sites;
-  }
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key.get(), "TrustedSites", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_MULTI_SZ || size == 0 || size > 64 * 1024) {
-    return sites;
-  }
-  std::string data(size, '\0');
-  if (RegQueryValueExA(key.get(), "TrustedSites", nullptr, &type,
-                       reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS ||
-      type != REG_MULTI_SZ) {
-    return sites;
-  }
-  data.resize(size);  // the stored value need not end with its two zeros
-  std::size_t start = 0;
-  while (start < data.size()) {
-    std::size_t end = data.find('\0', start);
-    if (end == std::string::npos) end = data.size();
-    if (end > start) sites.push_back(data.substr(start, end - start));
-    start = end + 1;
-  }
-  return sites;
-}
+std::vector<std::string> ListedTrustedSites() { return settings::ReadProductList("TrustedSites"); }
 
 bool SiteMayRun(IUnknown* site) {
   if (!site) return true;

@@ -10,7 +10,7 @@
 namespace qz::control {
 
 // Origins the machine's owner trusts besides the portal: the REG_MULTI_SZ value
-// "TrustedSites" of HKLM "SOFTWARE\Veltoworks"; empty when there is none.
+// "TrustedSites" of the product's settings; empty when there is none.
 std::vector<std::string> ListedTrustedSites();
 
 // True when Run may go on for a control on this site. No site, or a site that

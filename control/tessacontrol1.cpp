@@ -6,8 +6,8 @@
 #include "control/launch_fill.h"
 #include "control/module.h"
 #include "control/site_lock.h"
-#include "launcher/handover.h"
-#include "launcher/win_text.h"
+#include "record/handover.h"
+#include "base/win_text.h"
 
 namespace qz::control {
 namespace {

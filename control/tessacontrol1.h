@@ -12,7 +12,7 @@
 #include <string>
 
 #include "control/tessacom1.h"
-#include "launcher/launch_block.h"
+#include "record/launch_block.h"
 
 namespace qz::control {
 

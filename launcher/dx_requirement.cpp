@@ -3,7 +3,7 @@
 #include <cctype>
 #include <string>
 
-#include "launcher/param_text.h"
+#include "base/param_text.h"
 
 namespace qz {
 

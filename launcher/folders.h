@@ -12,9 +12,4 @@ std::string WithTrailingBackslash(const std::string& dir);
 // when the temporary folder is unknown (empty).
 std::string WorkDirBelow(const std::string& tempDir);
 
-// Copies text into a fixed field, cut to the field and always terminated.
-void CopyCut(char* field, std::size_t width, const std::string& text);
-template <std::size_t N>
-void CopyCut(char (&field)[N], const std::string& text) { CopyCut(field, N, text); }
-
 }  // namespace qz

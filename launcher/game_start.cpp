@@ -5,10 +5,10 @@
 #include <string>
 
 #include "launcher/dx_requirement.h"
-#include "launcher/handover.h"
+#include "record/handover.h"
 #include "launcher/launcher_app.h"
-#include "launcher/registry_text.h"
-#include "launcher/win_handles.h"
+#include "base/registry_text.h"
+#include "base/win_handles.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 

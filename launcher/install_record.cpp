@@ -1,22 +1,22 @@
-// The installation record ("SOFTWARE\Veltoworks\<program>" under HKLM, written
+// The installation record (one per program in the product's settings, written
 // by the setup programs and by us after an upgrade), the setup modes' game
 // location, and the presence test of an executable.
 #include <cstdio>
 #include <string>
 
+#include "base/field_text.h"
+#include "base/param_text.h"
+#include "base/portal.h"
+#include "base/registry_text.h"
+#include "base/settings.h"
+#include "base/win_handles.h"
 #include "launcher/folders.h"
 #include "launcher/launcher_app.h"
-#include "launcher/param_text.h"
-#include "launcher/registry_text.h"
 #include "launcher/setup_params.h"
-#include "launcher/portal.h"
-#include "launcher/win_handles.h"
 
 namespace qz {
 
 namespace {
-
-std::string RecordKeyPath(const char* name) { return std::string("SOFTWARE\\Veltoworks\\") + name; }
 
 // Registry paths are read through 300-byte buffers into 260-byte fields; a
 // path that would not fit is treated as unreadable rather than cut.
@@ -44,10 +44,7 @@ HKEY RootForIndex(int index) {
 int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
                                    char (&exe)[260]) {
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), 0, KEY_READ, key.put()) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
+  if (!settings::OpenInstallRecord(name, KEY_READ, false, key)) return 0;
   std::string text;
   if (ReadRegistryText(key.get(), "Version", 5, text)) {
     version = static_cast<std::uint16_t>(LeadingDecimal(text));
@@ -60,16 +57,8 @@ int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, cha
 }
 
 void LauncherApp::WriteVersion() {
-  RegKey key;
   // Only a setup program creates the record; without it there is nothing to update.
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(progName).c_str(), 0, KEY_WRITE, key.put()) !=
-      ERROR_SUCCESS) {
-    return;
-  }
-  char text[8];
-  const int n = std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(latestVer));
-  RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                 static_cast<DWORD>(n + 1));
+  settings::WriteRecordVersion(progName, latestVer, false);
 }
 
 void LauncherApp::ParseSetupParameters() {

@@ -1,20 +1,14 @@
 #include "launcher/launcher_app.h"
 
+#include "base/field_text.h"
 #include "launcher/folders.h"
-#include "launcher/handover.h"
-#include "launcher/win_handles.h"
+#include "record/handover.h"
 
 namespace qz {
-
-LauncherApp* g_app = nullptr;
-HINSTANCE g_instance = nullptr;
 
 LauncherApp::~LauncherApp() {
   ClearUpdateList();
   httpClient.CloseAll();
-  if (workerThread) CloseHandle(workerThread);
-  if (installerProcess.hThread) CloseHandle(installerProcess.hThread);
-  if (installerProcess.hProcess) CloseHandle(installerProcess.hProcess);
 }
 
 void LauncherApp::ClearUpdateList() { updateList.clear(); }
@@ -24,12 +18,12 @@ void LauncherApp::ResetState() {
   target = 0;
   action = ActionNone;
   commonFilesDir[0] = workDir[0] = setupSavePath[0] = '\0';
-  workerThread = nullptr;
+  workerThread.reset();
   progName[0] = fullDnUrl[0] = upBaseUrl[0] = '\0';
   minVer = latestVer = installedVer = 0;
   ClearUpdateList();
   gameDir[0] = gameExe[0] = installerPath[0] = '\0';
-  installerProcess = PROCESS_INFORMATION{};
+  installerProcess = ProcessHandles{};
   autoRun = setStartPage = 0;
   hKeyIndex = 0;
   useMutex = false;

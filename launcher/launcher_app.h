@@ -1,6 +1,7 @@
-// The launcher's one application object. The dialogs and the download worker
-// reach it through g_app; the launch record is its first member so it moves in
-// and out of shared memory in one piece.
+// The launcher's one application object and its composition root: WinMain
+// owns it, and the flows hand the dialogs and the download worker exactly
+// what each needs. The launch record is its first member so it moves in and
+// out of shared memory in one piece.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "launcher/launch_block.h"
+#include "base/win_handles.h"
+#include "record/launch_block.h"
 #include "update/http_client.h"
+#include "update/manifest.h"
 #include "update/update_file.h"
 
 namespace qz {
@@ -36,8 +39,8 @@ class LauncherApp {
   void OpenHttpSession();
 
   // Installation record and game start (install_record.cpp, game_start.cpp).
-  // Reads "SOFTWARE\\Veltoworks\\<name>" under HKLM into the out values; a
-  // value that cannot be read leaves its out value unchanged.
+  // Reads the installation record of the named program into the out values;
+  // a value that cannot be read leaves its out value unchanged.
   int ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
                         char (&exe)[260]);
   void WriteVersion();  // latestVer as the record's Version
@@ -50,12 +53,21 @@ class LauncherApp {
                              const char* nameOfMutex);
   int StartGameWithHandOver(const char* exe, const char* dir);
 
-  // Update manifest (update/manifest.cpp).
+  // Update manifest (manifest_read.cpp): fetches the manifest and takes its
+  // plan as the update state.
   bool ReadManifest(const char* url);
+  void TakePlan(UpdatePlan&& plan);
   void ClearUpdateList();
   void SortUpdateList();
 
-  // Run modes (run_modes.cpp) and the avatar module check (update/avatar_check.cpp).
+  // The dialogs, each given what it needs (dialog_runs.cpp): the waiting
+  // dialog around the manifest of the current target, the wizard with the
+  // download worker, and the setup program's run.
+  int FetchManifestWithWait(const wchar_t* text);
+  int RunWizard();
+  int RunSetupProgram();
+
+  // Run modes (run_modes.cpp) and the avatar module check (avatar_check.cpp).
   void DecideAction();
   int NormalFlow();
   int SetupFlow(bool link);
@@ -70,7 +82,7 @@ class LauncherApp {
   char commonFilesDir[260] = {};
   char workDir[260] = {};
   char setupSavePath[260] = {};
-  HANDLE workerThread = nullptr;
+  Handle workerThread;
   char progName[20] = {};
   char fullDnUrl[260] = {};
   char upBaseUrl[260] = {};
@@ -80,7 +92,7 @@ class LauncherApp {
   std::uint16_t installedVer = 0;
   char gameDir[260] = {};
   char gameExe[260] = {};
-  PROCESS_INFORMATION installerProcess{};
+  ProcessHandles installerProcess;
   int autoRun = 0;
   int setStartPage = 0;
   char installerPath[260] = {};
@@ -96,13 +108,13 @@ class LauncherApp {
   char fileName[64] = {};
   char mutexName[32] = {};
   char parm[128] = {};
-};
 
-extern LauncherApp* g_app;
-extern HINSTANCE g_instance;
+  // 5. The module whose resources the dialogs use.
+  HINSTANCE instance = nullptr;
+};
 
 // The whole program: start-up, the avatar module check and the run mode.
 // Returns the exit code.
-int LauncherMain(HINSTANCE instance, const char* commandLine);
+int LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine);
 
 }  // namespace qz

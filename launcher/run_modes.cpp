@@ -6,9 +6,8 @@
 
 #include <cstring>
 
-#include "launcher/folders.h"
+#include "base/field_text.h"
 #include "launcher/launcher_app.h"
-#include "ui/dialogs.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 #include "update/progress_text.h"
@@ -35,7 +34,7 @@ int LauncherApp::NormalFlow() {
   if (block.AutoDownURL[0] == '\0') return 1;
   target = TargetGame;
   action = ActionNone;
-  if (RunWaitDialog(texts::kWaitGame) == 2) {
+  if (FetchManifestWithWait(texts::kWaitGame) == 2) {
     ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
     return 0;
   }
@@ -46,13 +45,13 @@ int LauncherApp::NormalFlow() {
   }
   if (action == ActionNone) return StartGameWithHandOver(gameExe, gameDir);
 
-  if (RunWizardDialog() == 2) return 0;
+  if (RunWizard() == 2) return 0;
   if (action == ActionFullInstall) {
     if (HasZipExtension(installerPath)) {
       // A full archive was unpacked by the wizard: there is no setup program
       // to run or to write the record, so the launcher records the release.
       WriteVersion();
-    } else if (RunSetupRunDialog() == 2) {
+    } else if (RunSetupProgram() == 2) {
       return 0;
     }
     installedVer = 0;
@@ -95,8 +94,8 @@ int LauncherApp::SetupFlow(bool link) {
     ShellExecuteA(nullptr, "open", fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
     return 1;
   }
-  if (RunWizardDialog() == 2) return 0;
-  if (!HasZipExtension(installerPath) && RunSetupRunDialog() == 2) return 0;
+  if (RunWizard() == 2) return 0;
+  if (!HasZipExtension(installerPath) && RunSetupProgram() == 2) return 0;
   ReadGameLocation();
   if (setStartPage) SetBrowserStartPage();
   if (autoRun) return StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName);

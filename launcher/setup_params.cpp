@@ -1,7 +1,7 @@
 #include "launcher/setup_params.h"
 
 #include "launcher/folders.h"
-#include "launcher/param_text.h"
+#include "base/param_text.h"
 
 namespace qz {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/launch_block.h"
+#include "record/launch_block.h"
 
 namespace qz {
 

@@ -10,4 +10,24 @@ bool IsTicked(HWND dialog, int id);
 void SetTick(HWND dialog, int id, bool ticked);
 int DialogResult(INT_PTR result);
 
+// The state a dialog procedure keeps: its request, stored at WM_INITDIALOG
+// from DialogBoxParam's parameter.
+template <typename T>
+T* DialogState(HWND dialog, UINT message, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+  return reinterpret_cast<T*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+// Nothing may unwind out of a dialog procedure into user32 (on x86 that ends
+// the process): an unexpected error ends the dialog as failed.
+template <typename Body>
+INT_PTR Guarded(HWND dialog, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    EndDialog(dialog, 2);
+    return TRUE;
+  }
+}
+
 }  // namespace qz

@@ -1,8 +1,14 @@
-// The launcher's three modal dialogs. Each returns 1 (done) or 2 (cancelled
+// The launcher's three modal dialogs. Each takes its request through
+// DialogBoxParam's parameter and returns its result: 1 (done) or 2 (cancelled
 // or failed); a dialog that cannot even be created counts as failed.
 #pragma once
 
 #include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "base/win_handles.h"
 
 namespace qz {
 
@@ -10,11 +16,50 @@ INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Fetches the manifest of g_app->target while showing text.
-int RunWaitDialog(const wchar_t* text);
-// Confirms, downloads and installs according to target and action.
-int RunWizardDialog();
-// Runs the downloaded setup program and waits for it.
-int RunSetupRunDialog();
+// The waiting dialog shows `text` and, once it is on screen, runs `work` on
+// its own thread; the dialog ends with 1 when the work succeeded.
+struct WaitRequest {
+  const wchar_t* text = nullptr;
+  std::function<bool()> work;
+};
+int RunWaitDialog(HINSTANCE instance, const WaitRequest& request);
+
+// What the wizard's progress page shows: a worker thread the wizard starts,
+// asks to stop and waits for. The wizard never learns what the work is.
+class WizardTask {
+ public:
+  virtual ~WizardTask() = default;
+  // Starts the work for this wizard window (ended later with wizard::Finish).
+  // `setupSavePath` is where the player chose to keep the setup program
+  // ("" for the work folder).
+  virtual bool Start(HWND wizard, const std::string& setupSavePath) = 0;
+  virtual bool Running() const = 0;
+  // Asks the work to stop, unblocks it and waits for its thread.
+  virtual void Stop() = 0;
+};
+
+struct WizardRequest {
+  enum Page { Confirm, ConfirmUpgrade, ProgressAvatar };
+  Page page = Confirm;
+  bool fullInstall = false;  // the progress page's phase line: download or upgrade
+  const char* installerUrl = "";  // offered as the name when the setup program is saved
+  WizardTask* task = nullptr;
+};
+struct WizardResult {
+  int result = 2;
+  bool autoRun = false;
+  bool setStartPage = false;
+  std::string setupSavePath;
+};
+WizardResult RunWizardDialog(HINSTANCE instance, const WizardRequest& request);
+
+// Runs the downloaded setup program and waits for it; the program is deleted
+// afterwards unless the player chose to keep it.
+struct SetupRunRequest {
+  std::string programPath;
+  bool keepProgram = false;
+  ProcessHandles* process = nullptr;  // receives the started program
+};
+int RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request);
 
 }  // namespace qz

@@ -1,6 +1,5 @@
 // The setup-running dialog: runs the downloaded setup program and waits for it.
-#include "launcher/handover.h"
-#include "launcher/launcher_app.h"
+#include "base/command_line.h"
 #include "ui/dialog_common.h"
 #include "ui/dialogs.h"
 #include "ui/message_box.h"
@@ -11,9 +10,9 @@ namespace qz {
 
 namespace {
 
-bool StartSetupProgram() {
+bool StartSetupProgram(const SetupRunRequest& request) {
   // The path alone, quoted, so a folder with blanks starts the right program.
-  std::string commandLine = QuotedCommandLine(g_app->installerPath, "");
+  std::string commandLine = QuotedCommandLine(request.programPath, "");
   if (commandLine.empty()) return false;
   while (!commandLine.empty() && commandLine.back() == ' ') commandLine.pop_back();
   STARTUPINFOA startup{};
@@ -23,55 +22,60 @@ bool StartSetupProgram() {
                       &info)) {
     return false;
   }
-  if (g_app->installerProcess.hThread) CloseHandle(g_app->installerProcess.hThread);
-  if (g_app->installerProcess.hProcess) CloseHandle(g_app->installerProcess.hProcess);
-  g_app->installerProcess = info;
+  request.process->Take(info);
   return true;
+}
+
+INT_PTR OnTimer(HWND dialog, WPARAM timer, const SetupRunRequest& request) {
+  if (timer == TIMER_START) {
+    KillTimer(dialog, TIMER_START);
+    if (StartSetupProgram(request)) {
+      SetTimer(dialog, TIMER_POLL, 100, nullptr);
+    } else {
+      EndDialog(dialog, 2);
+    }
+  } else if (timer == TIMER_POLL) {
+    DWORD code = 0;
+    if (GetExitCodeProcess(request.process->process.get(), &code) && code != STILL_ACTIVE) {
+      // A setup program the player chose to keep stays where it was saved.
+      if (!request.keepProgram) DeleteFileA(request.programPath.c_str());
+      KillTimer(dialog, TIMER_POLL);
+      EndDialog(dialog, 1);
+    }
+  }
+  return TRUE;
 }
 
 }  // namespace
 
-INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  if (!g_app) return FALSE;
-  switch (message) {
-    case WM_INITDIALOG:
-      SetWindowTextW(dialog, texts::kWizardCaption);
-      SetTimer(dialog, TIMER_START, 1000, nullptr);
-      return TRUE;
-    case WM_TIMER:
-      if (wParam == TIMER_START) {
-        KillTimer(dialog, TIMER_START);
-        if (StartSetupProgram()) {
-          SetTimer(dialog, TIMER_POLL, 100, nullptr);
-        } else {
-          EndDialog(dialog, 2);
+INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto* request = DialogState<const SetupRunRequest>(dialog, message, lParam);
+  if (!request || !request->process) return FALSE;
+  return Guarded(dialog, [&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG:
+        SetWindowTextW(dialog, texts::kWizardCaption);
+        SetTimer(dialog, TIMER_START, 1000, nullptr);
+        return TRUE;
+      case WM_TIMER:
+        return OnTimer(dialog, wParam, *request);
+      case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+          if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) != IDYES) {
+            return FALSE;
+          }
+          EndDialog(dialog, 2);  // the setup program is left running
         }
-      } else if (wParam == TIMER_POLL) {
-        DWORD code = 0;
-        if (GetExitCodeProcess(g_app->installerProcess.hProcess, &code) && code != STILL_ACTIVE) {
-          // A setup program the player chose to keep stays where it was saved.
-          if (g_app->setupSavePath[0] == '\0') DeleteFileA(g_app->installerPath);
-          KillTimer(dialog, TIMER_POLL);
-          EndDialog(dialog, 1);
-        }
-      }
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDCANCEL) {
-        if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) != IDYES) {
-          return FALSE;
-        }
-        EndDialog(dialog, 2);  // the setup program is left running
-      }
-      return TRUE;
-    default:
-      return FALSE;
-  }
+        return TRUE;
+      default:
+        return FALSE;
+    }
+  });
 }
 
-int RunSetupRunDialog() {
-  return DialogResult(
-      DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_SETUP_RUN), nullptr, SetupRunDlgProc, 0));
+int RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request) {
+  return DialogResult(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETUP_RUN), nullptr,
+                                      SetupRunDlgProc, reinterpret_cast<LPARAM>(&request)));
 }
 
 }  // namespace qz

@@ -7,17 +7,15 @@
 
 #include <cstring>
 
-#include "launcher/folders.h"
-#include "launcher/launcher_app.h"
-#include "launcher/portal.h"
-#include "launcher/win_handles.h"
+#include "base/field_text.h"
+#include "base/portal.h"
+#include "base/win_handles.h"
 #include "ui/dialog_common.h"
 #include "ui/dialogs.h"
 #include "ui/message_box.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
 #include "ui/wizard_link.h"
-#include "update/download_worker.h"
 
 namespace qz {
 
@@ -28,6 +26,13 @@ const int kConfirmPage[] = {IDC_SIDE_PICTURE, IDC_CONFIRM_TEXT1, IDC_CONFIRM_TEX
 const int kProgressPage[] = {IDC_PHASE, IDC_COUNT, IDC_ITEM, IDC_PROGRESS, IDC_POSITION, IDC_SPEED};
 
 HICON g_wizardIcon = nullptr;  // loaded once per process
+
+// What one wizard works on: the caller's request and the result it gets back.
+struct WizardState {
+  HINSTANCE instance;
+  const WizardRequest& request;
+  WizardResult result;
+};
 
 // True when the browser's start page already is the portal (compared without
 // the portal address's final "/"). Reports whether the key could be read.
@@ -50,15 +55,13 @@ bool StartPageIsPortal(bool* keyOpened) {
   return _strnicmp(page, kPortalAddress, n) == 0;
 }
 
-void StartWorker(HWND dialog) {
-  if (g_app->workerThread) {
-    wizard::StopWorker(g_app->workerThread);
-    CloseHandle(g_app->workerThread);
-    g_app->workerThread = nullptr;
-  }
+void StartWorker(HWND dialog, WizardState& state) {
+  WizardTask* task = state.request.task;
+  if (!task) return;
+  if (task->Running()) task->Stop();
   wizard::ClearStop();
   SetTimer(dialog, wizard::kRefreshTimer, wizard::kRefreshMs, nullptr);
-  g_app->workerThread = CreateThread(nullptr, 0, DownloadWorker, dialog, 0, nullptr);
+  task->Start(dialog, state.result.setupSavePath);
 }
 
 void ShowProgressPage(HWND dialog, const wchar_t* phase) {
@@ -73,9 +76,9 @@ void ShowProgressPage(HWND dialog, const wchar_t* phase) {
   EnableWindow(next, FALSE);
 }
 
-void OfferSaveDialog(HWND dialog) {
+void OfferSaveDialog(HWND dialog, WizardState& state) {
   char file[260] = {};
-  const char* slash = std::strrchr(g_app->fullDnUrl, '/');
+  const char* slash = std::strrchr(state.request.installerUrl, '/');
   CopyCut(file, slash ? slash + 1 : "");
   char desktop[MAX_PATH] = {};
   const bool haveDesktop = SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOP, FALSE) != FALSE;
@@ -86,21 +89,21 @@ void OfferSaveDialog(HWND dialog) {
   ofn.lpstrFile = file;
   ofn.nMaxFile = sizeof file;
   ofn.lpstrInitialDir = haveDesktop ? desktop : nullptr;
-  if (GetSaveFileNameA(&ofn)) CopyCut(g_app->setupSavePath, file);
+  if (GetSaveFileNameA(&ofn)) state.result.setupSavePath = file;
 }
 
-void OnInit(HWND dialog) {
+void OnInit(HWND dialog, WizardState& state) {
   SetWindowLongPtrW(dialog, GWL_STYLE, GetWindowLongPtrW(dialog, GWL_STYLE) | WS_SYSMENU);
-  if (!g_wizardIcon) g_wizardIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_APP));
+  if (!g_wizardIcon) g_wizardIcon = LoadIconW(state.instance, MAKEINTRESOURCEW(IDI_APP));
   SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_wizardIcon));
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_wizardIcon));
   SetWindowTextW(dialog, texts::kWizardCaption);
 
-  if (g_app->target == TargetGame) {
+  if (state.request.page != WizardRequest::ProgressAvatar) {
     ShowControls(dialog, kConfirmPage, 6, true);
     SetTick(dialog, IDC_START_PAGE, false);
     SetTick(dialog, IDC_AUTO_RUN, true);
-    if (g_app->action == ActionUpgrade) {
+    if (state.request.page == WizardRequest::ConfirmUpgrade) {
       SetDlgItemTextW(dialog, IDC_CONFIRM_TEXT1, texts::kUpgradeText1);
       SetDlgItemTextW(dialog, IDC_CONFIRM_TEXT2, texts::kUpgradeText2);
       EnableWindow(GetDlgItem(dialog, IDC_SAVE_HINT), FALSE);
@@ -116,78 +119,78 @@ void OnInit(HWND dialog) {
         SetTick(dialog, IDC_START_PAGE, true);
       }
     }
-  } else if (g_app->target == TargetAvatarModule) {
+  } else {
     EnableWindow(GetDlgItem(dialog, IDC_AUTO_RUN), FALSE);
     ShowProgressPage(dialog, texts::kPhaseAvatar);
-    StartWorker(dialog);
+    StartWorker(dialog, state);
   }
 }
 
-void OnNext(HWND dialog) {
-  if (IsTicked(dialog, IDC_SAVE_SETUP)) OfferSaveDialog(dialog);
+void OnNext(HWND dialog, WizardState& state) {
+  if (IsTicked(dialog, IDC_SAVE_SETUP)) OfferSaveDialog(dialog, state);
   ShowControls(dialog, kConfirmPage, 6, false);
-  ShowProgressPage(dialog, g_app->action == ActionFullInstall ? texts::kPhaseDownload
-                                                              : texts::kPhaseUpgrade);
-  StartWorker(dialog);
+  ShowProgressPage(dialog, state.request.fullInstall ? texts::kPhaseDownload : texts::kPhaseUpgrade);
+  StartWorker(dialog, state);
 }
 
-void OnCancel(HWND dialog) {
-  if (g_app->workerThread) {
+void OnCancel(HWND dialog, const WizardState& state) {
+  if (state.request.task && state.request.task->Running()) {
     if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) == IDNO) return;
   }
   EndDialog(dialog, 2);
 }
 
-void OnDestroy(HWND dialog) {
+void OnDestroy(HWND dialog, WizardState& state) {
   KillTimer(dialog, wizard::kRefreshTimer);
-  if (g_app->workerThread) {
-    wizard::StopWorker(g_app->workerThread);
-    CloseHandle(g_app->workerThread);
-    g_app->workerThread = nullptr;
-  }
-  if (IsTicked(dialog, IDC_AUTO_RUN)) g_app->autoRun = 1;
-  if (IsTicked(dialog, IDC_START_PAGE)) g_app->setStartPage = 1;
+  if (state.request.task && state.request.task->Running()) state.request.task->Stop();
+  if (IsTicked(dialog, IDC_AUTO_RUN)) state.result.autoRun = true;
+  if (IsTicked(dialog, IDC_START_PAGE)) state.result.setStartPage = true;
 }
 
 }  // namespace
 
-INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  if (!g_app) return FALSE;
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInit(dialog);
-      return FALSE;
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDC_NEXT:
-          OnNext(dialog);
-          break;
-        case IDCANCEL:
-          OnCancel(dialog);
-          break;
-      }
-      return TRUE;
-    case WM_TIMER:
-      if (wParam == wizard::kRefreshTimer) wizard::ShowPending(dialog);
-      return TRUE;
-    case wizard::kWorkerDone:
-      wizard::ShowPending(dialog);
-      EndDialog(dialog, static_cast<INT_PTR>(wParam));
-      return TRUE;
-    case WM_DESTROY:
-      OnDestroy(dialog);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* state = DialogState<WizardState>(dialog, message, lParam);
+  if (!state) return FALSE;
+  return Guarded(dialog, [&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG:
+        OnInit(dialog, *state);
+        return FALSE;
+      case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+          case IDC_NEXT:
+            OnNext(dialog, *state);
+            break;
+          case IDCANCEL:
+            OnCancel(dialog, *state);
+            break;
+        }
+        return TRUE;
+      case WM_TIMER:
+        if (wParam == wizard::kRefreshTimer) wizard::ShowPending(dialog);
+        return TRUE;
+      case wizard::kWorkerDone:
+        wizard::ShowPending(dialog);
+        EndDialog(dialog, static_cast<INT_PTR>(wParam));
+        return TRUE;
+      case WM_DESTROY:
+        OnDestroy(dialog, *state);
+        return TRUE;
+      default:
+        return FALSE;
+    }
+  });
 }
 
-int RunWizardDialog() {
+WizardResult RunWizardDialog(HINSTANCE instance, const WizardRequest& request) {
   // The progress bar's window class must exist before the template is made.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  return DialogResult(
-      DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDlgProc, 0));
+  WizardState state{instance, request, {}};
+  state.result.result = DialogResult(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr,
+                                                     WizardDlgProc, reinterpret_cast<LPARAM>(&state)));
+  return state.result;
 }
 
 }  // namespace qz

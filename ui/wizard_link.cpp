@@ -7,7 +7,6 @@
 #include <map>
 #include <string>
 
-#include "launcher/launcher_app.h"
 #include "ui/resource_ids.h"
 
 namespace qz::wizard {
@@ -42,7 +41,7 @@ struct Hold {
 
 bool StopRequested() { return g_stop.load(std::memory_order_acquire); }
 
-bool SetText(HWND, int id, const wchar_t* text) {
+bool SetText(int id, const wchar_t* text) {
   if (StopRequested()) return false;
   {
     Hold hold(g_pending.lock);
@@ -51,7 +50,7 @@ bool SetText(HWND, int id, const wchar_t* text) {
   return !StopRequested();
 }
 
-bool SetProgress(HWND, unsigned position) {
+bool SetProgress(unsigned position) {
   if (StopRequested()) return false;
   {
     Hold hold(g_pending.lock);
@@ -85,12 +84,10 @@ void ClearStop() {
   g_pending.progress = -1;
 }
 
-void StopWorker(HANDLE thread) {
+void RequestStop() { g_stop.store(true, std::memory_order_release); }
+
+void WaitForWorker(HANDLE thread) {
   if (!thread) return;
-  g_stop.store(true, std::memory_order_release);
-  if (g_app) g_app->httpClient.AbortRequest();
-  // The worker sends nothing to the dialog, but a message box it shows is its
-  // own; wait for the thread while serving anything sent to this one.
   for (;;) {
     const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
     if (r != WAIT_OBJECT_0 + 1) break;

@@ -1,8 +1,8 @@
-// The only way the download worker talks to the wizard. The dialog's thread
-// owns the dialog: the worker leaves texts and progress through these calls
-// and ends the wizard by posting it a message; every call first checks
-// whether the wizard asked the worker to stop, so a stopping worker never
-// writes another block or changes the dialog again.
+// The only way a worker talks to the wizard. The dialog's thread owns the
+// dialog: the worker leaves texts and progress through these calls and ends
+// the wizard by posting it a message; every call first checks whether the
+// wizard asked the worker to stop, so a stopping worker never writes another
+// block or changes the dialog again.
 #pragma once
 
 #include <windows.h>
@@ -17,17 +17,20 @@ constexpr UINT kRefreshMs = 100;
 
 // Worker side.
 bool StopRequested();
-// False once a stop was requested (the caller then ends at once).
-bool SetText(HWND wizard, int id, const wchar_t* text);
-bool SetProgress(HWND wizard, unsigned position);
+// Leave the newest text of a control or the bar's position for the next
+// refresh. False once a stop was requested (the caller then ends at once).
+bool SetText(int id, const wchar_t* text);
+bool SetProgress(unsigned position);
 void Finish(HWND wizard, int result);
 
 // Wizard side.
 void ClearStop();
 // Shows the newest figures the worker left (on the refresh timer).
 void ShowPending(HWND wizard);
-// Asks a running worker to stop, unblocks a network read it waits on, and
-// waits for the thread while still serving the messages it sends the dialog.
-void StopWorker(HANDLE thread);
+// Asks a running worker to stop; its owner then unblocks what it waits on.
+void RequestStop();
+// Waits for the worker's thread while still serving the messages sent to
+// this one (a message box the worker shows is its own).
+void WaitForWorker(HANDLE thread);
 
 }  // namespace qz::wizard

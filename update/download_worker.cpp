@@ -5,15 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "launcher/folders.h"
-#include "launcher/launcher_app.h"
-#include "launcher/win_handles.h"
-#include "launcher/win_text.h"
-#include "ui/message_box.h"
-#include "ui/resource_ids.h"
-#include "ui/texts.h"
-#include "ui/wizard_link.h"
+#include "base/field_text.h"
+#include "base/win_handles.h"
+#include "base/win_text.h"
 #include "update/progress_text.h"
+#include "update/worker_texts.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_exception.h"
 
@@ -29,63 +25,59 @@ std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wst
   return text;
 }
 
-// Failures of a run: a message (when there is one) and the wizard ends with 2.
-struct WorkerFailed {
-  std::wstring message;
-};
-
 class Worker {
  public:
-  Worker(LauncherApp& app, HWND wizard) : app_(app), wizard_(wizard), start_(GetTickCount()) {}
+  Worker(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome)
+      : http_(*request.http),
+        request_(request),
+        files_(request.files),
+        sink_(sink),
+        outcome_(outcome),
+        start_(GetTickCount()) {}
 
   int Run() {
-    if (app_.action == ActionFullInstall) {
-      app_.ClearUpdateList();
-      auto file = std::make_unique<UpdateFile>();
-      file->version = app_.latestVer;
-      CopyCut(file->url, app_.fullDnUrl);
-      app_.updateList.push_back(std::move(file));
-    }
-    if (app_.updateList.empty()) return End(2);
-    count_ = static_cast<int>(app_.updateList.size());
+    if (files_.empty()) return End(2);
+    count_ = static_cast<int>(files_.size());
     if (!SizePass()) return 0;
-    for (auto& file : app_.updateList) {
-      if (!Download(*file)) return 0;
+    for (auto& file : files_) {
+      if (!Download(file)) return 0;
     }
-    if (!Text(IDC_ITEM, texts::kDownloadCompleted)) return 0;
+    if (!Text(Line::Item, texts::kDownloadCompleted)) return 0;
     if (archiveSeen_ && !Extract()) return 0;
     return End(1);
   }
 
  private:
+  using Line = ProgressSink::Line;
+
   int End(int result) {
-    wizard::Finish(wizard_, result);
+    sink_.Finish(result);
     return result == 1 ? 1 : 0;
   }
 
-  // Every change of the dialog goes through here: false means "stop now".
-  bool Text(int id, const std::wstring& text) {
+  // Every change of the progress page goes through here: false means "stop now".
+  bool Text(Line line, const std::wstring& text) {
     const std::wstring cut = CutStatus(text);
-    std::wstring& last = shown_[id];
-    if (cut == last) return !wizard::StopRequested();
+    std::wstring& last = shown_[line];
+    if (cut == last) return !sink_.StopRequested();
     last = cut;
-    return wizard::SetText(wizard_, id, cut.c_str());
+    return sink_.ShowLine(line, cut);
   }
   bool Progress(unsigned percent) {
-    if (percent == lastPercent_) return !wizard::StopRequested();
+    if (percent == lastPercent_) return !sink_.StopRequested();
     lastPercent_ = percent;
-    return wizard::SetProgress(wizard_, percent);
+    return sink_.ShowPercent(percent);
   }
 
   bool Fail(const std::wstring& message) {
-    app_.httpClient.CloseRequest();
-    if (!message.empty() && !wizard::StopRequested()) ShowMessage(nullptr, message.c_str(), nullptr, MB_OK);
+    http_.CloseRequest();
+    if (!message.empty() && !sink_.StopRequested()) sink_.ShowFailure(message);
     End(2);
     return false;
   }
 
   bool OpenChecked(const char* url, DWORD* length) {
-    HttpClient& http = app_.httpClient;
+    HttpClient& http = http_;
     if (!http.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0) || !http.IsStatusOk() ||
         (*length = http.GetContentLength()) == 0) {
       http.CloseRequest();
@@ -99,7 +91,7 @@ class Worker {
   // the download that follows ten times slower. Servers that refuse HEAD are
   // asked with a GET as before.
   bool SizeOf(const char* url, DWORD* length) {
-    HttpClient& http = app_.httpClient;
+    HttpClient& http = http_;
     if (http.OpenHead(url, kHttpContext, kHttpFlags) && http.IsStatusOk() &&
         (*length = http.GetContentLength()) != 0) {
       return true;
@@ -109,38 +101,38 @@ class Worker {
   }
 
   bool SizePass() {
-    for (auto& file : app_.updateList) {
-      if (wizard::StopRequested()) return false;
-      if (HasZipExtension(file->url)) archiveSeen_ = true;
+    for (auto& file : files_) {
+      if (sink_.StopRequested()) return false;
+      if (HasZipExtension(file.url)) archiveSeen_ = true;
       DWORD length = 0;
-      if (!SizeOf(file->url, &length)) {
-        return Fail(Format(texts::kFileMissingFormat, AnsiToWide(FieldText(file->url))));
+      if (!SizeOf(file.url, &length)) {
+        return Fail(Format(texts::kFileMissingFormat, AnsiToWide(FieldText(file.url))));
       }
       total_ += length;
-      app_.httpClient.CloseRequest();
+      http_.CloseRequest();
     }
     return true;
   }
 
   bool Download(UpdateFile& file) {
     ++fileNumber_;
-    if (!Text(IDC_COUNT, CountLine(fileNumber_, count_, 0, total_))) return false;
-    if (!Text(IDC_ITEM, AnsiToWide(FieldText(file.url)))) return false;
+    if (!Text(Line::Count, CountLine(fileNumber_, count_, 0, total_))) return false;
+    if (!Text(Line::Item, AnsiToWide(FieldText(file.url)))) return false;
 
-    const bool fullGame = app_.target == TargetGame && app_.action == ActionFullInstall;
-    if (fullGame && app_.setupSavePath[0]) {
-      CopyCut(file.localPath, app_.setupSavePath);
+    const bool fullGame = request_.gameInstaller;
+    if (fullGame && !request_.setupSavePath.empty()) {
+      CopyCut(file.localPath, request_.setupSavePath);
     } else {
-      const std::string path = std::string(app_.workDir) + LocalNameForUrl(file.url);
+      const std::string path = request_.workDir + LocalNameForUrl(file.url);
       // A path that does not fit would be cut into another name: refuse it.
       if (path.size() >= sizeof file.localPath) {
         return Fail(Format(texts::kSaveFailedFormat, AnsiToWide(path)));
       }
       CopyCut(file.localPath, path);
     }
-    if (fullGame) CopyCut(app_.installerPath, file.localPath);
+    if (fullGame) outcome_.installerPath = file.localPath;
     const std::wstring localPath = AnsiToWide(file.localPath);
-    if (!Text(IDC_POSITION, Format(texts::kPositionFormat, localPath))) return false;
+    if (!Text(Line::Position, Format(texts::kPositionFormat, localPath))) return false;
     lastPercent_ = ~0u;
     if (!Progress(0)) return false;
 
@@ -156,8 +148,8 @@ class Worker {
 
     std::uint64_t received = 0;
     for (;;) {
-      const int n = app_.httpClient.Read(buffer.get(), kBlockSize);
-      if (wizard::StopRequested()) return false;  // the partial file stays
+      const int n = http_.Read(buffer.get(), kBlockSize);
+      if (sink_.StopRequested()) return false;  // the partial file stays
       if (n == 0) break;
       if (n < 0) return Fail(Format(texts::kDownloadFailedFormat, AnsiToWide(FieldText(file.url))));
       received += static_cast<DWORD>(n);
@@ -170,8 +162,8 @@ class Worker {
         return Fail(Format(texts::kSaveFailedFormat, localPath));
       }
       downloaded_ += static_cast<DWORD>(n);
-      if (!Text(IDC_COUNT, CountLine(fileNumber_, count_, downloaded_, total_)) ||
-          !Text(IDC_SPEED, SpeedLine(downloaded_, GetTickCount() - start_)) ||
+      if (!Text(Line::Count, CountLine(fileNumber_, count_, downloaded_, total_)) ||
+          !Text(Line::Speed, SpeedLine(downloaded_, GetTickCount() - start_)) ||
           !Progress(ProgressPercent(downloaded_, total_))) {
         return false;
       }
@@ -181,30 +173,29 @@ class Worker {
       return Fail(Format(texts::kDownloadFailedFormat, AnsiToWide(FieldText(file.url))));
     }
     if (!CloseHandle(out.release())) return Fail(Format(texts::kSaveFailedFormat, localPath));
-    app_.httpClient.CloseRequest();
+    http_.CloseRequest();
     return true;
   }
 
   bool Extract() {
     CZipArchive archive;
     CZipEntryInfo entry;
-    if (!Text(IDC_COUNT, texts::kExtracting) || !Progress(0) || !Text(IDC_SPEED, L"")) return false;
-    const char* destination =
-        app_.target == TargetAvatarModule ? app_.commonFilesDir : app_.gameDir;
+    if (!Text(Line::Count, texts::kExtracting) || !Progress(0) || !Text(Line::Speed, L"")) return false;
+    const char* destination = request_.destination.c_str();
     // Without a known folder the entries would land wherever the launcher
     // happens to run: refuse instead.
     if (destination[0] == '\0') {
-      return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(app_.updateList.front()->localPath)));
+      return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(files_.front().localPath)));
     }
     const std::wstring wideDestination = AnsiToWide(destination);
-    for (auto& file : app_.updateList) {
-      if (!HasZipExtension(file->localPath)) continue;
-      if (!Text(IDC_ITEM, Format(texts::kSourceFormat, AnsiToWide(file->localPath)))) return false;
+    for (auto& file : files_) {
+      if (!HasZipExtension(file.localPath)) continue;
+      if (!Text(Line::Item, Format(texts::kSourceFormat, AnsiToWide(file.localPath)))) return false;
       try {
-        archive.Open(file->localPath, CZipArchive::zipOpenReadOnly, 0);
+        archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
         const int entries = archive.GetEntryCount();
         for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
-          if (wizard::StopRequested()) {
+          if (sink_.StopRequested()) {
             archive.Close(1, false);
             return false;
           }
@@ -218,26 +209,26 @@ class Worker {
               SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
             }
           }
-          if (!Text(IDC_POSITION, Format(texts::kTargetFormat, wideDestination, AnsiToWide(name)))) {
+          if (!Text(Line::Position, Format(texts::kTargetFormat, wideDestination, AnsiToWide(name)))) {
             archive.Close(1, false);
             return false;
           }
           if (!archive.ExtractEntry(index, destination, true, nullptr, 65536) && !entry.IsDirectory() &&
               !WrittenWhole(archive, entry, destination)) {
             archive.Close(1, false);
-            return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file->localPath)));
+            return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file.localPath)));
           }
         }
         archive.Close(0, false);
       } catch (const CZipException&) {
         archive.Close(1, false);
-        return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file->localPath)));
+        return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file.localPath)));
       }
     }
-    for (auto& file : app_.updateList) {
-      if (HasZipExtension(file->localPath)) DeleteFileA(file->localPath);
+    for (auto& file : files_) {
+      if (HasZipExtension(file.localPath)) DeleteFileA(file.localPath);
     }
-    return Text(IDC_ITEM, texts::kExtractCompleted);
+    return Text(Line::Item, texts::kExtractCompleted);
   }
 
   // ExtractEntry also answers false when only the time or attributes could
@@ -250,8 +241,11 @@ class Worker {
     return data.nFileSizeHigh == 0 && data.nFileSizeLow == entry.uncompressedSize;
   }
 
-  LauncherApp& app_;
-  HWND wizard_;
+  HttpClient& http_;
+  const DownloadRequest& request_;
+  std::vector<UpdateFile> files_;  // with the local paths this run saves them under
+  ProgressSink& sink_;
+  DownloadOutcome& outcome_;
   const DWORD start_;
   std::uint64_t total_ = 0;
   std::uint64_t downloaded_ = 0;
@@ -259,21 +253,17 @@ class Worker {
   int count_ = 0;
   bool archiveSeen_ = false;
   unsigned lastPercent_ = ~0u;
-  std::map<int, std::wstring> shown_;  // a text that did not change is not sent again
+  std::map<Line, std::wstring> shown_;  // a text that did not change is not sent again
 };
 
 }  // namespace
 
-DWORD WINAPI DownloadWorker(LPVOID wizardWindow) {
-  HWND wizard = static_cast<HWND>(wizardWindow);
-  if (!g_app || !wizard) return 0;
-  // Nothing may leave the thread: any unexpected error fails the wizard.
-  try {
-    return static_cast<DWORD>(Worker(*g_app, wizard).Run());
-  } catch (...) {
-    wizard::Finish(wizard, 2);
+int RunDownload(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome) {
+  if (!request.http) {
+    sink.Finish(2);
     return 0;
   }
+  return Worker(request, sink, outcome).Run();
 }
 
 }  // namespace qz

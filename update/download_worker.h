@@ -1,13 +1,34 @@
-// The wizard's worker thread: checks that every listed file exists, downloads
+// The wizard's download work: checks that every listed file exists, downloads
 // them with live progress, unpacks the zip archives among them into the
-// target's folder, and ends the wizard with 1 (done) or 2 (failed).
+// destination folder, and ends the run with 1 (done) or 2 (failed).
 #pragma once
 
-#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "update/http_client.h"
+#include "update/progress_sink.h"
+#include "update/update_file.h"
 
 namespace qz {
 
-// Thread procedure; the argument is the wizard's window.
-DWORD WINAPI DownloadWorker(LPVOID wizardWindow);
+struct DownloadRequest {
+  HttpClient* http = nullptr;
+  std::vector<UpdateFile> files;  // in the order they are fetched and unpacked
+  std::string workDir;            // where downloads are saved
+  std::string destination;        // where archives are unpacked; "" when no folder is known
+  // The only file is the game's full installer: it is saved at setupSavePath
+  // when the player chose a place, and its path is reported back.
+  bool gameInstaller = false;
+  std::string setupSavePath;
+};
+
+struct DownloadOutcome {
+  std::string installerPath;  // where the game's full installer was saved
+};
+
+// Runs on the worker's thread. Reports through `sink` and ends with
+// sink.Finish. Returns 1 when everything was fetched and unpacked, else 0.
+int RunDownload(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome);
 
 }  // namespace qz

@@ -97,6 +97,11 @@ void HttpClient::CloseAll() {
   session_.reset();
 }
 
-void HttpClient::AbortRequest() { CloseRequest(); }
+// Runs on another thread than the requests: only the atomic request handle is
+// touched here; the connection stays with the requesting thread, which drops
+// it at its next CloseRequest.
+void HttpClient::AbortRequest() {
+  if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
+}
 
 }  // namespace qz

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "launcher/win_handles.h"
+#include "base/win_handles.h"
 
 namespace qz {
 
@@ -45,11 +45,13 @@ class HttpClient {
   void CloseAll();
 
   // Another thread may call this to end a read that is waiting on the network:
-  // the request handle is closed under the reader, whose read then fails.
+  // the request handle is closed under the reader, whose read then fails. It
+  // touches nothing else.
   void AbortRequest();
 
  private:
   InternetHandle session_;
+  // Used only by the thread that makes the requests.
   InternetHandle connection_;
   // Taken by exchange so the worker and a stopping wizard never close it twice.
   std::atomic<HINTERNET> request_{nullptr};

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "launcher/folders.h"
-#include "launcher/param_text.h"
+#include "base/field_text.h"
+#include "base/param_text.h"
 #include "update/url_rules.h"
 
 namespace qz {

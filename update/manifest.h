@@ -19,7 +19,22 @@ using UpdateList = std::vector<std::unique_ptr<UpdateFile>>;
 constexpr std::size_t kMaxManifestBytes = 65535;
 constexpr char kManifestHeader[] = "[VLTWUpdateFile]";
 
-// The update state the manifest fills (LauncherApp's members).
+// What one manifest read yields: the program, its installers and the files
+// newer than its installation record, with what that record says.
+struct UpdatePlan {
+  char progName[20] = {};
+  char fullDnUrl[260] = {};
+  char upBaseUrl[260] = {};
+  std::uint16_t minVer = 0;
+  std::uint16_t latestVer = 0;
+  std::uint16_t installedVer = 0;
+  UpdateList updateList;
+  // From the installation record: the game's folder and executable.
+  char gameDir[260] = {};
+  char gameExe[260] = {};
+};
+
+// The update state the manifest fills.
 struct ManifestFields {
   char (&progName)[20];
   char (&fullDnUrl)[260];

@@ -1,8 +1,6 @@
-// Fetching and reading the update manifest of the current target.
-#include <string>
+#include "update/manifest_fetch.h"
 
-#include "launcher/launcher_app.h"
-#include "update/manifest.h"
+#include <string>
 
 namespace qz {
 
@@ -25,26 +23,22 @@ bool FetchManifestText(HttpClient& client, const char* url, std::string& text) {
 
 }  // namespace
 
-bool LauncherApp::ReadManifest(const char* url) {
-  installedVer = 0;
-  ClearUpdateList();
+std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url,
+                                          const InstallRecordLookup& lookup) {
   std::string text;
-  const bool fetched = FetchManifestText(httpClient, url, text);
-  httpClient.CloseRequest();
-  if (!fetched) return false;
+  const bool fetched = FetchManifestText(http, url, text);
+  http.CloseRequest();
+  if (!fetched) return std::nullopt;
 
-  const ManifestFields fields{progName, fullDnUrl, upBaseUrl, minVer, latestVer, installedVer, updateList};
+  UpdatePlan plan;
+  const ManifestFields fields{plan.progName, plan.fullDnUrl,    plan.upBaseUrl, plan.minVer,
+                              plan.latestVer, plan.installedVer, plan.updateList};
   const ManifestOutcome outcome =
-      ParseManifest(&text[0], fields, [this](const char* name, std::uint16_t& version) {
-        ReadInstallRecord(name, version, gameDir, gameExe);
+      ParseManifest(&text[0], fields, [&](const char* name, std::uint16_t& version) {
+        lookup(name, version, plan.gameDir, plan.gameExe);
       });
-  if (outcome == ManifestOutcome::Refused) {
-    ClearUpdateList();
-    return false;
-  }
-  return true;
+  if (outcome == ManifestOutcome::Refused) return std::nullopt;
+  return plan;
 }
-
-void LauncherApp::SortUpdateList() { SortByVersion(updateList); }
 
 }  // namespace qz

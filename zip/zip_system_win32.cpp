@@ -9,26 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/win_handles.h"
 #include "zip/zip_path_parts.h"
 #include "zip/zip_system.h"
 
 namespace ZipSystem {
 namespace {
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE h) : handle(h) {}
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    ~CFileHandle() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-    HANDLE Get() const { return handle; }
-    bool Valid() const { return handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle;
-};
 
 FILETIME ToFileTime(int64_t seconds) {
     // FILETIME counts 100 ns steps from 1601; the offset to 1970 is 11644473600 s.
@@ -60,13 +46,13 @@ bool WriteAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool SetModifiedTime(const std::string& path, int32_t time) {
-    CFileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) return false;
+    qz::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     FILETIME written = time == -1 ? now : ToFileTime(time);
-    return SetFileTime(file.Get(), nullptr, &now, &written) != FALSE;
+    return SetFileTime(file.get(), nullptr, &now, &written) != FALSE;
 }
 
 int PathKind(const std::string& path) {

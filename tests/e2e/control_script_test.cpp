@@ -3,7 +3,7 @@
 // here) must receive exactly those values.
 #include <gtest/gtest.h>
 
-#include "launcher/handover.h"
+#include "record/handover.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/win/control_test_support.h"
 

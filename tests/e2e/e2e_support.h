@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/launch_block.h"
+#include "record/launch_block.h"
 #include "tests/winsupport/win_test_support.h"
 
 namespace qz::e2e {

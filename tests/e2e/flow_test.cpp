@@ -2,7 +2,7 @@
 // pages, setup program, and the two modes a page can ask for.
 #include <gtest/gtest.h>
 
-#include "launcher/portal.h"
+#include "base/portal.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"

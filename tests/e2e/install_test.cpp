@@ -4,11 +4,12 @@
 
 #include <algorithm>
 
-#include "launcher/portal.h"
+#include "base/portal.h"
 #include "tests/common/zip_builder.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
+#include "update/worker_texts.h"
 
 namespace qz::e2e {
 namespace {

@@ -2,7 +2,7 @@
 // registry path the page names, and it is started with the page's arguments.
 #include <gtest/gtest.h>
 
-#include "launcher/portal.h"
+#include "base/portal.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"

@@ -9,7 +9,7 @@
 
 #include "control/cookie_check.h"
 #include "control/site_origin.h"
-#include "launcher/portal.h"
+#include "base/portal.h"
 
 namespace {
 

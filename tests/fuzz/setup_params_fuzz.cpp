@@ -9,7 +9,7 @@
 #include <string>
 
 #include "launcher/dx_requirement.h"
-#include "launcher/launch_block.h"
+#include "record/launch_block.h"
 #include "launcher/setup_params.h"
 
 namespace {

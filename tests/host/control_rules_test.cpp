@@ -9,7 +9,7 @@
 #include "control/launch_fill.h"
 #include "control/registration_script.h"
 #include "control/site_origin.h"
-#include "launcher/portal.h"
+#include "base/portal.h"
 
 namespace qz {
 namespace {

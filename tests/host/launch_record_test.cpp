@@ -3,9 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/field_text.h"
 #include "launcher/folders.h"
-#include "launcher/launch_block.h"
-#include "launcher/section_name.h"
+#include "record/launch_block.h"
+#include "record/section_name.h"
 
 namespace qz {
 namespace {

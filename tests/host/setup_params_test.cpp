@@ -6,7 +6,7 @@
 #include <string>
 
 #include "launcher/dx_requirement.h"
-#include "launcher/param_text.h"
+#include "base/param_text.h"
 #include "launcher/setup_params.h"
 
 namespace qz {

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "launcher/handover.h"
-#include "launcher/section_name.h"
+#include "record/handover.h"
+#include "record/section_name.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <servprov.h>
 #include <shlguid.h>
 
-#include "launcher/handover.h"
-#include "launcher/section_name.h"
+#include "record/handover.h"
+#include "record/section_name.h"
 #include "tests/win/control_test_support.h"
 
 namespace qz {

@@ -7,9 +7,9 @@
 #include <memory>
 #include <thread>
 
-#include "launcher/handover.h"
+#include "record/handover.h"
 #include "launcher/launcher_app.h"
-#include "launcher/section_name.h"
+#include "record/section_name.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/win_test_support.h"
 

@@ -1,7 +1,7 @@
 // The launch record between two real processes.
 #include <gtest/gtest.h>
 
-#include "launcher/handover.h"
+#include "record/handover.h"
 #include "tests/winsupport/win_test_support.h"
 
 namespace qz {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "launcher/launcher_app.h"
-#include "launcher/portal.h"
+#include "base/portal.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/win_test_support.h"
 

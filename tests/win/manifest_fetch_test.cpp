@@ -78,14 +78,19 @@ TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
   EXPECT_STREQ(app_->gameDir, "C:\\Games\\V\\");
   EXPECT_STREQ(app_->gameExe, "C:\\Games\\V\\g.exe");
 
-  // The next fetch starts from no installed version and an empty list; what a
-  // manifest does not name keeps its value.
-  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "noname.txt", "[VLTWUpdateFile] UpFileList 5 a.zip"));
+  // The next fetch starts clean: nothing the previous manifest named carries
+  // over (the avatar module's installer must never become the game's).
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "noname.txt",
+                             "[VLTWUpdateFile] UpBaseURL http://dl.example/q/ UpFileList 5 a.zip"));
   ASSERT_TRUE(Fetch("noname.txt"));
   EXPECT_EQ(app_->installedVer, 0);
   ASSERT_EQ(app_->updateList.size(), 1u);
-  EXPECT_STREQ(app_->updateList[0]->url, "http://dl.example/p/a.zip");
-  EXPECT_STREQ(app_->progName, "game");
+  EXPECT_STREQ(app_->updateList[0]->url, "http://dl.example/q/a.zip");
+  EXPECT_STREQ(app_->progName, "");
+  EXPECT_STREQ(app_->fullDnUrl, "");
+  EXPECT_EQ(app_->minVer, 0);
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "nobase.txt", "[VLTWUpdateFile] UpFileList 5 a.zip"));
+  EXPECT_FALSE(Fetch("nobase.txt")) << "no base address of its own: the entry is no web address";
 
   // Not a manifest: a success that takes nothing.
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "page.html", "<html>not found</html>"));

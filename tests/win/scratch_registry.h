@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "launcher/win_handles.h"
+#include "base/win_handles.h"
 
 namespace qz::test {
 

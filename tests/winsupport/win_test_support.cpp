@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "launcher/handover.h"
-#include "launcher/section_name.h"
+#include "record/handover.h"
+#include "record/section_name.h"
 
 namespace qz::test {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/launch_block.h"
-#include "launcher/win_handles.h"
+#include "record/launch_block.h"
+#include "base/win_handles.h"
 
 namespace qz::test {
 

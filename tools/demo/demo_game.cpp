@@ -10,9 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "launcher/handover.h"
-#include "launcher/section_name.h"
-#include "launcher/launch_block.h"
+#include "record/handover.h"
+#include "record/section_name.h"
+#include "record/launch_block.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "launcher/param_text.h"
+#include "base/param_text.h"
 
 #include <cstring>
 
@@ -17,11 +17,6 @@ std::vector<std::string_view> SplitInPlace(char* text, std::size_t length, const
     start = i + 1;
   }
   return tokens;
-}
-
-std::size_t BoundedLength(const char* field, std::size_t width) {
-  const void* end = std::memchr(field, '\0', width);
-  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : width;
 }
 
 std::uint32_t LeadingDecimal(std::string_view text) {

@@ -75,4 +75,14 @@ using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using MappedView = UniqueHandle<MappedViewTraits>;
 
+// A started process: both of its handles, owned.
+struct ProcessHandles {
+  Handle process;
+  Handle thread;
+  void Take(const PROCESS_INFORMATION& info) noexcept {
+    process.reset(info.hProcess);
+    thread.reset(info.hThread);
+  }
+};
+
 }  // namespace qz

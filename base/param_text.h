@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/field_text.h"
+
 namespace qz {
 
 enum class SplitRule {
@@ -22,9 +24,6 @@ enum class SplitRule {
 std::vector<std::string_view> SplitInPlace(char* text, std::size_t length, const char* separators,
                                            SplitRule rule);
 
-// Length of the text in a fixed field: up to its first zero, at most the width.
-std::size_t BoundedLength(const char* field, std::size_t width);
-
 // The number a text starts with: optional blanks, an optional sign, decimal
 // digits; 0 without digits. Wraps modulo 2^32 where a plain atoi would
 // overflow; callers keep the bits their field holds (70000 as 16 bits is 4464).
@@ -33,9 +32,5 @@ std::uint32_t LeadingDecimal(std::string_view text);
 inline bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
-
-// Whether a text of `length` bytes fits a field of `width` bytes with its
-// terminating zero.
-constexpr bool FitsField(std::size_t length, std::size_t width) { return length < width; }
 
 }  // namespace qz

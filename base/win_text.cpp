@@ -1,4 +1,4 @@
-#include "launcher/win_text.h"
+#include "base/win_text.h"
 
 #include <windows.h>
 

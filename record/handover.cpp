@@ -1,14 +1,8 @@
-#include "launcher/handover.h"
+#include "record/handover.h"
 
-#include "launcher/win_handles.h"
+#include "base/win_handles.h"
 
 namespace qz {
-
-std::string QuotedCommandLine(const std::string& exePath, const std::string& args) {
-  std::string line = "\"" + exePath + "\" " + args;
-  if (line.size() > kMaxCommandLine) return {};
-  return line;
-}
 
 void HoldFor(DWORD delayMs) {
   Handle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));

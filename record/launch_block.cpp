@@ -1,4 +1,4 @@
-#include "launcher/launch_block.h"
+#include "record/launch_block.h"
 
 namespace qz {
 
@@ -9,11 +9,5 @@ const LaunchBlockField kLaunchBlockFields[11] = {
     QZ_FIELD(AutoDownURL), QZ_FIELD(CommonURL),   QZ_FIELD(Spare),
 };
 #undef QZ_FIELD
-
-void SetFieldBytes(char* field, std::size_t width, const char* text, std::size_t length) {
-  const std::size_t n = length < width ? length : width;
-  if (n) std::memcpy(field, text, n);
-  if (n < width) std::memset(field + n, 0, width - n);
-}
 
 }  // namespace qz

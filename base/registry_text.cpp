@@ -1,4 +1,4 @@
-#include "launcher/registry_text.h"
+#include "base/registry_text.h"
 
 #include <vector>
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/field_text.h"
+
 namespace qz {
 
 struct LaunchBlock {
@@ -48,22 +50,5 @@ struct LaunchBlockField {
   std::size_t width;
 };
 extern const LaunchBlockField kLaunchBlockFields[11];
-
-// A full field has no terminating zero: every read is bounded by the width.
-template <std::size_t N>
-std::string FieldText(const char (&field)[N]) {
-  const void* end = std::memchr(field, '\0', N);
-  return std::string(field, end ? static_cast<const char*>(end) - field : N);
-}
-
-// Copies at most `width` bytes of text into a field and zero-pads the rest. A
-// longer text is cut at exactly the width (a double-byte character may be
-// split) and then has no terminator, as the game expects.
-void SetFieldBytes(char* field, std::size_t width, const char* text, std::size_t length);
-
-template <std::size_t N>
-void SetField(char (&field)[N], const std::string& text) {
-  SetFieldBytes(field, N, text.data(), text.size());
-}
 
 }  // namespace qz

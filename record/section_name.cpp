@@ -1,4 +1,4 @@
-#include "launcher/section_name.h"
+#include "record/section_name.h"
 
 #include <cstdio>
 #include <cstring>

@@ -8,18 +8,11 @@
 
 #include <string>
 
-#include "launcher/launch_block.h"
-#include "launcher/section_name.h"
+#include "base/command_line.h"
+#include "record/launch_block.h"
+#include "record/section_name.h"
 
 namespace qz {
-
-// Longest command line we build (the classic MAX_PATH less the terminator).
-constexpr std::size_t kMaxCommandLine = 259;
-
-// "\"exe\" args": the program path is always quoted so a folder with blanks can
-// neither split the arguments nor start another program. Empty when the line
-// would be longer than kMaxCommandLine.
-std::string QuotedCommandLine(const std::string& exePath, const std::string& args);
 
 // Publishes the block, starts exePath with the section name, waits delayMs and
 // releases the section. Returns true when the receiving process was created.

@@ -1,0 +1,59 @@
+#include "base/settings.h"
+
+#include <cstdio>
+
+namespace qz::settings {
+
+namespace {
+
+constexpr char kProductKey[] = "SOFTWARE\\Veltoworks";
+
+std::string RecordPath(const char* progName) { return std::string(kProductKey) + "\\" + progName; }
+
+}  // namespace
+
+bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey& key) {
+  const std::string path = RecordPath(progName);
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put()) == ERROR_SUCCESS) return true;
+  return create && RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), key.put()) == ERROR_SUCCESS;
+}
+
+bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create) {
+  RegKey key;
+  if (!OpenInstallRecord(progName, KEY_WRITE, create, key)) return false;
+  char text[8];
+  const int n = std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(version));
+  return RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>(n + 1)) == ERROR_SUCCESS;
+}
+
+std::vector<std::string> ReadProductList(const char* valueName) {
+  std::vector<std::string> items;
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+    return items;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_MULTI_SZ || size == 0 || size > 64 * 1024) {
+    return items;
+  }
+  std::string data(size, '\0');
+  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_MULTI_SZ) {
+    return items;
+  }
+  data.resize(size);  // the stored value need not end with its two zeros
+  std::size_t start = 0;
+  while (start < data.size()) {
+    std::size_t end = data.find('\0', start);
+    if (end == std::string::npos) end = data.size();
+    if (end > start) items.push_back(data.substr(start, end - start));
+    start = end + 1;
+  }
+  return items;
+}
+
+}  // namespace qz::settings

@@ -1,0 +1,29 @@
+// The product's settings on the machine: the key under HKEY_LOCAL_MACHINE that
+// holds the machine-wide values (the trusted sites) and one installation
+// record per program. Only this unit knows where they live.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/win_handles.h"
+
+namespace qz::settings {
+
+// Opens the installation record of a program ("<product key>\<program>").
+// `create` makes the key when it is missing.
+bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey& key);
+
+// Writes "Version" of a program's record as decimal text. Without `create`, a
+// record no setup program made is left alone. False when nothing was written.
+bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create);
+
+// The strings of a REG_MULTI_SZ value of the product key, in order, empty
+// strings left out; empty when the value is missing, of another type or over
+// 64 KiB.
+std::vector<std::string> ReadProductList(const char* valueName);
+
+}  // namespace qz::settings

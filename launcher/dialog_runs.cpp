@@ -1,0 +1,61 @@
+// The launcher's side of its dialogs: what each is asked to do and what the
+// flows take from its result.
+#include "base/field_text.h"
+#include "launcher/install_task.h"
+#include "launcher/launcher_app.h"
+#include "ui/dialogs.h"
+
+namespace qz {
+
+int LauncherApp::FetchManifestWithWait(const wchar_t* text) {
+  WaitRequest request;
+  request.text = text;
+  request.work = [this] {
+    // The block field may fill its width: take it bounded.
+    const std::string url = FieldText(target == TargetAvatarModule ? block.CommonURL : block.AutoDownURL);
+    return ReadManifest(url.c_str());
+  };
+  return RunWaitDialog(instance, request);
+}
+
+int LauncherApp::RunWizard() {
+  DownloadRequest download;
+  download.http = &httpClient;
+  download.workDir = workDir;
+  if (action == ActionFullInstall) {
+    UpdateFile file;
+    file.version = latestVer;
+    CopyCut(file.url, fullDnUrl);
+    download.files.push_back(file);
+  } else {
+    for (const auto& file : updateList) download.files.push_back(*file);
+  }
+  download.destination = target == TargetAvatarModule ? commonFilesDir : gameDir;
+  download.gameInstaller = target == TargetGame && action == ActionFullInstall;
+  DownloadTask task(std::move(download), workerThread);
+
+  WizardRequest request;
+  request.page = target == TargetAvatarModule ? WizardRequest::ProgressAvatar
+                 : action == ActionUpgrade    ? WizardRequest::ConfirmUpgrade
+                                              : WizardRequest::Confirm;
+  request.fullInstall = action == ActionFullInstall;
+  request.installerUrl = fullDnUrl;
+  request.task = &task;
+  const WizardResult result = RunWizardDialog(instance, request);
+
+  if (result.autoRun) autoRun = 1;
+  if (result.setStartPage) setStartPage = 1;
+  if (!result.setupSavePath.empty()) CopyCut(setupSavePath, result.setupSavePath);
+  if (!task.Outcome().installerPath.empty()) CopyCut(installerPath, task.Outcome().installerPath);
+  return result.result;
+}
+
+int LauncherApp::RunSetupProgram() {
+  SetupRunRequest request;
+  request.programPath = installerPath;
+  request.keepProgram = setupSavePath[0] != '\0';
+  request.process = &installerProcess;
+  return RunSetupRunDialog(instance, request);
+}
+
+}  // namespace qz

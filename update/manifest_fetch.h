@@ -1,0 +1,24 @@
+// Fetching and reading an update manifest.
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include "update/http_client.h"
+#include "update/manifest.h"
+
+namespace qz {
+
+// Reads the installation record of the named program into the plan's
+// installed version and, for the game, its folder and executable; a value
+// that cannot be read leaves its field as it is.
+using InstallRecordLookup = std::function<void(const char* progName, std::uint16_t& installedVer,
+                                               char (&gameDir)[260], char (&gameExe)[260])>;
+
+// The plan of the manifest at `url`, or nothing when it cannot be fetched
+// whole or holds a value the launcher refuses. An answer that is not a
+// manifest gives an empty plan.
+std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url,
+                                          const InstallRecordLookup& lookup);
+
+}  // namespace qz
