@@ -2,6 +2,7 @@
 #   make test   builds host, x64 and x86 and runs every test layer
 #   make demo   the whole chain from a scripted page to a started game
 #   make bench  performance figures (zip reader, downloads)
+#   make fuzz   fuzzes each parser for FUZZ_SECONDS (the tests only replay the seeds)
 
 BUILD ?= build
 JOBS ?= 2
@@ -13,7 +14,7 @@ HOST := $(BUILD)/host
 X64 := $(BUILD)/x64
 X86 := $(BUILD)/x86
 
-.PHONY: all deps configure build test test-host test-win demo bench clean
+.PHONY: all deps configure build test test-host test-win demo bench fuzz clean
 
 all: build
 
@@ -53,6 +54,11 @@ test: build
 demo: deps $(X64)/CMakeCache.txt
 	cmake --build $(X64) -j $(JOBS)
 	@bash tools/demo.sh $(DEMO_FLAGS) $(X64)
+
+FUZZ_SECONDS ?= 60
+fuzz: deps $(HOST)/CMakeCache.txt
+	cmake -S . -B $(HOST) -DQZ_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(HOST) -j $(JOBS) --target fuzz
 
 bench: build
 	@bash bench/run.sh $(BUILD)

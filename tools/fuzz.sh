@@ -1,10 +1,30 @@
 #!/usr/bin/env bash
-# Runs one fuzz target: replays the committed seeds, then fuzzes for SECONDS
-# with a working corpus kept in the build tree.
-# Usage: fuzz.sh FUZZER SEED_DIR WORK_DIR SECONDS
+# Runs one fuzz target.
+#   fuzz.sh replay FUZZER SEED_DIR WORK_DIR
+#       runs every committed seed (and the seeds a target makes in code) once:
+#       deterministic, for the test suite;
+#   fuzz.sh run FUZZER SEED_DIR WORK_DIR SECONDS
+#       fuzzes for SECONDS, keeping the corpus it grows in WORK_DIR.
 set -euo pipefail
-fuzzer=$1 seeds=$2 work=$3 seconds=${4:-20}
-mkdir -p "$work"
-args=("$work")
-[[ -d $seeds ]] && args+=("$seeds")
-exec "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${args[@]}"
+mode=$1 fuzzer=$2 seeds=$3 work=$4 seconds=${5:-60}
+common=(-timeout=10 -rss_limit_mb=2048)
+case $mode in
+  replay)
+    # A fresh folder, so only the seeds run, never what earlier fuzzing grew.
+    rm -rf "$work/replay"
+    mkdir -p "$work/replay"
+    args=("$work/replay")
+    [[ -d $seeds ]] && args+=("$seeds")
+    exec "$fuzzer" -runs=0 "${common[@]}" "${args[@]}"
+    ;;
+  run)
+    mkdir -p "$work/grown"
+    args=("$work/grown")
+    [[ -d $seeds ]] && args+=("$seeds")
+    exec "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 "${common[@]}" "${args[@]}"
+    ;;
+  *)
+    echo "usage: fuzz.sh replay|run FUZZER SEED_DIR WORK_DIR [SECONDS]" >&2
+    exit 2
+    ;;
+esac
