@@ -109,13 +109,11 @@ qz_create_template() {
   local tmp=$QZ_WINE_DIR/template.new
   qz_remove_prefix "$tmp"
   echo "winerun: creating the Wine prefix in $QZ_TEMPLATE (once per build tree)" >&2
-  local had_display=${DISPLAY:-}
   WINEPREFIX=$tmp wine wineboot --init </dev/null >"$QZ_WINE_DIR/template.log" 2>&1 || true
   WINEPREFIX=$tmp wineserver -w </dev/null >/dev/null 2>&1 || true
   [[ -f $tmp/system.reg ]] || { echo "winerun: prefix creation failed, see $QZ_WINE_DIR/template.log" >&2; return 1; }
   local u
   for u in "$tmp"/drive_c/users/*; do qz_replace_links_with_folders "$u"; done
-  [[ -n $had_display ]] || true
   rm -f -- "$tmp/dosdevices/z:"
   ln -sfn "$QZ_BUILD" "$tmp/dosdevices/d:"
   # Fonts for Japanese dialog text, and the names our dialogs ask for.

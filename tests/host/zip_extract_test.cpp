@@ -161,7 +161,7 @@ struct EntryCase {
     bool fileWritten;    // whether the target exists afterwards
 };
 
-ZipEntryPlan Spec(const std::string& data, uint16_t method) {
+ZipEntryPlan PlanOf(const std::string& data, uint16_t method) {
     ZipEntryPlan e;
     e.name = "x.bin";
     e.data = data;
@@ -179,10 +179,10 @@ std::string Mess(ZipEntryPlan e, const std::function<void(std::string&, const Zi
 TEST_F(ZipExtract, DamagedEntryCorpus) {
     const std::string text = TextLike(70000, 11);
     std::vector<EntryCase> cases = {
-        {"good deflated", [&] { return Mess(Spec(text, 8)); }, 0, true, true},
+        {"good deflated", [&] { return Mess(PlanOf(text, 8)); }, 0, true, true},
         {"deflated stream ends before the size",
          [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.uncompressedSize = 80000;
              e.crc = 1;  // not checked when data is short
              return Mess(e);
@@ -190,90 +190,90 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
          0, false, true},
         {"deflated data longer than its size",
          [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.uncompressedSize = 60000;
              return Mess(e);
          },
          102, false, true},
         {"stored data longer than its size",
          [&] {
-             ZipEntryPlan e = Spec(text, 0);
+             ZipEntryPlan e = PlanOf(text, 0);
              e.uncompressedSize = 1000;
              return Mess(e);
          },
          102, false, true},
         {"stored data shorter than its size",
          [&] {
-             ZipEntryPlan e = Spec(text, 0);
+             ZipEntryPlan e = PlanOf(text, 0);
              e.compressed = text.substr(0, 1000);
              return Mess(e);
          },
          0, false, true},
         {"stored empty entry with 100000 data bytes",
          [&] {
-             ZipEntryPlan e = Spec("", 0);
+             ZipEntryPlan e = PlanOf("", 0);
              e.compressed = BinaryLike(100000, 1);
              e.compressedSize = 100000;
              return Mess(e);
          },
          0, true, true},
         {"corrupt deflate", [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.compressed = std::string(100, '\xff');
              return Mess(e);
          }, 504, false, true},
         {"deflated data cut short",
          [&] {
-             ZipEntryPlan e = Spec(BinaryLike(100000, 2), 8);
+             ZipEntryPlan e = PlanOf(BinaryLike(100000, 2), 8);
              e.compressed = Deflate(e.data).substr(0, 50000);
              return Mess(e);
          },
          506, false, true},
         {"data past the end of the file",
          [&] {
-             ZipEntryPlan e = Spec(text, 0);
+             ZipEntryPlan e = PlanOf(text, 0);
              e.compressedSize = e.uncompressedSize = 5000000;
              return Mess(e);
          },
          101, false, true},
         {"changed stored byte",
-         [&] { return Mess(Spec(text, 0), [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos + 5] ^= 1; }); },
+         [&] { return Mess(PlanOf(text, 0), [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos + 5] ^= 1; }); },
          102, false, true},
         {"local name length differs",
          [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.localNameLength = 4;
              return Mess(e);
          },
          101, false, false},
         {"wrong local signature",
-         [&] { return Mess(Spec(text, 8), [](std::string& z, const ZipEntryLayout& l) { z[l.localPos] = 'X'; }); },
+         [&] { return Mess(PlanOf(text, 8), [](std::string& z, const ZipEntryLayout& l) { z[l.localPos] = 'X'; }); },
          101, false, false},
         {"local size differs",
-         [&] { return Mess(Spec(text, 8), [](std::string& z, const ZipEntryLayout& l) { z[l.localPos + 22] ^= 1; }); },
+         [&] { return Mess(PlanOf(text, 8), [](std::string& z, const ZipEntryLayout& l) { z[l.localPos + 22] ^= 1; }); },
          101, false, false},
         {"encrypted",
          [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.flags = 1;
              return Mess(e);
          },
          110, false, false},
         {"method 12", [&] {
-             ZipEntryPlan e = Spec(text, 12);
+             ZipEntryPlan e = PlanOf(text, 12);
              e.compressed = text;
              return Mess(e);
          }, 101, false, false},
         {"data descriptor with signature",
          [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.dataDescriptor = true;
              return Mess(e);
          },
          0, true, true},
         {"data descriptor without signature",
          [&] {
-             ZipEntryPlan e = Spec(text, 0);
+             ZipEntryPlan e = PlanOf(text, 0);
              e.dataDescriptor = true;
              e.descriptorSignature = false;
              return Mess(e);
@@ -281,7 +281,7 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
          0, true, true},
         {"wrong data descriptor",
          [&] {
-             ZipEntryPlan e = Spec(text, 8);
+             ZipEntryPlan e = PlanOf(text, 8);
              e.dataDescriptor = true;
              return Mess(e, [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos + l.dataSize + 4] ^= 1; });
          },
@@ -289,7 +289,7 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
         // Output complete before the last compressed bytes (empty blocks) were needed.
         {"data descriptor after unneeded compressed bytes",
          [&] {
-             ZipEntryPlan e = Spec("short", 8);
+             ZipEntryPlan e = PlanOf("short", 8);
              z_stream s = {};
              deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
              std::string out(1000, '\0');
@@ -426,7 +426,7 @@ TEST_F(ZipExtract, ObserverCancelsWithWhatIsLeft) {
 }
 
 TEST_F(ZipExtract, AFailureInTheMiddleLeavesNothingBehindInMemory) {
-    ZipEntryPlan e = Spec(TextLike(200000, 1), 8);
+    ZipEntryPlan e = PlanOf(TextLike(200000, 1), 8);
     std::string stream = Deflate(e.data);
     for (size_t i = stream.size() / 2; i < stream.size(); i += 7) stream[i] = static_cast<char>(stream[i] ^ 0x5A);
     e.compressed = stream;
