@@ -12,9 +12,10 @@ namespace qz {
 
 namespace {
 
-enum Key { kProgName, kFullDnUrl, kUpBaseUrl, kMinVer, kUpFileList, kKeyCount };
+enum Key { kProgName, kFullDnUrl, kUpBaseUrl, kMinVer, kUpFileList, kSha256, kKeyCount };
 // Tested in this order; the first key a token begins with wins.
-constexpr const char* kKeys[kKeyCount] = {"ProgName", "FullDnURL", "UpBaseURL", "MinVer", "UpFileList"};
+constexpr const char* kKeys[kKeyCount] = {"ProgName", "FullDnURL", "UpBaseURL", "MinVer", "UpFileList",
+                                          "SHA256"};
 
 int KeyOf(std::string_view token) {
   for (int k = 0; k < kKeyCount; ++k) {
@@ -33,6 +34,26 @@ bool TakeAddress(char (&field)[N], const std::string& url) {
 
 std::uint16_t Version(std::string_view token) { return static_cast<std::uint16_t>(LeadingDecimal(token)); }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Exactly 64 hexadecimal digits, either case.
+bool TakeHash(FileHash& hash, std::string_view text) {
+  if (text.size() != 2 * hash.digest.size()) return false;
+  for (std::size_t i = 0; i < hash.digest.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    hash.digest[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  hash.present = true;
+  return true;
+}
+
 }  // namespace
 
 ManifestOutcome ParseManifest(char* text, const ManifestFields& f, const RecordLookup& lookup) {
@@ -41,6 +62,7 @@ ManifestOutcome ParseManifest(char* text, const ManifestFields& f, const RecordL
   if (tokens.empty() || !StartsWith(tokens[0], kManifestHeader)) return ManifestOutcome::NoHeader;
 
   const std::size_t n = tokens.size();
+  FileHash* entry = nullptr;  // the file a SHA256 that follows binds to
   for (std::size_t i = 1; i < n;) {
     const int key = KeyOf(tokens[i]);
     if (key < 0) {
@@ -50,6 +72,8 @@ ManifestOutcome ParseManifest(char* text, const ManifestFields& f, const RecordL
     const std::size_t values = key == kUpFileList ? 2 : 1;
     if (i + values >= n) break;  // the values would lie past the end: ignored
     const std::string value(tokens[i + 1]);
+    FileHash* const previous = entry;
+    entry = nullptr;
     switch (key) {
       case kProgName:
         if (!FitsField(value.size(), sizeof f.progName)) return ManifestOutcome::Refused;
@@ -60,6 +84,8 @@ ManifestOutcome ParseManifest(char* text, const ManifestFields& f, const RecordL
         break;
       case kFullDnUrl:
         if (!TakeAddress(f.fullDnUrl, value)) return ManifestOutcome::Refused;
+        f.fullDnHash = FileHash{};
+        entry = &f.fullDnHash;
         break;
       case kUpBaseUrl:
         // Tokens are never empty, so the base always ends in "/" afterwards.
@@ -83,13 +109,32 @@ ManifestOutcome ParseManifest(char* text, const ManifestFields& f, const RecordL
           return ManifestOutcome::Refused;
         }
         f.latestVer = std::max(f.latestVer, version);
+        entry = &file->hash;
         f.updateList.push_back(std::move(file));
+        break;
+      }
+      case kSha256: {
+        // A hash after anything but a file entry (or after an entry not taken)
+        // binds to nothing; a malformed one, or a second one for the same
+        // file, refuses the whole manifest.
+        FileHash unbound;
+        FileHash& hash = previous ? *previous : unbound;
+        if (hash.present || !TakeHash(hash, value)) return ManifestOutcome::Refused;
+        entry = previous;
         break;
       }
     }
     i += 1 + values;
   }
   return ManifestOutcome::Read;
+}
+
+bool EveryFileHashed(const ManifestFields& fields) {
+  if (fields.fullDnUrl[0] && !fields.fullDnHash.present) return false;
+  for (const auto& file : fields.updateList) {
+    if (!file->hash.present) return false;
+  }
+  return true;
 }
 
 void SortByVersion(UpdateList& list) {

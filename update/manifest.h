@@ -29,6 +29,7 @@ struct UpdatePlan {
   std::uint16_t latestVer = 0;
   std::uint16_t installedVer = 0;
   UpdateList updateList;
+  FileHash fullDnHash;
   // From the installation record: the game's folder and executable.
   char gameDir[260] = {};
   char gameExe[260] = {};
@@ -43,6 +44,7 @@ struct ManifestFields {
   std::uint16_t& latestVer;
   std::uint16_t& installedVer;
   UpdateList& updateList;
+  FileHash& fullDnHash;
 };
 
 // Reads the installation record of the named program: sets the installed
@@ -58,8 +60,16 @@ enum class ManifestOutcome {
 };
 
 // Parses a zero-terminated manifest text, which is split in place. Every key
-// acts when it is met, so the order of keys in the text matters.
+// acts when it is met, so the order of keys in the text matters. "SHA256"
+// followed by 64 hexadecimal digits binds a hash to the entry just before it
+// (FullDnURL or a taken UpFileList entry); launchers that predate it pass over
+// both tokens, since neither begins with a key they know. A malformed hash, or
+// a second one for the same entry, refuses the manifest.
 ManifestOutcome ParseManifest(char* text, const ManifestFields& fields, const RecordLookup& lookup);
+
+// Whether the full installer (when named) and every listed file carry a hash,
+// as a signed manifest must.
+bool EveryFileHashed(const ManifestFields& fields);
 
 // Ascending by version; files of the same version keep their manifest order.
 void SortByVersion(UpdateList& list);

@@ -31,8 +31,8 @@ std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url,
   if (!fetched) return std::nullopt;
 
   UpdatePlan plan;
-  const ManifestFields fields{plan.progName, plan.fullDnUrl,    plan.upBaseUrl, plan.minVer,
-                              plan.latestVer, plan.installedVer, plan.updateList};
+  const ManifestFields fields{plan.progName,  plan.fullDnUrl,    plan.upBaseUrl,  plan.minVer,
+                              plan.latestVer, plan.installedVer, plan.updateList, plan.fullDnHash};
   const ManifestOutcome outcome =
       ParseManifest(&text[0], fields, [&](const char* name, std::uint16_t& version) {
         lookup(name, version, plan.gameDir, plan.gameExe);

@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char upBaseUrl[260] = {};
   std::uint16_t minVer = 0, latestVer = 0, installedVer = 0;
   qz::UpdateList list;
-  const qz::ManifestFields fields{progName, fullDnUrl, upBaseUrl, minVer, latestVer, installedVer, list};
+  qz::FileHash fullDnHash;
+  const qz::ManifestFields fields{progName,  fullDnUrl,    upBaseUrl, minVer,
+                                  latestVer, installedVer, list,      fullDnHash};
   // The record's version follows from the name, so lookups vary with the input.
   const auto outcome = qz::ParseManifest(&text[0], fields, [](const char* name, std::uint16_t& version) {
     if (std::strlen(name) >= sizeof progName) std::abort();
@@ -34,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& file : list) {
     if (!std::memchr(file->url, 0, sizeof file->url) || !qz::IsWebUrl(file->url)) std::abort();
   }
+  // A hash binds only to a named installer.
+  if (fullDnHash.present && !fullDnUrl[0]) std::abort();
   // Without a header nothing is taken.
   if (outcome == qz::ManifestOutcome::NoHeader && (!list.empty() || progName[0] || minVer)) std::abort();
   qz::SortByVersion(list);

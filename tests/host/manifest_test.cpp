@@ -20,11 +20,13 @@ struct State {
   std::uint16_t latestVer = 0;
   std::uint16_t installedVer = 0;
   UpdateList list;
+  FileHash fullDnHash;
   std::map<std::string, std::uint16_t> records;  // installed versions by program name
   std::vector<std::string> lookups;
 
   ManifestOutcome Parse(std::string text) {
-    const ManifestFields fields{progName, fullDnUrl, upBaseUrl, minVer, latestVer, installedVer, list};
+    const ManifestFields fields{progName,  fullDnUrl,    upBaseUrl, minVer,
+                                latestVer, installedVer, list,      fullDnHash};
     return ParseManifest(&text[0], fields, [this](const char* name, std::uint16_t& version) {
       lookups.push_back(name);
       auto it = records.find(name);
@@ -219,6 +221,68 @@ TEST(Manifest, SortIsStableByVersion) {
       ASSERT_LT(std::atoi(std::strrchr(a.url, 'f') + 1), std::atoi(std::strrchr(b.url, 'f') + 1)) << i;
     }
   }
+}
+
+TEST(Manifest, HashesBindToTheEntryBeforeThem) {
+  const std::string h1(64, 'a'), h2 = std::string(63, '0') + "F";
+  struct Case {
+    const char* id;
+    std::string text;
+    ManifestOutcome outcome;
+    const char* hashed;  // per listed file then the installer: 1 hashed, 0 not
+  } cases[] = {
+      {"installer and entry", kHead + "ProgName game FullDnURL http://h/s.exe SHA256 " + h1 + " " + kBase +
+           "UpFileList 101 a.zip SHA256 " + h2, ManifestOutcome::Read, "1 1"},
+      {"entry without one", kHead + "ProgName game " + kBase + "UpFileList 101 a UpFileList 102 b SHA256 " + h1,
+       ManifestOutcome::Read, "0 1 0"},
+      {"after a skipped entry binds to nothing", kHead + "ProgName game " + kBase +
+           "UpFileList 101 a UpFileList 90 old SHA256 " + h1, ManifestOutcome::Read, "0 0"},
+      {"after another key binds to nothing", kHead + "ProgName game FullDnURL http://h/s.exe MinVer 1 SHA256 " + h1,
+       ManifestOutcome::Read, "0"},
+      {"63 digits", kHead + "FullDnURL http://h/s.exe SHA256 " + h1.substr(1), ManifestOutcome::Refused, ""},
+      {"65 digits", kHead + "FullDnURL http://h/s.exe SHA256 " + h1 + "a", ManifestOutcome::Refused, ""},
+      {"not hex", kHead + "FullDnURL http://h/s.exe SHA256 " + std::string(63, 'a') + "g",
+       ManifestOutcome::Refused, ""},
+      {"malformed even when unbound", kHead + "SHA256 xyz", ManifestOutcome::Refused, ""},
+      {"two for one file", kHead + "FullDnURL http://h/s.exe SHA256 " + h1 + " SHA256 " + h2,
+       ManifestOutcome::Refused, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    State s;
+    s.records["game"] = 100;
+    ASSERT_EQ(s.Parse(c.text), c.outcome);
+    if (c.outcome != ManifestOutcome::Read) continue;
+    std::string hashed;
+    for (const auto& f : s.list) hashed += std::string(hashed.empty() ? "" : " ") + (f->hash.present ? "1" : "0");
+    hashed += std::string(hashed.empty() ? "" : " ") + (s.fullDnHash.present ? "1" : "0");
+    EXPECT_EQ(hashed, c.hashed);
+  }
+  State s;
+  s.Parse(kHead + "FullDnURL http://h/s.exe SHA256 " + h2);
+  EXPECT_EQ(s.fullDnHash.digest[31], 0x0F);
+  EXPECT_EQ(s.fullDnHash.digest[0], 0x00);
+}
+
+TEST(Manifest, OlderLaunchersPassOverHashes) {
+  // A launcher that knows only the five keys treats a token as a key when it
+  // begins with the key's name: neither "SHA256" nor any hash value does.
+  for (const char* key : {"ProgName", "FullDnURL", "UpBaseURL", "MinVer", "UpFileList"}) {
+    SCOPED_TRACE(key);
+    EXPECT_NE(std::string("SHA256").rfind(key, 0), 0u);
+    EXPECT_LT(std::strspn(key, "0123456789abcdefABCDEF"), std::strlen(key))
+        << "a hash value could begin with this key";
+  }
+  // And what the known keys say is the same with or without the hashes.
+  const std::string h(64, 'c');
+  State with, without;
+  with.records["game"] = without.records["game"] = 100;
+  with.Parse(kHead + "ProgName game FullDnURL http://h/s.exe SHA256 " + h + " " + kBase +
+             "UpFileList 90 old SHA256 " + h + " UpFileList 101 a SHA256 " + h);
+  without.Parse(kHead + "ProgName game FullDnURL http://h/s.exe " + kBase + "UpFileList 90 old UpFileList 101 a");
+  EXPECT_EQ(with.Files(), without.Files());
+  EXPECT_STREQ(with.fullDnUrl, without.fullDnUrl);
+  EXPECT_EQ(with.latestVer, without.latestVer);
 }
 
 }  // namespace
