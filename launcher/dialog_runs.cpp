@@ -26,6 +26,7 @@ int LauncherApp::RunWizard() {
     UpdateFile file;
     file.version = latestVer;
     CopyCut(file.url, fullDnUrl);
+    file.hash = fullDnHash;
     download.files.push_back(file);
   } else {
     for (const auto& file : updateList) download.files.push_back(*file);

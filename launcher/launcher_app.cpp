@@ -20,6 +20,7 @@ void LauncherApp::ResetState() {
   commonFilesDir[0] = workDir[0] = setupSavePath[0] = '\0';
   workerThread.reset();
   progName[0] = fullDnUrl[0] = upBaseUrl[0] = '\0';
+  fullDnHash = FileHash{};
   minVer = latestVer = installedVer = 0;
   ClearUpdateList();
   gameDir[0] = gameExe[0] = installerPath[0] = '\0';

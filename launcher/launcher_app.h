@@ -109,7 +109,10 @@ class LauncherApp {
   char mutexName[32] = {};
   char parm[128] = {};
 
-  // 5. The module whose resources the dialogs use.
+  // 5. What the manifest says the full installer's SHA-256 is.
+  FileHash fullDnHash;
+
+  // 6. The module whose resources the dialogs use.
   HINSTANCE instance = nullptr;
 };
 

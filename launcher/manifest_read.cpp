@@ -10,7 +10,8 @@ bool LauncherApp::ReadManifest(const char* url) {
       FetchUpdatePlan(httpClient, url,
                       [this](const char* name, std::uint16_t& version, char (&dir)[260], char (&exe)[260]) {
                         ReadInstallRecord(name, version, dir, exe);
-                      });
+                      },
+                      LoadManifestTrust());
   if (!plan) {
     installedVer = 0;
     ClearUpdateList();
@@ -25,6 +26,7 @@ bool LauncherApp::ReadManifest(const char* url) {
 void LauncherApp::TakePlan(UpdatePlan&& plan) {
   CopyCut(progName, plan.progName);
   CopyCut(fullDnUrl, plan.fullDnUrl);
+  fullDnHash = plan.fullDnHash;
   CopyCut(upBaseUrl, plan.upBaseUrl);
   minVer = plan.minVer;
   latestVer = plan.latestVer;

@@ -72,6 +72,7 @@ int LauncherApp::SetupFlow(bool link) {
   // An address that fills its field may have been cut: never fetch it.
   const std::string url = FieldText(block.FullDownURL);
   CopyCut(fullDnUrl, url.size() < sizeof fullDnUrl ? url : std::string());
+  fullDnHash = FileHash{};  // the page's installer: no manifest states its hash
   target = TargetGame;
   ParseSetupParameters();
   ReadGameLocation();

@@ -8,6 +8,7 @@
 #include "base/field_text.h"
 #include "base/win_handles.h"
 #include "base/win_text.h"
+#include "update/digest.h"
 #include "update/progress_text.h"
 #include "update/worker_texts.h"
 #include "zip/zip_archive.h"
@@ -146,6 +147,9 @@ class Worker {
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) return Fail(Format(texts::kSaveFailedFormat, localPath));
 
+    // Hashed as it arrives, so checking costs no second read of the file.
+    std::optional<Sha256Hasher> hasher;
+    if (file.hash.present) hasher.emplace();
     std::uint64_t received = 0;
     for (;;) {
       const int n = http_.Read(buffer.get(), kBlockSize);
@@ -156,6 +160,7 @@ class Worker {
       if (received > expected) {
         return Fail(Format(texts::kDownloadFailedFormat, AnsiToWide(FieldText(file.url))));
       }
+      if (hasher) hasher->Update(buffer.get(), static_cast<std::size_t>(n));
       DWORD written = 0;
       if (!WriteFile(out.get(), buffer.get(), static_cast<DWORD>(n), &written, nullptr) ||
           written != static_cast<DWORD>(n)) {
@@ -174,6 +179,14 @@ class Worker {
     }
     if (!CloseHandle(out.release())) return Fail(Format(texts::kSaveFailedFormat, localPath));
     http_.CloseRequest();
+    // Not what the publisher released: it is neither kept, run nor unpacked.
+    if (hasher) {
+      const std::optional<Sha256Digest> digest = hasher->Finish();
+      if (!digest || *digest != file.hash.digest) {
+        DeleteFileA(file.localPath);
+        return Fail(Format(texts::kHashMismatchFormat, AnsiToWide(FieldText(file.url))));
+      }
+    }
     return true;
   }
 

@@ -2,33 +2,55 @@
 
 #include <string>
 
+#include "update/digest.h"
+
 namespace qz {
 
 namespace {
 
-// The whole manifest or nothing: a body that ends before its announced length
-// or a failed read is a failed fetch, never a shorter manifest.
-bool FetchManifestText(HttpClient& client, const char* url, std::string& text) {
-  if (!client.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0) || !client.IsStatusOk()) return false;
-  const DWORD length = client.GetContentLength();
-  if (length == 0 || length > kMaxManifestBytes) return false;
-  text.assign(length, '\0');
-  for (DWORD got = 0; got < length;) {
-    const int n = client.Read(&text[got], length - got);
-    if (n <= 0) return false;
-    got += static_cast<DWORD>(n);
+// A signature file is one line of base64; anything much longer is not one.
+constexpr DWORD kMaxSignatureBytes = 1024;
+
+// The whole text or nothing: a body that ends before its announced length or
+// a failed read is a failed fetch, never a shorter text.
+bool FetchText(HttpClient& client, const std::string& url, DWORD maxBytes, std::string& text) {
+  const bool fetched = [&] {
+    if (!client.OpenUrl(url.c_str(), kHttpContext, kHttpFlags, nullptr, 0) || !client.IsStatusOk()) return false;
+    const DWORD length = client.GetContentLength();
+    if (length == 0 || length > maxBytes) return false;
+    text.assign(length, '\0');
+    for (DWORD got = 0; got < length;) {
+      const int n = client.Read(&text[got], length - got);
+      if (n <= 0) return false;
+      got += static_cast<DWORD>(n);
+    }
+    return true;
+  }();
+  client.CloseRequest();
+  return fetched;
+}
+
+// The manifest's bytes are the publisher's when one configured key verifies
+// the signature published beside them.
+bool SignedByTrustedKey(HttpClient& http, const std::string& url, const std::string& manifest,
+                        const ManifestTrust& trust) {
+  std::string text;
+  if (!FetchText(http, url + ".sig", kMaxSignatureBytes, text)) return false;
+  const std::optional<P256Signature> signature = ParseSignatureText(text);
+  if (!signature) return false;
+  for (const P256PublicKey& key : trust.keys) {
+    if (VerifyP256(key, manifest.data(), manifest.size(), *signature)) return true;
   }
-  return true;
+  return false;
 }
 
 }  // namespace
 
-std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url,
-                                          const InstallRecordLookup& lookup) {
+std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
+                                          const ManifestTrust& trust) {
   std::string text;
-  const bool fetched = FetchManifestText(http, url, text);
-  http.CloseRequest();
-  if (!fetched) return std::nullopt;
+  if (!FetchText(http, url, kMaxManifestBytes, text)) return std::nullopt;
+  if (trust.signatureRequired && !SignedByTrustedKey(http, url, text, trust)) return std::nullopt;
 
   UpdatePlan plan;
   const ManifestFields fields{plan.progName,  plan.fullDnUrl,    plan.upBaseUrl,  plan.minVer,
@@ -38,6 +60,8 @@ std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url,
         lookup(name, version, plan.gameDir, plan.gameExe);
       });
   if (outcome == ManifestOutcome::Refused) return std::nullopt;
+  // A signature vouches for the files only through their hashes.
+  if (trust.signatureRequired && !EveryFileHashed(fields)) return std::nullopt;
   return plan;
 }
 

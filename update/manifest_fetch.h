@@ -6,6 +6,7 @@
 
 #include "update/http_client.h"
 #include "update/manifest.h"
+#include "update/manifest_trust.h"
 
 namespace qz {
 
@@ -16,9 +17,11 @@ using InstallRecordLookup = std::function<void(const char* progName, std::uint16
                                                char (&gameDir)[260], char (&gameExe)[260])>;
 
 // The plan of the manifest at `url`, or nothing when it cannot be fetched
-// whole or holds a value the launcher refuses. An answer that is not a
-// manifest gives an empty plan.
-std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url,
-                                          const InstallRecordLookup& lookup);
+// whole, holds a value the launcher refuses, or fails the trust: when keys
+// are configured, its signature at `url` + ".sig" must verify with one of
+// them over the exact bytes, and every file it names must carry a hash. An
+// answer that is not a manifest gives an empty plan.
+std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
+                                          const ManifestTrust& trust);
 
 }  // namespace qz

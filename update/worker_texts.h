@@ -9,6 +9,8 @@ inline constexpr wchar_t kFileMissingFormat[] = L"ファイルが存在しませ
 inline constexpr wchar_t kSaveFailedFormat[] = L"ファイルの保存に失敗しました。\r\n\r\n%ls";
 inline constexpr wchar_t kDownloadFailedFormat[] =
     L"ファイルのダウンロードが正しく完了しませんでした。\r\n\r\n%ls";
+inline constexpr wchar_t kHashMismatchFormat[] =
+    L"ダウンロードしたファイルが公開されたものと一致しません。\r\n\r\n%ls";
 inline constexpr wchar_t kExtractFailedFormat[] = L"圧縮ファイルの展開に失敗しました。\r\n\r\n%ls";
 inline constexpr wchar_t kPositionFormat[] = L"転送位置: %ls";
 inline constexpr wchar_t kExtracting[] = L"圧縮ファイルを展開中...";

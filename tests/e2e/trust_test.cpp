@@ -1,0 +1,180 @@
+// What the launcher accepts once the machine names the publishers' keys: a
+// manifest signed by one of them, and files whose SHA-256 is the one the
+// manifest states. Everything else is refused before it is run, unpacked or
+// recorded.
+#include <gtest/gtest.h>
+
+#include "base/portal.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/winsupport/test_signer.h"
+#include "ui/resource_ids.h"
+#include "ui/texts.h"
+#include "update/worker_texts.h"
+
+namespace qz::e2e {
+namespace {
+
+const char kProg[] = "VeltoGame";
+const std::string kRecordKey = std::string("SOFTWARE\\Veltoworks\\") + kProg;
+
+std::wstring Formatted(const wchar_t* format, const std::string& value) {
+  wchar_t text[1024];
+  std::swprintf(text, 1024, format, std::wstring(value.begin(), value.end()).c_str());
+  return text;
+}
+
+class TrustTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    SetManifestKeys({signer_.PublicKeyLine()});
+    gameDir_ = NewTempDir("Velto Game ");
+  }
+  void TearDown() override { SetManifestKeys({}); }
+  // Publishes the manifest and, unless told otherwise, its signature.
+  std::string PublishSigned(const std::string& relPath, const std::string& text) {
+    Publish(relPath, text);
+    Publish(relPath + ".sig", signer_.SignatureText(text));
+    return ServerUrl(relPath);
+  }
+  std::string Hashed(const std::string& entry, const std::string& bytes) {
+    return entry + "\r\nSHA256 " + Sha256Hex(bytes) + "\r\n";
+  }
+  TestSigner signer_;
+  std::string gameDir_;
+};
+
+// Every way a manifest fails the check looks the same to the player: the
+// update could not be fetched, and nothing starts.
+struct Refusal {
+  const char* id;
+  // Publishes game.txt (and what goes with it) for a current game.
+  std::function<void(TrustTest&, const std::string& manifest)> publish;
+  bool starts;
+};
+
+class ManifestRefusal : public TrustTest, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(ManifestRefusal, ShowsTheUpdateFailureAndStartsNothing) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  const std::string manifest = "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\nMinVer 100\r\n" +
+                               Hashed("FullDnURL " + ServerUrl("full/setup.exe"), "setup") +
+                               "UpBaseURL " + ServerUrl("patch/") + "\r\n";
+  GetParam().publish(*this, manifest);
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  if (GetParam().starts) {
+    EXPECT_FALSE(GameRecord(exe).empty()) << "a current game with a good signature starts";
+    EXPECT_EQ(run.process.Wait(kWait), 1u);
+    return;
+  }
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kUpdateFailed, IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_TRUE(GameRecord(exe, 1000).empty());
+}
+
+const std::string kNotBase64 = "not base64!\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Trust, ManifestRefusal,
+    testing::Values(
+        Refusal{"good", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); }, true},
+        Refusal{"wrong_signature",
+                [](TrustTest& t, const std::string& m) {
+                  t.PublishSigned("game.txt", m + " ");
+                  Publish("game.txt", m);
+                },
+                false},
+        Refusal{"unknown_key",
+                [](TrustTest&, const std::string& m) {
+                  TestSigner other;
+                  Publish("game.txt", m);
+                  Publish("game.txt.sig", other.SignatureText(m));
+                },
+                false},
+        Refusal{"no_signature", [](TrustTest&, const std::string& m) { Publish("game.txt", m); }, false},
+        Refusal{"empty_signature",
+                [](TrustTest&, const std::string& m) {
+                  Publish("game.txt", m);
+                  Publish("game.txt.sig", "");
+                },
+                false},
+        Refusal{"signature_not_base64",
+                [](TrustTest&, const std::string& m) {
+                  Publish("game.txt", m);
+                  Publish("game.txt.sig", kNotBase64);
+                },
+                false},
+        Refusal{"signature_too_short",
+                [](TrustTest&, const std::string& m) {
+                  Publish("game.txt", m);
+                  Publish("game.txt.sig", Base64(std::string(63, 'x')));
+                },
+                false},
+        Refusal{"malformed_hash",
+                [](TrustTest& t, const std::string& m) {
+                  t.PublishSigned("game.txt", m + "UpFileList 90 old.zip\r\nSHA256 12345\r\n");
+                },
+                false},
+        Refusal{"entry_without_hash",
+                [](TrustTest& t, const std::string& m) {
+                  t.PublishSigned("game.txt", m + "UpFileList 101 p101.zip\r\n");
+                },
+                false}),
+    [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.id); });
+
+TEST_F(TrustTest, PatchWithAnotherHashIsDeletedThenTheRightOneInstalls) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  const std::string patch = ZipOf({{"a.txt", "101"}});
+  Publish("patch/p101.zip", patch);
+  const std::string head = "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\nMinVer 100\r\nUpBaseURL " +
+                           ServerUrl("patch/") + "\r\n";
+  PublishSigned("game.txt", head + Hashed("UpFileList 101 p101.zip", patch + "x"));
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("patch/p101.zip")).c_str(),
+                     IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+
+  PublishSigned("game.txt", head + Hashed("UpFileList 101 p101.zip", patch));
+  LauncherRun again = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  EXPECT_EQ(again.process.Wait(kWait), 1u);
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "101");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+}
+
+TEST_F(TrustTest, SetupProgramWithAnotherHashIsNeverRun) {
+  // The browser's start page is the portal already, so the wizard goes on by itself.
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", &key), ERROR_SUCCESS);
+  RegSetValueExA(key, "Start Page", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPortalAddress), sizeof kPortalAddress);
+  RegCloseKey(key);
+  const std::string setup = ReadFileBytes(BinDir() + "standin_setup.exe");
+  Publish("full/setup.exe", setup);
+  PublishSigned("game.txt", "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\nMinVer 100\r\n" +
+                                Hashed("FullDnURL " + ServerUrl("full/setup.exe"), setup + "tampered"));
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("full/setup.exe")).c_str(),
+                     IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  EXPECT_FALSE(FileExists(std::string(temp) + "~qztmp\\setup.exe")) << "the mismatching file is deleted";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey)) << "no setup program ran";
+}
+
+TEST_F(TrustTest, AvatarArchiveWithAnotherHashIsNotUnpacked) {
+  const std::string archive = ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module full"}});
+  Publish("avatar/full.zip", archive);
+  PublishSigned("avatar.txt", "[VLTWUpdateFile]\r\nProgName Avatar\r\nMinVer 100\r\n" +
+                                  Hashed("FullDnURL " + ServerUrl("avatar/full.zip"), "other bytes"));
+  LauncherRun run = StartLauncher(BlockWith("", ServerUrl("avatar.txt")));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("avatar/full.zip")).c_str(),
+                     IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar"));
+}
+
+}  // namespace
+}  // namespace qz::e2e
