@@ -89,9 +89,10 @@ int LauncherApp::SetupFlow(bool link) {
 
   if (link) {
     if (!AskReinstall()) return 0;
-    // Only a web address is handed to the shell: a page must not be able to
-    // open a local program or file this way.
-    if (!IsWebUrl(fullDnUrl)) return 0;
+    // Only an address we would download from is handed to the shell: a page
+    // must not be able to open a local program or file this way, nor send the
+    // player to a setup program over plain http.
+    if (!IsFetchUrl(fullDnUrl)) return 0;
     ShellExecuteA(nullptr, "open", fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
     return 1;
   }

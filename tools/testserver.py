@@ -1,8 +1,16 @@
 #!/usr/bin/env python3
 """Download server for tests and the demo, on 127.0.0.1 only.
 
-Serves the files below --root with a Content-Length. Path prefixes change how
-an answer misbehaves, so tests can meet the servers the launcher must survive:
+Serves the files below --root with a Content-Length. With --tls DIR (the
+certificates tools/testcerts.sh makes) it serves https with DIR/server.pem,
+and opens three more listeners on the same files: plain http, https with a
+certificate for another host name (other-name.pem) and https with one from an
+authority nobody trusts (unknown-ca.pem). The port file then holds the https
+port on its first line and "NAME PORT" lines for the others (http, other-name,
+unknown-ca).
+
+Path prefixes change how an answer misbehaves, so tests can meet the servers
+the launcher must survive:
 
   /~status=404/...      answer with that status (and a short body)
   /~redirect=N/...      N redirects (302) before the real answer
@@ -14,6 +22,8 @@ an answer misbehaves, so tests can meet the servers the launcher must survive:
   /~vanish-after=N/...  serve N times, then 404 (a server that changes)
   /~delay=MS/...        wait that long before answering
   /~nohead/...          refuse HEAD requests (405), as some servers do
+  /~to-http/...         redirect (302) to the same path on the plain http
+                        listener (with --tls)
 
 Prefixes combine: /~redirect=2/~short=10/file.zip. Every request is appended
 to <root>/.requests as "METHOD path status".
@@ -21,6 +31,7 @@ to <root>/.requests as "METHOD path status".
 import argparse
 import os
 import socket
+import ssl
 import threading
 import time
 import urllib.parse
@@ -36,6 +47,13 @@ class Handler(BaseHTTPRequestHandler):
 
     def log_message(self, fmt, *args):  # quiet; the request log is enough
         pass
+
+    def setup(self):
+        # The handshake runs here, in the connection's own thread, so a client
+        # that refuses the certificate cannot hold up the listener.
+        if self.server.tls is not None:
+            self.request = self.server.tls.wrap_socket(self.request, server_side=True)
+        super().setup()
 
     def note(self, status):
         with open(os.path.join(self.server.root, ".requests"), "a") as log:
@@ -72,6 +90,10 @@ class Handler(BaseHTTPRequestHandler):
                         nxt = (f"/{prefix}" if prefix else "") + (f"/~redirect={n - 1}/" if n > 1 else "/") + tail
                         return self.simple(302, b"moved", [("Location", nxt)])
                     continue
+                if key == "to-http":
+                    tail = "/".join(parts[i + 1:])
+                    port = self.server.plain_port or self.server.server_address[1]
+                    return self.simple(302, b"moved", [("Location", f"http://127.0.0.1:{port}/{tail}")])
                 opts[key] = val
             else:
                 rest.append(p)
@@ -144,9 +166,37 @@ class Handler(BaseHTTPRequestHandler):
             if "short" in opts or "nolength" in opts or "long" in opts:
                 self.close_connection = True
                 try:
+                    # A body that ends with the connection ends properly over
+                    # TLS too; a cut one ends without the closing alert.
+                    if "nolength" in opts and isinstance(self.connection, ssl.SSLSocket):
+                        self.close_tls()
                     self.connection.shutdown(socket.SHUT_RDWR)
-                except OSError:
+                except (OSError, ValueError):
                     pass
+
+    def close_tls(self):
+        # Sends the closing alert without waiting for the client's, which the
+        # client sends only after it has seen the end of the body.
+        self.connection.setblocking(False)
+        try:
+            self.connection.unwrap()
+        except (ssl.SSLError, OSError, ValueError):
+            pass
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    tls = None
+    plain_port = None
+
+    def handle_error(self, request, client_address):
+        pass  # refused handshakes and dropped clients are what tests provoke
+
+
+def tls_context(folder, name):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
+    return ctx
 
 
 def main():
@@ -154,19 +204,35 @@ def main():
     ap.add_argument("--root", required=True)
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--port-file")
+    ap.add_argument("--tls", metavar="DIR", help="serve https with the certificates in DIR")
     args = ap.parse_args()
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
-    server.daemon_threads = True
-    server.root = os.path.abspath(args.root)
-    os.makedirs(server.root, exist_ok=True)
+    root = os.path.abspath(args.root)
+    os.makedirs(root, exist_ok=True)
+
+    def listener(port, cert):
+        server = Server(("127.0.0.1", port), Handler)
+        server.root = root
+        server.tls = tls_context(args.tls, cert) if cert else None
+        return server
+
+    main_server = listener(args.port, "server" if args.tls else None)
+    extra = {}
+    if args.tls:
+        extra = {"http": listener(0, None), "other-name": listener(0, "other-name"),
+                 "unknown-ca": listener(0, "unknown-ca")}
+        main_server.plain_port = extra["http"].server_address[1]
+        for server in extra.values():
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+    lines = [str(main_server.server_address[1])]
+    lines += [f"{name} {server.server_address[1]}" for name, server in extra.items()]
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:
-            f.write(str(server.server_address[1]))
+            f.write("\n".join(lines))
         os.replace(tmp, args.port_file)
     else:
-        print(server.server_address[1], flush=True)
-    server.serve_forever()
+        print("\n".join(lines), flush=True)
+    main_server.serve_forever()
 
 
 if __name__ == "__main__":

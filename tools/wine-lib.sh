@@ -12,8 +12,10 @@ qz_wine_env() {
   QZ_BUILD=$build
   QZ_WINE_DIR=$build/wine
   QZ_TEMPLATE=$QZ_WINE_DIR/template
+  QZ_CERTS=$build/testcerts
+  QZ_TOOLS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   mkdir -p "$QZ_WINE_DIR/home"
-  export QZ_BUILD QZ_WINE_DIR QZ_TEMPLATE
+  export QZ_BUILD QZ_WINE_DIR QZ_TEMPLATE QZ_CERTS
   export HOME=$QZ_WINE_DIR/home
   export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
   export LC_ALL=ja_JP.UTF-8
@@ -120,21 +122,44 @@ qz_create_template() {
   local reg=$QZ_WINE_DIR/template-fonts.reg
   printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n"MS UI Gothic"="IPAPGothic"\r\n"MS Shell Dlg"="IPAPGothic"\r\n"MS Gothic"="IPAGothic"\r\n"ＭＳ ゴシック"="IPAGothic"\r\n' >"$reg"
   WINEPREFIX=$tmp wine regedit /S "$(qz_dos_path "$reg")" </dev/null >/dev/null 2>&1 || true
+  # Trust the test root, so https to the test server works in every prefix.
+  local addroot=$QZ_BUILD/bin/qz_add_test_root.exe
+  if [[ ! -f $addroot ]]; then
+    echo "winerun: $addroot is missing; build the tree first" >&2
+    WINEPREFIX=$tmp wineserver -k </dev/null >/dev/null 2>&1 || true
+    return 1
+  fi
+  if ! WINEPREFIX=$tmp wine "$(qz_dos_path "$addroot")" "$(qz_dos_path "$QZ_CERTS/ca.der")" \
+    </dev/null >>"$QZ_WINE_DIR/template.log" 2>&1; then
+    echo "winerun: adding the test root failed, see $QZ_WINE_DIR/template.log" >&2
+    WINEPREFIX=$tmp wineserver -k </dev/null >/dev/null 2>&1 || true
+    return 1
+  fi
   WINEPREFIX=$tmp wineserver -k </dev/null >/dev/null 2>&1 || true
   WINEPREFIX=$tmp wineserver -w </dev/null >/dev/null 2>&1 || true
-  echo "$QZ_TEMPLATE_VERSION" >"$tmp/.qz-ready"
+  qz_template_stamp >"$tmp/.qz-ready"
   mv -T "$tmp" "$QZ_TEMPLATE"
 }
 
 # Bumped whenever the template's making changes, so old build trees remake it.
-QZ_TEMPLATE_VERSION=2
+QZ_TEMPLATE_VERSION=3
+
+# The template is current for this making and this test root: a renewed root
+# means a new template.
+qz_template_stamp() { echo "$QZ_TEMPLATE_VERSION $(cat "$QZ_CERTS/ca.fp")"; }
 
 qz_template_current() {
-  [[ -f $QZ_TEMPLATE/.qz-ready && $(cat "$QZ_TEMPLATE/.qz-ready") == "$QZ_TEMPLATE_VERSION" ]]
+  [[ -f $QZ_TEMPLATE/.qz-ready && $(cat "$QZ_TEMPLATE/.qz-ready") == "$(qz_template_stamp)" ]]
+}
+
+# The test certificates of the build tree, made or renewed when due.
+qz_ensure_certs() {
+  "$QZ_TOOLS_DIR/testcerts.sh" "$QZ_CERTS" || { echo "winerun: making the test certificates failed" >&2; return 1; }
 }
 
 qz_ensure_template() {
   mkdir -p "$QZ_WINE_DIR"
+  qz_ensure_certs || return 1
   qz_template_current && return 0
   (
     flock 9

@@ -4,6 +4,22 @@
 
 namespace qz {
 
+namespace {
+// Certificate errors are never ignored, and WinINet must not follow a
+// redirect from https to http on our behalf, whatever a caller passes.
+constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+
+// Where the request ended after WinINet followed its redirects must be a
+// fetchable address too, and https stays https.
+bool EndsWhereAllowed(HINTERNET request, const char* url) {
+  char final[4096] = {};
+  DWORD length = sizeof final;
+  if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &length) || length >= sizeof final) return false;
+  return IsFetchRedirect(url, final);
+}
+}  // namespace
+
 HttpClient::~HttpClient() { CloseAll(); }
 
 bool HttpClient::OpenSession(const char* agent) {
@@ -15,15 +31,19 @@ bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char
                          DWORD headersLength) {
   // The caller closes an open request first; a stray one is replaced, not leaked.
   CloseRequest();
-  if (!session_ || !IsWebUrl(url)) return false;
-  HINTERNET h = InternetOpenUrlA(session_.get(), url, headers, headersLength, flags, context);
+  if (!session_ || !IsFetchUrl(url)) return false;
+  HINTERNET h = InternetOpenUrlA(session_.get(), url, headers, headersLength, flags & ~kRefusedFlags, context);
   request_.store(h);
+  if (h && !EndsWhereAllowed(h, url)) {
+    CloseRequest();
+    return false;
+  }
   return h != nullptr;
 }
 
 bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
   CloseRequest();
-  if (!session_ || !IsWebUrl(url)) return false;
+  if (!session_ || !IsFetchUrl(url)) return false;
   char host[256] = {};
   char path[2048] = {};
   URL_COMPONENTSA parts{};
@@ -38,7 +58,7 @@ bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
                                      INTERNET_SERVICE_HTTP, 0, context));
   if (!connection_) return false;
   HINTERNET h = HttpOpenRequestA(connection_.get(), "HEAD", path[0] ? path : "/", nullptr, nullptr,
-                                 nullptr, (flags & ~INTERNET_FLAG_TRANSFER_BINARY) |
+                                 nullptr, (flags & ~(INTERNET_FLAG_TRANSFER_BINARY | kRefusedFlags)) |
                                               (secure ? INTERNET_FLAG_SECURE : 0),
                                  context);
   if (!h) {
@@ -46,7 +66,7 @@ bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
     return false;
   }
   request_.store(h);
-  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0)) {
+  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0) || !EndsWhereAllowed(h, url)) {
     CloseRequest();
     return false;
   }

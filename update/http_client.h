@@ -32,7 +32,8 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   bool OpenSession(const char* agent);
-  // Refuses anything but http:// and https:// addresses.
+  // Refuses anything but https:// addresses and http:// to this PC (IsFetchUrl),
+  // and a request that redirects anywhere else or from https to http.
   bool OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers, DWORD headersLength);
   // Asks only for the answer's head (HTTP HEAD): status and length of a file
   // without starting its transfer. Read then has nothing to read.

@@ -6,6 +6,7 @@
 
 #include "base/field_text.h"
 #include "base/param_text.h"
+#include "update/signature_text.h"
 #include "update/url_rules.h"
 
 namespace qz {
@@ -34,22 +35,11 @@ bool TakeAddress(char (&field)[N], const std::string& url) {
 
 std::uint16_t Version(std::string_view token) { return static_cast<std::uint16_t>(LeadingDecimal(token)); }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Exactly 64 hexadecimal digits, either case.
 bool TakeHash(FileHash& hash, std::string_view text) {
-  if (text.size() != 2 * hash.digest.size()) return false;
-  for (std::size_t i = 0; i < hash.digest.size(); ++i) {
-    const int high = HexDigit(text[2 * i]);
-    const int low = HexDigit(text[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    hash.digest[i] = static_cast<std::uint8_t>(high << 4 | low);
-  }
+  const std::optional<Sha256Digest> digest = ParseSha256Hex(text);
+  if (!digest) return false;
+  hash.digest = *digest;
   hash.present = true;
   return true;
 }

@@ -89,11 +89,13 @@ class LinkSetupTest : public SetupModeTest {
     const std::string browser = NewTempDir("browser") + "browser.exe";
     CopyProgram("standin_game.exe", browser);
     const std::string command = "\"" + browser + "\" %1";
-    HKEY key;
-    RegCreateKeyA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", &key);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>(command.size() + 1));
-    RegCloseKey(key);
+    for (const char* scheme : {"http", "https"}) {
+      HKEY key;
+      RegCreateKeyA(HKEY_CLASSES_ROOT, (std::string(scheme) + "\\shell\\open\\command").c_str(), &key);
+      RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>(command.size() + 1));
+      RegCloseKey(key);
+    }
     return browser;
   }
 };
@@ -111,11 +113,12 @@ TEST_F(LinkSetupTest, MissingGameAsksTwiceThenOpensTheSetupAddress) {
   EXPECT_NE(opened["args"].find(url), std::string::npos) << opened["args"];
 }
 
-TEST_F(LinkSetupTest, OnlyWebAddressesAreOpened) {
+TEST_F(LinkSetupTest, OnlySecureWebAddressesAreOpened) {
   const std::string browser = RegisterBrowser();
   const std::string local = NewTempDir("local") + "program.exe";
   CopyProgram("standin_game.exe", local);
-  for (const std::string& address : {local, "file:///" + local, std::string("notepad.exe")}) {
+  for (const std::string& address :
+       {local, "file:///" + local, std::string("notepad.exe"), std::string("http://dl.example/setup.exe")}) {
     SCOPED_TRACE(address);
     LauncherRun run = StartLauncher(SetupBlock(
         "Vltw_LinkSetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Missing", address));

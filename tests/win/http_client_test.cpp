@@ -1,4 +1,4 @@
-// HttpClient against the test download server on 127.0.0.1.
+// HttpClient against the test download server on 127.0.0.1, over https.
 #include <gtest/gtest.h>
 
 #include "tests/winsupport/win_test_support.h"
@@ -18,7 +18,8 @@ class HttpClientTest : public testing::Test {
     ASSERT_TRUE(client_.OpenSession("Quorlynx"));
   }
   bool Open(const std::string& path) {
-    return client_.OpenUrl(ServerUrl(path).c_str(), kHttpContext, kHttpFlags, nullptr, 0);
+    const std::string url = path.rfind("http", 0) == 0 ? path : ServerUrl(path);
+    return client_.OpenUrl(url.c_str(), kHttpContext, kHttpFlags, nullptr, 0);
   }
   std::string ReadAll(size_t chunk) {
     std::string out;
@@ -97,7 +98,9 @@ TEST_F(HttpClientTest, HeadGivesStatusAndLengthWithoutTheBody) {
     SCOPED_TRACE(c.path);
     ASSERT_TRUE(client_.OpenHead(ServerUrl(c.path).c_str(), kHttpContext, kHttpFlags));
     EXPECT_EQ(client_.IsStatusOk(), c.ok);
-    if (c.ok) EXPECT_EQ(client_.GetContentLength(), c.length);
+    if (c.ok) {
+      EXPECT_EQ(client_.GetContentLength(), c.length);
+    }
     char byte;
     EXPECT_LE(client_.Read(&byte, 1), 0) << "a head has no body";
     client_.CloseRequest();
@@ -114,6 +117,74 @@ TEST_F(HttpClientTest, OnlyWebAddressesAreFetched) {
     SCOPED_TRACE(url);
     EXPECT_FALSE(client_.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0));
   }
+}
+
+// A proxy for the sessions opened meanwhile: the test server's plain
+// listener, which answers proxied requests for any host.
+class ProxyThroughTestServer {
+ public:
+  ProxyThroughTestServer() {
+    const std::string plain = ServerUrl("", ServerListener::PlainHttp);
+    const std::string server = plain.substr(7, plain.size() - 8);
+    const DWORD on = 1;
+    RegCreateKeyA(HKEY_CURRENT_USER, kSettings, &key_);
+    RegSetValueExA(key_, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                   static_cast<DWORD>(server.size() + 1));
+    RegSetValueExA(key_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+  }
+  ~ProxyThroughTestServer() {
+    RegDeleteValueA(key_, "ProxyEnable");
+    RegDeleteValueA(key_, "ProxyServer");
+    RegCloseKey(key_);
+  }
+
+ private:
+  static constexpr char kSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  HKEY key_ = nullptr;
+};
+
+TEST_F(HttpClientTest, PlainHttpToAnotherHostIsRefusedBeforeAnyConnection) {
+  const char* url = "http://dl.example/data.bin";
+  InternetHandle session;
+  {
+    ProxyThroughTestServer proxy;
+    ASSERT_TRUE(client_.OpenSession("Quorlynx"));
+    session.reset(InternetOpenA("Quorlynx", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  }
+  // Through the proxy the address would be served...
+  InternetHandle raw(InternetOpenUrlA(session.get(), url, nullptr, 0, kHttpFlags, kHttpContext));
+  ASSERT_TRUE(raw) << GetLastError();
+  raw.reset();
+  // ...so only the rule refuses it.
+  EXPECT_FALSE(client_.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0));
+  EXPECT_FALSE(client_.OpenHead(url, kHttpContext, kHttpFlags));
+  int asked = 0;
+  for (const std::string& line : ServerRequests()) asked += line.find("dl.example") != std::string::npos;
+  EXPECT_EQ(asked, 1) << "only the proxied request of the test itself";
+}
+
+TEST_F(HttpClientTest, DowngradesAndBadCertificatesAreRefused) {
+  struct Case {
+    const char* name;
+    std::string url;
+  } cases[] = {
+      {"https redirected to http on this PC", ServerUrl("~to-http/data.bin")},
+      {"the same after an https hop", ServerUrl("~redirect=1/~to-http/data.bin")},
+      {"certificate from an unknown authority", ServerUrl("data.bin", ServerListener::UnknownCa)},
+      {"certificate for another host name", ServerUrl("data.bin", ServerListener::OtherName)},
+      {"https to a plain http port", "https" + ServerUrl("data.bin", ServerListener::PlainHttp).substr(4)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(client_.OpenUrl(c.url.c_str(), kHttpContext, kHttpFlags, nullptr, 0)) << c.name;
+    EXPECT_FALSE(client_.OpenHead(c.url.c_str(), kHttpContext, kHttpFlags)) << c.name;
+    // Passing the flags that would ignore the fault changes nothing.
+    const DWORD ignoring = kHttpFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                           INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+    EXPECT_FALSE(client_.OpenUrl(c.url.c_str(), kHttpContext, ignoring, nullptr, 0)) << c.name;
+  }
+  // Plain http stays open on this PC, for local testing.
+  ASSERT_TRUE(Open(ServerUrl("data.bin", ServerListener::PlainHttp).c_str()));
+  EXPECT_EQ(ReadAll(65535), body_);
 }
 
 TEST_F(HttpClientTest, ClosingWhatIsNotOpenDoesNothing) {

@@ -6,6 +6,8 @@
 
 #include "launcher/launcher_app.h"
 #include "tests/win/scratch_registry.h"
+#include "tests/winsupport/test_signer.h"
+#include "update/manifest_fetch.h"
 #include "tests/winsupport/win_test_support.h"
 
 namespace qz {
@@ -36,7 +38,11 @@ class ManifestFetch : public ScratchRegistry {
     app_->target = TargetGame;
     ASSERT_TRUE(app_->httpClient.OpenSession("Quorlynx"));
   }
-  bool Fetch(const std::string& path) { return app_->ReadManifest(ServerUrl(path).c_str()); }
+  // Plain http to this PC: the scratch registry hides the machine's root
+  // certificates from this process, so https could not be verified here.
+  bool Fetch(const std::string& path) {
+    return app_->ReadManifest(ServerUrl(path, ServerListener::PlainHttp).c_str());
+  }
   std::unique_ptr<LauncherApp> app_ = std::make_unique<LauncherApp>();
 };
 
@@ -102,9 +108,50 @@ TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
   auto avatar = std::make_unique<LauncherApp>();
   avatar->target = TargetAvatarModule;
   ASSERT_TRUE(avatar->httpClient.OpenSession("Quorlynx"));
-  ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt").c_str()));
+  ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt", ServerListener::PlainHttp).c_str()));
   EXPECT_EQ(avatar->installedVer, 100);
   EXPECT_STREQ(avatar->gameDir, "");
+}
+
+// With a key configured, only a signature file holding exactly one valid
+// signature by that key lets the manifest through.
+TEST(ManifestSignature, OnlyAValidSignatureFileLetsTheManifestThrough) {
+  TestSigner signer;
+  const ManifestTrust trust = TrustFromKeyLines({signer.PublicKeyLine()});
+  const std::string text = "[VLTWUpdateFile] ProgName game MinVer 1";
+  const std::string good = signer.SignatureText(text);
+  struct Case {
+    const char* id;
+    const char* sig;  // nullptr: no signature file
+    std::string bytes;
+    bool ok;
+  } cases[] = {
+      {"good", "m.txt.sig", good, true},
+      {"good with blanks around", "m.txt.sig", "\r\n " + good + " \r\n", true},
+      {"missing", nullptr, "", false},
+      {"empty", "m.txt.sig", "", false},
+      {"not base64", "m.txt.sig", "not base64!", false},
+      {"63 bytes", "m.txt.sig", Base64(std::string(63, 'x')), false},
+      {"65 bytes", "m.txt.sig", Base64(std::string(65, 'x')), false},
+      {"two signatures", "m.txt.sig", good + good, false},
+  };
+  HttpClient http;
+  ASSERT_TRUE(http.OpenSession("Quorlynx"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ASSERT_TRUE(WriteFileBytes(ServerRoot() + "m.txt", text));
+    DeleteFileA((ServerRoot() + "m.txt.sig").c_str());
+    if (c.sig) {
+      ASSERT_TRUE(WriteFileBytes(ServerRoot() + c.sig, c.bytes));
+    }
+    const auto plan = FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, trust);
+    EXPECT_EQ(plan.has_value(), c.ok);
+  }
+  // No key configured: the manifest is read without looking for a signature.
+  DeleteFileA((ServerRoot() + "m.txt.sig").c_str());
+  EXPECT_TRUE(FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, ManifestTrust{}));
+  // A configured line that is no key still demands a signature.
+  EXPECT_TRUE(TrustFromKeyLines({"not a key"}).signatureRequired);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "update/digest.h"
+
 namespace qz::test {
 
 namespace {
@@ -11,15 +13,9 @@ void Check(NTSTATUS status, const char* what) {
 }
 
 std::string Digest(const std::string& bytes) {
-  BCRYPT_ALG_HANDLE alg = nullptr;
-  Check(BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0), "sha256");
-  std::string digest(32, '\0');
-  const NTSTATUS status =
-      BCryptHash(alg, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-                 static_cast<ULONG>(bytes.size()), reinterpret_cast<PUCHAR>(&digest[0]), 32);
-  BCryptCloseAlgorithmProvider(alg, 0);
-  Check(status, "hash");
-  return digest;
+  const std::optional<Sha256Digest> digest = Sha256Of(bytes.data(), bytes.size());
+  if (!digest) throw std::runtime_error("hash");
+  return std::string(digest->begin(), digest->end());
 }
 
 }  // namespace

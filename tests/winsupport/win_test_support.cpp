@@ -46,8 +46,10 @@ static std::string Env(const char* name) {
   return n && n < sizeof value ? std::string(value) : std::string();
 }
 
-std::string ServerUrl(const std::string& path) {
-  return "http://127.0.0.1:" + Env("QZ_HTTP_PORT") + "/" + path;
+std::string ServerUrl(const std::string& path, ServerListener listener) {
+  const char* names[] = {"QZ_HTTP_BASE", "QZ_HTTP_PLAIN_BASE", "QZ_HTTP_OTHER_NAME_BASE",
+                         "QZ_HTTP_UNKNOWN_CA_BASE"};
+  return Env(names[static_cast<int>(listener)]) + path;
 }
 
 std::string ServerRoot() {

@@ -1,0 +1,108 @@
+// The address rules: what counts as a web address, what may be downloaded,
+// and where a redirect may lead.
+#include <gtest/gtest.h>
+
+#include "update/url_rules.h"
+
+namespace qz {
+namespace {
+
+TEST(FetchUrl, HttpsAnywhereHttpOnlyToThisPc) {
+  struct Case {
+    const char* url;
+    bool allowed;
+  } cases[] = {
+      // https to any host
+      {"https://dl.example/game.txt", true},
+      {"HTTPS://DL.EXAMPLE:8443/p/", true},
+      {"https://127.0.0.1:443/x", true},
+      // http to loopback, any spelling of the scheme and localhost, any port
+      {"http://127.0.0.1/game.txt", true},
+      {"http://127.0.0.1:8080/game.txt", true},
+      {"http://127.255.3.4", true},
+      {"HTTP://LocalHost:65535/x?y#z", true},
+      {"http://[::1]:80/x", true},
+      {"http://[::1]", true},
+      // http anywhere else
+      {"http://dl.example/game.txt", false},
+      {"http://10.0.0.1/x", false},
+      {"http://128.0.0.1/x", false},
+      {"http://0.0.0.0/x", false},
+      {"http://[::2]/x", false},
+      {"http://[0:0:0:0:0:0:0:1]/x", false},
+      // look-alikes of this PC
+      {"http://127.0.0.1.evil.example/", false},
+      {"http://localhost.evil/", false},
+      {"http://localhost./", false},
+      {"http://127.0.0.1@evil.example/", false},
+      {"http://evil.example@127.0.0.1/", false},
+      {"http://127.0.0.1:80@evil.example/", false},
+      {"http://127.0.0.1\\@evil.example/", false},
+      {"http://127.0.0.1\\evil.example/", false},
+      {"http://localhost#@evil.example/", false},
+      {"http://localhost?@evil.example/", false},
+      {"http://127%2E0.0.1/", false},
+      {"http://%6cocalhost/", false},
+      {"http://127.0.0.1%00.evil.example/", false},
+      {"http://0177.0.0.1/", false},
+      {"http://0127.0.0.1/", false},
+      {"http://127.0.0.01/", false},
+      {"http://127.1/", false},
+      {"http://127.0.0.1.1/", false},
+      {"http://127.0.0.256/", false},
+      {"http://2130706433/", false},
+      {"http://127.0.0.1 .evil.example/", false},
+      {"http://127.0.0.1\t/", false},
+      {"http://[::1/", false},
+      {"http://[::1]x/", false},
+      // ports must be plain numbers in range
+      {"http://127.0.0.1:/x", false},
+      {"http://127.0.0.1:0/x", false},
+      {"http://127.0.0.1:65536/x", false},
+      {"http://127.0.0.1:+80/x", false},
+      {"http://127.0.0.1:8080:1/x", false},
+      {"http://[::1]:/x", false},
+      // not web addresses at all
+      {"", false},
+      {"http://", false},
+      {"https://", false},
+      {"http:///x", false},
+      {"file:///C:/x", false},
+      {"ftp://127.0.0.1/x", false},
+      {"//127.0.0.1/x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsFetchUrl(c.url), c.allowed) << c.url;
+  }
+  EXPECT_FALSE(IsFetchUrl(nullptr));
+}
+
+TEST(FetchUrl, RedirectsNeverLeaveHttps) {
+  struct Case {
+    const char* from;
+    const char* to;
+    bool allowed;
+  } cases[] = {
+      {"https://dl.example/a", "https://cdn.example/a", true},
+      {"http://127.0.0.1/a", "https://cdn.example/a", true},
+      {"http://127.0.0.1:1/a", "http://localhost:2/a", true},
+      {"https://dl.example/a", "http://127.0.0.1/a", false},
+      {"HTTPS://127.0.0.1/a", "http://127.0.0.1/a", false},
+      {"http://127.0.0.1/a", "http://dl.example/a", false},
+      {"http://dl.example/a", "https://dl.example/a", false},
+      {"https://dl.example/a", "file:///C:/a", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsFetchRedirect(c.from, c.to), c.allowed) << c.from << " -> " << c.to;
+  }
+}
+
+TEST(WebUrl, EitherSchemeWithAHost) {
+  for (const char* url : {"http://dl.example/", "https://x", "HtTp://127.0.0.1"}) EXPECT_TRUE(IsWebUrl(url)) << url;
+  for (const char* url : {"http://", "https:///x", "mailto:a@b", "javascript:x", "C:\\x"}) {
+    EXPECT_FALSE(IsWebUrl(url)) << url;
+  }
+}
+
+}  // namespace
+}  // namespace qz

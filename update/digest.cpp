@@ -1,0 +1,75 @@
+#include "update/digest.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace qz {
+
+namespace {
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+}  // namespace
+
+Sha256Hasher::Sha256Hasher() {
+  if (!Succeeded(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    algorithm_.reset();
+    return;
+  }
+  if (!Succeeded(BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0))) hash_.reset();
+}
+
+bool Sha256Hasher::Update(const void* data, std::size_t size) {
+  if (!hash_) return false;
+  auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
+  while (size > 0) {
+    const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(size, ULONG_MAX));
+    if (!Succeeded(BCryptHashData(hash_.get(), bytes, piece, 0))) {
+      hash_.reset();
+      return false;
+    }
+    bytes += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+std::optional<Sha256Digest> Sha256Hasher::Finish() {
+  if (!hash_) return std::nullopt;
+  Sha256Digest digest{};
+  const bool ok = Succeeded(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+  hash_.reset();
+  if (!ok) return std::nullopt;
+  return digest;
+}
+
+std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size) {
+  Sha256Hasher hasher;
+  if (!hasher.Update(data, size)) return std::nullopt;
+  return hasher.Finish();
+}
+
+bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size, const P256Signature& signature) {
+  const auto digest = Sha256Of(message, size);
+  if (!digest) return false;
+  AlgorithmHandle algorithm;
+  if (!Succeeded(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+    return false;
+  }
+  // CNG's public key blob: a header, then x and y without the leading 0x04.
+  BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+  std::vector<UCHAR> blob(sizeof header + 64);
+  std::memcpy(blob.data(), &header, sizeof header);
+  std::memcpy(blob.data() + sizeof header, key.data() + 1, 64);
+  KeyHandle imported;
+  if (key[0] != 0x04 ||
+      !Succeeded(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, imported.put(), blob.data(),
+                                     static_cast<ULONG>(blob.size()), 0))) {
+    return false;
+  }
+  return BCryptVerifySignature(imported.get(), nullptr, const_cast<PUCHAR>(digest->data()),
+                               static_cast<ULONG>(digest->size()), const_cast<PUCHAR>(signature.data()),
+                               static_cast<ULONG>(signature.size()), 0) == 0;
+}
+
+}  // namespace qz

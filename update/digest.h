@@ -1,0 +1,56 @@
+// SHA-256 and ECDSA P-256 checks through Windows' own crypto (CNG), for the
+// hash of every downloaded file and the signature of a manifest. Any failure
+// of the crypto itself counts as a failed check.
+#pragma once
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstddef>
+#include <optional>
+
+#include "base/win_handles.h"
+#include "update/signature_text.h"
+
+namespace qz {
+
+struct AlgorithmHandleTraits {
+  using type = BCRYPT_ALG_HANDLE;
+  static BCRYPT_ALG_HANDLE invalid() noexcept { return nullptr; }
+  static void close(BCRYPT_ALG_HANDLE h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+using AlgorithmHandle = UniqueHandle<AlgorithmHandleTraits>;
+struct HashHandleTraits {
+  using type = BCRYPT_HASH_HANDLE;
+  static BCRYPT_HASH_HANDLE invalid() noexcept { return nullptr; }
+  static void close(BCRYPT_HASH_HANDLE h) noexcept { ::BCryptDestroyHash(h); }
+};
+using HashHandle = UniqueHandle<HashHandleTraits>;
+struct KeyHandleTraits {
+  using type = BCRYPT_KEY_HANDLE;
+  static BCRYPT_KEY_HANDLE invalid() noexcept { return nullptr; }
+  static void close(BCRYPT_KEY_HANDLE h) noexcept { ::BCryptDestroyKey(h); }
+};
+using KeyHandle = UniqueHandle<KeyHandleTraits>;
+
+// SHA-256 of data that arrives in pieces (a download, block by block).
+class Sha256Hasher {
+ public:
+  Sha256Hasher();
+  // False once anything failed; Finish then gives nothing.
+  bool Update(const void* data, std::size_t size);
+  // The digest; the hasher is spent afterwards.
+  std::optional<Sha256Digest> Finish();
+
+ private:
+  AlgorithmHandle algorithm_;
+  HashHandle hash_;
+};
+
+std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size);
+
+// True only when signature is a valid ECDSA P-256 signature by key over the
+// SHA-256 of message.
+bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size, const P256Signature& signature);
+
+}  // namespace qz

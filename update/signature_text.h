@@ -1,0 +1,35 @@
+// The text forms of what proves a download genuine: a file's SHA-256 as hex
+// in the manifest, a manifest's detached signature and the publisher's public
+// keys as base64. Decoding is strict: anything but exactly the expected form
+// is refused, never repaired.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace qz {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+// ECDSA P-256 signature as r||s, each 32 bytes big-endian.
+using P256Signature = std::array<std::uint8_t, 64>;
+// Uncompressed P-256 point: 0x04, then x and y, each 32 bytes big-endian.
+using P256PublicKey = std::array<std::uint8_t, 65>;
+
+// Exactly 64 hexadecimal digits, either case.
+std::optional<Sha256Digest> ParseSha256Hex(std::string_view text);
+
+// Standard base64 with its padding; the bits a last group leaves over must be
+// zero, so each byte string has one spelling. Blanks and line ends are
+// allowed only before and after the text, not inside it.
+std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text);
+
+// A manifest's ".sig" file: the base64 of exactly 64 bytes.
+std::optional<P256Signature> ParseSignatureText(std::string_view text);
+
+// One configured key: the base64 of exactly 65 bytes starting with 0x04.
+std::optional<P256PublicKey> ParsePublicKeyText(std::string_view text);
+
+}  // namespace qz
