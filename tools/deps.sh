@@ -30,17 +30,7 @@ fi
 # 32-bit x86 programs. Some virtual machines cannot; there Debian's `wine`
 # would pick the 32-bit loader and fail for 64-bit programs too, so wine32 is
 # installed only where a tiny 32-bit program runs.
-runs_32bit() {
-  local dir rc=1
-  dir=$(mktemp -d)
-  printf '.globl _start\n_start: movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/p.s"
-  if as --32 -o "$dir/p.o" "$dir/p.s" 2>/dev/null && ld -m elf_i386 -o "$dir/p" "$dir/p.o" 2>/dev/null; then
-    "$dir/p" 2>/dev/null && rc=0
-  fi
-  rm -rf -- "$dir"
-  return $rc
-}
-if runs_32bit; then
+if bash "$(dirname "${BASH_SOURCE[0]}")/wine32-check" --kernel 2>/dev/null; then
   if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
     echo "deps: installing wine32:i386"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
