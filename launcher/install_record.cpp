@@ -8,6 +8,7 @@
 #include "launcher/launcher_app.h"
 #include "launcher/param_text.h"
 #include "launcher/registry_text.h"
+#include "launcher/registry_view.h"
 #include "launcher/setup_params.h"
 #include "launcher/portal.h"
 #include "launcher/win_handles.h"
@@ -44,7 +45,7 @@ HKEY RootForIndex(int index) {
 int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
                                    char (&exe)[260]) {
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), 0, KEY_READ, key.put()) !=
+  if (OpenLocalMachineKey(RecordKeyPath(name).c_str(), KEY_READ, ViewPolicy::OwnThenOther, key) !=
       ERROR_SUCCESS) {
     return 0;
   }
@@ -62,7 +63,7 @@ int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, cha
 void LauncherApp::WriteVersion() {
   RegKey key;
   // Only a setup program creates the record; without it there is nothing to update.
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKeyPath(progName).c_str(), 0, KEY_WRITE, key.put()) !=
+  if (OpenLocalMachineKey(RecordKeyPath(progName).c_str(), KEY_WRITE, ViewPolicy::OwnThenOther, key) !=
       ERROR_SUCCESS) {
     return;
   }

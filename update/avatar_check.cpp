@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "launcher/launcher_app.h"
+#include "launcher/registry_view.h"
 #include "launcher/win_handles.h"
 #include "ui/dialogs.h"
 #include "ui/message_box.h"
@@ -16,7 +17,7 @@ void RecordAvatarVersion(const char* name, std::uint16_t version) {
   char path[300];
   std::snprintf(path, sizeof path, "SOFTWARE\\Veltoworks\\%s", name);
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS &&
+  if (OpenLocalMachineKey(path, KEY_WRITE, ViewPolicy::OwnThenOther, key) != ERROR_SUCCESS &&
       RegCreateKeyA(HKEY_LOCAL_MACHINE, path, key.put()) != ERROR_SUCCESS) {
     return;  // not reported: the next start simply checks again
   }
