@@ -14,8 +14,10 @@ std::string RecordPath(const char* progName) { return std::string(kProductKey) +
 
 bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey& key) {
   const std::string path = RecordPath(progName);
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put()) == ERROR_SUCCESS) return true;
-  return create && RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), key.put()) == ERROR_SUCCESS;
+  const LSTATUS status = OpenLocalMachineKey(path.c_str(), access, ViewPolicy::OwnThenOther, key);
+  if (status == ERROR_SUCCESS) return true;
+  return create && status == ERROR_FILE_NOT_FOUND &&
+         RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), key.put()) == ERROR_SUCCESS;
 }
 
 bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create) {
@@ -27,23 +29,22 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
                         static_cast<DWORD>(n + 1)) == ERROR_SUCCESS;
 }
 
-std::vector<std::string> ReadProductList(const char* valueName) {
-  std::vector<std::string> items;
+namespace {
+
+void AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::string>& items) {
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-    return items;
-  }
+  if (RegOpenKeyExA(root, kProductKey, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return;
   DWORD type = 0;
   DWORD size = 0;
   if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       type != REG_MULTI_SZ || size == 0 || size > 64 * 1024) {
-    return items;
+    return;
   }
   std::string data(size, '\0');
   if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                        &size) != ERROR_SUCCESS ||
       type != REG_MULTI_SZ) {
-    return items;
+    return;
   }
   data.resize(size);  // the stored value need not end with its two zeros
   std::size_t start = 0;
@@ -53,6 +54,14 @@ std::vector<std::string> ReadProductList(const char* valueName) {
     if (end > start) items.push_back(data.substr(start, end - start));
     start = end + 1;
   }
+}
+
+}  // namespace
+
+std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy policy) {
+  std::vector<std::string> items;
+  const RegistryViews views = RegistryViewsFor(policy);
+  for (int i = 0; i < views.count; ++i) AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, items);
   return items;
 }
 

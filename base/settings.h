@@ -9,21 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "base/registry_view.h"
 #include "base/win_handles.h"
 
 namespace qz::settings {
 
-// Opens the installation record of a program ("<product key>\<program>").
-// `create` makes the key when it is missing.
+// Opens the installation record of a program ("<product key>\<program>"),
+// in this program's registry view or else the other width's (a setup program
+// of either width may have written it). `create` makes it in the own view
+// when it is in neither.
 bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey& key);
 
 // Writes "Version" of a program's record as decimal text. Without `create`, a
 // record no setup program made is left alone. False when nothing was written.
 bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create);
 
-// The strings of a REG_MULTI_SZ value of the product key, in order, empty
-// strings left out; empty when the value is missing, of another type or over
-// 64 KiB.
-std::vector<std::string> ReadProductList(const char* valueName);
+// The strings of a REG_MULTI_SZ value of the product key in the given views,
+// in order, empty strings left out; a view where the value is missing, of
+// another type or over 64 KiB adds nothing.
+std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy views);
 
 }  // namespace qz::settings

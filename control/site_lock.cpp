@@ -25,7 +25,7 @@ std::string AsciiAddress(const wchar_t* text) {
 
 }  // namespace
 
-std::vector<std::string> ListedTrustedSites() { return settings::ReadProductList("TrustedSites"); }
+std::vector<std::string> ListedTrustedSites() { return settings::ReadProductList("TrustedSites", ViewPolicy::OwnView); }
 
 bool SiteMayRun(IUnknown* site) {
   if (!site) return true;

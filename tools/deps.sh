@@ -25,6 +25,24 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# 32-bit Windows programs (what a 32-bit browser loads) run under Wine's 32-bit
+# half, which Debian ships for i386 only and which needs a kernel that runs
+# 32-bit x86 programs. Some virtual machines cannot; there Debian's `wine`
+# would pick the 32-bit loader and fail for 64-bit programs too, so wine32 is
+# installed only where a tiny 32-bit program runs.
+if bash "$(dirname "${BASH_SOURCE[0]}")/wine32-check" --kernel 2>/dev/null; then
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "deps: installing wine32:i386"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      "${sudo_cmd[@]}" dpkg --add-architecture i386
+    fi
+    "${sudo_cmd[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends wine32:i386
+  fi
+else
+  echo "deps: this machine does not run 32-bit x86 programs; wine32 is left out and the x86 tests are skipped"
+fi
+
 # Wine shows Japanese paths and code page 932 only under a real ja_JP.UTF-8 C-library locale.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   echo "deps: generating the ja_JP.UTF-8 locale"

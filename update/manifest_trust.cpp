@@ -16,7 +16,7 @@ ManifestTrust TrustFromKeyLines(const std::vector<std::string>& lines) {
 }
 
 ManifestTrust LoadManifestTrust() {
-  std::vector<std::string> lines = settings::ReadProductList("ManifestKeys");
+  std::vector<std::string> lines = settings::ReadProductList("ManifestKeys", ViewPolicy::EveryView);
   for (const char* const* key = kBuiltInManifestKeys; *key; ++key) lines.emplace_back(*key);
   return TrustFromKeyLines(lines);
 }

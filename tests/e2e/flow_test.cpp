@@ -127,6 +127,61 @@ TEST_F(FlowTest, MissingExecutableYesOpensTheWizardOnItsConfirmationPage) {
   EXPECT_EQ(RegText(HKEY_CURRENT_USER, kStartPageKey, "Start Page"), "http://elsewhere.example/");
 }
 
+// The screen's DPI as the player sets it; programs started afterwards read it.
+void SetLogPixels(DWORD dpi) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key) != ERROR_SUCCESS) return;
+  RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  RegCloseKey(key);
+}
+
+// The confirmation page on a normal and on a high-DPI screen: the dialog grows
+// with the DPI and every text fits its control, wrapped as the control wraps
+// it, in the font the dialog asks for.
+TEST_F(FlowTest, ConfirmationPageScalesWithTheScreen) {
+  Installed("100", false);
+  const std::string manifest = Manifest(100);
+  LONG width96 = 0;
+  for (int dpi : {96, 192}) {
+    SCOPED_TRACE(dpi);
+    SetLogPixels(dpi);
+    LauncherRun run = StartLauncher(BlockWith(manifest));
+    ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES));
+    HWND wizard = WaitForDialogWithControl(run.process.pid(), IDC_NEXT);
+    ASSERT_NE(wizard, nullptr);
+    Screenshot(wizard, "wizard_confirmation_" + std::to_string(dpi) + "dpi");
+    RECT frame{};
+    GetClientRect(wizard, &frame);
+    if (dpi == 96) width96 = frame.right;
+    EXPECT_NEAR(frame.right, width96 * dpi / 96, width96 * dpi / 96 / 20) << "grows with the DPI";
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT font = CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                             L"MS UI Gothic");
+    HGDIOBJ old = SelectObject(dc, font);
+    const int box = MulDiv(16, dpi, 96);  // a check box's square and its gap
+    for (int id : {IDC_CONFIRM_TEXT1, IDC_CONFIRM_TEXT2, IDC_SAVE_HINT, IDC_START_PAGE, IDC_SAVE_SETUP,
+                   IDC_AUTO_RUN}) {
+      const std::wstring text = ItemText(wizard, id);
+      RECT item{};
+      GetClientRect(GetDlgItem(wizard, id), &item);
+      const bool check = id == IDC_START_PAGE || id == IDC_SAVE_SETUP || id == IDC_AUTO_RUN;
+      RECT need{0, 0, item.right - (check ? box : 0), 0};
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_CALCRECT | DT_WORDBREAK);
+      EXPECT_LE(need.right, item.right - (check ? box : 0)) << id;
+      EXPECT_LE(need.bottom, item.bottom) << id << " (lines the text needs)";
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
+
+    Press(wizard, IDCANCEL);
+    EXPECT_TRUE(WaitUntilGone(wizard));
+    EXPECT_EQ(run.process.Wait(kWait), 0u);
+  }
+}
+
 TEST_F(FlowTest, BelowMinimumVersionGoesToTheWizardWithoutQuestion) {
   Installed("90");
   SetStartPage("http://elsewhere.example/");

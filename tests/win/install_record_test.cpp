@@ -6,6 +6,8 @@
 
 #include "launcher/launcher_app.h"
 #include "base/portal.h"
+#include "base/registry_text.h"
+#include "base/registry_view.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/win_test_support.h"
 
@@ -85,6 +87,51 @@ TEST_F(InstallRecord, VersionWrittenAfterAnUpgradeIsReadBack) {
   char exe[260] = {};
   app_->ReadInstallRecord("game", version, dir, exe);
   EXPECT_EQ(version, 102);
+}
+
+// The real HKLM of the test's own prefix (a 64-bit one, as on a 64-bit PC):
+// a setup program of the other width wrote its record into the other view.
+TEST(InstallRecordViews, RecordOfEitherWidthIsFoundAndUpdatedWhereItIs) {
+  const REGSAM other = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  auto write = [](REGSAM view, const char* version) {
+    RegKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecord, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                              key.put(), nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>(std::strlen(version) + 1));
+  };
+  auto read = [](REGSAM view) {
+    RegKey key;
+    std::string text = "none";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecord, 0, KEY_READ | view, key.put()) == ERROR_SUCCESS) {
+      ReadRegistryText(key.get(), "Version", 16, text);
+    }
+    return text;
+  };
+  auto app = std::make_unique<LauncherApp>();
+  std::strcpy(app->progName, "game");
+  app->latestVer = 102;
+  std::uint16_t version = 0;
+  char dir[260] = {};
+  char exe[260] = {};
+
+  write(other, "100");
+  ASSERT_EQ(read(0), "none") << "the views are separate";
+  EXPECT_EQ(app->ReadInstallRecord("game", version, dir, exe), 1) << "found in the other view";
+  EXPECT_EQ(version, 100);
+  app->WriteVersion();
+  EXPECT_EQ(read(other), "102") << "updated where it is";
+  EXPECT_EQ(read(0), "none") << "no second record";
+
+  write(0, "101");
+  EXPECT_EQ(app->ReadInstallRecord("game", version, dir, exe), 1);
+  EXPECT_EQ(version, 101) << "the own view comes first";
+
+  // Trust settings come from the own view alone.
+  EXPECT_EQ(RegistryViewsFor(ViewPolicy::OwnView).count, 1);
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kRecord, other, 0);
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kRecord, 0, 0);
 }
 
 TEST_F(InstallRecord, ExecutablePresent) {

@@ -133,20 +133,27 @@ Process StartProcess(const std::string& commandLine, const char* cwd) {
   return Process(info.hProcess, info.dwProcessId);
 }
 
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+// A named CALLBACK: on x86 a lambda would have the wrong calling convention.
+BOOL CALLBACK CollectWindowOf(HWND w, LPARAM p) {
+  auto* s = reinterpret_cast<WindowSearch*>(p);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(w, &owner);
+  if (owner == s->pid && IsWindowVisible(w)) s->found.push_back(w);
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> WindowsOf(DWORD pid) {
-  struct Search {
-    DWORD pid;
-    std::vector<HWND> found;
-  } search{pid, {}};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (owner == s->pid && IsWindowVisible(w)) s->found.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{pid, {}};
+  EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
