@@ -2,7 +2,7 @@
 // progress page, shown on its refresh timer) against a bare WinINet loop that only
 // reads 65535-byte blocks and writes them. Prints one line of figures:
 //   <mode> seconds=<s> bytes=<n> mbps=<MB/s> max_ui_block_ms=<ms> peak_mb=<MB>
-// Usage: download_bench_win worker|bare|bare-thread|bare-dialog URL FOLDER
+// Usage: download_bench_win worker|worker-hashed|bare|bare-thread|bare-dialog URL FOLDER [SHA256]
 // QZ_PROBE=1 also measures how long the wizard's thread takes to answer a
 // message (every 20 ms); the probing itself slows Wine's message handling, so
 // throughput runs go without it.
@@ -19,6 +19,7 @@
 #include "base/field_text.h"
 #include "launcher/launcher_app.h"
 #include "ui/dialogs.h"
+#include "update/signature_text.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -79,7 +80,7 @@ DWORD WINAPI Probe(LPVOID) {
   return 0;
 }
 
-unsigned long long Worker(const char* url, const std::string& folder) {
+unsigned long long Worker(const char* url, const std::string& folder, const char* sha256Hex) {
   using namespace qz;
   auto app = std::make_unique<LauncherApp>();
   app->ResetState();
@@ -91,6 +92,13 @@ unsigned long long Worker(const char* url, const std::string& folder) {
   auto file = std::make_unique<UpdateFile>();
   file->version = 1;
   CopyCut(file->url, url);
+  // With the publisher's hash the worker checks every byte as it arrives.
+  if (sha256Hex) {
+    const std::optional<Sha256Digest> digest = ParseSha256Hex(sha256Hex);
+    if (!digest) return 0;
+    file->hash.present = true;
+    file->hash.digest = *digest;
+  }
   app->updateList.push_back(std::move(file));
   HANDLE probe = getenv("QZ_PROBE") ? CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr) : nullptr;
   const int result = app->RunWizard();
@@ -145,7 +153,7 @@ unsigned long long BareOnThread(const char* url, const std::string& path, bool w
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: download_bench_win worker|bare URL FOLDER\n");
+    std::fprintf(stderr, "usage: download_bench_win worker|worker-hashed|bare|bare-thread|bare-dialog URL FOLDER [SHA256]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -160,8 +168,10 @@ int main(int argc, char** argv) {
     bytes = BareOnThread(argv[2], folder + "bare.bin", false);
   } else if (mode == "bare-dialog") {
     bytes = BareOnThread(argv[2], folder + "bare.bin", true);
+  } else if (mode == "worker-hashed") {
+    bytes = argc > 4 ? Worker(argv[2], folder, argv[4]) : 0;
   } else {
-    bytes = Worker(argv[2], folder);
+    bytes = Worker(argv[2], folder, nullptr);
   }
   QueryPerformanceCounter(&b);
   const double s = Seconds(a, b);
