@@ -218,8 +218,15 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
 }  // namespace
 
 int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  if (args[0] == "--help" || args[0] == "-h") {
+    out << kUsage;
+    return 0;
+  }
   try {
-    Need(!args.empty(), "no command");
     static const std::map<std::string, int> kCommands = {{"keygen", 0}, {"pubkey", 1}, {"patch", 2},
                                                           {"full", 3},   {"manifest", 4}, {"verify", 5}};
     const auto command = kCommands.find(args[0]);
@@ -233,7 +240,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
       default: return Verify(args, out);
     }
   } catch (const Usage& e) {
-    err << "qzpublish: " << e.what() << "\n" << kUsage;
+    err << "qzpublish: " << e.what() << " (qzpublish --help shows the usage)\n";
     return 2;
   } catch (const PublishError& e) {
     err << "qzpublish: " << e.what() << "\n";

@@ -133,7 +133,6 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
     std::string output;
     const char* says;
   } cases[] = {
-      {"no command", {}, "", "no command"},
       {"unknown command", {"publish"}, "", "unknown command"},
       {"missing old folder", {"patch", dir / "nothing", dir / "www", zip}, zip, "no such folder"},
       {"missing new folder", {"patch", dir / "www", dir / "nothing", zip}, zip, "no such folder"},
@@ -156,6 +155,7 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
     const Result r = Publish(c.args);
     EXPECT_EQ(r.rc, 2) << c.id << "\n" << r.out << r.err;
     EXPECT_EQ(r.err.rfind("qzpublish: ", 0), 0u) << c.id << ": " << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << c.id << ": one line";
     EXPECT_NE(FirstLine(r.err).find(c.says), std::string::npos) << c.id << ": " << r.err;
     EXPECT_EQ(r.out, "") << c.id;
     if (!c.output.empty()) {
