@@ -42,8 +42,11 @@ done
 build=$(cd "$1" && pwd)
 bin=$build/bin
 www=$build/demo/www
+qzpublish=$build/qzpublish/qzpublish
+key=$build/demo/keys/demo-manifest.key
 for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$www/full/VeltoDemoSetup.exe" \
-         "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" "$www/patch/VeltoDemo-102.zip"; do
+         "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" "$www/patch/VeltoDemo-102.zip" \
+         "$qzpublish" "$key"; do
   [[ -f $f ]] || { echo "demo: $f is missing; build first (make demo builds it)" >&2; exit 1; }
 done
 
@@ -79,7 +82,7 @@ cleanup() {
   if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
   qz_stop_display
   # The published copy only; a plain folder of this run inside the build tree.
-  case $site in "$build"/demo/site.*) rm -rf --one-file-system -- "$site" ;; esac
+  case $site in "$build"/demo/site.*) rm -rf --one-file-system -- "$site" && rm -f -- "$site.verify" ;; esac
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -120,11 +123,33 @@ server=http://127.0.0.1:$port/
 # keeps each progress page up for a moment, so every step can be seen.
 files=${server}~rate=200000/~delay=700/
 [[ $fast == 0 ]] || files=${server}~delay=300/
-sed "s#@FILES@#$files#g" "$here/demo/manifests/avatar.txt" >"$site/manifests/VeltoAvatar.txt"
-sed "s#@FILES@#$files#g" "$here/demo/manifests/game-$release.txt" >"$site/manifests/VeltoDemo.txt"
+# The manifests, written and signed by the release tool as a publisher does,
+# then checked against what the server publishes.
+"$qzpublish" manifest --prog VeltoAvatar --minver 1 \
+  --full "${files}avatar/Mirrafig-1.zip" "$site/avatar/Mirrafig-1.zip" \
+  --base "${files}avatar/" --file 1 "$site/avatar/Mirrafig-1.zip" \
+  --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
+patches=()
+if [[ $release == 102 ]]; then
+  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip")
+fi
+"$qzpublish" manifest --prog VeltoDemo --minver 100 \
+  --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
+  --base "${files}patch/" "${patches[@]}" \
+  --sign "$key" "$site/manifests/VeltoDemo.txt" >/dev/null
+public_key=$("$qzpublish" pubkey "$key")
+for m in VeltoAvatar VeltoDemo; do
+  if ! "$qzpublish" verify "$site/manifests/$m.txt" --key "$public_key" --files "$site" >"$site.verify" 2>&1; then
+    echo "demo: the manifest $m.txt does not verify:" >&2
+    cat "$site.verify" >&2
+    exit 1
+  fi
+done
+rm -f "$site.verify"
 cp "$here/demo/demo-page.js" "$site/demo-page.js"
 
 echo "demo: download server $server publishes release $release of the demo game"
+echo "demo: manifests signed by the demo publisher's key (qzpublish verify: signature and SHA256 of every file match)"
 if [[ -z $before ]]; then
   echo "demo: the demo game is not installed in this prefix yet"
 else
