@@ -11,6 +11,8 @@
 #       (https://127.0.0.1:PORT/) and writes it to STATE_DIR/url, then waits.
 #       Run it in the background: stopping it (TERM, INT, or `stop`) stops
 #       nginx. --rate slows every file but the manifests to BYTES a second.
+#       CERT and KEY both "-": plain http (the launcher takes it from loopback
+#       only), for runs without the test certificates.
 #   nginx-site.sh stop STATE_DIR
 #       Stops a site started with STATE_DIR and waits until nginx has ended.
 # CERT and KEY are PEM files; CERT may hold the chain. Exit 2: wrong use;
@@ -18,7 +20,7 @@
 set -euo pipefail
 
 die() { echo "nginx-site: $*" >&2; exit "${2:-1}"; }
-usage() { die "usage: nginx-site.sh start [--rate BYTES] WWW_DIR CERT KEY STATE_DIR | stop STATE_DIR" 2; }
+usage() { die "usage: nginx-site.sh start [--rate BYTES] WWW_DIR CERT|- KEY|- STATE_DIR | stop STATE_DIR" 2; }
 
 [[ $# -ge 1 ]] || usage
 command=$1
@@ -44,13 +46,21 @@ if [[ ${1:-} == --rate ]]; then
   shift 2
 fi
 [[ $# -eq 4 ]] || usage
-for f in "$2" "$3"; do [[ -r $f ]] || die "cannot read $f" 2; done
+scheme=https
+if [[ $2 == - && $3 == - ]]; then
+  scheme=http
+else
+  for f in "$2" "$3"; do [[ -r $f ]] || die "cannot read $f" 2; done
+fi
 [[ -d $1 ]] || die "no such folder: $1" 2
 mkdir -p "$4"
 www=$(cd "$1" && pwd)
-cert=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
-key=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 state=$(cd "$4" && pwd)
+tls=
+if [[ $scheme == https ]]; then
+  tls="ssl_certificate $(cd "$(dirname "$2")" && pwd)/$(basename "$2");
+        ssl_certificate_key $(cd "$(dirname "$3")" && pwd)/$(basename "$3");"
+fi
 
 nginx_bin=$(command -v nginx || true)
 [[ -n $nginx_bin ]] || nginx_bin=/usr/sbin/nginx
@@ -95,10 +105,9 @@ http {
     chunked_transfer_encoding off;
 
     server {
-        listen 127.0.0.1:$1 ssl;
+        listen 127.0.0.1:$1${tls:+ ssl};
         server_name 127.0.0.1;
-        ssl_certificate     $cert;
-        ssl_certificate_key $key;
+        $tls
         root $www;
 
         location /manifests/ {
@@ -136,7 +145,7 @@ for attempt in 1 2 3 4 5; do
   for _ in $(seq 200); do
     kill -0 "$nginx_pid" 2>/dev/null || break
     if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "https://127.0.0.1:$port/" | tee "$state/url"
+      echo "$scheme://127.0.0.1:$port/" | tee "$state/url"
       wait "$nginx_pid" || true
       nginx_pid=
       die "nginx ended by itself (see $state/error.log)"
