@@ -105,16 +105,29 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
       Need(i + n < a.size(), o + " needs " + std::to_string(n) + (n == 1 ? " value" : " values"));
       i += n;
     };
-    if (o == "--prog") value(1), spec.progName = a[i], prog = true;
-    else if (o == "--minver") value(1), spec.minVer = ParseVersion(a[i], "--minver"), minver = true;
-    else if (o == "--full") value(2), spec.fullUrl = a[i - 1], fullFile = a[i];
-    else if (o == "--base") value(1), spec.baseUrl = a[i];
-    else if (o == "--file") {
+    if (o == "--prog") {
+      value(1);
+      spec.progName = a[i];
+      prog = true;
+    } else if (o == "--minver") {
+      value(1);
+      spec.minVer = ParseVersion(a[i], "--minver");
+      minver = true;
+    } else if (o == "--full") {
+      value(2);
+      spec.fullUrl = a[i - 1];
+      fullFile = a[i];
+    } else if (o == "--base") {
+      value(1);
+      spec.baseUrl = a[i];
+    } else if (o == "--file") {
       value(2);
       spec.files.push_back({ParseVersion(a[i - 1], "--file"), BaseName(a[i]), ""});
       patchFiles.push_back(a[i]);
-    } else if (o == "--sign") value(1), keyFile = a[i];
-    else {
+    } else if (o == "--sign") {
+      value(1);
+      keyFile = a[i];
+    } else {
       Need(o.compare(0, 2, "--") != 0, "unknown option " + o);
       Need(output.empty(), "one output file only (" + output + ", " + o + ")");
       output = o;
@@ -142,9 +155,10 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   return 0;
 }
 
-// The file under dir that a URL names: its whole path, or the shortest tail
-// of it that exists (a flat folder of uploads works as well as a mirror of
-// the site). Empty when none exists or the path climbs.
+// The file under dir that a URL names: its whole path, else ever shorter
+// tails of it down to the bare name, the first that exists (a mirror of the
+// site and a flat folder of uploads both work). Empty when none exists or
+// the path climbs.
 std::string LocalFileOf(const std::string& url, const std::string& dir) {
   const std::size_t scheme = url.find("://");
   if (scheme == std::string::npos) return "";
