@@ -80,7 +80,7 @@ TEST_F(PublishCommands, VerifyPassesOnlyWhenSignatureAndEveryFileMatch) {
   EXPECT_EQ(Verify(dir / "public.txt").rc, 0) << "the key line may come in a file";
 
   const std::string other = dir / "other.key";
-  const std::string otherPublic = FirstLine(Publish({"keygen", other}).out);
+  std::string otherPublic = FirstLine(Publish({"keygen", other}).out);
   const std::string text = ReadFile(manifest);
   const struct {
     const char* id;
@@ -94,8 +94,7 @@ TEST_F(PublishCommands, VerifyPassesOnlyWhenSignatureAndEveryFileMatch) {
       {"changed manifest", [&] { WriteFile(manifest, text + " "); }, [&] { WriteFile(manifest, text); }, "BAD"},
       {"missing signature", [&] { rename((manifest + ".sig").c_str(), (dir / "sig").c_str()); },
        [&] { rename((dir / "sig").c_str(), (manifest + ".sig").c_str()); }, "MISSING"},
-      {"wrong key", [&] { publicKey.swap(const_cast<std::string&>(otherPublic)); },
-       [&] { publicKey.swap(const_cast<std::string&>(otherPublic)); }, "BAD"},
+      {"wrong key", [&] { publicKey.swap(otherPublic); }, [&] { publicKey.swap(otherPublic); }, "BAD"},
   };
   for (const auto& c : cases) {
     c.spoil();
