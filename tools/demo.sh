@@ -216,6 +216,7 @@ elif [[ -n $after ]]; then
   echo "  release $after was current: the game started without the wizard"
 fi
 echo "  installed version of the demo game: ${before:-none} before, ${after:-none} now"
+echo "  download site: ${QZ_DEMO_SITE:-testserver} at $server; manifests signed with the demo key, signature and SHA256 verified by qzpublish"
 if [[ -f $game_dir/launch-values.txt ]]; then
   echo "  the game received (from $game_dir/launch-values.txt):"
   tr -d '\r' <"$game_dir/launch-values.txt" | sed 's/^/    /'
