@@ -42,8 +42,11 @@ done
 build=$(cd "$1" && pwd)
 bin=$build/bin
 www=$build/demo/www
+qzpublish=$build/qzpublish/qzpublish
+key=$build/demo/keys/demo-manifest.key
 for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$www/full/VeltoDemoSetup.exe" \
-         "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" "$www/patch/VeltoDemo-102.zip"; do
+         "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" "$www/patch/VeltoDemo-102.zip" \
+         "$qzpublish" "$key"; do
   [[ -f $f ]] || { echo "demo: $f is missing; build first (make demo builds it)" >&2; exit 1; }
 done
 
@@ -79,7 +82,9 @@ cleanup() {
   if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
   qz_stop_display
   # The published copy only; a plain folder of this run inside the build tree.
-  case $site in "$build"/demo/site.*) rm -rf --one-file-system -- "$site" ;; esac
+  case $site in
+    "$build"/demo/site.*) rm -rf --one-file-system -- "$site" "$site.nginx" && rm -f -- "$site".{verify,url,log,port} ;;
+  esac
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -106,25 +111,68 @@ installed_version() {
 before=$(installed_version)
 if [[ -z $before ]]; then release=100; else release=102; fi
 
-# The bundled download server and what it publishes.
+# The download site and what it publishes: the bundled test server, or with
+# QZ_DEMO_SITE=nginx the site a portal would run (tools/demo/nginx-site.sh),
+# over https with QZ_DEMO_TLS_CERT and QZ_DEMO_TLS_KEY (the prefix must trust
+# their root), else over plain http on loopback.
 cp -r "$www/." "$site/"
 mkdir -p "$site/manifests"
-python3 "$here/testserver.py" --root "$site" --port-file "$site.port" </dev/null >"$site.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do [[ -s $site.port ]] && break; sleep 0.05; done
-[[ -s $site.port ]] || { echo "demo: the download server did not start" >&2; cat "$site.log" >&2; exit 1; }
-port=$(cat "$site.port")
-rm -f "$site.port" "$site.log"
-server=http://127.0.0.1:$port/
-# Slowed down so the wizard's progress can be followed; even the fast run
-# keeps each progress page up for a moment, so every step can be seen.
-files=${server}~rate=200000/~delay=700/
-[[ $fast == 0 ]] || files=${server}~delay=300/
-sed "s#@FILES@#$files#g" "$here/demo/manifests/avatar.txt" >"$site/manifests/VeltoAvatar.txt"
-sed "s#@FILES@#$files#g" "$here/demo/manifests/game-$release.txt" >"$site/manifests/VeltoDemo.txt"
+if [[ ${QZ_DEMO_SITE:-testserver} == nginx ]]; then
+  # Slowed down so the wizard's progress can be followed.
+  rate=200000
+  [[ $fast == 0 ]] || rate=1000000
+  bash "$here/demo/nginx-site.sh" start --rate "$rate" "$site" "${QZ_DEMO_TLS_CERT:--}" "${QZ_DEMO_TLS_KEY:--}" \
+    "$site.nginx" </dev/null >"$site.url" 2>"$site.log" &
+  server_pid=$!
+  for _ in $(seq 200); do
+    [[ -s $site.url ]] && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  [[ -s $site.url ]] || { echo "demo: the nginx download site did not start" >&2; cat "$site.log" >&2; exit 1; }
+  server=$(cat "$site.url")
+  rm -f "$site.url" "$site.log"
+  files=$server
+else
+  python3 "$here/testserver.py" --root "$site" --port-file "$site.port" </dev/null >"$site.log" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 100); do [[ -s $site.port ]] && break; sleep 0.05; done
+  [[ -s $site.port ]] || { echo "demo: the download server did not start" >&2; cat "$site.log" >&2; exit 1; }
+  port=$(cat "$site.port")
+  rm -f "$site.port" "$site.log"
+  server=http://127.0.0.1:$port/
+  # Slowed down so the wizard's progress can be followed; even the fast run
+  # keeps each progress page up for a moment, so every step can be seen.
+  files=${server}~rate=200000/~delay=700/
+  [[ $fast == 0 ]] || files=${server}~delay=300/
+fi
+# The manifests, written and signed by the release tool as a publisher does,
+# then checked against what the server publishes.
+"$qzpublish" manifest --prog VeltoAvatar --minver 1 \
+  --full "${files}avatar/Mirrafig-1.zip" "$site/avatar/Mirrafig-1.zip" \
+  --base "${files}avatar/" --file 1 "$site/avatar/Mirrafig-1.zip" \
+  --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
+patches=()
+if [[ $release == 102 ]]; then
+  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip")
+fi
+"$qzpublish" manifest --prog VeltoDemo --minver 100 \
+  --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
+  --base "${files}patch/" "${patches[@]}" \
+  --sign "$key" "$site/manifests/VeltoDemo.txt" >/dev/null
+public_key=$("$qzpublish" pubkey "$key")
+for m in VeltoAvatar VeltoDemo; do
+  if ! "$qzpublish" verify "$site/manifests/$m.txt" --key "$public_key" --files "$site" >"$site.verify" 2>&1; then
+    echo "demo: the manifest $m.txt does not verify:" >&2
+    cat "$site.verify" >&2
+    exit 1
+  fi
+done
+rm -f "$site.verify"
 cp "$here/demo/demo-page.js" "$site/demo-page.js"
 
-echo "demo: download server $server publishes release $release of the demo game"
+echo "demo: download server $server (${QZ_DEMO_SITE:-testserver}) publishes release $release of the demo game"
+echo "demo: manifests signed by the demo publisher's key (qzpublish verify: signature and SHA256 of every file match)"
 if [[ -z $before ]]; then
   echo "demo: the demo game is not installed in this prefix yet"
 else
@@ -168,6 +216,7 @@ elif [[ -n $after ]]; then
   echo "  release $after was current: the game started without the wizard"
 fi
 echo "  installed version of the demo game: ${before:-none} before, ${after:-none} now"
+echo "  download site: ${QZ_DEMO_SITE:-testserver} at $server; manifests signed with the demo key, signature and SHA256 verified by qzpublish"
 if [[ -f $game_dir/launch-values.txt ]]; then
   echo "  the game received (from $game_dir/launch-values.txt):"
   tr -d '\r' <"$game_dir/launch-values.txt" | sed 's/^/    /'

@@ -1,0 +1,70 @@
+#include "publish/publish_archive.h"
+
+#include <zip.h>
+
+#include <cstdint>
+
+#include "publish/publish_error.h"
+
+namespace qz::publish {
+
+namespace {
+
+// Unix attributes: the reader gives such files the archive attribute only,
+// whatever the build tree's permissions were.
+constexpr std::uint32_t kFileMode = 0100644u << 16;
+constexpr std::uint32_t kFolderMode = (040755u << 16) | 0x10;
+constexpr std::uint16_t kExtendedTimestamp = 0x5455;
+
+}  // namespace
+
+void WriteArchive(const std::string& out, const std::string& root, const Listing& tree,
+                  const std::vector<ArchiveEntry>& entries) {
+  int error = 0;
+  zip_t* zip = zip_open(out.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (!zip) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, error);
+    const std::string why = zip_error_strerror(&e);
+    zip_error_fini(&e);
+    throw PublishError("cannot write " + out + ": " + why);
+  }
+  auto fail = [&](const std::string& what) {
+    const std::string why = zip_strerror(zip);
+    zip_discard(zip);
+    throw PublishError(what + ": " + why);
+  };
+  for (const ArchiveEntry& e : entries) {
+    // Code page 932 bytes are not CP437 either, but saying so keeps libzip
+    // from guessing UTF-8 and setting the flag our reader ignores.
+    const zip_flags_t name = ZIP_FL_ENC_CP437;
+    zip_int64_t index;
+    if (e.folder) {
+      index = zip_dir_add(zip, e.zipName.c_str(), name);
+    } else {
+      zip_source_t* source = zip_source_file(zip, (root + "/" + e.path).c_str(), 0, -1);
+      if (!source) fail("cannot read " + root + "/" + e.path);
+      index = zip_file_add(zip, e.zipName.c_str(), source, name);
+      if (index < 0) zip_source_free(source);
+    }
+    if (index < 0) fail("cannot add " + e.path);
+    const auto i = static_cast<zip_uint64_t>(index);
+    const std::time_t modified = tree.at(e.path).modified;
+    // Seconds since 1970 in UTC beside the local DOS time, for tools that read it.
+    const auto utc = static_cast<std::uint32_t>(modified);
+    const zip_uint8_t stamp[5] = {1, static_cast<zip_uint8_t>(utc), static_cast<zip_uint8_t>(utc >> 8),
+                                  static_cast<zip_uint8_t>(utc >> 16), static_cast<zip_uint8_t>(utc >> 24)};
+    const bool stampFits = modified >= 0 && modified <= INT32_MAX;
+    if (zip_file_set_mtime(zip, i, modified, 0) != 0 ||
+        zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, e.folder ? kFolderMode : kFileMode) != 0 ||
+        (!e.folder && zip_set_file_compression(zip, i, ZIP_CM_DEFLATE, 9) != 0) ||
+        (stampFits && zip_file_extra_field_set(zip, i, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, stamp, sizeof stamp,
+                                               ZIP_FL_LOCAL | ZIP_FL_CENTRAL) < 0)) {
+      fail("cannot add " + e.path);
+    }
+  }
+  // libzip writes a temporary file and renames it into place here.
+  if (zip_close(zip) != 0) fail("cannot write " + out);
+}
+
+}  // namespace qz::publish

@@ -1,0 +1,161 @@
+#include "publish/publish_crypto.h"
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ecdsa.h>
+#include <openssl/evp.h>
+#include <openssl/params.h>
+#include <openssl/pem.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "publish/publish_error.h"
+#include "publish/publish_text.h"
+
+namespace qz::publish {
+
+namespace {
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+  void operator()(T* p) const { Free(p); }
+};
+using Key = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
+using KeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+using Sig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
+using Bn = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
+
+constexpr std::size_t kPointSize = 65;
+constexpr std::size_t kHalf = 32;
+
+[[noreturn]] void Fail(const std::string& what) { throw PublishError(what); }
+
+bool IsP256(EVP_PKEY* key) {
+  char group[64] = {};
+  std::size_t length = 0;
+  return EVP_PKEY_is_a(key, "EC") &&
+         EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &length) == 1 &&
+         std::string(group) == "prime256v1";
+}
+
+std::string PublicPoint(EVP_PKEY* key) {
+  unsigned char point[kPointSize + 1];
+  std::size_t length = 0;
+  // Uncompressed is OpenSSL's default point format for keys it makes or reads.
+  if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &length) != 1 ||
+      length != kPointSize || point[0] != 0x04) {
+    Fail("the key's public point could not be read");
+  }
+  return std::string(reinterpret_cast<char*>(point), length);
+}
+
+Key ReadPrivate(const std::string& pem) {
+  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!key) Fail("not a private key in PEM form");
+  if (!IsP256(key.get())) Fail("not an ECDSA P-256 key");
+  return key;
+}
+
+Key PublicFromPoint(const std::string& point) {
+  if (point.size() != kPointSize || point[0] != 0x04) Fail("a public key is 65 bytes: 0x04, X and Y");
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char*>("prime256v1"), 0),
+      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<char*>(point.data()), point.size()),
+      OSSL_PARAM_construct_end()};
+  KeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+  EVP_PKEY* raw = nullptr;
+  if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+      EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+    Fail("the public key is not a point of P-256");
+  }
+  Key key(raw);
+  KeyCtx check(EVP_PKEY_CTX_new(key.get(), nullptr));
+  if (!check || EVP_PKEY_public_check(check.get()) != 1) Fail("the public key is not a point of P-256");
+  return key;
+}
+
+}  // namespace
+
+std::string Sha256OfFile(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) Fail("cannot read " + path);
+  MdCtx ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) Fail("SHA-256 is not available");
+  std::string buffer(1 << 16, '\0');
+  std::size_t n;
+  while ((n = std::fread(&buffer[0], 1, buffer.size(), file.get())) > 0) EVP_DigestUpdate(ctx.get(), buffer.data(), n);
+  if (std::ferror(file.get())) Fail("cannot read " + path);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(ctx.get(), digest, &length);
+  return ToHex(std::string(reinterpret_cast<char*>(digest), length));
+}
+
+KeyPair GenerateKey() {
+  Key key(EVP_EC_gen("P-256"));
+  if (!key) Fail("a P-256 key could not be made");
+  Bio bio(BIO_new(BIO_s_mem()));
+  if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    Fail("the key could not be written as PEM");
+  }
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return {std::string(data, static_cast<std::size_t>(size)), PublicPoint(key.get())};
+}
+
+std::string PublicKeyOf(const std::string& privatePem) { return PublicPoint(ReadPrivate(privatePem).get()); }
+
+std::string Sign(const std::string& privatePem, const std::string& message) {
+  Key key = ReadPrivate(privatePem);
+  MdCtx ctx(EVP_MD_CTX_new());
+  std::size_t derSize = 0;
+  const auto* data = reinterpret_cast<const unsigned char*>(message.data());
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &derSize, data, message.size()) != 1) {
+    Fail("signing failed");
+  }
+  std::string der(derSize, '\0');
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(&der[0]), &derSize, data, message.size()) != 1) {
+    Fail("signing failed");
+  }
+  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+  Sig sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(derSize)));
+  if (!sig) Fail("signing failed");
+  const BIGNUM* r = nullptr;
+  const BIGNUM* s = nullptr;
+  ECDSA_SIG_get0(sig.get(), &r, &s);
+  std::string raw(2 * kHalf, '\0');
+  auto* out = reinterpret_cast<unsigned char*>(&raw[0]);
+  if (BN_bn2binpad(r, out, kHalf) != static_cast<int>(kHalf) ||
+      BN_bn2binpad(s, out + kHalf, kHalf) != static_cast<int>(kHalf)) {
+    Fail("signing failed");
+  }
+  return raw;
+}
+
+bool Verify(const std::string& publicKey, const std::string& message, const std::string& signature) {
+  Key key = PublicFromPoint(publicKey);
+  if (signature.size() != 2 * kHalf) return false;
+  const auto* raw = reinterpret_cast<const unsigned char*>(signature.data());
+  Bn r(BN_bin2bn(raw, kHalf, nullptr));
+  Bn s(BN_bin2bn(raw + kHalf, kHalf, nullptr));
+  Sig sig(ECDSA_SIG_new());
+  if (!r || !s || !sig || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) Fail("out of memory");
+  r.release();
+  s.release();
+  unsigned char* der = nullptr;
+  const int derSize = i2d_ECDSA_SIG(sig.get(), &der);
+  if (derSize <= 0) Fail("out of memory");
+  std::unique_ptr<unsigned char, void (*)(unsigned char*)> derOwner(der, [](unsigned char* d) { OPENSSL_free(d); });
+  MdCtx ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) Fail("verifying failed");
+  return EVP_DigestVerify(ctx.get(), der, static_cast<std::size_t>(derSize),
+                          reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+}
+
+}  // namespace qz::publish

@@ -1,0 +1,27 @@
+// Digests, keys and signatures through OpenSSL: SHA-256 and ECDSA P-256, in
+// the forms the launcher reads (raw 65-byte public points, raw r||s).
+#pragma once
+
+#include <string>
+
+namespace qz::publish {
+
+// Lowercase hexadecimal SHA-256 of a file's content; throws PublishError when
+// it can't be read.
+std::string Sha256OfFile(const std::string& path);
+
+struct KeyPair {
+  std::string privatePem;  // PKCS#8, unencrypted
+  std::string publicKey;   // 0x04 || X || Y
+};
+KeyPair GenerateKey();
+// The public point of a private key in PEM; throws PublishError unless it is
+// a P-256 key.
+std::string PublicKeyOf(const std::string& privatePem);
+
+// r || s, 32 bytes each, over the SHA-256 of message.
+std::string Sign(const std::string& privatePem, const std::string& message);
+// Throws PublishError when publicKey is not a P-256 point.
+bool Verify(const std::string& publicKey, const std::string& message, const std::string& signature);
+
+}  // namespace qz::publish

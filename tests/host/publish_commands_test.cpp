@@ -1,0 +1,173 @@
+// qzpublish's commands end to end, in-process: keys, signed manifests and
+// their verification, and the refusals that leave no output behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "publish/publish_commands.h"
+#include "publish/publish_text.h"
+#include "tests/host/zip_test_support.h"
+
+namespace qz::publish {
+namespace {
+
+using ziptest::Exists;
+using ziptest::ReadFile;
+using ziptest::TempDir;
+using ziptest::WriteFile;
+
+struct Result {
+  int rc;
+  std::string out, err;
+};
+
+Result Publish(const std::vector<std::string>& args) {
+  std::ostringstream o, e;
+  const int rc = RunPublish(args, o, e);
+  return {rc, o.str(), e.str()};
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+class PublishCommands : public ::testing::Test {
+protected:
+  void SetUp() override {
+    mkdir((dir / "www").c_str(), 0755);
+    mkdir((dir / "www/full").c_str(), 0755);
+    mkdir((dir / "www/patch").c_str(), 0755);
+    WriteFile(dir / "www/full/Setup.exe", "MZ setup");
+    WriteFile(dir / "www/patch/P-101.zip", "patch 101");
+    const Result made = Publish({"keygen", key});
+    ASSERT_EQ(made.rc, 0) << made.err;
+    publicKey = FirstLine(made.out);
+  }
+  std::vector<std::string> ManifestArgs(const std::string& out) const {
+    return {"manifest", "--prog", "VeltoDemo", "--minver", "100",
+            "--full", "https://dl.example/full/Setup.exe", dir / "www/full/Setup.exe",
+            "--base", "https://dl.example/patch/", "--file", "101", dir / "www/patch/P-101.zip",
+            "--sign", key, out};
+  }
+  Result Verify(const std::string& keyArg) { return Publish({"verify", manifest, "--key", keyArg, "--files", dir / "www"}); }
+
+  TempDir dir;
+  std::string key = dir / "demo.key";
+  std::string manifest = dir / "VeltoDemo.txt";
+  std::string publicKey;
+};
+
+TEST_F(PublishCommands, KeyIsPrivateAndNeverOverwritten) {
+  struct stat st;
+  ASSERT_EQ(stat(key.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(publicKey.size(), 88u) << "base64 of 65 bytes";
+  const auto point = FromBase64(publicKey);
+  ASSERT_TRUE(point.has_value());
+  EXPECT_EQ(point->size(), 65u);
+  EXPECT_EQ((*point)[0], '\x04') << "an uncompressed point";
+  EXPECT_EQ(FirstLine(Publish({"pubkey", key}).out), publicKey);
+  const std::string before = ReadFile(key);
+  EXPECT_EQ(Publish({"keygen", key}).rc, 2);
+  EXPECT_EQ(ReadFile(key), before);
+}
+
+TEST_F(PublishCommands, VerifyPassesOnlyWhenSignatureAndEveryFileMatch) {
+  ASSERT_EQ(Publish(ManifestArgs(manifest)).rc, 0);
+  WriteFile(dir / "public.txt", publicKey + "\n");
+  Result ok = Verify(publicKey);
+  EXPECT_EQ(ok.rc, 0) << ok.out << ok.err;
+  EXPECT_EQ(Verify(dir / "public.txt").rc, 0) << "the key line may come in a file";
+
+  const std::string other = dir / "other.key";
+  std::string otherPublic = FirstLine(Publish({"keygen", other}).out);
+  const std::string text = ReadFile(manifest);
+  const struct {
+    const char* id;
+    std::function<void()> spoil, repair;
+    const char* says;
+  } cases[] = {
+      {"changed file", [&] { WriteFile(dir / "www/patch/P-101.zip", "patch 1O1"); },
+       [&] { WriteFile(dir / "www/patch/P-101.zip", "patch 101"); }, "DIFFERS"},
+      {"missing file", [&] { rename((dir / "www/full/Setup.exe").c_str(), (dir / "Setup.exe").c_str()); },
+       [&] { rename((dir / "Setup.exe").c_str(), (dir / "www/full/Setup.exe").c_str()); }, "MISSING"},
+      {"changed manifest", [&] { WriteFile(manifest, text + " "); }, [&] { WriteFile(manifest, text); }, "BAD"},
+      {"missing signature", [&] { rename((manifest + ".sig").c_str(), (dir / "sig").c_str()); },
+       [&] { rename((dir / "sig").c_str(), (manifest + ".sig").c_str()); }, "MISSING"},
+      {"wrong key", [&] { publicKey.swap(otherPublic); }, [&] { publicKey.swap(otherPublic); }, "BAD"},
+  };
+  for (const auto& c : cases) {
+    c.spoil();
+    const Result r = Verify(publicKey);
+    EXPECT_EQ(r.rc, 1) << c.id << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.id << "\n" << r.out;
+    c.repair();
+    EXPECT_EQ(Verify(publicKey).rc, 0) << c.id << " repaired";
+  }
+}
+
+TEST_F(PublishCommands, UnsignedManifestDropsAStaleSignature) {
+  ASSERT_EQ(Publish(ManifestArgs(manifest)).rc, 0);
+  std::vector<std::string> args = ManifestArgs(manifest);
+  args.erase(args.end() - 3, args.end() - 1);  // --sign KEYFILE
+  ASSERT_EQ(Publish(args).rc, 0);
+  EXPECT_FALSE(Exists(manifest + ".sig"));
+}
+
+TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
+  const std::string out = dir / "out.txt";
+  auto manifestWith = [&](size_t at, const std::string& value) {
+    std::vector<std::string> args = ManifestArgs(out);
+    args[at] = value;
+    return args;
+  };
+  mkdir((dir / "tree").c_str(), 0755);
+  WriteFile(dir / "tree/caf\xc3\xa9.txt", "x");
+  mkdir((dir / "linked").c_str(), 0755);
+  symlink("/etc/hostname", (dir / "linked/l").c_str());
+  const std::string zip = dir / "out.zip";
+  const struct {
+    const char* id;
+    std::vector<std::string> args;
+    std::string output;
+    const char* says;
+  } cases[] = {
+      {"unknown command", {"publish"}, "", "unknown command"},
+      {"missing old folder", {"patch", dir / "nothing", dir / "www", zip}, zip, "no such folder"},
+      {"missing new folder", {"patch", dir / "www", dir / "nothing", zip}, zip, "no such folder"},
+      {"nothing differs", {"patch", dir / "www", dir / "www", zip}, zip, "no patch written"},
+      {"name without code page 932 form", {"full", dir / "tree", zip}, zip, "code page 932"},
+      {"link in the tree", {"full", dir / "linked", zip}, zip, "links"},
+      {"output folder missing", {"full", dir / "www", dir / "no/out.zip"}, dir / "no/out.zip", "no such folder"},
+      {"program name of 20", manifestWith(2, std::string(20, 'N')), out, "shorter than 20"},
+      {"address of 260", manifestWith(6, "https://h/" + std::string(250, 'x')), out, "shorter than 260"},
+      {"version 0", manifestWith(11, "0"), out, "1 to 65535"},
+      {"version 65536", manifestWith(4, "65536"), out, "1 to 65535"},
+      {"unreadable patch file", manifestWith(12, dir / "www/patch/none.zip"), out, "cannot read"},
+      {"no such key", manifestWith(14, dir / "none.key"), out, "cannot read"},
+      {"not a key", manifestWith(14, dir / "www/full/Setup.exe"), out, "not a private key"},
+      {"unknown option", manifestWith(1, "--program"), out, "unknown option"},
+      {"verify without key", {"verify", out}, "", "--key"},
+      {"verify with a bad key", {"verify", dir / "www/full/Setup.exe", "--key", "QUJD"}, "", "not a public key"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Publish(c.args);
+    EXPECT_EQ(r.rc, 2) << c.id << "\n" << r.out << r.err;
+    EXPECT_EQ(r.err.rfind("qzpublish: ", 0), 0u) << c.id << ": " << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << c.id << ": one line";
+    EXPECT_NE(FirstLine(r.err).find(c.says), std::string::npos) << c.id << ": " << r.err;
+    EXPECT_EQ(r.out, "") << c.id;
+    if (!c.output.empty()) {
+      EXPECT_FALSE(Exists(c.output)) << c.id;
+      EXPECT_FALSE(Exists(c.output + ".sig")) << c.id;
+    }
+  }
+  // No temporary file was left beside the outputs either.
+  for (const std::string& name : ziptest::ListTree(dir.path)) {
+    EXPECT_EQ(name.find(".XXXX"), std::string::npos) << name;
+    EXPECT_EQ(name.find("out."), std::string::npos) << name;
+  }
+}
+
+}  // namespace
+}  // namespace qz::publish

@@ -1,0 +1,174 @@
+// Patch and full archives of the release tool: which files they hold, the
+// names they get, and what the launcher's reader makes of them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <sstream>
+
+#include "publish/patch_plan.h"
+#include "publish/publish_commands.h"
+#include "publish/publish_error.h"
+#include "tests/host/zip_test_support.h"
+#include "zip/zip_archive.h"
+
+namespace qz::publish {
+namespace {
+
+TreeItem File(const std::string& digest) { return {false, false, digest, 0}; }
+TreeItem Folder(bool empty = false) { return {true, empty, "", 0}; }
+
+std::string Names(const PatchPlan& plan) {
+  std::string out;
+  for (const ArchiveEntry& e : plan.entries) out += (out.empty() ? "" : " ") + e.zipName;
+  return out;
+}
+
+TEST(PublishPlan, PatchHoldsNewAndChangedFilesAndNewEmptyFolders) {
+  const Listing oldTree = {{"a.txt", File("1")},          {"data", Folder()},        {"data/b.txt", File("2")},
+                           {"data/c.txt", File("3")},     {"gone", Folder()},        {"gone/x", File("4")},
+                           {"kept", Folder(true)},        {"old.txt", File("5")}};
+  const Listing newTree = {{"a.txt", File("1")},          {"data", Folder()},        {"data/b.txt", File("2*")},
+                           {"data/c.txt", File("3")},     {"data/new.txt", File("6")}, {"empty", Folder(true)},
+                           {"kept", Folder(true)},        {"deep", Folder()},        {"deep/er", Folder(true)}};
+  const PatchPlan plan = PlanPatch(oldTree, newTree);
+  EXPECT_EQ(Names(plan), "data/b.txt data/new.txt deep/er/ empty/");
+  EXPECT_EQ(plan.onlyInOld, (std::vector<std::string>{"gone", "old.txt"})) << "a removed folder is named once";
+  EXPECT_EQ(Names(PlanFull(newTree)), "a.txt data/b.txt data/c.txt data/new.txt deep/er/ empty/ kept/");
+}
+
+TEST(PublishPlan, RefusesWhatAPatchCantDoOnWindows) {
+  const struct {
+    const char* id;
+    Listing oldTree, newTree;
+  } cases[] = {
+      {"file becomes folder", {{"a", File("1")}}, {{"a", Folder(true)}}},
+      {"folder becomes file", {{"a", Folder(true)}}, {{"a", File("1")}}},
+      {"names differ in case only", {}, {{"Readme.txt", File("1")}, {"README.TXT", File("2")}}},
+  };
+  for (const auto& c : cases) EXPECT_THROW(PlanPatch(c.oldTree, c.newTree), PublishError) << c.id;
+}
+
+TEST(PublishPlan, NamesAreCodePage932AndFitWindows) {
+  const struct {
+    const char* path;
+    const char* zipName;  // nullptr: refused
+  } cases[] = {
+      {"data/news.txt", "data/news.txt"},
+      {"\xe8\xa1\xa8\xe7\xa4\xba.txt", "\x95\x5c\x8e\xa6.txt"},  // 表示: second byte is '\'
+      {"\xef\xbd\x9e", "\x81\x60"},                              // full-width tilde, a Windows-only mapping
+      {"caf\xc3\xa9.txt", nullptr},                              // é: no code page 932 form
+      {"\xff.txt", nullptr},                                     // not UTF-8
+      {"\xef\xbe\x83\xef\xbd\xa9", nullptr},                     // ﾃｩ: its bytes read as UTF-8 é
+      {"a\\b.txt", nullptr},
+      {"a:b", nullptr},
+      {"ends.", nullptr},
+      {"ends ", nullptr},
+      {"CON", nullptr},
+      {"data/com1.txt", nullptr},
+      {"com10.txt", "com10.txt"},
+      {"tab\t", nullptr},
+      {"a//b", nullptr},
+      {"../up", nullptr},
+  };
+  for (const auto& c : cases) {
+    if (c.zipName) {
+      EXPECT_EQ(ZipName(c.path, false), c.zipName) << c.path;
+    } else {
+      EXPECT_THROW(ZipName(c.path, false), PublishError) << c.path;
+    }
+  }
+  EXPECT_NO_THROW(ZipName(std::string(255, 'a') + "/b", false));
+  EXPECT_THROW(ZipName(std::string(256, 'a') + "/b", false), PublishError) << "the reader cuts parts at 255 bytes";
+  EXPECT_EQ(ZipName("d", true), "d/");
+}
+
+using ziptest::ReadFile;
+using ziptest::TempDir;
+using ziptest::WriteFile;
+
+void Put(const std::string& path, const std::string& bytes, time_t modified) {
+  WriteFile(path, bytes);
+  const struct timeval times[2] = {{modified, 0}, {modified, 0}};
+  utimes(path.c_str(), times);
+}
+
+int Publish(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr) {
+  std::ostringstream o, e;
+  const int rc = RunPublish(args, o, e);
+  if (out) *out = o.str();
+  if (err) *err = e.str();
+  return rc;
+}
+
+// Two small release trees; the patch between them is unpacked by the reader
+// over the old release, as the launcher does, and gives the new one.
+TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
+  TempDir dir;
+  const std::string oldDir = dir / "old", newDir = dir / "new", game = dir / "game";
+  const std::string kanji = "\xe8\xa1\xa8\xe7\xa4\xba";  // 表示
+  const time_t then = 1600000000;                       // even, as DOS times are
+  for (const std::string& root : {oldDir, newDir, game}) mkdir(root.c_str(), 0755);
+  for (const std::string& root : {oldDir, game}) {
+    mkdir((root + "/data").c_str(), 0755);
+    Put(root + "/data/same.txt", "same", then);
+    Put(root + "/data/changed.txt", "old text", then);
+    Put(root + "/data/gone.txt", "only old", then);
+  }
+  mkdir((newDir + "/data").c_str(), 0755);
+  mkdir((newDir + "/data/" + kanji).c_str(), 0755);
+  mkdir((newDir + "/saves").c_str(), 0755);
+  Put(newDir + "/data/same.txt", "same", then + 100);
+  Put(newDir + "/data/changed.txt", "new text, longer", then + 2);
+  Put(newDir + "/data/" + kanji + "/" + kanji + ".txt", std::string(5000, 'k'), then + 4);
+
+  std::string out, err;
+  ASSERT_EQ(Publish({"patch", oldDir, newDir, dir / "p.zip"}, &out, &err), 0) << err;
+  EXPECT_NE(out.find("added data/changed.txt\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("same.txt"), std::string::npos) << "an unchanged file is not in the patch: " << out;
+  EXPECT_NE(err.find("data/gone.txt"), std::string::npos) << "files the patch can't delete are named: " << err;
+
+  CZipArchive zip;
+  zip.Open(dir / "p.zip");
+  std::set<std::string> names;
+  for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
+    CZipEntryInfo info;
+    ASSERT_TRUE(zip.GetEntryInfo(info, i));
+    names.insert(info.GetName());
+    EXPECT_EQ(info.flags & 0x0800, 0) << "no UTF-8 flag: " << info.GetName();
+    if (!info.IsDirectory()) EXPECT_EQ(info.method, CZipEntryInfo::methodDeflated) << info.GetName();
+    EXPECT_TRUE(zip.ExtractEntry(i, (game + "/").c_str())) << info.GetName();
+  }
+  zip.Close();
+  const std::string kanji932 = "\x95\x5c\x8e\xa6";
+  EXPECT_EQ(names, (std::set<std::string>{"data\\changed.txt", "data\\" + kanji932 + "\\" + kanji932 + ".txt",
+                                          "saves\\"}));
+  // The POSIX reader stands for a code page 932 system: names stay as stored.
+  EXPECT_EQ(ReadFile(game + "/data/" + kanji932 + "/" + kanji932 + ".txt"), std::string(5000, 'k'));
+  EXPECT_EQ(ReadFile(game + "/data/changed.txt"), "new text, longer");
+  EXPECT_EQ(ReadFile(game + "/data/same.txt"), "same");
+  struct stat st;
+  ASSERT_EQ(stat((game + "/data/changed.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, then + 2) << "modification time kept";
+  ASSERT_EQ(stat((game + "/saves").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the new empty folder is made";
+}
+
+TEST(PublishPatch, FullArchiveHoldsTheWholeTree) {
+  TempDir dir;
+  mkdir((dir / "m").c_str(), 0755);
+  mkdir((dir / "m/Veltoworks").c_str(), 0755);
+  mkdir((dir / "m/Veltoworks/Avatar").c_str(), 0755);
+  WriteFile(dir / "m/Veltoworks/Avatar/Mirrafig.dll", "MZ module");
+  ASSERT_EQ(Publish({"full", dir / "m", dir / "m.zip"}), 0);
+  CZipArchive zip;
+  zip.Open(dir / "m.zip");
+  ASSERT_EQ(zip.GetEntryCount(), 1);
+  mkdir((dir / "out").c_str(), 0755);
+  EXPECT_TRUE(zip.ExtractEntry(0, (dir / "out/").c_str()));
+  zip.Close();
+  EXPECT_EQ(ReadFile(dir / "out/Veltoworks/Avatar/Mirrafig.dll"), "MZ module");
+}
+
+}  // namespace
+}  // namespace qz::publish
