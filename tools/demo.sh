@@ -2,9 +2,10 @@
 # The whole chain, from a page to a started game, in a Wine prefix of its own:
 #   - the launcher installed as C:\windows\Quorlynx1.exe, the control
 #     registered with regsvr32;
-#   - the bundled download server on 127.0.0.1 (a free port) publishing the
-#     demo game: release 100 when it is not installed yet, else release 102
-#     with the patches 101 and 102;
+#   - an nginx download site over https on 127.0.0.1 (a free port) publishing
+#     the demo game: release 100 when it is not installed yet, else release
+#     102 with the patches 101 and 102; its manifests made and signed by
+#     qzpublish, and the publisher's key set as ManifestKeys in the prefix;
 #   - the demo page (tools/demo/demo-page.js through cscript) making the calls
 #     a portal page makes: Init, the properties, Run.
 # With a display the player clicks; without one (or with --headless) the run
@@ -44,11 +45,17 @@ bin=$build/bin
 www=$build/demo/www
 qzpublish=$build/qzpublish/qzpublish
 key=$build/demo/keys/demo-manifest.key
-for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$www/full/VeltoDemoSetup.exe" \
-         "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" "$www/patch/VeltoDemo-102.zip" \
-         "$qzpublish" "$key"; do
+certs=$build/testcerts
+site_kind=${QZ_DEMO_SITE:-nginx}
+for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$bin/qz_add_test_root.exe" \
+         "$www/full/VeltoDemoSetup.exe" "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" \
+         "$www/patch/VeltoDemo-102.zip" "$qzpublish" "$key" "$certs/server.pem" "$certs/ca.der"; do
   [[ -f $f ]] || { echo "demo: $f is missing; build first (make demo builds it)" >&2; exit 1; }
 done
+if [[ $site_kind == nginx ]] && ! command -v nginx >/dev/null && [[ ! -x /usr/sbin/nginx ]]; then
+  echo "demo: nginx is not installed (tools/deps.sh installs nginx-light); the demo's download site needs it" >&2
+  exit 1
+fi
 
 user_display=${DISPLAY:-}
 # shellcheck source=wine-lib.sh
@@ -91,6 +98,12 @@ trap 'exit 130' INT TERM
 
 qz_ensure_display
 qz_start_wine "$prefix"
+# The download site's certificate is issued by the build tree's test root;
+# a prefix made before that root existed learns it here.
+if ! wine "$(qz_dos_path "$bin/qz_add_test_root.exe")" "$(qz_dos_path "$certs/ca.der")" </dev/null >/dev/null 2>&1; then
+  echo "demo: the test root could not be added to the prefix" >&2
+  exit 1
+fi
 
 # What a player's PC holds before the portal is visited: the launcher in the
 # Windows folder and the control registered.
@@ -111,17 +124,19 @@ installed_version() {
 before=$(installed_version)
 if [[ -z $before ]]; then release=100; else release=102; fi
 
-# The download site and what it publishes: the bundled test server, or with
-# QZ_DEMO_SITE=nginx the site a portal would run (tools/demo/nginx-site.sh),
-# over https with QZ_DEMO_TLS_CERT and QZ_DEMO_TLS_KEY (the prefix must trust
-# their root), else over plain http on loopback.
+# The download site and what it publishes: nginx as a portal runs it
+# (tools/demo/nginx-site.sh), over https with the build tree's test
+# certificate (QZ_DEMO_TLS_CERT and QZ_DEMO_TLS_KEY choose others; the prefix
+# trusts the test root), or with QZ_DEMO_SITE=testserver the bundled test
+# server over plain http on loopback.
 cp -r "$www/." "$site/"
 mkdir -p "$site/manifests"
-if [[ ${QZ_DEMO_SITE:-testserver} == nginx ]]; then
+if [[ $site_kind == nginx ]]; then
   # Slowed down so the wizard's progress can be followed.
   rate=200000
   [[ $fast == 0 ]] || rate=1000000
-  bash "$here/demo/nginx-site.sh" start --rate "$rate" "$site" "${QZ_DEMO_TLS_CERT:--}" "${QZ_DEMO_TLS_KEY:--}" \
+  bash "$here/demo/nginx-site.sh" start --rate "$rate" "$site" "${QZ_DEMO_TLS_CERT:-$certs/server.pem}" \
+    "${QZ_DEMO_TLS_KEY:-$certs/server.key}" \
     "$site.nginx" </dev/null >"$site.url" 2>"$site.log" &
   server_pid=$!
   for _ in $(seq 200); do
@@ -161,6 +176,13 @@ fi
   --base "${files}patch/" "${patches[@]}" \
   --sign "$key" "$site/manifests/VeltoDemo.txt" >/dev/null
 public_key=$("$qzpublish" pubkey "$key")
+# The portal's settings on the player's PC: the demo publisher's key, so the
+# launcher accepts only manifests signed with it.
+if ! wine reg add 'HKLM\SOFTWARE\Veltoworks' /v ManifestKeys /t REG_MULTI_SZ /d "$public_key" /f \
+     </dev/null >/dev/null 2>&1; then
+  echo "demo: ManifestKeys could not be set in the prefix" >&2
+  exit 1
+fi
 for m in VeltoAvatar VeltoDemo; do
   if ! "$qzpublish" verify "$site/manifests/$m.txt" --key "$public_key" --files "$site" >"$site.verify" 2>&1; then
     echo "demo: the manifest $m.txt does not verify:" >&2
@@ -171,7 +193,7 @@ done
 rm -f "$site.verify"
 cp "$here/demo/demo-page.js" "$site/demo-page.js"
 
-echo "demo: download server $server (${QZ_DEMO_SITE:-testserver}) publishes release $release of the demo game"
+echo "demo: download server $server ($site_kind) publishes release $release of the demo game"
 echo "demo: manifests signed by the demo publisher's key (qzpublish verify: signature and SHA256 of every file match)"
 if [[ -z $before ]]; then
   echo "demo: the demo game is not installed in this prefix yet"
@@ -216,7 +238,10 @@ elif [[ -n $after ]]; then
   echo "  release $after was current: the game started without the wizard"
 fi
 echo "  installed version of the demo game: ${before:-none} before, ${after:-none} now"
-echo "  download site: ${QZ_DEMO_SITE:-testserver} at $server; manifests signed with the demo key, signature and SHA256 verified by qzpublish"
+scheme=${server%%://*}
+echo "  download site: $site_kind at $server ($scheme$([[ $scheme == https ]] && echo ', certificate checked by the launcher'))"
+echo "  manifests signed with the demo publisher's key; ManifestKeys is set in the prefix, so the launcher verified"
+echo "  each signature and the SHA256 of every file it downloaded (qzpublish verify checked them before the run too)"
 if [[ -f $game_dir/launch-values.txt ]]; then
   echo "  the game received (from $game_dir/launch-values.txt):"
   tr -d '\r' <"$game_dir/launch-values.txt" | sed 's/^/    /'

@@ -60,8 +60,8 @@ check_block_as_page_set() {
   done < <(grep -E '^control\.[A-Za-z]+ = ".*";' "$here/demo-page.js")
   local auto
   auto=$(value AutoDownURL)
-  [[ $auto =~ ^http://127\.0\.0\.1:[0-9]+/manifests/VeltoDemo\.txt$ ]] || fail "AutoDownURL handed to the game: '$auto'"
-  [[ $(value CommonURL) =~ ^http://127\.0\.0\.1:[0-9]+/manifests/VeltoAvatar\.txt$ ]] || fail "CommonURL handed to the game"
+  [[ $auto =~ ^https://127\.0\.0\.1:[0-9]+/manifests/VeltoDemo\.txt$ ]] || fail "AutoDownURL handed to the game: '$auto'"
+  [[ $(value CommonURL) =~ ^https://127\.0\.0\.1:[0-9]+/manifests/VeltoAvatar\.txt$ ]] || fail "CommonURL handed to the game"
 }
 
 start=$SECONDS
@@ -118,6 +118,10 @@ WINEPREFIX=$prefix wine regedit /S "$(qz_dos_path "$work/trusted-sites.reg")" </
 sites=$(WINEPREFIX=$prefix wine reg query 'HKLM\SOFTWARE\Veltoworks' /v TrustedSites </dev/null 2>/dev/null | tr -d '\r' || true)
 [[ $sites == *REG_MULTI_SZ*'https://games.example.jp\0https://*.example.jp'* ]] ||
   fail "TrustedSites after importing the sample: $sites"
+# The launcher accepted the demo's manifests with the publisher's key set.
+keys=$(WINEPREFIX=$prefix wine reg query 'HKLM\SOFTWARE\Veltoworks' /v ManifestKeys </dev/null 2>/dev/null | tr -d '\r' || true)
+public_key=$("$build/qzpublish/qzpublish" pubkey "$build/demo/keys/demo-manifest.key")
+[[ $keys == *REG_MULTI_SZ*"$public_key"* ]] || fail "ManifestKeys in the prefix: $keys"
 
 echo "== demo test: $((SECONDS - start)) s, $failures failure(s)"
 [[ $failures == 0 ]]
