@@ -43,6 +43,7 @@ class LauncherApp {
   void WriteVersion();  // latestVer as the record's Version
   void ParseSetupParameters();
   void ReadGameLocation();
+  void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
   int ExecutablePresent(const char* path);
   int DirectXRequirement();
   void SetBrowserStartPage();
@@ -96,6 +97,7 @@ class LauncherApp {
   char fileName[64] = {};
   char mutexName[32] = {};
   char parm[128] = {};
+  bool gameLocationRefused = false;
 };
 
 extern LauncherApp* g_app;
