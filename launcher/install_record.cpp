@@ -102,7 +102,8 @@ void LauncherApp::ReadGameLocation() {
   std::string dir;
   std::string exe;
   if (!GameLocationFromValue(value, fileName, dir, exe)) return;
-  if (!IsFullLocalPath(exe) || InWindowsFolder(exe)) {
+  // An empty value names no game: that is "not installed", not a refusal.
+  if (!exe.empty() && (!IsFullLocalPath(exe) || InWindowsFolder(exe))) {
     RefuseGameLocation();
     return;
   }
