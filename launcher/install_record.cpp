@@ -37,8 +37,9 @@ HKEY RootForIndex(int index) {
   }
 }
 
-// The executable, by its long name when it exists, lies in the Windows folder
-// (also when that cannot be told).
+// True when the executable lies in the Windows folder, compared as written
+// and by long names (a short name such as WINDOW~1 is another spelling of the
+// same folder); also true when the Windows folder cannot be told.
 bool InWindowsFolder(const std::string& exe) {
   char windows[MAX_PATH] = {};
   const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
@@ -90,6 +91,7 @@ void LauncherApp::ParseSetupParameters() {
 }
 
 void LauncherApp::ReadGameLocation() {
+  gameLocationRefused = false;
   const HKEY root = RootForIndex(hKeyIndex);
   if (!root || !IsGameRegistryPath(regPath) || (fileName[0] != '\0' && !IsGameFileName(fileName))) {
     RefuseGameLocation();
