@@ -80,17 +80,16 @@ bool IsDeviceName(std::string_view part) {
 // dot or blank (which the system drops, making another name).
 bool IsPlainPart(std::string_view part) {
   if (part.empty() || part.back() == '.' || part.back() == ' ') return false;
+  constexpr std::string_view kReserved = ":/*?\"<>|";
   for (char c : part) {
-    if (static_cast<unsigned char>(c) < 0x20 || std::string_view(":/*?\"<>|").find(c) != std::string_view::npos) {
-      return false;
-    }
+    if (static_cast<unsigned char>(c) < 0x20 || kReserved.find(c) != std::string_view::npos) return false;
   }
   return !IsDeviceName(part);
 }
 
-bool AllPlain(const std::vector<std::string_view>& parts, std::size_t from) {
-  for (std::size_t i = from; i < parts.size(); ++i) {
-    if (!IsPlainPart(parts[i])) return false;
+bool AllPlain(const std::vector<std::string_view>& parts) {
+  for (std::string_view part : parts) {
+    if (!IsPlainPart(part)) return false;
   }
   return true;
 }
@@ -114,14 +113,14 @@ bool IsGameRegistryPath(std::string_view regPath) {
   return true;
 }
 
-bool IsGameFileName(std::string_view fileName) { return AllPlain(Parts(fileName), 0); }
+bool IsGameFileName(std::string_view fileName) { return AllPlain(Parts(fileName)); }
 
 bool IsFullLocalPath(std::string_view path) {
   if (path.size() < 4 || UpperAscii(path[0]) < 'A' || UpperAscii(path[0]) > 'Z' || path[1] != ':' ||
       path[2] != '\\') {
     return false;
   }
-  return AllPlain(Parts(path.substr(3)), 0);
+  return AllPlain(Parts(path.substr(3)));
 }
 
 bool IsInsideFolder(std::string_view path, std::string_view folder) {
