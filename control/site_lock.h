@@ -13,10 +13,11 @@ namespace qz::control {
 // "TrustedSites" of the product's settings; empty when there is none.
 std::vector<std::string> ListedTrustedSites();
 
-// True when Run may go on for a control on this site. No site, or a site that
-// leads to no web browser, is a script host the player started; a page in a
-// browser must come from a trusted origin, and a browser that cannot tell its
-// page's address is refused.
+// True when Run may go on for a control on this site. A site is a page when
+// its container is an HTML document, or it offers the container's dispatch or
+// a web browser; a page may run only when the address of the document that
+// holds the control can be read and has a trusted origin. No site, or a site
+// that is none of these, is a script host the player started.
 bool SiteMayRun(IUnknown* site);
 
 }  // namespace qz::control

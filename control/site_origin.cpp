@@ -91,8 +91,9 @@ bool IsTrustedPage(std::string_view pageAddress, std::string_view portalAddress,
   if (!page) return false;
   if (const auto portal = ParseOrigin(portalAddress); portal && *portal == *page) return true;
   for (const std::string& site : listedSites) {
+    // A page served over http can be rewritten on its way to the player.
     const auto entry = ParseOrigin(site, true);
-    if (entry && Matches(*page, *entry)) return true;
+    if (entry && entry->scheme == "https" && Matches(*page, *entry)) return true;
   }
   return false;
 }

@@ -29,7 +29,8 @@ std::optional<Origin> ParseOrigin(std::string_view address, bool allowWildcard =
 
 // True when the page's address has the portal's origin or matches one of the
 // listed entries; an entry "https://*.example.jp" trusts every subdomain of
-// example.jp over https on the default port (not example.jp itself).
+// example.jp over https on the default port (not example.jp itself). Only
+// https entries count: an "http://" entry is ignored.
 bool IsTrustedPage(std::string_view pageAddress, std::string_view portalAddress,
                    const std::vector<std::string>& listedSites);
 

@@ -45,6 +45,8 @@ int LauncherApp::DirectXRequirement() {
 
 int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const char* args,
                                         bool withMutex, const char* nameOfMutex) {
+  // A refused or unknown location leaves no program to start.
+  if (!exe || exe[0] == '\0') return 0;
   if (!DirectXRequirement()) return 0;
   std::string commandLine = QuotedCommandLine(exe, args);
   if (commandLine.empty()) return 0;  // too long to pass whole
@@ -60,7 +62,8 @@ int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+  // The game needs none of our handles; the mutex it looks for by its name.
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                       FolderOrNull(dir), &startup, &process)) {
     return 0;
   }

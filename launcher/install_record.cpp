@@ -28,15 +28,29 @@ void ReadPathInto(HKEY key, const char* name, bool folder, char (&field)[N]) {
   if (FitsField(text.size(), N)) CopyCut(field, text);
 }
 
+// Only the two roots where setup programs register games are read.
 HKEY RootForIndex(int index) {
   switch (index) {
-    case 0: return HKEY_CLASSES_ROOT;
     case 1: return HKEY_CURRENT_USER;
     case 2: return HKEY_LOCAL_MACHINE;
-    case 3: return HKEY_USERS;
-    case 4: return HKEY_PERFORMANCE_DATA;
     default: return nullptr;
   }
+}
+
+// True when the executable lies in the Windows folder, compared as written
+// and by long names (a short name such as WINDOW~1 is another spelling of the
+// same folder); also true when the Windows folder cannot be told.
+bool InWindowsFolder(const std::string& exe) {
+  char windows[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return true;
+  char longWindows[MAX_PATH] = {};
+  char longExe[MAX_PATH] = {};
+  const DWORD w = GetLongPathNameA(windows, longWindows, MAX_PATH);
+  const DWORD e = GetLongPathNameA(exe.c_str(), longExe, MAX_PATH);
+  const std::string folder = (w > 0 && w < MAX_PATH) ? longWindows : windows;
+  const std::string path = (e > 0 && e < MAX_PATH) ? longExe : exe;
+  return IsInsideFolder(exe, windows) || IsInsideFolder(path, folder);
 }
 
 }  // namespace
@@ -66,8 +80,12 @@ void LauncherApp::ParseSetupParameters() {
 }
 
 void LauncherApp::ReadGameLocation() {
+  gameLocationRefused = false;
   const HKEY root = RootForIndex(hKeyIndex);
-  if (!root) return;
+  if (!root || !IsGameRegistryPath(regPath) || (fileName[0] != '\0' && !IsGameFileName(fileName))) {
+    RefuseGameLocation();
+    return;
+  }
   RegKey key;
   if (RegOpenKeyExA(root, regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
   std::string value;
@@ -75,8 +93,18 @@ void LauncherApp::ReadGameLocation() {
   std::string dir;
   std::string exe;
   if (!GameLocationFromValue(value, fileName, dir, exe)) return;
+  // An empty value names no game: that is "not installed", not a refusal.
+  if (!exe.empty() && (!IsFullLocalPath(exe) || InWindowsFolder(exe))) {
+    RefuseGameLocation();
+    return;
+  }
   CopyCut(gameDir, dir);
   CopyCut(gameExe, exe);
+}
+
+void LauncherApp::RefuseGameLocation() {
+  gameDir[0] = gameExe[0] = '\0';
+  gameLocationRefused = true;
 }
 
 int LauncherApp::ExecutablePresent(const char* path) {

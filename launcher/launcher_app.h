@@ -46,6 +46,7 @@ class LauncherApp {
   void WriteVersion();  // latestVer as the record's Version
   void ParseSetupParameters();
   void ReadGameLocation();
+  void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
   int ExecutablePresent(const char* path);
   int DirectXRequirement();
   void SetBrowserStartPage();
@@ -108,6 +109,9 @@ class LauncherApp {
   char fileName[64] = {};
   char mutexName[32] = {};
   char parm[128] = {};
+  // A page named a setup location the launcher does not read from: asked
+  // about like a missing program, never started.
+  bool gameLocationRefused = false;
 
   // 5. What the manifest says the full installer's SHA-256 is.
   FileHash fullDnHash;

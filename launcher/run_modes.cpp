@@ -77,7 +77,7 @@ int LauncherApp::SetupFlow(bool link) {
   ParseSetupParameters();
   ReadGameLocation();
 
-  if (gameExe[0] == '\0') {
+  if (gameExe[0] == '\0' && !gameLocationRefused) {
     action = ActionFullInstall;
   } else if (ExecutablePresent(gameExe)) {
     action = ActionNone;

@@ -1,5 +1,7 @@
 #include "launcher/setup_params.h"
 
+#include <vector>
+
 #include "launcher/folders.h"
 #include "base/param_text.h"
 
@@ -40,7 +42,92 @@ std::string FirstWord(std::string_view text) {
   return std::string(text.substr(begin, end == std::string_view::npos ? end : end - begin));
 }
 
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string_view> Parts(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const std::size_t slash = path.find('\\');
+    parts.push_back(path.substr(0, slash));
+    if (slash == std::string_view::npos) return parts;
+    path.remove_prefix(slash + 1);
+  }
+}
+
+// "CON", "com1.txt", "NUL .x": names the system opens as devices in any folder.
+bool IsDeviceName(std::string_view part) {
+  std::string_view base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}) {
+    if (SameLetters(base, device)) return true;
+  }
+  if (base.size() == 4 && (SameLetters(base.substr(0, 3), "COM") || SameLetters(base.substr(0, 3), "LPT"))) {
+    return base[3] >= '0' && base[3] <= '9';
+  }
+  return false;
+}
+
+// One part of a file path: not empty, not "." or "..", nothing the system
+// reads as a drive, a stream, a wildcard or another separator, and no trailing
+// dot or blank (which the system drops, making another name).
+bool IsPlainPart(std::string_view part) {
+  if (part.empty() || part.back() == '.' || part.back() == ' ') return false;
+  constexpr std::string_view kReserved = ":/*?\"<>|";
+  for (char c : part) {
+    if (static_cast<unsigned char>(c) < 0x20 || kReserved.find(c) != std::string_view::npos) return false;
+  }
+  return !IsDeviceName(part);
+}
+
+bool AllPlain(const std::vector<std::string_view>& parts) {
+  for (std::string_view part : parts) {
+    if (!IsPlainPart(part)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool IsGameRegistryPath(std::string_view regPath) {
+  const std::vector<std::string_view> parts = Parts(regPath);
+  for (std::string_view part : parts) {
+    if (part.empty()) return false;
+  }
+  if (parts.size() < 2 || !SameLetters(parts[0], "SOFTWARE")) return false;
+  std::size_t vendor = 1;
+  if (SameLetters(parts[1], "WOW6432Node")) {
+    if (parts.size() < 3) return false;
+    vendor = 2;
+  }
+  for (const char* system : {"Microsoft", "Classes", "Policies"}) {
+    if (SameLetters(parts[vendor], system)) return false;
+  }
+  return true;
+}
+
+bool IsGameFileName(std::string_view fileName) { return AllPlain(Parts(fileName)); }
+
+bool IsFullLocalPath(std::string_view path) {
+  if (path.size() < 4 || UpperAscii(path[0]) < 'A' || UpperAscii(path[0]) > 'Z' || path[1] != ':' ||
+      path[2] != '\\') {
+    return false;
+  }
+  return AllPlain(Parts(path.substr(3)));
+}
+
+bool IsInsideFolder(std::string_view path, std::string_view folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.remove_suffix(1);
+  return path.size() > folder.size() && path[folder.size()] == '\\' &&
+         SameLetters(path.substr(0, folder.size()), folder);
+}
 
 void ParseSetupParameters(LaunchBlock& block, const SetupParameterFields& out) {
   TakeKeys(block.AutoDownURL, sizeof block.AutoDownURL, kLocationKeys,

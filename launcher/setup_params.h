@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "record/launch_block.h"
 
@@ -34,5 +35,25 @@ void ParseSetupParameters(LaunchBlock& block, const SetupParameterFields& out);
 // is none). False when the folder or the path would not fit a 260-byte field.
 bool GameLocationFromValue(const std::string& value, const char* fileName, std::string& dir,
                            std::string& exe);
+
+// The page names where the game is registered and which file to start, so
+// these rules keep the setup modes to games. A location they refuse is
+// treated as a game that is not there; nothing of it is started.
+//
+// A registry path below "SOFTWARE\" of a vendor: never the system's own
+// branches (Microsoft, Classes, Policies, also below WOW6432Node), and no
+// empty part.
+bool IsGameRegistryPath(std::string_view regPath);
+
+// A FileName that stays inside the game's folder: relative, no "." or ".."
+// part, no drive, stream or device name, no "/" and no wildcard.
+bool IsGameFileName(std::string_view fileName);
+
+// A full local path "X:\..." whose parts obey the same rules: the form the
+// game's executable must have before it is looked for or started.
+bool IsFullLocalPath(std::string_view path);
+
+// True when path lies in folder or below it (ASCII letters in any case).
+bool IsInsideFolder(std::string_view path, std::string_view folder);
 
 }  // namespace qz

@@ -50,6 +50,46 @@ TEST_F(SetupModeTest, PresentGameStartsWithPathArgumentsAndStartMutex) {
   EXPECT_EQ(run.process.Wait(kWait), 1u);
 }
 
+TEST_F(SetupModeTest, RefusedLocationsAreAskedAboutLikeAMissingGameAndNeverStarted) {
+  const std::string exe = InstallGame(gameDir_);  // what ..\ would reach
+  const std::string rooted = "C:\\qzrooted\\game.exe";
+  ASSERT_TRUE(CopyProgram("standin_game.exe", rooted));
+  const std::string marker = NewTempDir("cmd") + "ran";
+  const std::string ours = "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path&FileName=";
+  const struct {
+    const char* id;
+    std::string value;  // of our location
+    std::string location;
+    std::string dataCookie;
+    int answer;  // Yes goes on to the wizard
+  } cases[] = {
+      {"the system's cmd.exe", "",
+       "HKey=2&RegPath=SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion&RegName=SystemRoot&FileName="
+       "System32\\cmd.exe",
+       "Parm=/c mkdir " + marker, IDYES},
+      {"..\\ out of the folder", gameDir_ + "sub", ours + "..\\game.exe", "Parm=-x", IDNO},
+      {"a rooted FileName", "", ours + rooted, "Parm=-x", IDNO},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    SetLocation(c.value);
+    LaunchBlock block = SetupBlock("Vltw_OnlySetup", c.location, ServerUrl("setup.exe"));
+    SetField(block.DataCookie, c.dataCookie);
+    LauncherRun run = StartLauncher(block);
+    ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, c.answer));
+    if (c.answer == IDYES) {
+      HWND wizard = WaitForDialogWithControl(run.process.pid(), IDC_NEXT);
+      ASSERT_NE(wizard, nullptr);
+      Press(wizard, IDCANCEL);
+    }
+    EXPECT_EQ(run.process.Wait(kWait), 0u);
+  }
+  Sleep(1000);
+  EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "cmd.exe ran";
+  EXPECT_FALSE(FileExists(exe + ".record.txt"));
+  EXPECT_FALSE(FileExists(rooted + ".record.txt"));
+}
+
 TEST_F(SetupModeTest, EmptyLocationGoesStraightToTheWizard) {
   SetLocation("");
   LauncherRun run = StartLauncher(SetupBlock(

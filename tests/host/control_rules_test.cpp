@@ -153,8 +153,8 @@ TEST(ControlSiteLock, PagesAgainstThePortalAndTheList) {
       {"https://example.jp.evil.test/", false},
       {"https://a.example.jp.evil.test/", false},
       {"https://aexample.jp/", false},
-      // Listed with an explicit port, over http.
-      {"http://games.test:8080/x", true},
+      // An http entry is ignored.
+      {"http://games.test:8080/x", false},
       {"http://games.test/", false},
       {"https://games.test:8080/", false},
       {"https://exact.example.com/", true},

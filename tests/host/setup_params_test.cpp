@@ -140,6 +140,86 @@ TEST(GameLocation, FromTheRegisteredValue) {
   }
 }
 
+TEST(GameLocation, RulesKeepTheSetupModesToGames) {
+  const struct {
+    const char* regPath;
+    bool ok;
+  } registry[] = {
+      {"SOFTWARE\\Veltoworks\\Location", true},
+      {"software\\Vendor", true},
+      {"SOFTWARE\\WOW6432Node\\Vendor\\Game", true},
+      {"SOFTWARE\\MicrosoftGames", true},  // a whole part must match
+      {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", false},
+      {"Software\\MICROSOFT", false},
+      {"SOFTWARE\\Classes\\exefile", false},
+      {"SOFTWARE\\Policies\\Vendor", false},
+      {"SOFTWARE\\WOW6432Node\\Microsoft\\Windows", false},
+      {"SOFTWARE\\WOW6432Node", false},
+      {"SOFTWARE\\\\Microsoft", false},  // an empty part the registry may skip
+      {"\\SOFTWARE\\Vendor", false},
+      {"SOFTWARE\\Vendor\\", false},
+      {"SOFTWARE", false},
+      {"SYSTEM\\CurrentControlSet\\Services", false},
+      {"SOFTWAREX\\Vendor", false},
+      {"", false},
+  };
+  for (const auto& c : registry) EXPECT_EQ(IsGameRegistryPath(c.regPath), c.ok) << c.regPath;
+
+  const struct {
+    const char* path;
+    bool fileName;  // as a FileName
+    bool full;      // as the game's executable
+  } paths[] = {
+      {"game.exe", true, false},
+      {"bin\\game.exe", true, false},
+      {"console.exe", true, false},
+      {"com10.exe", true, false},
+      {"System32\\cmd.exe", true, false},  // left to the Windows folder check
+      {"C:\\Games\\V\\g.exe", false, true},
+      {"d:\\g.exe", false, true},
+      {"..\\cmd.exe", false, false},
+      {"bin\\..\\..\\x.exe", false, false},
+      {"C:\\Games\\..\\Windows\\cmd.exe", false, false},
+      {".\\game.exe", false, false},
+      {"\\game.exe", false, false},
+      {"\\\\server\\share\\g.exe", false, false},
+      {"\\\\?\\C:\\g.exe", false, false},
+      {"C:game.exe", false, false},
+      {"game.exe:stream", false, false},
+      {"C:/Games/g.exe", false, false},
+      {"bin/game.exe", false, false},
+      {"bin\\\\game.exe", false, false},
+      {"C:\\", false, false},
+      {"1:\\g.exe", false, false},
+      {"CON", false, false},
+      {"C:\\nul.exe", false, false},
+      {"com1 .exe", false, false},
+      {"C:\\Games\\LPT9", false, false},
+      {"game.exe.", false, false},
+      {"C:\\Games \\g.exe", false, false},
+      {"g*.exe", false, false},
+      {"", false, false},
+  };
+  for (const auto& c : paths) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(IsGameFileName(c.path), c.fileName);
+    EXPECT_EQ(IsFullLocalPath(c.path), c.full);
+  }
+
+  const struct {
+    const char* path;
+    const char* folder;
+    bool inside;
+  } folders[] = {
+      {"C:\\windows\\System32\\cmd.exe", "C:\\windows", true},
+      {"C:\\WINDOWS\\x.exe", "c:\\Windows\\", true},
+      {"C:\\windowsgames\\g.exe", "C:\\windows", false},
+      {"D:\\windows\\x.exe", "C:\\windows", false},
+      {"C:\\windows", "C:\\windows", false},
+  };
+  for (const auto& c : folders) EXPECT_EQ(IsInsideFolder(c.path, c.folder), c.inside) << c.path;
+}
+
 TEST(DirectXRequirement, FromSpare) {
   struct Case {
     const char* id;

@@ -3,9 +3,12 @@
 //   <exe>.record.txt  command line, current folder, what it found
 //   <exe>.block       the 1492 bytes it took over
 // Environment: QZ_STANDIN_DELAY_MS delays the take-over (a slow start);
-// QZ_STANDIN_MUTEX names a mutex whose existence is recorded.
+// QZ_STANDIN_MUTEX names a mutex whose existence is recorded;
+// QZ_STANDIN_WRITE_HANDLE is a handle value of the starter's: the stand-in
+// writes one byte to it, which arrives only if the handle was inherited.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -47,6 +50,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, mutexName);
     record += std::string("mutex=") + (m ? "1" : "0") + "\n";
     if (m) CloseHandle(m);
+  }
+
+  char handleValue[32] = {};
+  if (GetEnvironmentVariableA("QZ_STANDIN_WRITE_HANDLE", handleValue, sizeof handleValue)) {
+    DWORD written = 0;
+    const auto value = static_cast<std::uintptr_t>(std::strtoull(handleValue, nullptr, 10));
+    WriteFile(reinterpret_cast<HANDLE>(value), "x", 1, &written, nullptr);
   }
 
   qz::LaunchBlock block{};

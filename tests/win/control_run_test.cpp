@@ -2,7 +2,9 @@
 // check, and the site lock that keeps untrusted pages from starting anything.
 #include <gtest/gtest.h>
 
+#include <docobj.h>
 #include <exdisp.h>
+#include <mshtml.h>
 #include <servprov.h>
 #include <shlguid.h>
 
@@ -15,12 +17,99 @@ namespace {
 
 using namespace qz::test;
 
-// A browser that only knows its page's address.
+// A page's document: it knows its address (or fails to tell it) and can be
+// a control's container; nothing else.
+#define STUB(name, ...) \
+  STDMETHODIMP name(__VA_ARGS__) override { return E_NOTIMPL; }
+class FakeDocument final : public IHTMLDocument2, public IOleContainer {
+ public:
+  FakeDocument(const wchar_t* address, HRESULT result = S_OK) : address_(address), result_(result) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IHTMLDocument) ||
+        IsEqualIID(iid, IID_IHTMLDocument2)) {
+      *out = static_cast<IHTMLDocument2*>(this);
+    } else if (IsEqualIID(iid, IID_IOleContainer) || IsEqualIID(iid, IID_IParseDisplayName)) {
+      *out = static_cast<IOleContainer*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (!left) delete this;
+    return left;
+  }
+  STDMETHODIMP get_URL(BSTR* url) override {
+    *url = FAILED(result_) ? nullptr : SysAllocString(address_);
+    return result_;
+  }
+  STUB(ParseDisplayName, IBindCtx*, LPOLESTR, ULONG*, IMoniker**) STUB(EnumObjects, DWORD, IEnumUnknown**)
+  STUB(LockContainer, BOOL) STUB(GetTypeInfoCount, UINT*) STUB(GetTypeInfo, UINT, LCID, ITypeInfo**)
+  STUB(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+  STUB(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
+  STUB(get_Script, IDispatch **) STUB(get_all, IHTMLElementCollection **) STUB(get_body, IHTMLElement **)
+  STUB(get_activeElement, IHTMLElement **) STUB(get_images, IHTMLElementCollection **)
+  STUB(get_applets, IHTMLElementCollection **) STUB(get_links, IHTMLElementCollection **)
+  STUB(get_forms, IHTMLElementCollection **) STUB(get_anchors, IHTMLElementCollection **)
+  STUB(put_title, BSTR) STUB(get_title, BSTR *) STUB(get_scripts, IHTMLElementCollection **)
+  STUB(put_designMode, BSTR) STUB(get_designMode, BSTR *) STUB(get_selection, IHTMLSelectionObject **)
+  STUB(get_readyState, BSTR *) STUB(get_frames, IHTMLFramesCollection2 **)
+  STUB(get_embeds, IHTMLElementCollection **) STUB(get_plugins, IHTMLElementCollection **)
+  STUB(put_alinkColor, VARIANT) STUB(get_alinkColor, VARIANT *) STUB(put_bgColor, VARIANT)
+  STUB(get_bgColor, VARIANT *) STUB(put_fgColor, VARIANT) STUB(get_fgColor, VARIANT *)
+  STUB(put_linkColor, VARIANT) STUB(get_linkColor, VARIANT *) STUB(put_vlinkColor, VARIANT)
+  STUB(get_vlinkColor, VARIANT *) STUB(get_referrer, BSTR *) STUB(get_location, IHTMLLocation **)
+  STUB(get_lastModified, BSTR *) STUB(put_URL, BSTR) STUB(put_domain, BSTR) STUB(get_domain, BSTR *)
+  STUB(put_cookie, BSTR) STUB(get_cookie, BSTR *) STUB(put_expando, VARIANT_BOOL)
+  STUB(get_expando, VARIANT_BOOL *) STUB(put_charset, BSTR) STUB(get_charset, BSTR *)
+  STUB(put_defaultCharset, BSTR) STUB(get_defaultCharset, BSTR *) STUB(get_mimeType, BSTR *)
+  STUB(get_fileSize, BSTR *) STUB(get_fileCreatedDate, BSTR *) STUB(get_fileModifiedDate, BSTR *)
+  STUB(get_fileUpdatedDate, BSTR *) STUB(get_security, BSTR *) STUB(get_protocol, BSTR *)
+  STUB(get_nameProp, BSTR *) STUB(write, SAFEARRAY *) STUB(writeln, SAFEARRAY *)
+  STUB(open, BSTR,VARIANT,VARIANT,VARIANT,IDispatch **) STUB(close, ) STUB(clear, )
+  STUB(queryCommandSupported, BSTR,VARIANT_BOOL *) STUB(queryCommandEnabled, BSTR,VARIANT_BOOL *)
+  STUB(queryCommandState, BSTR,VARIANT_BOOL *) STUB(queryCommandIndeterm, BSTR,VARIANT_BOOL *)
+  STUB(queryCommandText, BSTR,BSTR *) STUB(queryCommandValue, BSTR,VARIANT *)
+  STUB(execCommand, BSTR,VARIANT_BOOL,VARIANT,VARIANT_BOOL *)
+  STUB(execCommandShowHelp, BSTR,VARIANT_BOOL *) STUB(createElement, BSTR,IHTMLElement **)
+  STUB(put_onhelp, VARIANT) STUB(get_onhelp, VARIANT *) STUB(put_onclick, VARIANT)
+  STUB(get_onclick, VARIANT *) STUB(put_ondblclick, VARIANT) STUB(get_ondblclick, VARIANT *)
+  STUB(put_onkeyup, VARIANT) STUB(get_onkeyup, VARIANT *) STUB(put_onkeydown, VARIANT)
+  STUB(get_onkeydown, VARIANT *) STUB(put_onkeypress, VARIANT) STUB(get_onkeypress, VARIANT *)
+  STUB(put_onmouseup, VARIANT) STUB(get_onmouseup, VARIANT *) STUB(put_onmousedown, VARIANT)
+  STUB(get_onmousedown, VARIANT *) STUB(put_onmousemove, VARIANT) STUB(get_onmousemove, VARIANT *)
+  STUB(put_onmouseout, VARIANT) STUB(get_onmouseout, VARIANT *) STUB(put_onmouseover, VARIANT)
+  STUB(get_onmouseover, VARIANT *) STUB(put_onreadystatechange, VARIANT)
+  STUB(get_onreadystatechange, VARIANT *) STUB(put_onafterupdate, VARIANT)
+  STUB(get_onafterupdate, VARIANT *) STUB(put_onrowexit, VARIANT) STUB(get_onrowexit, VARIANT *)
+  STUB(put_onrowenter, VARIANT) STUB(get_onrowenter, VARIANT *) STUB(put_ondragstart, VARIANT)
+  STUB(get_ondragstart, VARIANT *) STUB(put_onselectstart, VARIANT) STUB(get_onselectstart, VARIANT *)
+  STUB(elementFromPoint, LONG,LONG,IHTMLElement **) STUB(get_parentWindow, IHTMLWindow2 **)
+  STUB(get_styleSheets, IHTMLStyleSheetsCollection **) STUB(put_onbeforeupdate, VARIANT)
+  STUB(get_onbeforeupdate, VARIANT *) STUB(put_onerrorupdate, VARIANT) STUB(get_onerrorupdate, VARIANT *)
+  STUB(toString, BSTR *)
+  STUB(createStyleSheet, BSTR, LONG, IHTMLStyleSheet **)
+
+ private:
+  ULONG refs_ = 1;
+  const wchar_t* address_;
+  HRESULT result_;
+};
+#undef STUB
+
+// A browser that knows the address it shows and, unless null, its top document.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 class FakeBrowser final : public IWebBrowser2 {
  public:
-  FakeBrowser(const wchar_t* address, HRESULT result) : address_(address), result_(result) {}
+  FakeBrowser(const wchar_t* address, FakeDocument* document) : address_(address), document_(document) {}
+  ~FakeBrowser() {
+    if (document_) document_->Release();
+  }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IWebBrowser) ||
@@ -38,8 +127,12 @@ class FakeBrowser final : public IWebBrowser2 {
     return left;
   }
   STDMETHODIMP get_LocationURL(BSTR* url) override {
-    *url = FAILED(result_) ? nullptr : SysAllocString(address_);
-    return result_;
+    *url = SysAllocString(address_);
+    return S_OK;
+  }
+  STDMETHODIMP get_Document(IDispatch** document) override {
+    *document = nullptr;
+    return document_ ? document_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(document)) : E_FAIL;
   }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -58,7 +151,6 @@ class FakeBrowser final : public IWebBrowser2 {
   STDMETHODIMP get_Application(IDispatch **ppDisp) override { return E_NOTIMPL; }
   STDMETHODIMP get_Parent(IDispatch **ppDisp) override { return E_NOTIMPL; }
   STDMETHODIMP get_Container(IDispatch **ppDisp) override { return E_NOTIMPL; }
-  STDMETHODIMP get_Document(IDispatch **ppDisp) override { return E_NOTIMPL; }
   STDMETHODIMP get_TopLevelContainer(VARIANT_BOOL *pBool) override { return E_NOTIMPL; }
   STDMETHODIMP get_Type(BSTR *Type) override { return E_NOTIMPL; }
   STDMETHODIMP get_Left(LONG *pl) override { return E_NOTIMPL; }
@@ -114,26 +206,34 @@ class FakeBrowser final : public IWebBrowser2 {
  private:
   ULONG refs_ = 1;
   const wchar_t* address_;
-  HRESULT result_;
+  FakeDocument* document_;
 };
 #pragma GCC diagnostic pop
 
-// The object a browser hands the control as its site.
-class FakeSite final : public IServiceProvider {
+// The object a host hands the control as its site; it owns what it is given.
+// container: what IOleClientSite::GetContainer gives (null: no client site);
+// holder: what SID_SContainerDispatch gives; browser: SID_SWebBrowserApp.
+// With none of them it is a script host's site.
+class FakeSite final : public IServiceProvider, public IOleClientSite {
  public:
-  // browser null: a host that offers no web browser (a script host).
-  explicit FakeSite(FakeBrowser* browser) : browser_(browser) {}
+  FakeSite(FakeDocument* container, FakeDocument* holder, FakeBrowser* browser)
+      : container_(container), holder_(holder), browser_(browser) {}
   ~FakeSite() {
+    if (container_) container_->Release();
+    if (holder_) holder_->Release();
     if (browser_) browser_->Release();
   }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IServiceProvider)) {
       *out = static_cast<IServiceProvider*>(this);
-      AddRef();
-      return S_OK;
+    } else if (IsEqualIID(iid, IID_IOleClientSite) && container_) {
+      *out = static_cast<IOleClientSite*>(this);
+    } else {
+      return E_NOINTERFACE;
     }
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override {
@@ -143,14 +243,31 @@ class FakeSite final : public IServiceProvider {
   }
   STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override {
     *out = nullptr;
-    if (!browser_ || !IsEqualGUID(service, SID_SWebBrowserApp)) return E_NOINTERFACE;
-    return browser_->QueryInterface(iid, out);
+    if (holder_ && IsEqualGUID(service, SID_SContainerDispatch)) return holder_->QueryInterface(iid, out);
+    if (browser_ && IsEqualGUID(service, SID_SWebBrowserApp)) return browser_->QueryInterface(iid, out);
+    return E_NOINTERFACE;
   }
+  STDMETHODIMP GetContainer(IOleContainer** container) override {
+    return container_->QueryInterface(IID_IOleContainer, reinterpret_cast<void**>(container));
+  }
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP ShowObject() override { return E_NOTIMPL; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
  private:
   ULONG refs_ = 1;
+  FakeDocument* container_;
+  FakeDocument* holder_;
   FakeBrowser* browser_;
 };
+
+FakeSite* ContainerSite(const wchar_t* address, HRESULT result = S_OK) {
+  return new FakeSite(new FakeDocument(address, result), nullptr, nullptr);
+}
+
+constexpr wchar_t kPortal[] = L"https://portal.velto.example/games/index.html";
 
 HRESULT SetSite(ITessacontrol1* control, IUnknown* site) {
   IObjectWithSite* withSite = nullptr;
@@ -260,25 +377,33 @@ TEST_F(ControlRunTest, FailedCookieCheckStartsNothing) {
 
 TEST_F(ControlRunTest, UntrustedPagesStartNothing) {
   ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "TrustedSites", REG_MULTI_SZ,
-                            "https://*.example.jp\0\0", 22),
+                            "http://other.test:8080\0https://*.example.jp\0\0", 45),
             ERROR_SUCCESS);
   const struct {
-    const wchar_t* address;
-    HRESULT result;
+    const char* id;
+    FakeSite* site;
   } cases[] = {
-      {L"https://example.jp.evil.test/", S_OK},
-      {L"http://portal.velto.example/", S_OK},
-      {L"https://portal.velto.example.evil.test/", S_OK},
-      {L"https://portal.velto.example@evil.test/", S_OK},
-      {L"https://portal.\u0435velto.example/", S_OK},  // a Cyrillic look-alike letter
-      {L"file:///C:/page.html", S_OK},
-      {L"https://portal.velto.example/", E_FAIL},  // the browser cannot tell
+      {"look-alike", ContainerSite(L"https://example.jp.evil.test/")},
+      {"http", ContainerSite(L"http://portal.velto.example/")},
+      {"longer host", ContainerSite(L"https://portal.velto.example.evil.test/")},
+      {"user information", ContainerSite(L"https://portal.velto.example@evil.test/")},
+      {"Cyrillic letter", ContainerSite(L"https://portal.\u0435velto.example/")},
+      {"file", ContainerSite(L"file:///C:/page.html")},
+      {"a listed http origin", ContainerSite(L"http://other.test:8080/")},
+      {"the document cannot tell", ContainerSite(kPortal, E_FAIL)},
+      {"the document tells nothing", ContainerSite(L"")},
+      {"an untrusted holder", new FakeSite(nullptr, new FakeDocument(L"https://evil.test/"), nullptr)},
+      {"an untrusted frame in the portal",
+       new FakeSite(new FakeDocument(L"https://evil.test/frame"), nullptr,
+                    new FakeBrowser(kPortal, new FakeDocument(kPortal)))},
+      {"an old page while the browser shows the portal",
+       new FakeSite(nullptr, nullptr, new FakeBrowser(kPortal, new FakeDocument(L"https://evil.test/")))},
+      {"a browser without a document", new FakeSite(nullptr, nullptr, new FakeBrowser(kPortal, nullptr))},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.address);
-    auto* site = new FakeSite(new FakeBrowser(c.address, c.result));
-    ASSERT_EQ(SetSite(control_, site), S_OK);
-    site->Release();
+    SCOPED_TRACE(c.id);
+    ASSERT_EQ(SetSite(control_, static_cast<IServiceProvider*>(c.site)), S_OK);
+    c.site->Release();
     const RunOutcome run = TimedRun(control_);
     EXPECT_EQ(run.result, S_FALSE);
     EXPECT_LT(run.elapsedMs, 2000u);
@@ -289,22 +414,23 @@ TEST_F(ControlRunTest, UntrustedPagesStartNothing) {
 
 TEST_F(ControlRunTest, TrustedPagesAndScriptHostsStartTheLauncher) {
   ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "TrustedSites", REG_MULTI_SZ,
-                            "http://other.test:8080\0https://*.example.jp\0\0", 45),
+                            "https://*.example.jp\0\0", 22),
             ERROR_SUCCESS);
   const struct {
     const char* id;
-    const wchar_t* address;  // null: a site without a web browser
+    FakeSite* site;
   } cases[] = {
-      {"the portal", L"https://portal.velto.example/games/index.html"},
-      {"a listed subdomain", L"https://games.example.jp/start"},
-      {"a script host", nullptr},
+      {"the portal's document", ContainerSite(kPortal)},
+      {"a listed subdomain as the holder",
+       new FakeSite(nullptr, new FakeDocument(L"https://games.example.jp/start"), nullptr)},
+      {"the browser's document", new FakeSite(nullptr, nullptr, new FakeBrowser(L"", new FakeDocument(kPortal)))},
+      {"a script host", new FakeSite(nullptr, nullptr, nullptr)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
     ASSERT_TRUE(PlaceStandInLauncher());
-    auto* site = new FakeSite(c.address ? new FakeBrowser(c.address, S_OK) : nullptr);
-    ASSERT_EQ(SetSite(control_, site), S_OK);
-    site->Release();
+    ASSERT_EQ(SetSite(control_, static_cast<IServiceProvider*>(c.site)), S_OK);
+    c.site->Release();
     EXPECT_EQ(control_->Run(), S_OK);
     EXPECT_TRUE(WaitForFile(LauncherPath() + ".record.txt", kWait));
     // Nothing was put: the launcher still starts, with an all-zero record.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "record/handover.h"
@@ -123,6 +124,31 @@ TEST(GameStart, MissingExecutableStartsNothingAndLeavesNothing) {
     const std::string name = SectionName(SectionForm::Game, now - d, now - d);
     ASSERT_FALSE(TakeOverBlock(name.c_str(), &out)) << name;
   }
+}
+
+TEST(GameStart, GamesGetNoneOfOurHandles) {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+  Handle reader(readEnd);
+  Handle writer(writeEnd);
+  SetEnvironmentVariableA("QZ_STANDIN_WRITE_HANDLE",
+                          std::to_string(reinterpret_cast<std::uintptr_t>(writeEnd)).c_str());
+  const std::string exes[2] = {StandInGame("handles"), StandInGame("handles")};
+  // Both hold for 10 s; run them side by side.
+  std::thread runs[2] = {
+      std::thread([&] { std::make_unique<LauncherApp>()->StartGameWithHandOver(exes[0].c_str(), nullptr); }),
+      std::thread([&] {
+        std::make_unique<LauncherApp>()->StartGameWithArguments(exes[1].c_str(), nullptr, "-x", false, "");
+      }),
+  };
+  for (const std::string& exe : exes) EXPECT_TRUE(WaitForFile(exe + ".record.txt", kWait)) << exe;
+  SetEnvironmentVariableA("QZ_STANDIN_WRITE_HANDLE", nullptr);
+  DWORD waiting = 1;
+  EXPECT_TRUE(PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &waiting, nullptr));
+  EXPECT_EQ(waiting, 0u) << "a game wrote through a handle it inherited";
+  for (std::thread& run : runs) run.join();
 }
 
 // The DirectX requirement, with the system's DirectX in a scratch registry.

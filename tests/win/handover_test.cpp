@@ -1,13 +1,34 @@
 // The launch record between two real processes.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "base/win_handles.h"
 #include "record/handover.h"
+#include "record/section_name.h"
 #include "tests/winsupport/win_test_support.h"
 
 namespace qz {
 namespace {
 
 using namespace qz::test;
+
+std::vector<BYTE> CurrentUserSid() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  Handle owned(token);
+  std::vector<BYTE> user(256);
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size)) return {};
+  PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
 
 LaunchBlock PatternedBlock() {
   LaunchBlock block;
@@ -67,6 +88,61 @@ TEST(HandOver, MissingProgramFailsAndLeavesNoSection) {
   for (DWORD d = 0; d < 2000; d += 1) {
     const std::string name = SectionName(SectionForm::Game, t - d, t - d);
     ASSERT_FALSE(TakeOverBlock(name.c_str(), &out)) << name;
+  }
+}
+
+TEST(HandOver, OwnSectionOfTheUserUnderANameNobodyTookFirst) {
+  const std::string dir = NewTempDir("squat");
+  const std::string exe = dir + "game.exe";
+  ASSERT_TRUE(CopyProgram("standin_game.exe", exe));
+  // Another process of the session took the names of the coming ticks first:
+  // sections it could read, and objects of another type.
+  constexpr DWORD kAhead = 40;
+  const DWORD now = GetTickCount();
+  std::vector<std::string> taken;
+  std::vector<Handle> objects;
+  std::vector<MappedView> views;
+  for (DWORD t = now; t <= now + kAhead; ++t) {
+    taken.push_back(SectionName(SectionForm::Game, t, t));
+    if (t % 2) {
+      objects.emplace_back(CreateMutexA(nullptr, FALSE, taken.back().c_str()));
+    } else {
+      objects.emplace_back(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              sizeof(LaunchBlock), taken.back().c_str()));
+      views.emplace_back(MapViewOfFile(objects.back().get(), FILE_MAP_READ, 0, 0, 0));
+      ASSERT_TRUE(views.back());
+    }
+    ASSERT_TRUE(objects.back());
+  }
+  ASSERT_LT(GetTickCount() - now, kAhead / 2) << "the first names tried must be taken";
+
+  std::atomic<bool> started{false};
+  std::thread writer([&] { started = HandOverBlock(PatternedBlock(), exe, dir.c_str(), SectionForm::Game, 3000); });
+  const bool received = WaitForFile(exe + ".record.txt", kWait);
+  auto record = ReadRecord(exe + ".record.txt");
+  // While it is held, the section's only entry is the current user's.
+  Handle section(OpenFileMappingA(READ_CONTROL, FALSE, record["args"].c_str()));
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read = section ? GetSecurityInfo(section.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                               nullptr, nullptr, &dacl, nullptr, &descriptor)
+                             : GetLastError();
+  writer.join();
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(received);
+  EXPECT_EQ(record["block"], "ok");
+  EXPECT_EQ(std::count(taken.begin(), taken.end(), record["args"]), 0) << record["args"];
+  ASSERT_EQ(read, static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr) << "a null DACL lets everyone in";
+  EXPECT_EQ(dacl->AceCount, 1);
+  ACCESS_ALLOWED_ACE* ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void**>(&ace)));
+  EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_TRUE(EqualSid(&ace->SidStart, CurrentUserSid().data()));
+  LocalFree(descriptor);
+  for (const MappedView& view : views) {
+    EXPECT_EQ(std::string(static_cast<const char*>(view.get()), sizeof(LaunchBlock)),
+              std::string(sizeof(LaunchBlock), '\0'));
   }
 }
 

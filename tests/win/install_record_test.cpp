@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "launcher/folders.h"
 #include "launcher/launcher_app.h"
 #include "base/portal.h"
 #include "base/registry_text.h"
@@ -150,41 +151,59 @@ TEST_F(InstallRecord, ExecutablePresent) {
 }
 
 TEST_F(InstallRecord, GameLocationFromTheParameters) {
+  char windows[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  const std::string system32 = std::string(windows) + "\\System32";
   struct Case {
     const char* id;
     const char* autoDownUrl;
     HKEY root;  // where the test registers the location
-    const char* value;
+    const char* keyPath;
+    std::string value;
     const char* expectDir;
     const char* expectExe;
+    bool refused;  // asked about as a missing game
   } cases[] = {
       {"HKey 2, folder and FileName", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Dir&FileName=g.exe",
-       HKEY_LOCAL_MACHINE, "C:\\Games\\V", "C:\\Games\\V\\", "C:\\Games\\V\\g.exe"},
+       HKEY_LOCAL_MACHINE, "SOFTWARE\\V\\G", "C:\\Games\\V", "C:\\Games\\V\\", "C:\\Games\\V\\g.exe", false},
       {"HKey 2, folder with backslash", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Dir&FileName=g.exe",
-       HKEY_LOCAL_MACHINE, "C:\\Games\\V\\", "C:\\Games\\V\\", "C:\\Games\\V\\g.exe"},
+       HKEY_LOCAL_MACHINE, "SOFTWARE\\V\\G", "C:\\Games\\V\\", "C:\\Games\\V\\", "C:\\Games\\V\\g.exe", false},
       {"HKey 2, executable path", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
-       "C:\\Games\\V\\g.exe", "C:\\Games\\V", "C:\\Games\\V\\g.exe"},
+       "SOFTWARE\\V\\G", "C:\\Games\\V\\g.exe", "C:\\Games\\V", "C:\\Games\\V\\g.exe", false},
       {"HKey 1 is the current user", "HKeyUser=1&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_CURRENT_USER,
-       "C:\\U\\g.exe", "C:\\U", "C:\\U\\g.exe"},
-      {"no HKey reads the classes root", "RegPath=VeltoGame&RegName=Exe", HKEY_CLASSES_ROOT,
-       "C:\\C\\g.exe", "C:\\C", "C:\\C\\g.exe"},
-      {"HKey 7 reads nothing", "HKey=7&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
-       "C:\\Games\\V\\g.exe", "", ""},
+       "SOFTWARE\\V\\G", "C:\\U\\g.exe", "C:\\U", "C:\\U\\g.exe", false},
       {"missing value", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Other", HKEY_LOCAL_MACHINE,
-       "C:\\Games\\V\\g.exe", "", ""},
+       "SOFTWARE\\V\\G", "C:\\Games\\V\\g.exe", "", "", false},
+      // Refused before anything is read.
+      {"no HKey: the classes root", "RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_CLASSES_ROOT,
+       "SOFTWARE\\V\\G", "C:\\C\\g.exe", "", "", true},
+      {"HKey 7", "HKey=7&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE, "SOFTWARE\\V\\G",
+       "C:\\Games\\V\\g.exe", "", "", true},
+      {"the system's branch", "HKey=2&RegPath=SOFTWARE\\Microsoft\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
+       "SOFTWARE\\Microsoft\\G", "C:\\Games\\V\\g.exe", "", "", true},
+      {"FileName leaves the folder", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Dir&FileName=..\\g.exe",
+       HKEY_LOCAL_MACHINE, "SOFTWARE\\V\\G", "C:\\Games\\V", "", "", true},
+      // Refused for what the value names.
+      {"a program of the system", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Dir&FileName=System32\\cmd.exe",
+       HKEY_LOCAL_MACHINE, "SOFTWARE\\V\\G", windows, "", "", true},
+      {"a system path as the value", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
+       "SOFTWARE\\V\\G", system32 + "\\cmd.exe", "", "", true},
+      {"a name the system searches for", "HKey=2&RegPath=SOFTWARE\\V\\G&RegName=Exe", HKEY_LOCAL_MACHINE,
+       "SOFTWARE\\V\\G", "cmd.exe", "", "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    const std::string path = c.root == HKEY_CLASSES_ROOT ? "VeltoGame" : "SOFTWARE\\V\\G";
     const char* name = std::strstr(c.autoDownUrl, "RegName=Dir") ? "Dir" : "Exe";
-    SetText(c.root, path, name, c.value);
+    SetText(c.root, c.keyPath, name, c.value.c_str());
     auto app = std::make_unique<LauncherApp>();
     SetField(app->block.AutoDownURL, c.autoDownUrl);
     app->ParseSetupParameters();
+    if (c.refused) CopyCut(app->gameExe, std::string("C:\\earlier\\g.exe"));  // never kept
     app->ReadGameLocation();
     EXPECT_STREQ(app->gameDir, c.expectDir);
     EXPECT_STREQ(app->gameExe, c.expectExe);
-    RegDeleteTreeA(c.root, path.c_str());
+    EXPECT_EQ(app->gameLocationRefused, c.refused);
+    RegDeleteTreeA(c.root, c.keyPath);
   }
 }
 
