@@ -89,11 +89,13 @@ class LinkSetupTest : public SetupModeTest {
     const std::string browser = NewTempDir("browser") + "browser.exe";
     CopyProgram("standin_game.exe", browser);
     const std::string command = "\"" + browser + "\" %1";
-    HKEY key;
-    RegCreateKeyA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", &key);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>(command.size() + 1));
-    RegCloseKey(key);
+    for (const char* scheme : {"http", "https"}) {
+      HKEY key;
+      RegCreateKeyA(HKEY_CLASSES_ROOT, (std::string(scheme) + "\\shell\\open\\command").c_str(), &key);
+      RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>(command.size() + 1));
+      RegCloseKey(key);
+    }
     return browser;
   }
 };
