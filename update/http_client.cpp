@@ -5,8 +5,9 @@
 namespace qz {
 
 namespace {
-// Certificate errors are never ignored, and WinINet must not follow a
-// redirect from https to http on our behalf, whatever a caller passes.
+// Certificate errors are never ignored, and no caller's flags may let a
+// redirect from https to http through (Wine follows one even without them, so
+// the address the request ended at is checked as well).
 constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
 
