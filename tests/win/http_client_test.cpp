@@ -144,6 +144,7 @@ TEST_F(HttpClientTest, DowngradesAndBadCertificatesAreRefused) {
   } cases[] = {
       {"https redirected to http on this PC", ServerUrl("~to-http/data.bin")},
       {"the same after an https hop", ServerUrl("~redirect=1/~to-http/data.bin")},
+      {"through http back to https", ServerUrl("~to-http/~to-https/data.bin")},
       {"certificate from an unknown authority", ServerUrl("data.bin", ServerListener::UnknownCa)},
       {"certificate for another host name", ServerUrl("data.bin", ServerListener::OtherName)},
       {"https to a plain http port", "https" + ServerUrl("data.bin", ServerListener::PlainHttp).substr(4)},
