@@ -14,14 +14,15 @@ set -euo pipefail
 dir=${1:?usage: testcerts.sh DIR}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
+# Parallel test runs wait here while one of them renews the files.
+exec 9>"$dir/.lock"
+flock 9
 # Quick answer for the usual case, without openssl: every file made recently.
 recent() { [[ -n $(find "$dir" -maxdepth 1 -name "$1" -mtime "-$2" 2>/dev/null) ]]; }
 if [[ -s $dir/ca.fp ]] && recent ca.pem 80 && recent untrusted-ca.pem 80 && recent server.pem 25 &&
    recent other-name.pem 25 && recent unknown-ca.pem 25; then
   exit 0
 fi
-exec 9>"$dir/.lock"
-flock 9
 
 # valid FILE DAYS: the certificate is there and still good for DAYS days.
 valid() { [[ -s $1 ]] && openssl x509 -checkend $(($2 * 86400)) -noout -in "$1" >/dev/null 2>&1; }
