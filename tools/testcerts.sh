@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the test certificates in DIR (inside a build tree), or renews what is
-# missing or expires within a day. Nothing here is ever committed.
+# missing or expires soon (roots within 10 days, the others within 5).
+# Nothing here is ever committed.
 #   ca.pem ca.der ca.fp   the test root that every test prefix trusts (90 days)
 #   server.pem/.key       127.0.0.1 and localhost, signed by the root (30 days)
 #   other-name.pem/.key   only "other.invalid", signed by the root (served on
@@ -13,16 +14,18 @@ set -euo pipefail
 dir=${1:?usage: testcerts.sh DIR}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
+# Parallel test runs wait here while one of them renews the files.
+exec 9>"$dir/.lock"
+flock 9
 # Quick answer for the usual case, without openssl: every file made recently.
 recent() { [[ -n $(find "$dir" -maxdepth 1 -name "$1" -mtime "-$2" 2>/dev/null) ]]; }
 if [[ -s $dir/ca.fp ]] && recent ca.pem 80 && recent untrusted-ca.pem 80 && recent server.pem 25 &&
    recent other-name.pem 25 && recent unknown-ca.pem 25; then
   exit 0
 fi
-exec 9>"$dir/.lock"
-flock 9
 
-valid() { [[ -s $1 ]] && openssl x509 -checkend 86400 -noout -in "$1" >/dev/null 2>&1; }
+# valid FILE DAYS: the certificate is there and still good for DAYS days.
+valid() { [[ -s $1 ]] && openssl x509 -checkend $(($2 * 86400)) -noout -in "$1" >/dev/null 2>&1; }
 
 tmp=$(mktemp -d "$dir/.new.XXXXXX")
 trap 'rm -rf -- "$tmp"' EXIT
@@ -51,17 +54,17 @@ make_leaf() {
 
 # The address also as a DNS name, for name checks that only look at those.
 local_names="IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost"
-if ! valid "$dir/ca.pem" || [[ ! -s $dir/ca.key ]]; then
+if ! valid "$dir/ca.pem" 10 || [[ ! -s $dir/ca.key ]]; then
   make_root ca "Quorlynx test root"
   rm -f "$dir/server.pem" "$dir/other-name.pem"
 fi
-if ! valid "$dir/untrusted-ca.pem" || [[ ! -s $dir/untrusted-ca.key ]]; then
+if ! valid "$dir/untrusted-ca.pem" 10 || [[ ! -s $dir/untrusted-ca.key ]]; then
   make_root untrusted-ca "Quorlynx untrusted root"
   rm -f "$dir/unknown-ca.pem"
 fi
-valid "$dir/server.pem" || make_leaf server ca 127.0.0.1 "$local_names"
-valid "$dir/other-name.pem" || make_leaf other-name ca other.invalid "DNS:other.invalid"
-valid "$dir/unknown-ca.pem" || make_leaf unknown-ca untrusted-ca 127.0.0.1 "$local_names"
+valid "$dir/server.pem" 5 || make_leaf server ca 127.0.0.1 "$local_names"
+valid "$dir/other-name.pem" 5 || make_leaf other-name ca other.invalid "DNS:other.invalid"
+valid "$dir/unknown-ca.pem" 5 || make_leaf unknown-ca untrusted-ca 127.0.0.1 "$local_names"
 if [[ ! -s $dir/ca.der || $dir/ca.der -ot $dir/ca.pem ]]; then
   openssl x509 -in "$dir/ca.pem" -outform DER -out "$tmp/ca.der"
   openssl x509 -in "$dir/ca.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' >"$tmp/ca.fp"

@@ -24,6 +24,7 @@ the launcher must survive:
   /~nohead/...          refuse HEAD requests (405), as some servers do
   /~to-http/...         redirect (302) to the same path on the plain http
                         listener (with --tls)
+  /~to-https/...        redirect (302) to the same path on the https listener
 
 Prefixes combine: /~redirect=2/~short=10/file.zip. Every request is appended
 to <root>/.requests as "METHOD path status".
@@ -90,10 +91,13 @@ class Handler(BaseHTTPRequestHandler):
                         nxt = (f"/{prefix}" if prefix else "") + (f"/~redirect={n - 1}/" if n > 1 else "/") + tail
                         return self.simple(302, b"moved", [("Location", nxt)])
                     continue
-                if key == "to-http":
+                if key in ("to-http", "to-https"):
                     tail = "/".join(parts[i + 1:])
-                    port = self.server.plain_port or self.server.server_address[1]
-                    return self.simple(302, b"moved", [("Location", f"http://127.0.0.1:{port}/{tail}")])
+                    if key == "to-http":
+                        target = f"http://127.0.0.1:{self.server.plain_port or self.server.server_address[1]}"
+                    else:
+                        target = f"https://127.0.0.1:{self.server.tls_port or self.server.server_address[1]}"
+                    return self.simple(302, b"moved", [("Location", f"{target}/{tail}")])
                 opts[key] = val
             else:
                 rest.append(p)
@@ -188,6 +192,7 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     tls = None
     plain_port = None
+    tls_port = None
 
     def handle_error(self, request, client_address):
         pass  # refused handshakes and dropped clients are what tests provoke
@@ -220,7 +225,9 @@ def main():
     if args.tls:
         extra = {"http": listener(0, None), "other-name": listener(0, "other-name"),
                  "unknown-ca": listener(0, "unknown-ca")}
-        main_server.plain_port = extra["http"].server_address[1]
+        for server in [main_server] + list(extra.values()):
+            server.plain_port = extra["http"].server_address[1]
+            server.tls_port = main_server.server_address[1]
         for server in extra.values():
             threading.Thread(target=server.serve_forever, daemon=True).start()
     lines = [str(main_server.server_address[1])]

@@ -5,8 +5,9 @@
 namespace qz {
 
 namespace {
-// Certificate errors are never ignored, and WinINet must not follow a
-// redirect from https to http on our behalf, whatever a caller passes.
+// Certificate errors are never ignored, and no caller's flags may let a
+// redirect from https to http through (Wine follows one even without them, so
+// the address the request ended at is checked as well).
 constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
 
@@ -18,12 +19,34 @@ bool EndsWhereAllowed(HINTERNET request, const char* url) {
   if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &length) || length >= sizeof final) return false;
   return IsFetchRedirect(url, final);
 }
+
+// A redirect on the way counts too: https to http and back to https ends at an
+// allowed address, yet the hop in between could have sent it anywhere. WinINet
+// reports each redirect to the session's status callback, on the thread that
+// opens the request, while the open runs.
+struct RedirectWatch {
+  explicit RedirectWatch(const char* url) : requested(url) { current = this; }
+  ~RedirectWatch() { current = nullptr; }
+  const char* requested;
+  bool refused = false;
+  static thread_local RedirectWatch* current;
+};
+thread_local RedirectWatch* RedirectWatch::current = nullptr;
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD) {
+  RedirectWatch* watch = RedirectWatch::current;
+  if (status != INTERNET_STATUS_REDIRECT || !watch) return;
+  if (!info || !IsFetchRedirect(watch->requested, static_cast<const char*>(info))) watch->refused = true;
+}
 }  // namespace
 
 HttpClient::~HttpClient() { CloseAll(); }
 
 bool HttpClient::OpenSession(const char* agent) {
   session_.reset(InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (session_ && InternetSetStatusCallbackA(session_.get(), OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+    session_.reset();
+  }
   return static_cast<bool>(session_);
 }
 
@@ -32,9 +55,11 @@ bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char
   // The caller closes an open request first; a stray one is replaced, not leaked.
   CloseRequest();
   if (!session_ || !IsFetchUrl(url)) return false;
+  RedirectWatch watch(url);
+  if (context == 0) context = kHttpContext;  // WinINet calls back only for a request with one
   HINTERNET h = InternetOpenUrlA(session_.get(), url, headers, headersLength, flags & ~kRefusedFlags, context);
   request_.store(h);
-  if (h && !EndsWhereAllowed(h, url)) {
+  if (h && (watch.refused || !EndsWhereAllowed(h, url))) {
     CloseRequest();
     return false;
   }
@@ -44,6 +69,7 @@ bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char
 bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
   CloseRequest();
   if (!session_ || !IsFetchUrl(url)) return false;
+  if (context == 0) context = kHttpContext;
   char host[256] = {};
   char path[2048] = {};
   URL_COMPONENTSA parts{};
@@ -66,7 +92,8 @@ bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
     return false;
   }
   request_.store(h);
-  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0) || !EndsWhereAllowed(h, url)) {
+  RedirectWatch watch(url);
+  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0) || watch.refused || !EndsWhereAllowed(h, url)) {
     CloseRequest();
     return false;
   }

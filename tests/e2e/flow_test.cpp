@@ -62,6 +62,39 @@ TEST_F(FlowTest, UnreachableManifestShowsUpdateFailureAndStartsNothing) {
   EXPECT_FALSE(FileExists(exe + ".record.txt")) << "the game must not start";
 }
 
+// A manifest address the launcher must refuse fails like an unreachable one,
+// with the same message, although the manifest is there to be had: on the
+// same server, or through a proxy for another host.
+class RefusedManifest : public FlowTest {
+ protected:
+  void ShowsUpdateFailureAndStartsNothing(const std::string& url) {
+    const std::string exe = Installed("100");
+    Manifest(100);
+    LauncherRun run = StartLauncher(BlockWith(url));
+    HWND box = WaitForMessageBox(run.process.pid(), kWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageText(box), texts::kUpdateFailed);
+    Press(box, IDOK);
+    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_FALSE(FileExists(exe + ".record.txt")) << "the game must not start";
+  }
+};
+
+TEST_F(RefusedManifest, PlainHttpToAnotherHost) {
+  ProxyThroughTestServer proxy;
+  ShowsUpdateFailureAndStartsNothing("http://dl.velto.example/game.txt");
+}
+
+TEST_F(RefusedManifest, HttpsRedirectedToHttp) { ShowsUpdateFailureAndStartsNothing(ServerUrl("~to-http/game.txt")); }
+
+TEST_F(RefusedManifest, CertificateFromAnUnknownAuthority) {
+  ShowsUpdateFailureAndStartsNothing(ServerUrl("game.txt", ServerListener::UnknownCa));
+}
+
+TEST_F(RefusedManifest, CertificateForAnotherHostName) {
+  ShowsUpdateFailureAndStartsNothing(ServerUrl("game.txt", ServerListener::OtherName));
+}
+
 TEST_F(FlowTest, CurrentGameStartsAtOnceWithTheRecord) {
   const std::string exe = Installed("100");
   Manifest(100);

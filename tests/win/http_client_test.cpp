@@ -119,30 +119,6 @@ TEST_F(HttpClientTest, OnlyWebAddressesAreFetched) {
   }
 }
 
-// A proxy for the sessions opened meanwhile: the test server's plain
-// listener, which answers proxied requests for any host.
-class ProxyThroughTestServer {
- public:
-  ProxyThroughTestServer() {
-    const std::string plain = ServerUrl("", ServerListener::PlainHttp);
-    const std::string server = plain.substr(7, plain.size() - 8);
-    const DWORD on = 1;
-    RegCreateKeyA(HKEY_CURRENT_USER, kSettings, &key_);
-    RegSetValueExA(key_, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                   static_cast<DWORD>(server.size() + 1));
-    RegSetValueExA(key_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
-  }
-  ~ProxyThroughTestServer() {
-    RegDeleteValueA(key_, "ProxyEnable");
-    RegDeleteValueA(key_, "ProxyServer");
-    RegCloseKey(key_);
-  }
-
- private:
-  static constexpr char kSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  HKEY key_ = nullptr;
-};
-
 TEST_F(HttpClientTest, PlainHttpToAnotherHostIsRefusedBeforeAnyConnection) {
   const char* url = "http://dl.example/data.bin";
   InternetHandle session;
@@ -170,6 +146,7 @@ TEST_F(HttpClientTest, DowngradesAndBadCertificatesAreRefused) {
   } cases[] = {
       {"https redirected to http on this PC", ServerUrl("~to-http/data.bin")},
       {"the same after an https hop", ServerUrl("~redirect=1/~to-http/data.bin")},
+      {"through http back to https", ServerUrl("~to-http/~to-https/data.bin")},
       {"certificate from an unknown authority", ServerUrl("data.bin", ServerListener::UnknownCa)},
       {"certificate for another host name", ServerUrl("data.bin", ServerListener::OtherName)},
       {"https to a plain http port", "https" + ServerUrl("data.bin", ServerListener::PlainHttp).substr(4)},

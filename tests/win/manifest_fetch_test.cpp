@@ -38,11 +38,7 @@ class ManifestFetch : public ScratchRegistry {
     app_->target = TargetGame;
     ASSERT_TRUE(app_->httpClient.OpenSession("Quorlynx"));
   }
-  // Plain http to this PC: the scratch registry hides the machine's root
-  // certificates from this process, so https could not be verified here.
-  bool Fetch(const std::string& path) {
-    return app_->ReadManifest(ServerUrl(path, ServerListener::PlainHttp).c_str());
-  }
+  bool Fetch(const std::string& path) { return app_->ReadManifest(ServerUrl(path).c_str()); }
   std::unique_ptr<LauncherApp> app_ = std::make_unique<LauncherApp>();
 };
 
@@ -108,7 +104,7 @@ TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
   auto avatar = std::make_unique<LauncherApp>();
   avatar->target = TargetAvatarModule;
   ASSERT_TRUE(avatar->httpClient.OpenSession("Quorlynx"));
-  ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt", ServerListener::PlainHttp).c_str()));
+  ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt").c_str()));
   EXPECT_EQ(avatar->installedVer, 100);
   EXPECT_STREQ(avatar->gameDir, "");
 }

@@ -23,6 +23,14 @@ class ScratchRegistry : public testing::Test {
                                 KEY_ALL_ACCESS, nullptr, r.scratch.put(), nullptr),
                 ERROR_SUCCESS);
     }
+    // The certificate stores come along, so https keeps trusting the test root.
+    const char* stores = "Software\\Microsoft\\SystemCertificates";
+    RegKey from, to;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, stores, 0, KEY_READ, from.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(roots_[0].scratch.get(), stores, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, to.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCopyTreeA(from.get(), nullptr, to.get()), ERROR_SUCCESS);
     for (Root& r : roots_) ASSERT_EQ(RegOverridePredefKey(r.root, r.scratch.get()), ERROR_SUCCESS);
   }
   void TearDown() override {

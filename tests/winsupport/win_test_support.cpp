@@ -65,6 +65,25 @@ std::vector<std::string> ServerRequests() {
   return lines;
 }
 
+static const char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+ProxyThroughTestServer::ProxyThroughTestServer() {
+  const std::string plain = ServerUrl("", ServerListener::PlainHttp);  // http://127.0.0.1:PORT/
+  const std::string server = plain.substr(7, plain.size() - 8);
+  const DWORD on = 1;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, kInternetSettings, &key_) != ERROR_SUCCESS) return;
+  RegSetValueExA(key_, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                 static_cast<DWORD>(server.size() + 1));
+  RegSetValueExA(key_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+}
+
+ProxyThroughTestServer::~ProxyThroughTestServer() {
+  if (!key_) return;
+  RegDeleteValueA(key_, "ProxyEnable");
+  RegDeleteValueA(key_, "ProxyServer");
+  RegCloseKey(key_);
+}
+
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   const size_t slash = path.find_last_of('\\');
   if (slash != std::string::npos) MakeDirs(path.substr(0, slash));

@@ -29,6 +29,19 @@ std::string ServerUrl(const std::string& path, ServerListener listener = ServerL
 std::string ServerRoot();  // its document root, trailing backslash
 // The server's request log, one "GET path status" per line.
 std::vector<std::string> ServerRequests();
+// While it lives, WinINet sessions opened in this prefix use the server's
+// plain listener as their proxy, which answers for any host: an address on
+// another host then fails only if the launcher refuses it.
+class ProxyThroughTestServer {
+ public:
+  ProxyThroughTestServer();
+  ~ProxyThroughTestServer();
+  ProxyThroughTestServer(const ProxyThroughTestServer&) = delete;
+  ProxyThroughTestServer& operator=(const ProxyThroughTestServer&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+};
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
