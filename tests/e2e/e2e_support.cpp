@@ -1,6 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 
 #include "tests/common/zip_builder.h"
@@ -49,6 +50,12 @@ std::string InstallGame(const std::string& dir) {
 std::map<std::string, std::string> GameRecord(const std::string& exe, DWORD timeoutMs) {
   if (!WaitForFile(exe + ".record.txt", timeoutMs)) return {};
   return ReadRecord(exe + ".record.txt");
+}
+
+std::wstring Formatted(const wchar_t* format, const std::string& value) {
+  wchar_t text[1024];
+  std::swprintf(text, 1024, format, std::wstring(value.begin(), value.end()).c_str());
+  return text;
 }
 
 void Publish(const std::string& relPath, const std::string& bytes) {

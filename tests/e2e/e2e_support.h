@@ -46,6 +46,9 @@ std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files)
 
 LaunchBlock BlockWith(const std::string& autoDownUrl, const std::string& commonUrl = "");
 
+// A product text with one value (ASCII data) put in, as the launcher shows it.
+std::wstring Formatted(const wchar_t* format, const std::string& value);
+
 // Dialogs
 HWND WaitForDialogWithControl(DWORD pid, int controlId, DWORD timeoutMs = kWait);
 bool WaitUntilGone(HWND window, DWORD timeoutMs = kWait);

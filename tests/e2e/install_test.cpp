@@ -17,12 +17,6 @@ namespace {
 const char kProg[] = "VeltoGame";
 const std::string kRecordKey = std::string("SOFTWARE\\Veltoworks\\") + kProg;
 
-std::wstring Formatted(const wchar_t* format, const std::string& value) {
-  wchar_t text[1024];
-  std::swprintf(text, 1024, format, std::wstring(value.begin(), value.end()).c_str());
-  return text;
-}
-
 void SetStartPage(const std::string& page) {
   HKEY key;
   if (RegCreateKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", &key) != ERROR_SUCCESS)
