@@ -42,6 +42,11 @@ public:
                       uint32_t bufferSize = 65536);
     std::string PredictTargetPath(const char* entryName, const char* folder, bool keepFolders,
                                   const char* newName) const;
+    // The target that ExtractEntry writes, after the rules it refuses with
+    // errBadArchive: a name that leaves the folder, names a device or an
+    // alternate data stream, or is the folder itself.
+    std::string CheckedTargetPath(const char* entryName, const char* folder, bool keepFolders,
+                                  const char* newName) const;
 
     bool OpenEntry(uint16_t index);
     uint32_t ReadEntry(void* buffer, uint32_t count);
