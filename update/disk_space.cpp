@@ -25,13 +25,17 @@ std::wstring SpaceText(std::uint64_t bytes) {
   if (bytes <= 1023 * kMegabyte) {
     const std::uint64_t megabytes = bytes / kMegabyte + (bytes % kMegabyte != 0);
     std::swprintf(text, 64, L"%llu MB", static_cast<unsigned long long>(megabytes));
-  } else {
-    // Tenths of a gigabyte, the last one rounded up.
-    const std::uint64_t rest = bytes % kGigabyte;
-    const std::uint64_t tenths = bytes / kGigabyte * 10 + (rest * 10 + kGigabyte - 1) / kGigabyte;
-    std::swprintf(text, 64, L"%llu.%llu GB", static_cast<unsigned long long>(tenths / 10),
-                  static_cast<unsigned long long>(tenths % 10));
+    return text;
   }
+  // Tenths of a gigabyte or, beyond 1023 of them, of a terabyte; the last
+  // tenth rounded up.
+  const bool tera = bytes > 1023 * kGigabyte;
+  const std::uint64_t unit = tera ? 1024 * kGigabyte : kGigabyte;
+  const std::uint64_t rest = bytes % unit;
+  // rest * 10 cannot wrap: rest is below 2^40.
+  const std::uint64_t tenths = bytes / unit * 10 + (rest * 10 + unit - 1) / unit;
+  std::swprintf(text, 64, L"%llu.%llu %ls", static_cast<unsigned long long>(tenths / 10),
+                static_cast<unsigned long long>(tenths % 10), tera ? L"TB" : L"GB");
   return text;
 }
 

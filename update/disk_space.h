@@ -11,8 +11,8 @@ namespace qz {
 // 5 %, at least 50 MB. Saturates instead of wrapping.
 std::uint64_t SpaceWithMargin(std::uint64_t bytes);
 
-// "120 MB" below a gigabyte, "1.3 GB" from there on; rounded up, so the
-// text never asks for less than is needed.
+// "120 MB" below a gigabyte, then "1.3 GB", then "2.5 TB"; rounded up, so
+// the text never asks for less than is needed.
 std::wstring SpaceText(std::uint64_t bytes);
 
 }  // namespace qz

@@ -23,7 +23,7 @@ TEST(DiskSpace, MarginIsFivePercentAndAtLeastFiftyMegabytes) {
   for (const auto& c : cases) EXPECT_EQ(SpaceWithMargin(c.bytes), c.needed) << c.bytes;
 }
 
-TEST(DiskSpace, TextRoundsUpInMegabytesOrGigabytes) {
+TEST(DiskSpace, TextRoundsUpInMegabytesGigabytesOrTerabytes) {
   const struct {
     std::uint64_t bytes;
     const wchar_t* text;
@@ -35,8 +35,10 @@ TEST(DiskSpace, TextRoundsUpInMegabytesOrGigabytes) {
       {kGB + kGB / 10, L"1.1 GB"},
       {kGB + kGB / 10 + 1, L"1.2 GB"},
       {3 * kGB, L"3.0 GB"},
-      {300000 * kGB, L"300000.0 GB"},
-      {~0ull, L"17179869184.0 GB"},
+      {1023 * kGB, L"1023.0 GB"},
+      {1023 * kGB + 1, L"1.0 TB"},
+      {300 * 1024 * kGB + 1, L"300.1 TB"},
+      {~0ull, L"16777216.0 TB"},
   };
   for (const auto& c : cases) EXPECT_EQ(SpaceText(c.bytes), c.text) << c.bytes;
 }
