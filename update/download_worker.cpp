@@ -9,6 +9,7 @@
 #include "base/win_handles.h"
 #include "base/win_text.h"
 #include "update/digest.h"
+#include "update/disk_space.h"
 #include "update/progress_text.h"
 #include "update/worker_texts.h"
 #include "zip/zip_archive.h"
@@ -40,6 +41,7 @@ class Worker {
     if (files_.empty()) return End(2);
     count_ = static_cast<int>(files_.size());
     if (!SizePass()) return 0;
+    if (!CheckBeforeDownload()) return 0;
     for (auto& file : files_) {
       if (!Download(file)) return 0;
     }
@@ -190,16 +192,75 @@ class Worker {
     return true;
   }
 
+  // ---- before downloading, and unpacking ----
+
+  // An archive with nowhere to go is refused before anything is fetched; the
+  // pass's files must fit on the volume they are saved to.
+  bool CheckBeforeDownload() {
+    if (archiveSeen_ && request_.destination.empty()) return FailNoDestination();
+    const bool savedElsewhere = request_.gameInstaller && !request_.setupSavePath.empty();
+    return CheckSpace(savedElsewhere ? request_.setupSavePath : request_.workDir, total_);
+  }
+
+  // Without a known folder the entries would land wherever the launcher
+  // happens to run: refuse, and say why.
+  bool FailNoDestination() {
+    for (const auto& file : files_) {
+      if (HasZipExtension(file.url) || HasZipExtension(file.localPath)) {
+        return Fail(Format(texts::kNoDestinationFormat, AnsiToWide(FieldText(file.url))));
+      }
+    }
+    return Fail(Format(texts::kNoDestinationFormat, L""));
+  }
+
+  // The volume that holds `path` must have room for `bytes` and the margin;
+  // when it has not, the player is told which drive and how much, and nothing
+  // is changed. A volume that cannot be asked is not refused: the writes
+  // themselves still fail cleanly.
+  bool CheckSpace(const std::string& path, std::uint64_t bytes) {
+    char volume[MAX_PATH] = {};
+    if (!GetVolumePathNameA(path.c_str(), volume, sizeof volume)) {
+      if (path.size() < 2 || path[1] != ':') return true;
+      CopyCut(volume, path.substr(0, 2) + "\\");
+    }
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(volume, &available, nullptr, nullptr)) return true;
+    const std::uint64_t needed = SpaceWithMargin(bytes);
+    if (available.QuadPart >= needed) return true;
+    std::string drive = volume;
+    if (drive.size() > 1 && drive.back() == '\\') drive.pop_back();
+    return Fail(Format(texts::kDiskSpaceShortFormat, AnsiToWide(drive), SpaceText(needed)));
+  }
+
+  // Every archive is read through first: a name the reader refuses, entries
+  // that share data, or too little room for all of it stops the run before
+  // anything is written.
   bool Extract() {
+    if (!Text(Line::Count, texts::kExtracting) || !Progress(0) || !Text(Line::Speed, L"")) return false;
+    if (request_.destination.empty()) return FailNoDestination();
+    const char* destination = request_.destination.c_str();
     CZipArchive archive;
     CZipEntryInfo entry;
-    if (!Text(Line::Count, texts::kExtracting) || !Progress(0) || !Text(Line::Speed, L"")) return false;
-    const char* destination = request_.destination.c_str();
-    // Without a known folder the entries would land wherever the launcher
-    // happens to run: refuse instead.
-    if (destination[0] == '\0') {
-      return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(files_.front().localPath)));
+    std::uint64_t bytes = 0;
+    for (auto& file : files_) {
+      if (!HasZipExtension(file.localPath)) continue;
+      try {
+        archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
+        const int entries = archive.GetEntryCount();
+        for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
+          archive.GetEntryInfo(entry, static_cast<std::uint16_t>(i));
+          archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
+          if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
+        }
+        archive.Close(0, false);
+      } catch (const CZipException&) {
+        archive.Close(1, false);
+        return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file.localPath)));
+      }
+      if (sink_.StopRequested()) return false;
     }
+    if (!CheckSpace(request_.destination, bytes)) return false;
+
     const std::wstring wideDestination = AnsiToWide(destination);
     for (auto& file : files_) {
       if (!HasZipExtension(file.localPath)) continue;
@@ -215,10 +276,13 @@ class Worker {
           const auto index = static_cast<std::uint16_t>(i);
           archive.GetEntryInfo(entry, index);
           const std::string name = entry.GetName();
-          const std::string target = std::string(destination) + name;
           if (!entry.IsDirectory()) {
+            // The reader's own target, checked by its own rules: a refused
+            // name throws here, before any attribute anywhere is touched.
+            const std::string target = archive.CheckedTargetPath(name.c_str(), destination, true, nullptr);
             const DWORD attributes = GetFileAttributesA(target.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                (attributes & FILE_ATTRIBUTE_READONLY)) {
               SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
             }
           }

@@ -12,6 +12,11 @@ inline constexpr wchar_t kDownloadFailedFormat[] =
 inline constexpr wchar_t kHashMismatchFormat[] =
     L"ダウンロードしたファイルが公開されたものと一致しません。\r\n\r\n%ls";
 inline constexpr wchar_t kExtractFailedFormat[] = L"圧縮ファイルの展開に失敗しました。\r\n\r\n%ls";
+inline constexpr wchar_t kNoDestinationFormat[] =
+    L"インストール先のフォルダが分からないため、圧縮ファイルを展開できません。\r\n\r\n%ls";
+// drive ("C:"), then the space needed ("1.3 GB")
+inline constexpr wchar_t kDiskSpaceShortFormat[] =
+    L"ディスクの空き容量が不足しています。\r\n\r\nドライブ %ls に %ls 以上の空き容量が必要です。";
 inline constexpr wchar_t kPositionFormat[] = L"転送位置: %ls";
 inline constexpr wchar_t kExtracting[] = L"圧縮ファイルを展開中...";
 inline constexpr wchar_t kSourceFormat[] = L"Source: %ls";

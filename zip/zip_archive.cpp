@@ -214,18 +214,24 @@ std::string CZipArchive::PredictTargetPath(const char* entryName, const char* fo
     return base + relative;
 }
 
+std::string CZipArchive::CheckedTargetPath(const char* entryName, const char* folder, bool keepFolders,
+                                           const char* newName) const {
+    std::string base, relative;
+    PredictTarget(entryName, folder, keepFolders, newName, base, relative);
+    if (!ZipPathStaysInside(relative) || !ZipPathNamesOrdinaryTarget(relative))
+        ThrowArchive(CZipException::errBadArchive);
+    return base + relative;
+}
+
 bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFolders, const char* newName,
                                uint32_t bufferSize) {
     // A zero buffer would never make progress.
-    if (bufferSize == 0) return false;
+    if (bufferSize == 0 || index >= GetEntryCount()) return false;
     CZipEntryInfo info;
     GetEntryInfo(info, index);
     const std::string name = info.GetName();
-    std::string base, relative;
-    PredictTarget(name.c_str(), folder, keepFolders, newName, base, relative);
-    // Refused before anything is created: the name must not climb out of the folder.
-    if (!ZipPathStaysInside(relative)) ThrowArchive(CZipException::errBadArchive);
-    const std::string target = base + relative;
+    // Refused before anything is created.
+    const std::string target = CheckedTargetPath(name.c_str(), folder, keepFolders, newName);
 
     auto found = observers.find(opExtract);
     CZipProgressObserver* observer = found == observers.end() ? nullptr : found->second;
@@ -244,22 +250,37 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
     ZipSystem::CreatePath(CZipPathParts(target).GetFolderPath());
     CZipDiskFile output;
     output.Open(target, CZipAbstractFile::modeCreate, true);
-    CZipBuffer buffer(bufferSize);
+    // From here on a failure leaves a file that is not the entry: it goes.
+    // Only a regular file is removed, never a device the name led to.
+    const bool removable = output.IsRegular();
     int cancel = 0;
-    uint32_t n;
-    do {
-        n = ReadEntry(buffer.Data(), bufferSize);
-        if (n == 0) break;
-        output.Write(buffer.Data(), n);
-        if (observer && !observer->OnProgress(n)) {
-            cancel = (n == bufferSize && ReadEntry(buffer.Data(), 1) != 0) ? CZipException::errCancelled
-                                                                            : CZipException::errCancelledClean;
-            break;
+    int result = 0;
+    try {
+        CZipBuffer buffer(bufferSize);
+        uint32_t n;
+        do {
+            n = ReadEntry(buffer.Data(), bufferSize);
+            if (n == 0) break;
+            output.Write(buffer.Data(), n);
+            if (observer && !observer->OnProgress(n)) {
+                cancel = (n == bufferSize && ReadEntry(buffer.Data(), 1) != 0) ? CZipException::errCancelled
+                                                                                : CZipException::errCancelledClean;
+                break;
+            }
+        } while (n == bufferSize);
+        output.Close();
+        result = CloseEntry(target.c_str(), 0);
+    } catch (...) {
+        try {
+            output.Close();
+        } catch (const CZipException&) {
         }
-    } while (n == bufferSize);
-    output.Close();
-    const int result = CloseEntry(target.c_str(), 0);
+        if (removable) ZipSystem::RemoveFile(target);
+        throw;
+    }
     if (result != 1 && cancel == CZipException::errCancelledClean) cancel = CZipException::errCancelled;
+    // Data shorter than recorded, or cut off by a cancel: not the entry either.
+    if ((result == -1 || cancel == CZipException::errCancelled) && removable) ZipSystem::RemoveFile(target);
     if (observer) observer->OnEnd();
     if (cancel != 0) CZipException::Throw(cancel, target);
     return result == 1;

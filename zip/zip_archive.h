@@ -37,10 +37,16 @@ public:
 
     // folder and newName may be null. Returns false for a zero buffer size,
     // an index out of range, data shorter than recorded, or a time or
-    // attributes that could not be set.
+    // attributes that could not be set. A file left shorter than the entry
+    // or with data that failed its checks is removed again.
     bool ExtractEntry(uint16_t index, const char* folder, bool keepFolders = true, const char* newName = nullptr,
                       uint32_t bufferSize = 65536);
     std::string PredictTargetPath(const char* entryName, const char* folder, bool keepFolders,
+                                  const char* newName) const;
+    // The target that ExtractEntry writes, after the rules it refuses with
+    // errBadArchive: a name that leaves the folder, names a device or an
+    // alternate data stream, or is the folder itself.
+    std::string CheckedTargetPath(const char* entryName, const char* folder, bool keepFolders,
                                   const char* newName) const;
 
     bool OpenEntry(uint16_t index);

@@ -28,6 +28,7 @@ uint32_t Le32(const uint8_t* p) {
 
 void CZipDirectory::Clear() {
     entries.clear();
+    limits.clear();
     comment.Release();
     localExtraField.Release();
     openRecord = nullptr;
@@ -143,6 +144,30 @@ void CZipDirectory::ReadEntries() {
               [&](const auto& a, const auto& b) { return position(a) < position(b); });
     for (size_t i = 1; i < entries.size(); ++i)
         if (position(entries[i - 1]) == position(entries[i])) CZipException::Throw(CZipException::errBadArchive);
+    CheckExtents();
+}
+
+uint64_t CZipDirectory::MinimalEnd(const CZipEntryInfo& e) {
+    // The local header's name has the directory's length (OpenLocal checks
+    // it); its extra field is unknown until then and counted as empty.
+    uint64_t end = static_cast<uint64_t>(e.localHeaderOffset) + kLocalHeaderSize + e.name.GetSize() + e.compressedSize;
+    if (e.flags & CZipEntryInfo::flagDataDescriptor) end += 12;  // its shortest form
+    return end;
+}
+
+void CZipDirectory::CheckExtents() {
+    // Entries that share data (a zip bomb unpacks the same bytes again and
+    // again) are refused before anything is unpacked.
+    limits.assign(entries.size(), UINT64_MAX);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CZipEntryInfo& e = *entries[i];
+        uint64_t& limit = limits[i];
+        if (e.diskNumberStart == directoryDisk) limit = directoryOffset;
+        else if (e.diskNumberStart > directoryDisk) limit = 0;  // data after the directory
+        if (i + 1 < entries.size() && entries[i + 1]->diskNumberStart == e.diskNumberStart)
+            limit = std::min<uint64_t>(limit, entries[i + 1]->localHeaderOffset);
+        if (MinimalEnd(e) > limit) storage->Throw(CZipException::errBadArchive);
+    }
 }
 
 void CZipDirectory::OpenLocal(size_t index) {
@@ -171,6 +196,8 @@ void CZipDirectory::OpenLocal(size_t index) {
         ok = crc == e.crc32 && compressedSize == e.compressedSize && uncompressedSize == e.uncompressedSize;
     if (!ok) storage->Throw(CZipException::errBadArchive);
 
+    // With its own extra field the entry must still end before the next one.
+    if (MinimalEnd(e) + extraSize > limits[index]) storage->Throw(CZipException::errBadArchive);
     storage->Seek(nameSize, SEEK_CUR);
     localExtraField.Allocate(extraSize);
     if (extraSize != 0) {

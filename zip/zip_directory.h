@@ -32,6 +32,10 @@ public:
 private:
     uint32_t LocateEndRecord();
     void ReadEntries();
+    // Where each entry's data must end: the next entry on its volume, or the
+    // directory. Checked with the smallest extent an entry can have.
+    void CheckExtents();
+    static uint64_t MinimalEnd(const CZipEntryInfo& e);
 
     uint8_t endSignature[4] = {0x50, 0x4B, 0x05, 0x06};
     CZipBuffer comment;
@@ -40,6 +44,7 @@ private:
     CZipVolumeStorage* storage;
     static const uint32_t searchBufferSize = 32768;
     std::vector<std::unique_ptr<CZipEntryInfo>> entries;
+    std::vector<uint64_t> limits;  // per entry, in the archive's own offsets
     uint32_t endRecordPosition = 0;
     uint32_t bytesBeforeArchive = 0;
     uint16_t thisDisk = 0;

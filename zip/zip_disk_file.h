@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "zip/zip_system.h"
+
 class CZipAbstractFile {
 public:
     enum OpenMode {
@@ -48,6 +50,8 @@ public:
     uint32_t Read(void* buffer, uint32_t count) override;
     void Write(const void* buffer, uint32_t count) override;
     bool IsClosed() const override { return fd == -1; }
+    // An open file on a disk, not a device or a pipe.
+    bool IsRegular() const { return fd != -1 && ZipSystem::FileIsRegular(fd); }
 
 private:
     [[noreturn]] void ThrowErrno() const;

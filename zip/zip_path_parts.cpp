@@ -56,6 +56,45 @@ bool HasClimbingPart(const std::string& path, bool byteWise) {
     return climbs || endPart(path.size());
 }
 
+// Calls visit(part) for each part between separators.
+template <typename Visit>
+void ForEachPart(const std::string& path, bool byteWise, Visit visit) {
+    size_t start = 0;
+    auto cut = [&](size_t end) {
+        visit(path.substr(start, end - start));
+        start = end + 1;
+    };
+    if (byteWise) {
+        for (size_t i = 0; i < path.size(); ++i)
+            if (IsSeparator(path[i])) cut(i);
+    } else {
+        ForEachChar(path, [&](size_t i, bool single) {
+            if (single && IsSeparator(path[i])) cut(i);
+        });
+    }
+    cut(path.size());
+}
+
+// Windows drops trailing dots and blanks from a part before it opens it.
+std::string TrimDotsAndBlanks(std::string part) {
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    return part;
+}
+
+// A device is reached by its name alone or with any extension, whatever the
+// case and with blanks before the dot ("nul.txt", "Com1 .log").
+bool IsDeviceName(const std::string& part) {
+    std::string base = TrimDotsAndBlanks(part.substr(0, part.find('.')));
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (base == device) return true;
+    if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+    // Digits, and the superscripts one to three of code page 1252.
+    const uint8_t n = static_cast<uint8_t>(base[3]);
+    return (n >= '0' && n <= '9') || n == 0xB9 || n == 0xB2 || n == 0xB3;
+}
+
 }  // namespace
 
 void CZipPathParts::Split(const std::string& path) {
@@ -146,4 +185,19 @@ bool ZipPathStaysInside(const std::string& relative) {
     // Checked both as characters and as bytes, so a lead byte before a
     // separator cannot hide a ".." part from either reading of the name.
     return !HasClimbingPart(relative, false) && !HasClimbingPart(relative, true);
+}
+
+bool ZipPathNamesOrdinaryTarget(const std::string& relative) {
+    // ":" is never the second byte of a double-byte character: any byte counts.
+    if (relative.find(':') != std::string::npos) return false;
+    bool named = false;
+    bool device = false;
+    // Read as characters and as bytes, as for the climbing rule.
+    for (bool byteWise : {false, true}) {
+        ForEachPart(relative, byteWise, [&](const std::string& part) {
+            if (IsDeviceName(part)) device = true;
+            if (!byteWise && !TrimDotsAndBlanks(part).empty()) named = true;
+        });
+    }
+    return named && !device;
 }

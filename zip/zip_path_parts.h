@@ -34,3 +34,10 @@ std::string ZipPathTrimTrailing(const std::string& path, bool alsoSlash);
 // True when a path that is to be appended to a destination folder stays
 // inside it: not rooted, no drive, no ".." part.
 bool ZipPathStaysInside(const std::string& relative);
+
+// True when a path that is to be appended to a destination folder names an
+// ordinary file or folder below it: no ":" (a drive or an alternate data
+// stream), no part that Windows opens as a device (CON, nul.txt, COM1 .log),
+// and at least one part that is more than dots and blanks, so the target is
+// not the folder itself.
+bool ZipPathNamesOrdinaryTarget(const std::string& relative);

@@ -44,6 +44,10 @@ int FileClose(int fd);
 // Reads or writes up to count bytes; returns the count done or -1.
 long FileRead(int fd, void* buffer, uint32_t count);
 long FileWrite(int fd, const void* buffer, uint32_t count);
+// True for a file on a disk; false for a device, a pipe or a failure.
+bool FileIsRegular(int fd);
+// Deletes a file, read-only or not.
+bool RemoveFile(const std::string& path);
 // origin: SEEK_SET, SEEK_CUR or SEEK_END. Returns the new position or -1.
 int64_t FileSeek(int fd, int64_t offset, int origin);
 

@@ -95,6 +95,13 @@ long FileWrite(int fd, const void* buffer, uint32_t count) {
     return static_cast<long>(write(fd, buffer, count));
 }
 
+bool FileIsRegular(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
+
 int64_t FileSeek(int fd, int64_t offset, int origin) {
     return static_cast<int64_t>(lseek(fd, static_cast<off_t>(offset), origin));
 }

@@ -91,4 +91,14 @@ long FileWrite(int fd, const void* buffer, uint32_t count) { return _write(fd, b
 
 int64_t FileSeek(int fd, int64_t offset, int origin) { return _lseeki64(fd, offset, origin); }
 
+bool FileIsRegular(int fd) {
+    const intptr_t handle = _get_osfhandle(fd);
+    return handle != -1 && GetFileType(reinterpret_cast<HANDLE>(handle)) == FILE_TYPE_DISK;
+}
+
+bool RemoveFile(const std::string& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != FALSE;
+}
+
 }  // namespace ZipSystem

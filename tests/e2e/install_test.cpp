@@ -9,6 +9,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
+#include "update/disk_space.h"
 #include "update/worker_texts.h"
 
 namespace qz::e2e {
@@ -148,6 +149,49 @@ TEST_F(InstallTest, FullInstallationFromAnArchiveUnpacksIntoTheGameFolder) {
   EXPECT_EQ(run.process.Wait(kWait), 1u);
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\readme.txt"), "welcome");
   EXPECT_FALSE(FileExists(WorkDir() + "GAME.ZIP")) << "the archive is deleted after unpacking";
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, FullInstallationFromAnArchiveWithNoGameFolderSaysSo) {
+  SetStartPage(kPortalAddress);
+  Publish("full/GAME.ZIP", ZipOf({{"game.exe", "never unpacked"}}));
+  LauncherRun run = StartLauncher(BlockWith(Manifest(0, {}, ServerUrl("full/GAME.ZIP"))));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kNoDestinationFormat, ServerUrl("full/GAME.ZIP")).c_str(), IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(CountRequests("GET /full/GAME.ZIP"), 0) << "nothing is downloaded that could not be unpacked";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+}
+
+TEST_F(InstallTest, PatchLargerThanTheDiskIsRefusedNamingDriveAndSpace) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  WriteFileBytes(gameDir_ + "a.txt", "100");
+  // A small archive whose entries say they unpack to 65535 x 4 GiB: more
+  // than any disk holds, so the check refuses before a byte is written.
+  ziptest::ZipBuilder builder;
+  builder.File("a.txt", "101");
+  std::uint64_t declared = 3;
+  for (int i = 1; i < 65535; ++i) {
+    ziptest::ZipEntryPlan e;
+    e.name = "big" + std::to_string(i);
+    e.method = 0;
+    e.uncompressedSize = 0xFFFFFFFFu;
+    builder.Add(e);
+    declared += 0xFFFFFFFFu;
+  }
+  Publish("patch/p101.zip", builder.Build());
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
+  wchar_t message[1024];
+  std::swprintf(message, 1024, texts::kDiskSpaceShortFormat, std::wstring(gameDir_.begin(), gameDir_.begin() + 2).c_str(),
+                SpaceText(SpaceWithMargin(declared)).c_str());
+  HWND box = WaitForWindow(run.process.pid(), [](HWND w) { return IsMessageBox(w); }, kWait * 2);
+  ASSERT_NE(box, nullptr);
+  Screenshot(box, "disk_space_short");
+  EXPECT_EQ(MessageText(box), message);
+  Press(box, IDOK);
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "100");
+  EXPECT_FALSE(FileExists(gameDir_ + "big1"));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 

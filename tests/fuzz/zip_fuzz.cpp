@@ -52,6 +52,14 @@ std::vector<std::string> Seeds() {
     encrypted.data = "x";
     encrypted.flags = 1;
     seeds.push_back(ZipBuilder().Add(encrypted).Build());
+    // Names Windows would not open as a file below the folder.
+    seeds.push_back(ZipBuilder().File("a.txt:s", "s").File("game.exe::$DATA", "d").File("nul.txt", "n")
+                        .File("sub/COM1.dll", "c").File("CONIN$", "i").Folder("./").Folder("\\").Build());
+    // Two entries sharing data: the second starts inside the first's.
+    ZipBuilder overlap;
+    std::string shared = overlap.File("a", TextLike(300, 6), 0).File("b", "b", 0).Build();
+    PutLe32(shared, overlap.Layout()[1].centralPos + 42, overlap.Layout()[0].localOffset + 40);
+    seeds.push_back(shared);
     std::vector<std::string> volumes = ZipBuilder().File("s.txt", TextLike(600, 5), 0).BuildSplit(256);
     seeds.push_back(volumes.back());
     return seeds;

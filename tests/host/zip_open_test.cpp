@@ -82,6 +82,31 @@ TEST(ZipOpen, EndRecordAndDirectoryCorpus) {
              PutLe16(z, b.Layout()[1].centralPos + 28, 200);  // name runs into the end record and beyond
              return z;
          }, 101, 0},
+        // Entries that share data: a few compressed bytes unpacked again and again.
+        {"entry starting inside the data before it", [] {
+             ZipBuilder b;
+             std::string z = b.File("a", TextLike(1000, 1), 0).File("b", "y").Build();
+             PutLe32(z, b.Layout()[1].centralPos + 42, b.Layout()[0].localOffset + 100);
+             return z;
+         }, 101, 0},
+        {"data running into the directory", [] {
+             ZipBuilder b;
+             std::string z = b.File("a", "x", 0).Build();
+             PutLe32(z, b.Layout()[0].centralPos + 20, 100);
+             return z;
+         }, 101, 0},
+        {"data descriptor running into the next entry", [] {
+             ZipEntryPlan e;
+             e.name = "a";
+             e.data = "x";
+             e.method = 0;
+             e.dataDescriptor = true;
+             e.descriptorSignature = false;
+             ZipBuilder b;
+             std::string z = b.Add(e).File("b", "y").Build();
+             PutLe32(z, b.Layout()[1].centralPos + 42, b.Layout()[0].localOffset + 30 + 1 + 1 + 11);
+             return z;
+         }, 101, 0},
     };
     for (size_t n = 0; n <= 3; ++n) cases.push_back({std::to_string(n) + "-byte file", [n] { return std::string(n, 'P'); }, 116, 0});
     for (size_t n = 4; n <= 21; ++n)

@@ -100,4 +100,27 @@ TEST(ZipTargetPath, KnowsWhatStaysInside) {
     }
 }
 
+TEST(ZipTargetPath, KnowsWhatNamesAnOrdinaryFile) {
+    const struct {
+        const char* relative;
+        bool ordinary;
+    } cases[] = {
+        {"data\\x.txt", true},    {"console.txt", true},      {"CONx", true},
+        {"COM10", true},          {"nul_.txt", true},         {"a.con", true},
+        {"LPT", true},            {".\\a.txt", true},         {"a\\.\\b", true},
+        {"a.txt:s", false},       {"game.exe::$DATA", false}, {"dir:x\\a.txt", false},
+        {"CON", false},           {"nul.txt", false},         {"nul.tar.gz", false},
+        {"sub\\COM1.dll", false}, {"lpt9\\x.txt", false},     {"CONIN$", false},
+        {"conout$.log", false},   {"Aux. ", false},           {"com1 .log", false},
+        {"PRN..", false},         {"COM\xB9", false},         {"", false},
+        {".", false},             {". \\. ", false},          {".\\.", false},
+        {" ", false},
+        {"\x95\\CON", false},  // byte-wise a part "CON" appears: refused all the same
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.relative);
+        EXPECT_EQ(ZipPathNamesOrdinaryTarget(c.relative), c.ordinary);
+    }
+}
+
 }  // namespace
