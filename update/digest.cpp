@@ -43,6 +43,69 @@ std::optional<Sha256Digest> Sha256Hasher::Finish() {
   return digest;
 }
 
+namespace {
+constexpr std::size_t kMaxQueued = 8;
+}  // namespace
+
+BackgroundSha256::BackgroundSha256() : thread_([this] { Run(); }) {}
+
+BackgroundSha256::~BackgroundSha256() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    closing_ = true;
+    queued_.clear();
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool BackgroundSha256::Update(const void* data, std::size_t size) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait(hold, [this] { return queued_.size() < kMaxQueued || failed_; });
+  if (failed_ || closing_) return false;
+  std::vector<std::uint8_t> block;
+  if (!spare_.empty()) {
+    block = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  block.assign(bytes, bytes + size);
+  queued_.push_back(std::move(block));
+  hold.unlock();
+  changed_.notify_all();
+  return true;
+}
+
+void BackgroundSha256::Run() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  for (;;) {
+    changed_.wait(hold, [this] { return closing_ || !queued_.empty(); });
+    if (queued_.empty()) return;  // closing, nothing left
+    std::vector<std::uint8_t> block = std::move(queued_.front());
+    queued_.pop_front();
+    busy_ = true;
+    hold.unlock();
+    const bool hashed = hasher_.Update(block.data(), block.size());
+    hold.lock();
+    busy_ = false;
+    if (!hashed) failed_ = true;
+    spare_.push_back(std::move(block));
+    changed_.notify_all();
+  }
+}
+
+std::optional<Sha256Digest> BackgroundSha256::Finish() {
+  {
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [this] { return (queued_.empty() && !busy_) || failed_; });
+    closing_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+  if (failed_) return std::nullopt;
+  return hasher_.Finish();
+}
+
 std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size) {
   Sha256Hasher hasher;
   if (!hasher.Update(data, size)) return std::nullopt;

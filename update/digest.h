@@ -6,8 +6,14 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "update/signature_text.h"
@@ -45,6 +51,34 @@ class Sha256Hasher {
  private:
   AlgorithmHandle algorithm_;
   HashHandle hash_;
+};
+
+// The same on a thread of its own, so hashing a download overlaps receiving
+// and writing it: Update copies the block and returns unless a few blocks
+// already wait (memory stays flat). Destroying it unfinished drops the rest.
+class BackgroundSha256 {
+ public:
+  BackgroundSha256();
+  ~BackgroundSha256();
+  BackgroundSha256(const BackgroundSha256&) = delete;
+  BackgroundSha256& operator=(const BackgroundSha256&) = delete;
+
+  bool Update(const void* data, std::size_t size);
+  // Waits for the blocks still queued, then gives the digest.
+  std::optional<Sha256Digest> Finish();
+
+ private:
+  void Run();
+
+  Sha256Hasher hasher_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<std::uint8_t>> queued_;
+  std::vector<std::vector<std::uint8_t>> spare_;  // buffers to reuse
+  bool closing_ = false;
+  bool failed_ = false;
+  bool busy_ = false;
+  std::thread thread_;
 };
 
 std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size);

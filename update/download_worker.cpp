@@ -150,7 +150,7 @@ class Worker {
     if (!out) return Fail(Format(texts::kSaveFailedFormat, localPath));
 
     // Hashed as it arrives, so checking costs no second read of the file.
-    std::optional<Sha256Hasher> hasher;
+    std::optional<BackgroundSha256> hasher;
     if (file.hash.present) hasher.emplace();
     std::uint64_t received = 0;
     for (;;) {

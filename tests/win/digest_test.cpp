@@ -53,6 +53,17 @@ TEST(Digest, Sha256KnownValues) {
     EXPECT_FALSE(hasher.Finish()) << "a finished hasher gives nothing more";
     EXPECT_FALSE(hasher.Update("x", 1));
     EXPECT_EQ(Sha256Of(c.data.data(), c.data.size()), digest);
+
+    // The same on the hashing thread, and one dropped unfinished.
+    BackgroundSha256 background;
+    BackgroundSha256 dropped;
+    for (std::size_t at = 0; at < c.data.size(); at += c.piece) {
+      const std::size_t piece = std::min(c.piece, c.data.size() - at);
+      ASSERT_TRUE(background.Update(c.data.data() + at, piece));
+      ASSERT_TRUE(dropped.Update(c.data.data() + at, piece));
+    }
+    EXPECT_EQ(background.Finish(), digest);
+    EXPECT_FALSE(background.Update("x", 1));
   }
 }
 
