@@ -1,5 +1,7 @@
 #include "update/http_client.h"
 
+#include <cstring>
+
 #include "update/url_rules.h"
 
 namespace qz {
@@ -18,32 +20,52 @@ bool EndsWhereAllowed(HINTERNET request, const char* url) {
   if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &length) || length >= sizeof final) return false;
   return IsFetchRedirect(url, final);
 }
+
+void SetTimeouts(HINTERNET h, DWORD ms) {
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionA(h, option, &ms, sizeof ms);
+  }
+}
+
+void Close(std::atomic<HINTERNET>& handle) {
+  if (HINTERNET h = handle.exchange(nullptr)) InternetCloseHandle(h);
+}
 }  // namespace
 
 HttpClient::~HttpClient() { CloseAll(); }
 
-bool HttpClient::OpenSession(const char* agent) {
-  session_.reset(InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  return static_cast<bool>(session_);
+bool HttpClient::OpenSession(const char* agent, DWORD timeoutMs) {
+  Close(session_);
+  aborted_ = false;
+  HINTERNET session = InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!session) return false;
+  SetTimeouts(session, timeoutMs);
+  timeoutMs_ = timeoutMs;
+  session_.store(session);
+  return true;
 }
 
 bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers,
                          DWORD headersLength) {
-  // The caller closes an open request first; a stray one is replaced, not leaked.
-  CloseRequest();
-  if (!session_ || !IsFetchUrl(url)) return false;
-  HINTERNET h = InternetOpenUrlA(session_.get(), url, headers, headersLength, flags & ~kRefusedFlags, context);
-  request_.store(h);
-  if (h && !EndsWhereAllowed(h, url)) {
-    CloseRequest();
-    return false;
-  }
-  return h != nullptr;
+  return Send("GET", url, context, flags, headers, headersLength);
 }
 
 bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
+  return Send("HEAD", url, context, flags, nullptr, 0);
+}
+
+// Every request is made step by step rather than by one InternetOpenUrl: the
+// timeouts are set on each handle (Wine gives a connection made inside
+// InternetOpenUrl no send or receive timeout at all), and the request handle
+// is published before the request is sent, so an abort can close it while
+// it waits.
+bool HttpClient::Send(const char* verb, const char* url, DWORD context, DWORD flags, const char* headers,
+                      DWORD headersLength) {
+  // The caller closes an open request first; a stray one is replaced, not leaked.
   CloseRequest();
-  if (!session_ || !IsFetchUrl(url)) return false;
+  HINTERNET session = session_.load();
+  if (!session || aborted_ || !IsFetchUrl(url)) return false;
   char host[256] = {};
   char path[2048] = {};
   URL_COMPONENTSA parts{};
@@ -54,35 +76,56 @@ bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
   parts.dwUrlPathLength = sizeof path;
   if (!InternetCrackUrlA(url, 0, 0, &parts)) return false;
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  connection_.reset(InternetConnectA(session_.get(), host, parts.nPort, nullptr, nullptr,
-                                     INTERNET_SERVICE_HTTP, 0, context));
-  if (!connection_) return false;
-  HINTERNET h = HttpOpenRequestA(connection_.get(), "HEAD", path[0] ? path : "/", nullptr, nullptr,
-                                 nullptr, (flags & ~(INTERNET_FLAG_TRANSFER_BINARY | kRefusedFlags)) |
-                                              (secure ? INTERNET_FLAG_SECURE : 0),
+  HINTERNET connection = InternetConnectA(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                          context);
+  if (!connection) return false;
+  SetTimeouts(connection, timeoutMs_);
+  connection_.store(connection);
+  HINTERNET h = HttpOpenRequestA(connection, verb, path[0] ? path : "/", nullptr, nullptr, nullptr,
+                                 (flags & ~(INTERNET_FLAG_TRANSFER_BINARY | kRefusedFlags)) |
+                                     (secure ? INTERNET_FLAG_SECURE : 0),
                                  context);
   if (!h) {
-    connection_.reset();
+    CloseRequest();
     return false;
   }
+  SetTimeouts(h, timeoutMs_);
   request_.store(h);
-  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0) || !EndsWhereAllowed(h, url)) {
+  // An abort that came while the request was on its way leaves nothing behind.
+  if (!HttpSendRequestA(h, headers, headers ? headersLength : 0, nullptr, 0) || aborted_ ||
+      !EndsWhereAllowed(h, url)) {
+    const DWORD error = GetLastError();
     CloseRequest();
+    SetLastError(error);
     return false;
   }
   return true;
 }
 
-bool HttpClient::IsStatusOk() {
+bool HttpClient::IsStatusOk() { return Status() == 200; }
+
+DWORD HttpClient::Status() {
   HINTERNET request = request_.load();
-  if (!request) return false;
+  if (!request) return 0;
   DWORD status = 0;
   DWORD length = sizeof status;
   if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                       &length, nullptr)) {
-    return false;
+    return 0;
   }
-  return status == 200;
+  return status;
+}
+
+std::string HttpClient::Header(const char* name) {
+  HINTERNET request = request_.load();
+  if (!request || !name) return {};
+  char value[512] = {};
+  const std::size_t n = std::strlen(name);
+  if (n >= sizeof value) return {};
+  std::memcpy(value, name, n);
+  DWORD length = sizeof value - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &length, nullptr) || length >= sizeof value) return {};
+  return std::string(value, length);
 }
 
 DWORD HttpClient::GetContentLength() {
@@ -106,22 +149,26 @@ int HttpClient::Read(void* buffer, DWORD wanted) {
 }
 
 void HttpClient::CloseRequest() {
-  if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
+  Close(request_);
   // Only a head request opens a connection of its own.
-  connection_.reset();
+  Close(connection_);
 }
 
 void HttpClient::CloseAll() {
   CloseRequest();
-  connection_.reset();
-  session_.reset();
+  Close(session_);
 }
 
 // Runs on another thread than the requests: only the atomic request handle is
 // touched here; the connection stays with the requesting thread, which drops
 // it at its next CloseRequest.
-void HttpClient::AbortRequest() {
-  if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
+void HttpClient::AbortRequest() { Close(request_); }
+
+void HttpClient::Abort() {
+  aborted_ = true;
+  Close(request_);
+  Close(connection_);
+  Close(session_);
 }
 
 }  // namespace qz
