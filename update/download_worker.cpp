@@ -188,10 +188,15 @@ class Worker {
     const std::string part = std::string(file.localPath) + ".part";
     std::uint64_t counted = 0;  // this file's bytes in downloaded_
     std::wstring failure;
+    // The tries are counted, and the pauses grow, only while nothing new
+    // arrives: a connection lost now and then on a long download costs one
+    // short pause each time.
     for (std::size_t attempt = 0;; ++attempt) {
+      const std::uint64_t before = thisRun_;
       const Attempt result = Try(file, expected, part, counted, failure);
       if (result == Attempt::Done) break;
       if (result == Attempt::Stopped) return Fail(L"");
+      if (thisRun_ != before) attempt = 0;
       if (result == Attempt::Failed || attempt >= request_.retryDelaysMs.size()) return Fail(failure);
       runlog::Write("download", "try again in " + std::to_string(request_.retryDelaysMs[attempt]) + " ms (" +
                                     std::to_string(attempt + 1) + " of " +

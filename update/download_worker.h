@@ -22,7 +22,8 @@ struct DownloadRequest {
   bool gameInstaller = false;
   std::string setupSavePath;
   // A download that fails for a network reason is tried again after each of
-  // these pauses in turn, going on from the bytes already saved.
+  // these pauses in turn, going on from the bytes already saved; a try that
+  // saved new bytes starts the count again.
   std::vector<unsigned> retryDelaysMs{1000, 4000, 16000};
 };
 
