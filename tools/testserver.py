@@ -3,12 +3,12 @@
 
 Serves the files below --root with a Content-Length. With --tls DIR (the
 certificates tools/testcerts.sh makes) it serves https with DIR/server.pem,
-and opens three more listeners on the same files: plain http, https with a
+and opens four more listeners on the same files: plain http, https with a
 certificate for another host name (other-name.pem) and https with one from an
 authority nobody trusts (unknown-ca.pem). The port file then holds the https
 port on its first line and "NAME PORT" lines for the others (http, other-name,
-unknown-ca). Every run also has a "silent" listener: it accepts connections and
-never says a word (a client waits there in its connect or TLS handshake).
+unknown-ca, and "silent": it accepts connections and never says a word, so a
+client waits there in its TLS handshake or for an answer).
 
 Path prefixes change how an answer misbehaves, so tests can meet the servers
 the launcher must survive:
@@ -298,7 +298,8 @@ def main():
             threading.Thread(target=server.serve_forever, daemon=True).start()
     lines = [str(main_server.server_address[1])]
     lines += [f"{name} {server.server_address[1]}" for name, server in extra.items()]
-    lines.append(f"silent {silent_listener()}")
+    if args.tls:
+        lines.append(f"silent {silent_listener()}")
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:

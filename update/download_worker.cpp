@@ -177,31 +177,36 @@ class Worker {
 
   bool Download(UpdateFile& file, DWORD expected) {
     ++fileNumber_;
-    if (!Text(Line::Count, CountLine(fileNumber_, count_, downloaded_, total_))) return Fail(L"");
+    if (!Text(Line::Count, CountLine(fileNumber_, count_, 0, total_))) return Fail(L"");
     if (!Text(Line::Item, AnsiToWide(Url(file)))) return Fail(L"");
     if (request_.gameInstaller) outcome_.installerPath = file.localPath;
     const std::wstring localPath = AnsiToWide(file.localPath);
     if (!Text(Line::Position, Format(texts::kPositionFormat, localPath))) return Fail(L"");
     lastPercent_ = ~0u;
-    if (!Progress(ProgressPercent(downloaded_, total_))) return Fail(L"");
+    if (!Progress(0)) return Fail(L"");
 
     const std::string part = std::string(file.localPath) + ".part";
     std::uint64_t counted = 0;  // this file's bytes in downloaded_
     std::wstring failure;
-    // The tries are counted, and the pauses grow, only while nothing new
-    // arrives: a connection lost now and then on a long download costs one
-    // short pause each time.
-    for (std::size_t attempt = 0;; ++attempt) {
+    // A connection lost after new bytes arrived is made again at once; the
+    // pauses (and the count of tries left) are for tries that bring nothing.
+    std::size_t idle = 0;
+    for (;;) {
       const std::uint64_t before = thisRun_;
       const Attempt result = Try(file, expected, part, counted, failure);
       if (result == Attempt::Done) break;
       if (result == Attempt::Stopped) return Fail(L"");
-      if (thisRun_ != before) attempt = 0;
-      if (result == Attempt::Failed || attempt >= request_.retryDelaysMs.size()) return Fail(failure);
-      runlog::Write("download", "try again in " + std::to_string(request_.retryDelaysMs[attempt]) + " ms (" +
-                                    std::to_string(attempt + 1) + " of " +
+      if (result == Attempt::Failed) return Fail(failure);
+      if (thisRun_ != before) {
+        idle = 0;
+        runlog::Write("download", "connection lost after new bytes: trying again at once");
+        continue;
+      }
+      if (idle >= request_.retryDelaysMs.size()) return Fail(failure);
+      runlog::Write("download", "try again in " + std::to_string(request_.retryDelaysMs[idle]) + " ms (" +
+                                    std::to_string(idle + 1) + " of " +
                                     std::to_string(request_.retryDelaysMs.size()) + ")");
-      if (!Pause(request_.retryDelaysMs[attempt])) return Fail(L"");
+      if (!Pause(request_.retryDelaysMs[idle++])) return Fail(L"");
     }
     DeleteFileA(file.localPath);
     if (!MoveFileA(part.c_str(), file.localPath)) return Fail(Format(texts::kSaveFailedFormat, localPath));

@@ -22,8 +22,8 @@ struct DownloadRequest {
   bool gameInstaller = false;
   std::string setupSavePath;
   // A download that fails for a network reason is tried again after each of
-  // these pauses in turn, going on from the bytes already saved; a try that
-  // saved new bytes starts the count again.
+  // these pauses in turn, going on from the bytes already saved; one lost
+  // after new bytes arrived is tried again at once and starts the count anew.
   std::vector<unsigned> retryDelaysMs{1000, 4000, 16000};
 };
 
