@@ -143,8 +143,9 @@ class Handler(BaseHTTPRequestHandler):
         cut_at = None
         if "cut" in opts and self.command == "GET":
             with counters_lock:
-                n = counters.get(("cut", path), 0)
-                counters[("cut", path)] = n + 1
+                # Counted per address, so each list of cuts starts afresh.
+                n = counters.get(("cut", raw), 0)
+                counters[("cut", raw)] = n + 1
             points = [int(p) for p in opts["cut"].split(",") if p]
             if n < len(points):
                 cut_at = points[n]
