@@ -65,4 +65,20 @@ std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy polic
   return items;
 }
 
+DWORD ReadProductNumber(const char* valueName, DWORD fallback) {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+    return fallback;
+  }
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof value) {
+    return fallback;
+  }
+  return value;
+}
+
 }  // namespace qz::settings

@@ -29,4 +29,9 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
 // another type or over 64 KiB adds nothing.
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy views);
 
+// A REG_DWORD value of the product key in this program's view; `fallback`
+// when it is missing or of another type. For support and test settings that
+// only the machine's administrator can set.
+DWORD ReadProductNumber(const char* valueName, DWORD fallback);
+
 }  // namespace qz::settings

@@ -107,7 +107,8 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
     WaitForSingleObject(probe, INFINITE);
     CloseHandle(probe);
   }
-  std::string local = folder;
+  // Saved under the file's version and the URL's last part.
+  std::string local = folder + "1_";
   const char* slash = std::strrchr(url, '/');
   local += slash ? slash + 1 : "download";
   WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip download)
+all=(zip download resume)
 
 # The zip reader, native and x64 under Wine, against Info-ZIP unzip and the
 # raw inflate bound. Workloads live in the x64 tree, where Wine sees them.
@@ -25,6 +25,12 @@ section_zip() {
 section_download() {
   cmake --build "$x64" --target download_bench_win -j2 >/dev/null
   "$here/download_bench.sh" "$x64" 400 "$runs"
+}
+
+# A download cut three times at random points, resumed, against one uncut.
+section_resume() {
+  cmake --build "$x64" --target download_bench_win -j2 >/dev/null
+  "$here/download_bench.sh" "$x64" 400 "$runs" resume
 }
 
 sections=("$@")

@@ -1,6 +1,8 @@
 // The launcher's side of its dialogs: what each is asked to do and what the
 // flows take from its result.
 #include "base/field_text.h"
+#include "base/run_log.h"
+#include "base/settings.h"
 #include "launcher/install_task.h"
 #include "launcher/launcher_app.h"
 #include "ui/dialogs.h"
@@ -33,6 +35,10 @@ int LauncherApp::RunWizard() {
   }
   download.destination = target == TargetAvatarModule ? commonFilesDir : gameDir;
   download.gameInstaller = target == TargetGame && action == ActionFullInstall;
+  // The pauses before another try: 1 s, 4 s, 16 s; a test machine shortens
+  // them through the product key (no page can reach it).
+  const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
+  download.retryDelaysMs = {pause, pause * 4, pause * 16};
   DownloadTask task(std::move(download), workerThread);
 
   WizardRequest request;
@@ -43,6 +49,7 @@ int LauncherApp::RunWizard() {
   request.installerUrl = fullDnUrl;
   request.task = &task;
   const WizardResult result = RunWizardDialog(instance, request);
+  runlog::Write("wizard", result.result == 1 ? "done" : "failed or cancelled");
 
   if (result.autoRun) autoRun = 1;
   if (result.setStartPage) setStartPage = 1;
@@ -56,7 +63,10 @@ int LauncherApp::RunSetupProgram() {
   request.programPath = installerPath;
   request.keepProgram = setupSavePath[0] != '\0';
   request.process = &installerProcess;
-  return RunSetupRunDialog(instance, request);
+  runlog::Write("setup", std::string("run ") + installerPath);
+  const int result = RunSetupRunDialog(instance, request);
+  runlog::Write("setup", result == 1 ? "ended" : "not started or cancelled");
+  return result;
 }
 
 }  // namespace qz

@@ -1,5 +1,6 @@
 #include "launcher/install_task.h"
 
+#include "base/run_log.h"
 #include "ui/message_box.h"
 #include "ui/resource_ids.h"
 #include "ui/wizard_link.h"
@@ -7,6 +8,10 @@
 namespace qz {
 
 namespace {
+
+// Cancel -> Yes ends the launcher within 2 s whatever the worker waits on.
+constexpr DWORD kQuietStopMs = 150;
+constexpr DWORD kAbortStopMs = 1200;
 
 int ControlOf(ProgressSink::Line line) {
   switch (line) {
@@ -50,9 +55,22 @@ bool DownloadTask::Start(HWND wizard, const std::string& setupSavePath) {
 
 void DownloadTask::Stop() {
   wizard::RequestStop();
-  // A read or an open waiting on the network ends when its request is closed.
+  // A read waiting on the network ends when its request is closed; a worker
+  // that just finished ends by itself.
   if (request_.http) request_.http->AbortRequest();
-  wizard::WaitForWorker(thread_.get());
+  if (!wizard::WaitForWorker(thread_.get(), kQuietStopMs)) {
+    // Still waiting (an open still connecting, a send): closing the session
+    // ends it, and the stopped run makes no more requests.
+    runlog::Write("wizard", "stop: the download still waits on the network; closing the session");
+    if (request_.http) request_.http->Abort();
+    if (!wizard::WaitForWorker(thread_.get(), kAbortStopMs)) {
+      runlog::Write("wizard", "stop: the download did not end; the launcher ends now");
+      // The worker uses this task, which is about to go: ending the process
+      // is the only way left that neither waits forever nor kills a thread
+      // that may hold a lock the exit needs. The stop means "cancelled" (0).
+      TerminateProcess(GetCurrentProcess(), 0);
+    }
+  }
   thread_.reset();
 }
 

@@ -1,5 +1,6 @@
 // The update state of the current target, taken from its manifest.
 #include "base/field_text.h"
+#include "base/run_log.h"
 #include "launcher/launcher_app.h"
 #include "update/manifest_fetch.h"
 
@@ -12,6 +13,7 @@ bool LauncherApp::ReadManifest(const char* url) {
                         ReadInstallRecord(name, version, dir, exe);
                       },
                       LoadManifestTrust());
+  runlog::Write("manifest", std::string("GET ") + url + (plan ? ": read" : ": failed"));
   if (!plan) {
     installedVer = 0;
     ClearUpdateList();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/field_text.h"
+#include "base/run_log.h"
 #include "launcher/launcher_app.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -28,6 +29,10 @@ bool AskReinstall() {
 void LauncherApp::DecideAction() {
   action = DecideVersionAction(installedVer, minVer, latestVer);
   if (action == ActionUpgrade) SortUpdateList();
+  static const char* const kActions[] = {"nothing to do", "full installation", "upgrade"};
+  runlog::Write("decide", std::string(progName) + ": installed " + std::to_string(installedVer) + ", minimum " +
+                              std::to_string(minVer) + ", latest " + std::to_string(latestVer) + ": " +
+                              (action >= 0 && action <= 2 ? kActions[action] : "?"));
 }
 
 int LauncherApp::NormalFlow() {

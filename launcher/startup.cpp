@@ -1,3 +1,5 @@
+#include "base/field_text.h"
+#include "base/run_log.h"
 #include "launcher/launcher_app.h"
 #include "record/section_name.h"
 #include "ui/message_box.h"
@@ -28,8 +30,14 @@ int LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine) 
   if (!app.TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
   app.FindCommonFilesDir();
   app.PrepareWorkDir();
+  runlog::Open(std::string(app.workDir) + "Quorlynx.log");
+  // Of the launch record only these: its other fields hold cookies.
+  runlog::Write("start", "run mode \"" + FieldText(app.block.RunMode) + "\", program \"" +
+                             FieldText(app.block.ProgName) + "\"");
   app.OpenHttpSession();
-  return RunModes(app);
+  const int code = RunModes(app);
+  runlog::Write("end", "exit code " + std::to_string(code));
+  return code;
 }
 
 }  // namespace qz

@@ -3,11 +3,12 @@
 
 Serves the files below --root with a Content-Length. With --tls DIR (the
 certificates tools/testcerts.sh makes) it serves https with DIR/server.pem,
-and opens three more listeners on the same files: plain http, https with a
+and opens four more listeners on the same files: plain http, https with a
 certificate for another host name (other-name.pem) and https with one from an
 authority nobody trusts (unknown-ca.pem). The port file then holds the https
 port on its first line and "NAME PORT" lines for the others (http, other-name,
-unknown-ca).
+unknown-ca, and "silent": it accepts connections and never says a word, so a
+client waits there in its TLS handshake or for an answer).
 
 Path prefixes change how an answer misbehaves, so tests can meet the servers
 the launcher must survive:
@@ -21,6 +22,18 @@ the launcher must survive:
   /~rate=BYTES/...      send at most BYTES per second
   /~vanish-after=N/...  serve N times, then 404 (a server that changes)
   /~delay=MS/...        wait that long before answering
+  /~hang/...            read the request and never answer
+  /~drop=N/...          every answer sends at most N bytes of its body, then
+                        closes the connection
+  /~cut=A,B,.../...     the first GET of the file is cut after byte A of the
+                        file, the second after byte B, and so on; later ones
+                        are whole (a download lost now and then)
+  /~norange/...         ignore Range requests (answer 200 with the whole file)
+  /~etag-changes/...    a new ETag (and Last-Modified) on every answer, as if
+                        the file had been replaced
+
+Files are served with an ETag and a Last-Modified; "Range: bytes=N-" is
+answered with 206 when its If-Range (if any) names the current ETag or date.
   /~nohead/...          refuse HEAD requests (405), as some servers do
   /~to-http/...         redirect (302) to the same path on the plain http
                         listener (with --tls)
@@ -36,6 +49,7 @@ import ssl
 import threading
 import time
 import urllib.parse
+from email.utils import formatdate
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 counters = {}
@@ -101,6 +115,10 @@ class Handler(BaseHTTPRequestHandler):
                 opts[key] = val
             else:
                 rest.append(p)
+        if "hang" in opts:
+            self.note("hang")
+            while True:
+                time.sleep(3600)
         if "nohead" in opts and self.command == "HEAD":
             return self.simple(405, b"")
         if "delay" in opts:
@@ -118,21 +136,55 @@ class Handler(BaseHTTPRequestHandler):
                 return self.simple(404, b"gone")
         if not os.path.isfile(path):
             return self.simple(404, b"not found")
+        stat = os.stat(path)
+        stamp = stat.st_mtime_ns
+        if "etag-changes" in opts:
+            with counters_lock:
+                stamp += counters.get(("etag", path), 0) * 1_000_000_000
+                counters[("etag", path)] = counters.get(("etag", path), 0) + 1
+        etag = f'"{stat.st_size:x}-{stamp:x}"'
+        modified = formatdate(stamp / 1e9, usegmt=True)
+        cut_at = None
+        if "cut" in opts and self.command == "GET":
+            with counters_lock:
+                # Counted per address, so each list of cuts starts afresh.
+                n = counters.get(("cut", raw), 0)
+                counters[("cut", raw)] = n + 1
+            points = [int(p) for p in opts["cut"].split(",") if p]
+            if n < len(points):
+                cut_at = points[n]
         with open(path, "rb") as f:
-            data = f.read() if os.path.getsize(path) < (64 << 20) else None
-            size = os.path.getsize(path)
-            self.send_response(200)
+            data = f.read() if stat.st_size < (64 << 20) else None
+            size = stat.st_size
+            start = 0
+            wanted = self.headers.get("Range", "")
+            if_range = self.headers.get("If-Range")
+            if (wanted.startswith("bytes=") and wanted.endswith("-") and "norange" not in opts
+                    and "chunked" not in opts and "nolength" not in opts
+                    and (if_range is None or if_range in (etag, modified))):
+                try:
+                    start = int(wanted[6:-1])
+                except ValueError:
+                    start = 0
+                if start >= size:
+                    return self.simple(416, b"", [("Content-Range", f"bytes */{size}")])
+            self.send_response(206 if start else 200)
             self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", modified)
+            self.send_header("Accept-Ranges", "none" if "norange" in opts else "bytes")
+            if start:
+                self.send_header("Content-Range", f"bytes {start}-{size - 1}/{size}")
             if "chunked" in opts:
                 self.send_header("Transfer-Encoding", "chunked")
             elif "nolength" in opts:
                 self.send_header("Connection", "close")
             else:
-                self.send_header("Content-Length", str(size))
-            if "short" in opts:
+                self.send_header("Content-Length", str(size - start))
+            if "short" in opts or "drop" in opts or cut_at is not None:
                 self.send_header("Connection", "close")
             self.end_headers()
-            self.note(200)
+            self.note(206 if start else 200)
             if self.command == "HEAD":
                 return
             if "chunked" in opts:
@@ -146,14 +198,19 @@ class Handler(BaseHTTPRequestHandler):
             send = size
             if "short" in opts:
                 send = max(0, size - int(opts["short"]))
+            if cut_at is not None:
+                send = min(send, max(start, cut_at))
+            if "drop" in opts:
+                send = min(send, start + int(opts["drop"]))
             rate = int(opts["rate"]) if "rate" in opts else 0
             try:
-                if data is None and not rate and send == size:
+                if data is None and not rate:
                     self.wfile.flush()
-                    self.connection.sendfile(f)
+                    if send > start:
+                        self.connection.sendfile(f, start, send - start)
                 else:
                     body = data if data is not None else f.read()
-                    body = body[:send]
+                    body = body[start:send]
                     if rate:
                         step = max(1, rate // 20)
                         for i in range(0, len(body), step):
@@ -167,7 +224,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
             except (BrokenPipeError, ConnectionResetError):
                 return
-            if "short" in opts or "nolength" in opts or "long" in opts:
+            if "short" in opts or "nolength" in opts or "long" in opts or send < size:
                 self.close_connection = True
                 try:
                     # A body that ends with the connection ends properly over
@@ -196,6 +253,23 @@ class Server(ThreadingHTTPServer):
 
     def handle_error(self, request, client_address):
         pass  # refused handshakes and dropped clients are what tests provoke
+
+
+def silent_listener():
+    """Accepts connections and keeps them open without a word."""
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("127.0.0.1", 0))
+    sock.listen(16)
+    held = []
+
+    def serve():
+        while True:
+            conn, _ = sock.accept()
+            held.append(conn)
+
+    threading.Thread(target=serve, daemon=True).start()
+    return sock.getsockname()[1]
 
 
 def tls_context(folder, name):
@@ -232,6 +306,8 @@ def main():
             threading.Thread(target=server.serve_forever, daemon=True).start()
     lines = [str(main_server.server_address[1])]
     lines += [f"{name} {server.server_address[1]}" for name, server in extra.items()]
+    if args.tls:
+        lines.append(f"silent {silent_listener()}")
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:

@@ -9,6 +9,7 @@
 
 #include "base/field_text.h"
 #include "base/portal.h"
+#include "base/run_log.h"
 #include "base/win_handles.h"
 #include "ui/dialog_common.h"
 #include "ui/dialogs.h"
@@ -137,10 +138,12 @@ void OnCancel(HWND dialog, const WizardState& state) {
   if (state.request.task && state.request.task->Running()) {
     if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) == IDNO) return;
   }
+  runlog::Write("wizard", "cancelled by the player");
   EndDialog(dialog, 2);
 }
 
 void OnDestroy(HWND dialog, WizardState& state) {
+  runlog::Write("wizard", "closing");
   KillTimer(dialog, wizard::kRefreshTimer);
   if (state.request.task && state.request.task->Running()) state.request.task->Stop();
   if (IsTicked(dialog, IDC_AUTO_RUN)) state.result.autoRun = true;

@@ -86,11 +86,15 @@ void ClearStop() {
 
 void RequestStop() { g_stop.store(true, std::memory_order_release); }
 
-void WaitForWorker(HANDLE thread) {
-  if (!thread) return;
+bool WaitForWorker(HANDLE thread, DWORD timeoutMs) {
+  if (!thread) return true;
+  const DWORD start = GetTickCount();
   for (;;) {
-    const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (r != WAIT_OBJECT_0 + 1) break;
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeoutMs) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, timeoutMs - spent, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0) return true;
+    if (r != WAIT_OBJECT_0 + 1) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }

@@ -29,8 +29,9 @@ void ClearStop();
 void ShowPending(HWND wizard);
 // Asks a running worker to stop; its owner then unblocks what it waits on.
 void RequestStop();
-// Waits for the worker's thread while still serving the messages sent to
-// this one (a message box the worker shows is its own).
-void WaitForWorker(HANDLE thread);
+// Waits at most timeoutMs for the worker's thread while still serving the
+// messages sent to this one (a message box the worker shows is its own).
+// True when the thread ended.
+bool WaitForWorker(HANDLE thread, DWORD timeoutMs);
 
 }  // namespace qz::wizard

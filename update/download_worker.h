@@ -21,12 +21,19 @@ struct DownloadRequest {
   // when the player chose a place, and its path is reported back.
   bool gameInstaller = false;
   std::string setupSavePath;
+  // A download that fails for a network reason is tried again after each of
+  // these pauses in turn, going on from the bytes already saved; one lost
+  // after new bytes arrived is tried again at once and starts the count anew.
+  std::vector<unsigned> retryDelaysMs{1000, 4000, 16000};
 };
 
 struct DownloadOutcome {
   std::string installerPath;  // where the game's full installer was saved
 };
 
+// Each download is saved as "<local name>.part" until it is whole, with
+// "<local name>.part.tag" beside it (the address and the server's validator),
+// so a later attempt or run goes on from there while the file is unchanged.
 // Runs on the worker's thread. Reports through `sink` and ends with
 // sink.Finish. Returns 1 when everything was fetched and unpacked, else 0.
 int RunDownload(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome);

@@ -1,13 +1,14 @@
 #include "update/http_client.h"
 
+#include <cstring>
+
 #include "update/url_rules.h"
 
 namespace qz {
 
 namespace {
-// Certificate errors are never ignored, and no caller's flags may let a
-// redirect from https to http through (Wine follows one even without them, so
-// the address the request ended at is checked as well).
+// Certificate errors are never ignored, and WinINet must not follow a
+// redirect from https to http on our behalf, whatever a caller passes.
 constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
 
@@ -23,7 +24,7 @@ bool EndsWhereAllowed(HINTERNET request, const char* url) {
 // A redirect on the way counts too: https to http and back to https ends at an
 // allowed address, yet the hop in between could have sent it anywhere. WinINet
 // reports each redirect to the session's status callback, on the thread that
-// opens the request, while the open runs.
+// sends the request, while it is sent.
 struct RedirectWatch {
   explicit RedirectWatch(const char* url) : requested(url) { current = this; }
   ~RedirectWatch() { current = nullptr; }
@@ -38,38 +39,57 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD) {
   if (status != INTERNET_STATUS_REDIRECT || !watch) return;
   if (!info || !IsFetchRedirect(watch->requested, static_cast<const char*>(info))) watch->refused = true;
 }
+
+void SetTimeouts(HINTERNET h, DWORD ms) {
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionA(h, option, &ms, sizeof ms);
+  }
+}
+
+void Close(std::atomic<HINTERNET>& handle) {
+  if (HINTERNET h = handle.exchange(nullptr)) InternetCloseHandle(h);
+}
 }  // namespace
 
 HttpClient::~HttpClient() { CloseAll(); }
 
-bool HttpClient::OpenSession(const char* agent) {
-  session_.reset(InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (session_ && InternetSetStatusCallbackA(session_.get(), OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
-    session_.reset();
+bool HttpClient::OpenSession(const char* agent, DWORD timeoutMs) {
+  Close(session_);
+  aborted_ = false;
+  HINTERNET session = InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!session) return false;
+  if (InternetSetStatusCallbackA(session, OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+    InternetCloseHandle(session);
+    return false;
   }
-  return static_cast<bool>(session_);
+  SetTimeouts(session, timeoutMs);
+  timeoutMs_ = timeoutMs;
+  session_.store(session);
+  return true;
 }
 
 bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers,
                          DWORD headersLength) {
-  // The caller closes an open request first; a stray one is replaced, not leaked.
-  CloseRequest();
-  if (!session_ || !IsFetchUrl(url)) return false;
-  RedirectWatch watch(url);
-  if (context == 0) context = kHttpContext;  // WinINet calls back only for a request with one
-  HINTERNET h = InternetOpenUrlA(session_.get(), url, headers, headersLength, flags & ~kRefusedFlags, context);
-  request_.store(h);
-  if (h && (watch.refused || !EndsWhereAllowed(h, url))) {
-    CloseRequest();
-    return false;
-  }
-  return h != nullptr;
+  return Send("GET", url, context, flags, headers, headersLength);
 }
 
 bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
+  return Send("HEAD", url, context, flags, nullptr, 0);
+}
+
+// Every request is made step by step rather than by one InternetOpenUrl: the
+// timeouts are set on each handle (Wine gives a connection made inside
+// InternetOpenUrl no send or receive timeout at all), and the request handle
+// is published before the request is sent, so an abort can close it while
+// it waits.
+bool HttpClient::Send(const char* verb, const char* url, DWORD context, DWORD flags, const char* headers,
+                      DWORD headersLength) {
+  // The caller closes an open request first; a stray one is replaced, not leaked.
   CloseRequest();
-  if (!session_ || !IsFetchUrl(url)) return false;
-  if (context == 0) context = kHttpContext;
+  HINTERNET session = session_.load();
+  if (!session || aborted_ || !IsFetchUrl(url)) return false;
+  if (context == 0) context = kHttpContext;  // WinINet calls back only for a request with one
   char host[256] = {};
   char path[2048] = {};
   URL_COMPONENTSA parts{};
@@ -80,36 +100,57 @@ bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
   parts.dwUrlPathLength = sizeof path;
   if (!InternetCrackUrlA(url, 0, 0, &parts)) return false;
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  connection_.reset(InternetConnectA(session_.get(), host, parts.nPort, nullptr, nullptr,
-                                     INTERNET_SERVICE_HTTP, 0, context));
-  if (!connection_) return false;
-  HINTERNET h = HttpOpenRequestA(connection_.get(), "HEAD", path[0] ? path : "/", nullptr, nullptr,
-                                 nullptr, (flags & ~(INTERNET_FLAG_TRANSFER_BINARY | kRefusedFlags)) |
-                                              (secure ? INTERNET_FLAG_SECURE : 0),
+  HINTERNET connection = InternetConnectA(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                          context);
+  if (!connection) return false;
+  SetTimeouts(connection, timeoutMs_);
+  connection_.store(connection);
+  HINTERNET h = HttpOpenRequestA(connection, verb, path[0] ? path : "/", nullptr, nullptr, nullptr,
+                                 (flags & ~(INTERNET_FLAG_TRANSFER_BINARY | kRefusedFlags)) |
+                                     (secure ? INTERNET_FLAG_SECURE : 0),
                                  context);
   if (!h) {
-    connection_.reset();
+    CloseRequest();
     return false;
   }
+  SetTimeouts(h, timeoutMs_);
   request_.store(h);
+  // An abort that came while the request was on its way leaves nothing behind.
   RedirectWatch watch(url);
-  if (!HttpSendRequestA(h, nullptr, 0, nullptr, 0) || watch.refused || !EndsWhereAllowed(h, url)) {
+  if (!HttpSendRequestA(h, headers, headers ? headersLength : 0, nullptr, 0) || aborted_ || watch.refused ||
+      !EndsWhereAllowed(h, url)) {
+    const DWORD error = GetLastError();
     CloseRequest();
+    SetLastError(error);
     return false;
   }
   return true;
 }
 
-bool HttpClient::IsStatusOk() {
+bool HttpClient::IsStatusOk() { return Status() == 200; }
+
+DWORD HttpClient::Status() {
   HINTERNET request = request_.load();
-  if (!request) return false;
+  if (!request) return 0;
   DWORD status = 0;
   DWORD length = sizeof status;
   if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                       &length, nullptr)) {
-    return false;
+    return 0;
   }
-  return status == 200;
+  return status;
+}
+
+std::string HttpClient::Header(const char* name) {
+  HINTERNET request = request_.load();
+  if (!request || !name) return {};
+  char value[512] = {};
+  const std::size_t n = std::strlen(name);
+  if (n >= sizeof value) return {};
+  std::memcpy(value, name, n);
+  DWORD length = sizeof value - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &length, nullptr) || length >= sizeof value) return {};
+  return std::string(value, length);
 }
 
 DWORD HttpClient::GetContentLength() {
@@ -133,22 +174,26 @@ int HttpClient::Read(void* buffer, DWORD wanted) {
 }
 
 void HttpClient::CloseRequest() {
-  if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
+  Close(request_);
   // Only a head request opens a connection of its own.
-  connection_.reset();
+  Close(connection_);
 }
 
 void HttpClient::CloseAll() {
   CloseRequest();
-  connection_.reset();
-  session_.reset();
+  Close(session_);
 }
 
 // Runs on another thread than the requests: only the atomic request handle is
 // touched here; the connection stays with the requesting thread, which drops
 // it at its next CloseRequest.
-void HttpClient::AbortRequest() {
-  if (HINTERNET h = request_.exchange(nullptr)) InternetCloseHandle(h);
+void HttpClient::AbortRequest() { Close(request_); }
+
+void HttpClient::Abort() {
+  aborted_ = true;
+  Close(request_);
+  Close(connection_);
+  Close(session_);
 }
 
 }  // namespace qz

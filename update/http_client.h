@@ -6,6 +6,7 @@
 #include <wininet.h>
 
 #include <atomic>
+#include <string>
 
 #include "base/win_handles.h"
 
@@ -24,6 +25,10 @@ constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE
                              INTERNET_FLAG_TRANSFER_BINARY;  // 0x84000002
 static_assert(kHttpFlags == 0x84000002u, "fetch flags");
 
+// A server that accepts and then says nothing fails a request after this long
+// (connect, send and receive each), so no wait is unbounded.
+constexpr DWORD kHttpTimeoutMs = 30000;
+
 class HttpClient {
  public:
   HttpClient() = default;
@@ -31,7 +36,7 @@ class HttpClient {
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
-  bool OpenSession(const char* agent);
+  bool OpenSession(const char* agent, DWORD timeoutMs = kHttpTimeoutMs);
   // Refuses anything but https:// addresses and http:// to this PC (IsFetchUrl),
   // and a request that redirects anywhere else or from https to http.
   bool OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers, DWORD headersLength);
@@ -39,7 +44,11 @@ class HttpClient {
   // without starting its transfer. Read then has nothing to read.
   bool OpenHead(const char* url, DWORD context, DWORD flags);
   bool IsStatusOk();
+  // The answer's status code; 0 when there is no answer.
+  DWORD Status();
   DWORD GetContentLength();
+  // A header of the answer ("ETag", "Last-Modified", "Content-Range"); "" when absent.
+  std::string Header(const char* name);
   // Bytes read, 0 at the end of the data, -1 when the read failed.
   int Read(void* buffer, DWORD wanted);
   void CloseRequest();
@@ -49,13 +58,24 @@ class HttpClient {
   // the request handle is closed under the reader, whose read then fails. It
   // touches nothing else.
   void AbortRequest();
+  // Another thread may call this to end whatever the client waits on, an open
+  // still connecting included: the session is closed (which ends the opens
+  // pending on it) and every later request fails at once. For a stop that
+  // ends the run.
+  void Abort();
+  bool Aborted() const { return aborted_.load(); }
 
  private:
-  InternetHandle session_;
-  // Used only by the thread that makes the requests.
-  InternetHandle connection_;
-  // Taken by exchange so the worker and a stopping wizard never close it twice.
+  bool Send(const char* verb, const char* url, DWORD context, DWORD flags, const char* headers,
+            DWORD headersLength);
+
+  // Each handle is taken by exchange, so whichever thread closes it closes it
+  // once, and a thread that still holds a copy only sees its calls fail.
+  std::atomic<HINTERNET> session_{nullptr};
+  std::atomic<HINTERNET> connection_{nullptr};  // a head request's own connection
   std::atomic<HINTERNET> request_{nullptr};
+  std::atomic<bool> aborted_{false};
+  DWORD timeoutMs_ = kHttpTimeoutMs;
 };
 
 }  // namespace qz

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <cwchar>
+#include <set>
 
 namespace qz {
 
@@ -62,6 +63,28 @@ std::string LocalNameForUrl(const char* url) {
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   if (name.empty()) name = "download";
   return name;
+}
+
+namespace {
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+}  // namespace
+
+std::vector<std::string> LocalNamesForRun(const std::vector<std::pair<std::uint16_t, std::string>>& files,
+                                          bool versionPrefix) {
+  std::vector<std::string> names;
+  std::set<std::string> taken;
+  for (const auto& [version, url] : files) {
+    std::string base = LocalNameForUrl(url.c_str());
+    if (versionPrefix) base = std::to_string(version) + "_" + base;
+    std::string name = base;
+    for (int n = 2; taken.count(Lower(name)) != 0; ++n) name = std::to_string(n) + "_" + base;
+    taken.insert(Lower(name));
+    names.push_back(name);
+  }
+  return names;
 }
 
 }  // namespace qz

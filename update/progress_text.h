@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qz {
 
@@ -28,5 +30,14 @@ bool HasZipExtension(const char* pathOrUrl);
 // inside the work folder (no folder parts, no characters Windows refuses, no
 // query); "download" when nothing usable is left.
 std::string LocalNameForUrl(const char* url);
+
+// The local names of one run's files (version, URL), in order, each unique
+// within the run in any letter case, so no download overwrites another. With
+// versionPrefix each name starts with its file's version ("101_patch.zip"):
+// patches of different releases often share their last URL part. A name still
+// taken gets a number in front ("2_101_patch.zip"). The extension is kept, so
+// "archive or program" (HasZipExtension) is decided from the saved name.
+std::vector<std::string> LocalNamesForRun(const std::vector<std::pair<std::uint16_t, std::string>>& files,
+                                          bool versionPrefix);
 
 }  // namespace qz

@@ -7,6 +7,7 @@
 #include "base/portal.h"
 #include "tests/common/zip_builder.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/winsupport/test_signer.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
 #include "update/disk_space.h"
@@ -40,11 +41,36 @@ int CountRequests(const std::string& fragment) {
   }));
 }
 
+// The launcher's support log in the work folder.
+std::string SupportLog() { return ReadFileBytes(WorkDir() + "Quorlynx.log"); }
+
+// Seconds from the time the log gives its last line holding `marker` until
+// now. Under Xvfb without a window manager Wine waits up to 2 s for each
+// window it hides, so a launcher's promptness is measured from its own log.
+double SecondsSinceLogLine(const std::string& marker) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const std::string log = SupportLog();
+  const std::size_t at = log.rfind(marker);
+  if (at == std::string::npos) return 1e9;
+  const std::size_t line = log.rfind('\n', at) + 1;  // "YYYY-MM-DD HH:MM:SS.mmm [phase] ..."
+  const double stamp = std::stoi(log.substr(line + 11, 2)) * 3600 + std::stoi(log.substr(line + 14, 2)) * 60 +
+                       std::stod(log.substr(line + 17, 6));
+  return now.wHour * 3600 + now.wMinute * 60 + now.wSecond + now.wMilliseconds / 1000.0 - stamp;
+}
+
 class InstallTest : public testing::Test {
  protected:
   void SetUp() override {
     gameDir_ = NewTempDir("Velto Game ");
     setupLog_ = NewTempDir("setuplog") + "setup.log";
+    // Lost connections are tried again after 50, 200 and 800 ms instead of 1, 4 and 16 s.
+    HKEY key;
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key) == ERROR_SUCCESS) {
+      const DWORD pause = 50;
+      RegSetValueExA(key, "RetryDelayMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pause), sizeof pause);
+      RegCloseKey(key);
+    }
   }
   void TearDown() override {
     for (const char* name : {"QZ_SETUP_PROG", "QZ_SETUP_VERSION", "QZ_SETUP_DIR", "QZ_SETUP_GAME",
@@ -73,6 +99,16 @@ class InstallTest : public testing::Test {
     return PublishManifest("game.txt", plan);
   }
   HWND Wizard(const LauncherRun& run) { return WaitForDialogWithControl(run.process.pid(), IDC_NEXT); }
+  // An upgrade to 101 by one file whose SHA-256 the manifest states.
+  std::string HashedManifest(const std::string& name, const std::string& bytes, const std::string& base) {
+    ManifestPlan plan;
+    plan.progName = kProg;
+    plan.minVer = 100;
+    plan.baseUrl = ServerUrl(base);
+    plan.files = {{101, name}};
+    Publish("game.txt", ManifestText(plan) + "SHA256 " + Sha256Hex(bytes) + "\r\n");
+    return ServerUrl("game.txt");
+  }
 
   std::string gameDir_;
   std::string setupLog_;
@@ -222,7 +258,7 @@ TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\b.txt"), "101");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "102");
   EXPECT_FALSE(FileExists(exe + ".record.txt")) << "the game was not to be started";
-  EXPECT_FALSE(FileExists(WorkDir() + "p101.zip"));
+  EXPECT_FALSE(FileExists(WorkDir() + "101_p101.zip"));
   const auto log = ServerRequests();
   const auto first101 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p101") != l.npos; });
   const auto first102 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p102") != l.npos; });
@@ -264,7 +300,7 @@ TEST_F(InstallTest, CountLineShowsFilesAndMegabytes) {
   EXPECT_TRUE(sawStart);
   EXPECT_TRUE(sawEnd) << "last seen: " << std::string(last.begin(), last.end());
   EXPECT_EQ(run.process.Wait(kWait), 1u);
-  EXPECT_EQ(ReadFileBytes(WorkDir() + "p3.bin").size(), 1u << 20) << "plain files stay downloaded";
+  EXPECT_EQ(ReadFileBytes(WorkDir() + "103_p3.bin").size(), 1u << 20) << "plain files stay downloaded";
 }
 
 TEST_F(InstallTest, FileMissingOnTheServerIsNamedAndNothingIsDownloaded) {
@@ -275,7 +311,7 @@ TEST_F(InstallTest, FileMissingOnTheServerIsNamedAndNothingIsDownloaded) {
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kFileMissingFormat, ServerUrl("patch/p102.zip")).c_str(), IDOK));
   EXPECT_EQ(run.process.Wait(kWait), 0u);
   EXPECT_EQ(CountRequests("p101.zip"), 1) << "only the size check touched the first file";
-  EXPECT_FALSE(FileExists(WorkDir() + "p101.zip"));
+  EXPECT_FALSE(FileExists(WorkDir() + "101_p101.zip"));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 
@@ -304,6 +340,43 @@ TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
     EXPECT_EQ(run.process.Wait(kWait), 0u);
     EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+    EXPECT_EQ(CountRequests(std::string("GET /") + base + "/p101.zip"), 5)
+        << "tried again at once after bytes came, then three times after a pause";
+    // The log names what failed and how, for whoever has to find out why.
+    const std::string log = SupportLog();
+    EXPECT_NE(log.find("GET " + ServerUrl(std::string(base) + "/p101.zip") + ": status 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("body ended at byte"), std::string::npos) << log;
+  }
+}
+
+// A download lost on the way goes on from the bytes already saved; a server
+// that cannot or will not resume it gets the whole file again; either way the
+// bytes and their SHA-256 are the published ones.
+TEST_F(InstallTest, LostDownloadIsResumedOrStartedOver) {
+  const std::string body = ziptest::BinaryLike(3 << 20, 5);
+  struct Case {
+    const char* base;
+    int ranged;  // requests that asked for the rest of the file and got it
+    int whole;   // GETs answered with the whole file
+  } cases[] = {
+      {"~cut=1000000,2500000/patch", 2, 1},
+      {"~drop=1200000/patch", 2, 1},
+      {"~norange/~cut=1000000/patch", 0, 2},
+      {"~etag-changes/~cut=1000000/patch", 0, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.base);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    const std::string name = std::string("r") + std::to_string(&c - cases) + ".bin";
+    Publish("patch/" + name, body);
+    LauncherRun run = StartLauncher(BlockWith(HashedManifest(name, body, c.base)));
+    EXPECT_EQ(run.process.Wait(kWait), 1u);
+    EXPECT_EQ(ReadFileBytes(WorkDir() + "101_" + name), body);
+    EXPECT_FALSE(FileExists(WorkDir() + "101_" + name + ".part"));
+    EXPECT_EQ(CountRequests(name + " 206"), c.ranged);
+    EXPECT_EQ(CountRequests("GET /" + std::string(c.base) + "/" + name + " 200"), c.whole);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
   }
 }
 
@@ -318,7 +391,7 @@ TEST_F(InstallTest, CorruptPatchArchiveIsReportedAndNotRecorded) {
   builder.Add(bad);
   Publish("patch/p101.zip", builder.Build());
   LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
-  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kExtractFailedFormat, WorkDir() + "p101.zip").c_str(), IDOK));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kExtractFailedFormat, WorkDir() + "101_p101.zip").c_str(), IDOK));
   EXPECT_EQ(run.process.Wait(kWait), 0u);
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
@@ -343,10 +416,86 @@ TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
   Press(box, IDYES);
   EXPECT_EQ(run.process.Wait(kWait), 0u);
   EXPECT_LT(GetTickCount() - pressed, 5000u) << "the stop is prompt";
-  const std::string partial = ReadFileBytes(WorkDir() + "p101.bin");
-  EXPECT_GT(partial.size(), 0u) << "the partial file stays";
+  const std::string partial = ReadFileBytes(WorkDir() + "101_p101.bin.part");
+  EXPECT_GT(partial.size(), 0u) << "the partial file stays, to be resumed";
   EXPECT_LT(partial.size(), 16u << 20);
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
+TEST_F(InstallTest, PartialFileOfAnEarlierRunIsResumed) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  const std::string body = ziptest::BinaryLike(3 << 20, 6);
+  Publish("patch/e.bin", body);
+  // Cut at the same byte again and again: the first run gives up after three
+  // tries that bring nothing new, with 1 MB saved.
+  const char base[] = "~cut=1000000,1000000,1000000,1000000,1000000/patch";
+  LauncherRun first = StartLauncher(BlockWith(HashedManifest("e.bin", body, base)));
+  ASSERT_TRUE(Answer(first.process.pid(),
+                     Formatted(texts::kDownloadFailedFormat, ServerUrl(std::string(base) + "/e.bin")).c_str(), IDOK));
+  EXPECT_EQ(first.process.Wait(kWait), 0u);
+  EXPECT_EQ(ReadFileBytes(WorkDir() + "101_e.bin.part").size(), 1000000u);
+
+  LauncherRun second = StartLauncher(BlockWith(HashedManifest("e.bin", body, base)));
+  EXPECT_EQ(second.process.Wait(kWait), 1u);
+  EXPECT_EQ(ReadFileBytes(WorkDir() + "101_e.bin"), body);
+  const auto log = ServerRequests();
+  EXPECT_NE(log.back().find("GET /" + std::string(base) + "/e.bin 206"), std::string::npos)
+      << "the second run asked only for the rest";
+  EXPECT_NE(SupportLog().find("resumed at byte 1000000"), std::string::npos);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+}
+
+// Cancel -> Yes ends the launcher within 2 s whatever the download waits on.
+TEST_F(InstallTest, CancelYesEndsTheLauncherPromptlyInEveryPhase) {
+  Publish("patch/p101.bin", std::string(4 << 20, 'w'));
+  struct Case {
+    const char* phase;
+    std::string base;
+  } cases[] = {
+      {"connecting to a server that never answers", ServerUrl("patch", ServerListener::Silent)},
+      {"HEAD never answered", ServerUrl("~hang/patch")},
+      {"GET after a refused HEAD, never answered", ServerUrl("~nohead/~hang/patch")},
+      {"reading a trickle", ServerUrl("~rate=2000/patch")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.phase);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    ManifestPlan plan;
+    plan.progName = kProg;
+    plan.minVer = 100;
+    plan.baseUrl = c.base;
+    plan.files = {{101, "p101.bin"}};
+    LauncherRun run = StartLauncher(BlockWith(PublishManifest("game.txt", plan)));
+    HWND wizard = Wizard(run);
+    ASSERT_NE(wizard, nullptr);
+    Sleep(1500);  // the worker is waiting on the network by now
+    Press(wizard, IDCANCEL);
+    HWND box = WaitForWindow(run.process.pid(), [](HWND w) { return IsMessageBox(w); }, kWait);
+    ASSERT_NE(box, nullptr);
+    const DWORD pressed = GetTickCount();
+    Press(box, IDYES);
+    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    const DWORD ended = GetTickCount();
+    EXPECT_LT(SecondsSinceLogLine("[wizard] closing"), 2.0) << "the launcher ends within 2 s of its stop\n"
+                                                            << SupportLog();
+    EXPECT_LT(ended - pressed, 6000u) << "including Wine's window waits";
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  }
+}
+
+TEST_F(InstallTest, CancelYesWhileTheSetupProgramRunsEndsTheLauncherPromptly) {
+  SetStartPage(kPortalAddress);
+  PublishSetup("full/VeltoSetup.exe", "100", "20000");
+  LauncherRun run = StartLauncher(BlockWith(Manifest(0, {}, ServerUrl("full/VeltoSetup.exe"))));
+  HWND setup = WaitForDialogWithControl(run.process.pid(), IDC_SETUP_TEXT1);
+  ASSERT_NE(setup, nullptr);
+  Sleep(1500);  // the setup program runs by now
+  Press(setup, IDCANCEL);
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDYES));
+  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_LT(SecondsSinceLogLine("[setup] not started or cancelled"), 2.0) << SupportLog();
 }
 
 TEST_F(InstallTest, CancelAnsweredNoLetsTheDownloadComplete) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/run_log.h"
 #include "update/progress_text.h"
 #include "update/version_decision.h"
 
@@ -80,6 +81,52 @@ TEST(Progress, LocalNamesStayInsideTheWorkFolder) {
       {"", "download"},
   };
   for (const Case& c : cases) EXPECT_EQ(LocalNameForUrl(c.url), c.name) << c.url;
+}
+
+// Each file of a run gets its own name, and the name it is saved under keeps
+// the extension that decides "archive or program".
+TEST(Progress, EveryFileOfARunGetsItsOwnName) {
+  using Files = std::vector<std::pair<std::uint16_t, std::string>>;
+  struct Case {
+    const char* id;
+    Files files;
+    bool prefix;
+    std::vector<std::string> names;
+    std::vector<bool> archives;
+  } cases[] = {
+      {"full installer keeps its name", {{100, "https://h/full/VeltoSetup.exe"}}, false, {"VeltoSetup.exe"}, {false}},
+      {"signed query", {{101, "https://cdn/patch.zip?sig=ab/c.exe&x=1"}}, true, {"101_patch.zip"}, {true}},
+      {"fragment", {{101, "https://cdn/patch.zip#part.exe"}}, true, {"101_patch.zip"}, {true}},
+      {"query hides no program", {{101, "https://cdn/get.php?f=patch.zip"}}, true, {"101_get.php"}, {false}},
+      {"same last part", {{101, "https://h/v101/patch.zip"}, {102, "https://h/v102/patch.zip"}}, true,
+       {"101_patch.zip", "102_patch.zip"}, {true, true}},
+      {"same version and name", {{101, "https://a/p.zip"}, {101, "https://b/P.ZIP"}, {101, "https://c/p.zip?x"}},
+       true, {"101_p.zip", "2_101_P.ZIP", "3_101_p.zip"}, {true, true, true}},
+      {"unprefixed collision", {{0, "https://a/x.bin"}, {0, "https://b/X.bin"}}, false, {"x.bin", "2_X.bin"},
+       {false, false}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> names = LocalNamesForRun(c.files, c.prefix);
+    EXPECT_EQ(names, c.names) << c.id;
+    for (std::size_t i = 0; i < names.size() && i < c.archives.size(); ++i) {
+      EXPECT_EQ(HasZipExtension(names[i].c_str()), c.archives[i]) << c.id << " " << names[i];
+    }
+  }
+}
+
+// One step is one line of the support log, and a full log is cut at a line.
+TEST(SupportLog, StepsStayOneLineAndTheLogIsCutBetweenLines) {
+  EXPECT_EQ(runlog::LineText("T", "download", "a\r\nb\tc"), "T [download] a  b c\r\n");
+  struct Case {
+    const char* content;
+    std::size_t newer;
+  } cases[] = {
+      {"aaaa\nbbbb\ncccc\ndddd\n", 10},  // the line after the middle
+      {"one line without end", 20},       // nothing to keep: all moves
+      {"", 0},
+      {"x\n", 2},
+  };
+  for (const Case& c : cases) EXPECT_EQ(runlog::NewerHalfStart(c.content), c.newer) << c.content;
 }
 
 }  // namespace

@@ -47,5 +47,55 @@ TEST(HttpAbort, AbortsDuringTheSizePassLeaveTheClientWhole) {
   client.CloseAll();
 }
 
+// The plain http form of the listener that accepts and never answers (its
+// https form holds Wine's WinINet in the TLS handshake, where no timeout
+// applies).
+std::string SilentPlainUrl(const std::string& path) {
+  const std::string https = ServerUrl(path, ServerListener::Silent);
+  return "http" + https.substr(5);
+}
+
+// A stopped run makes no more requests: what was pending fails (under Wine
+// only by its timeout: a closed handle does not end a synchronous wait there,
+// so the launcher's stop is bounded on its own) and so does every later one.
+TEST(HttpAbort, AbortedClientFailsWhatWasPendingAndAllThatFollows) {
+  struct Case {
+    const char* phase;
+    std::string url;
+    bool head;
+  } cases[] = {
+      {"silent server", SilentPlainUrl("x.bin"), false},
+      {"head", ServerUrl("~hang/x.bin"), true},
+      {"get", ServerUrl("~hang/x.bin"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.phase);
+    HttpClient client;
+    ASSERT_TRUE(client.OpenSession("Quorlynx", 1500));
+    bool opened = true;
+    std::thread worker([&] {
+      opened = c.head ? client.OpenHead(c.url.c_str(), kHttpContext, kHttpFlags)
+                      : client.OpenUrl(c.url.c_str(), kHttpContext, kHttpFlags, nullptr, 0);
+    });
+    Sleep(300);
+    client.Abort();
+    worker.join();
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(client.OpenUrl(ServerUrl("x.bin").c_str(), kHttpContext, kHttpFlags, nullptr, 0));
+  }
+}
+
+// An answer that never comes fails the request on its own after the timeout.
+TEST(HttpAbort, UnansweredRequestTimesOut) {
+  HttpClient client;
+  ASSERT_TRUE(client.OpenSession("Quorlynx", 1500));
+  for (const std::string& url : {SilentPlainUrl("x.bin"), ServerUrl("~hang/x.bin")}) {
+    SCOPED_TRACE(url);
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(client.OpenUrl(url.c_str(), kHttpContext, kHttpFlags, nullptr, 0));
+    EXPECT_LT(GetTickCount() - start, 10000u);
+  }
+}
+
 }  // namespace
 }  // namespace qz

@@ -48,7 +48,7 @@ static std::string Env(const char* name) {
 
 std::string ServerUrl(const std::string& path, ServerListener listener) {
   const char* names[] = {"QZ_HTTP_BASE", "QZ_HTTP_PLAIN_BASE", "QZ_HTTP_OTHER_NAME_BASE",
-                         "QZ_HTTP_UNKNOWN_CA_BASE"};
+                         "QZ_HTTP_UNKNOWN_CA_BASE", "QZ_HTTP_SILENT_BASE"};
   return Env(names[static_cast<int>(listener)]) + path;
 }
 

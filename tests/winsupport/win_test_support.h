@@ -23,8 +23,8 @@ std::string NewTempDir(const std::string& stem);
 
 // The test download server (tools/testserver.py) started for this test: its
 // https address, which the prefix trusts, and the same files elsewhere for
-// the cases that must be refused.
-enum class ServerListener { Https, PlainHttp, OtherName, UnknownCa };
+// the cases that must be refused; Silent accepts and never answers.
+enum class ServerListener { Https, PlainHttp, OtherName, UnknownCa, Silent };
 std::string ServerUrl(const std::string& path, ServerListener listener = ServerListener::Https);
 std::string ServerRoot();  // its document root, trailing backslash
 // The server's request log, one "GET path status" per line.

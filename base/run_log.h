@@ -1,0 +1,32 @@
+// The support log: Quorlynx.log in the work folder, one line per step (time,
+// phase, what was done with which address, status, sizes, error codes with
+// their texts, the decision and the result), so a failure can be explained
+// afterwards. It never holds cookies or other values of the launch record
+// but its addresses, its run mode and its program name.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qz::runlog {
+
+// The log is kept under this size: when a line would take it over, the older
+// half moves to "<log>.1" (replacing what was there).
+constexpr std::size_t kMaxBytes = 1 << 20;
+
+// One line as written: "<time> [<phase>] <text>\r\n"; a line break or other
+// control character inside the text becomes a blank, so one step stays one line.
+std::string LineText(const std::string& time, const char* phase, const std::string& text);
+// Where the newer half of a full log begins: the first line that starts at or
+// after its middle (the end of the text when there is none).
+std::size_t NewerHalfStart(const std::string& content);
+
+#ifdef _WIN32
+// Starts logging to `path` (nothing is written before). Any thread may Write.
+void Open(const std::string& path);
+void Write(const char* phase, const std::string& text);
+// "12029 (text of the code)": a system or WinINet error code with its text.
+std::string ErrorText(unsigned long code);
+#endif
+
+}  // namespace qz::runlog

@@ -1,0 +1,103 @@
+// The support log's file: appended line by line under a lock, so the worker
+// and the dialogs' thread can both write; a failure to write is never an
+// error of the run.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "base/run_log.h"
+#include "base/win_handles.h"
+
+namespace qz::runlog {
+
+namespace {
+
+SRWLOCK g_lock = SRWLOCK_INIT;
+std::string g_path;
+
+struct Hold {
+  Hold() { AcquireSRWLockExclusive(&g_lock); }
+  ~Hold() { ReleaseSRWLockExclusive(&g_lock); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+};
+
+std::string Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond, t.wMilliseconds);
+  return text;
+}
+
+bool ReadAll(const std::string& path, std::string& content) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return false;
+  const DWORD size = GetFileSize(file.get(), nullptr);
+  if (size == INVALID_FILE_SIZE || size > 4 * kMaxBytes) return false;
+  content.resize(size);
+  DWORD got = 0;
+  if (size && (!ReadFile(file.get(), &content[0], size, &got, nullptr) || got != size)) return false;
+  return true;
+}
+
+bool WriteAll(const std::string& path, const std::string& content) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file && (content.empty() || (WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
+                                                &written, nullptr) &&
+                                      written == content.size()));
+}
+
+// The older half moves to "<log>.1"; the log keeps the newer half.
+void Rotate() {
+  std::string content;
+  if (!ReadAll(g_path, content)) return;
+  const std::size_t cut = NewerHalfStart(content);
+  if (WriteAll(g_path + ".1", content.substr(0, cut))) WriteAll(g_path, content.substr(cut));
+}
+
+}  // namespace
+
+void Open(const std::string& path) {
+  Hold hold;
+  g_path = path;
+}
+
+void Write(const char* phase, const std::string& text) {
+  Hold hold;
+  if (g_path.empty()) return;
+  const std::string line = LineText(Now(), phase, text);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (GetFileAttributesExA(g_path.c_str(), GetFileExInfoStandard, &data) &&
+      (data.nFileSizeHigh != 0 || data.nFileSizeLow + line.size() > kMaxBytes)) {
+    Rotate();
+  }
+  FileHandle file(CreateFileA(g_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  DWORD written = 0;
+  WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+std::string ErrorText(unsigned long code) {
+  char text[512] = {};
+  DWORD n = 0;
+  // WinINet's codes (12000-12175) have their texts in its own module.
+  if (code >= 12000 && code < 13000) {
+    if (HMODULE wininet = GetModuleHandleA("wininet.dll")) {
+      n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, wininet, code, 0, text,
+                         sizeof text, nullptr);
+    }
+  }
+  if (n == 0) {
+    n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                       sizeof text, nullptr);
+  }
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
+  return std::to_string(code) + " (" + (n ? std::string(text, n) : std::string("no text")) + ")";
+}
+
+}  // namespace qz::runlog
