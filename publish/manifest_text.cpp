@@ -102,20 +102,20 @@ std::uint16_t ParseVersion(const std::string& text, const std::string& what) {
   return static_cast<std::uint16_t>(value);
 }
 
-void CheckManifest(const ManifestSpec& spec) {
-  if (!IsPlainToken(spec.progName)) Refuse("--prog: the program name must be printable ASCII without blanks or braces");
-  if (spec.progName.size() > kMaxProgName) {
-    Refuse("--prog: the program name must be shorter than 20 bytes (it has " + std::to_string(spec.progName.size()) + ")");
+void CheckManifest(const ManifestRequest& request) {
+  if (!IsPlainToken(request.progName)) Refuse("--prog: the program name must be printable ASCII without blanks or braces");
+  if (request.progName.size() > kMaxProgName) {
+    Refuse("--prog: the program name must be shorter than 20 bytes (it has " + std::to_string(request.progName.size()) + ")");
   }
-  if (spec.progName.find('\\') != std::string::npos) Refuse("--prog: the program name names a registry key: no '\\'");
-  if (spec.minVer == 0) Refuse("--minver: a version is a whole number from 1 to 65535");
-  CheckUrl(spec.fullUrl, "--full");
-  if (spec.files.empty() && spec.baseUrl.empty()) return;
-  if (spec.baseUrl.empty()) Refuse("--base: patch files need the base address they lie under");
-  CheckUrl(spec.baseUrl, "--base");
-  const std::string base = spec.baseUrl.back() == '/' ? spec.baseUrl : spec.baseUrl + "/";
+  if (request.progName.find('\\') != std::string::npos) Refuse("--prog: the program name names a registry key: no '\\'");
+  if (request.minVer == 0) Refuse("--minver: a version is a whole number from 1 to 65535");
+  CheckUrl(request.fullUrl, "--full");
+  if (request.files.empty() && request.baseUrl.empty()) return;
+  if (request.baseUrl.empty()) Refuse("--base: patch files need the base address they lie under");
+  CheckUrl(request.baseUrl, "--base");
+  const std::string base = request.baseUrl.back() == '/' ? request.baseUrl : request.baseUrl + "/";
   if (base.size() > kMaxUrl) Refuse("--base: with its final '/' the address must be shorter than 260 bytes");
-  for (const PatchFile& f : spec.files) {
+  for (const PatchFile& f : request.files) {
     const std::string what = "--file " + std::to_string(f.version) + " " + f.name;
     if (f.version == 0) Refuse(what + ": a version is a whole number from 1 to 65535");
     if (!IsPlainToken(f.name) || f.name.find('/') != std::string::npos || f.name.find('\\') != std::string::npos) {
@@ -133,18 +133,18 @@ void CheckManifest(const ManifestSpec& spec) {
   }
 }
 
-std::string ManifestText(const ManifestSpec& spec) {
-  CheckManifest(spec);
+std::string ManifestText(const ManifestRequest& request) {
+  CheckManifest(request);
   auto sha = [](const std::string& digest) {
     if (!IsSha256Hex(digest)) throw PublishError("internal: a digest is not 64 hexadecimal digits");
     return std::string(kShaKey) + " " + digest + "\n";
   };
   std::string text = std::string(kHeader) + "\n";
-  text += "ProgName " + spec.progName + "\n";
-  text += "MinVer " + std::to_string(spec.minVer) + "\n";
-  text += "FullDnURL " + spec.fullUrl + "\n" + sha(spec.fullSha256);
-  if (!spec.baseUrl.empty()) text += "UpBaseURL " + spec.baseUrl + "\n";
-  for (const PatchFile& f : spec.files) {
+  text += "ProgName " + request.progName + "\n";
+  text += "MinVer " + std::to_string(request.minVer) + "\n";
+  text += "FullDnURL " + request.fullUrl + "\n" + sha(request.fullSha256);
+  if (!request.baseUrl.empty()) text += "UpBaseURL " + request.baseUrl + "\n";
+  for (const PatchFile& f : request.files) {
     text += "UpFileList " + std::to_string(f.version) + " " + f.name + "\n" + sha(f.sha256);
   }
   if (text.size() > kMaxManifest) Refuse("the manifest would exceed 65535 bytes; list fewer files");

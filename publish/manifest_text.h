@@ -19,7 +19,7 @@ struct PatchFile {
   std::string sha256;
 };
 
-struct ManifestSpec {
+struct ManifestRequest {
   std::string progName;
   std::uint16_t minVer = 0;
   std::string fullUrl;
@@ -36,10 +36,10 @@ std::uint16_t ParseVersion(const std::string& text, const std::string& what);
 // name of 20 bytes or more, an address that is not https (plain http only to
 // loopback) or of 260 bytes or more, a base plus file name of 260 or more, a
 // file name that reads as a key, blanks or braces inside a value.
-void CheckManifest(const ManifestSpec& spec);
+void CheckManifest(const ManifestRequest& request);
 
 // The manifest text; CheckManifest first.
-std::string ManifestText(const ManifestSpec& spec);
+std::string ManifestText(const ManifestRequest& request);
 
 // One file a manifest names, with the digest bound to it (empty when none).
 struct ListedFile {

@@ -95,7 +95,7 @@ int Full(const std::vector<std::string>& a, std::ostream& out) {
 }
 
 int Manifest(const std::vector<std::string>& a, std::ostream& out) {
-  ManifestSpec spec;
+  ManifestRequest request;
   std::string fullFile, keyFile, output;
   bool prog = false, minver = false;
   std::vector<std::string> patchFiles;
@@ -107,22 +107,22 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
     };
     if (o == "--prog") {
       value(1);
-      spec.progName = a[i];
+      request.progName = a[i];
       prog = true;
     } else if (o == "--minver") {
       value(1);
-      spec.minVer = ParseVersion(a[i], "--minver");
+      request.minVer = ParseVersion(a[i], "--minver");
       minver = true;
     } else if (o == "--full") {
       value(2);
-      spec.fullUrl = a[i - 1];
+      request.fullUrl = a[i - 1];
       fullFile = a[i];
     } else if (o == "--base") {
       value(1);
-      spec.baseUrl = a[i];
+      request.baseUrl = a[i];
     } else if (o == "--file") {
       value(2);
-      spec.files.push_back({ParseVersion(a[i - 1], "--file"), BaseName(a[i]), ""});
+      request.files.push_back({ParseVersion(a[i - 1], "--file"), BaseName(a[i]), ""});
       patchFiles.push_back(a[i]);
     } else if (o == "--sign") {
       value(1);
@@ -135,11 +135,11 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   }
   Need(prog && minver && !fullFile.empty(), "manifest needs --prog, --minver and --full");
   Need(!output.empty(), "manifest needs the output file OUT.txt");
-  CheckManifest(spec);
+  CheckManifest(request);
   CheckOutputFolder(output);
-  spec.fullSha256 = Sha256OfFile(fullFile);
-  for (std::size_t k = 0; k < spec.files.size(); ++k) spec.files[k].sha256 = Sha256OfFile(patchFiles[k]);
-  const std::string text = ManifestText(spec);
+  request.fullSha256 = Sha256OfFile(fullFile);
+  for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
+  const std::string text = ManifestText(request);
   const std::string sigPath = output + ".sig";
   if (!keyFile.empty()) {
     const std::string signature = ToBase64(Sign(ReadText(keyFile), text)) + "\n";

@@ -13,8 +13,8 @@ namespace {
 
 const std::string kSha(64, 'a');
 
-ManifestSpec Good() {
-  ManifestSpec s;
+ManifestRequest Good() {
+  ManifestRequest s;
   s.progName = "VeltoDemo";
   s.minVer = 100;
   s.fullUrl = "https://dl.example/full/Setup.exe";
@@ -30,38 +30,38 @@ std::string UrlOf(std::size_t length) { return "https://h/" + std::string(length
 TEST(PublishManifest, RefusesWhatTheLauncherWouldRefuseOrMisread) {
   const struct {
     const char* id;
-    void (*change)(ManifestSpec&);
+    void (*change)(ManifestRequest&);
     bool refused;
   } cases[] = {
-      {"as made", [](ManifestSpec&) {}, false},
-      {"name of 19 bytes", [](ManifestSpec& s) { s.progName = std::string(19, 'N'); }, false},
-      {"name of 20 bytes", [](ManifestSpec& s) { s.progName = std::string(20, 'N'); }, true},
-      {"name with a blank", [](ManifestSpec& s) { s.progName = "Velto Demo"; }, true},
-      {"name with a brace", [](ManifestSpec& s) { s.progName = "Velto{"; }, true},
-      {"name with a backslash", [](ManifestSpec& s) { s.progName = "a\\b"; }, true},
-      {"name not ASCII", [](ManifestSpec& s) { s.progName = "\xe3\x81\x82"; }, true},
-      {"MinVer 0", [](ManifestSpec& s) { s.minVer = 0; }, true},
-      {"full address of 259 bytes", [](ManifestSpec& s) { s.fullUrl = UrlOf(259); }, false},
-      {"full address of 260 bytes", [](ManifestSpec& s) { s.fullUrl = UrlOf(260); }, true},
-      {"ftp address", [](ManifestSpec& s) { s.fullUrl = "ftp://dl.example/a"; }, true},
-      {"no host", [](ManifestSpec& s) { s.fullUrl = "https:///a"; }, true},
-      {"user name", [](ManifestSpec& s) { s.fullUrl = "https://u@dl.example/a"; }, true},
-      {"http to another host", [](ManifestSpec& s) { s.fullUrl = "http://dl.example/a"; }, true},
-      {"http to loopback", [](ManifestSpec& s) { s.fullUrl = "http://127.0.0.1:8080/a"; }, false},
-      {"http to localhost", [](ManifestSpec& s) { s.baseUrl = "http://localhost/p/"; }, false},
-      {"base of 259 bytes without '/'", [](ManifestSpec& s) { s.baseUrl = UrlOf(259); s.files.clear(); }, true},
-      {"base and file of 259", [](ManifestSpec& s) { s.baseUrl = UrlOf(249) + "/"; }, false},
-      {"base and file of 260", [](ManifestSpec& s) { s.baseUrl = UrlOf(250) + "/"; }, true},
-      {"files without base", [](ManifestSpec& s) { s.baseUrl.clear(); }, true},
-      {"no files, no base", [](ManifestSpec& s) { s.baseUrl.clear(); s.files.clear(); }, false},
-      {"file version 0", [](ManifestSpec& s) { s.files[0].version = 0; }, true},
-      {"file in a folder", [](ManifestSpec& s) { s.files[0].name = "a/b.zip"; }, true},
-      {"file named like a key", [](ManifestSpec& s) { s.files[0].name = "MinVer.zip"; }, true},
-      {"file named like the digest key", [](ManifestSpec& s) { s.files[0].name = "SHA256.zip"; }, true},
-      {"file with a blank", [](ManifestSpec& s) { s.files[0].name = "a b.zip"; }, true},
+      {"as made", [](ManifestRequest&) {}, false},
+      {"name of 19 bytes", [](ManifestRequest& s) { s.progName = std::string(19, 'N'); }, false},
+      {"name of 20 bytes", [](ManifestRequest& s) { s.progName = std::string(20, 'N'); }, true},
+      {"name with a blank", [](ManifestRequest& s) { s.progName = "Velto Demo"; }, true},
+      {"name with a brace", [](ManifestRequest& s) { s.progName = "Velto{"; }, true},
+      {"name with a backslash", [](ManifestRequest& s) { s.progName = "a\\b"; }, true},
+      {"name not ASCII", [](ManifestRequest& s) { s.progName = "\xe3\x81\x82"; }, true},
+      {"MinVer 0", [](ManifestRequest& s) { s.minVer = 0; }, true},
+      {"full address of 259 bytes", [](ManifestRequest& s) { s.fullUrl = UrlOf(259); }, false},
+      {"full address of 260 bytes", [](ManifestRequest& s) { s.fullUrl = UrlOf(260); }, true},
+      {"ftp address", [](ManifestRequest& s) { s.fullUrl = "ftp://dl.example/a"; }, true},
+      {"no host", [](ManifestRequest& s) { s.fullUrl = "https:///a"; }, true},
+      {"user name", [](ManifestRequest& s) { s.fullUrl = "https://u@dl.example/a"; }, true},
+      {"http to another host", [](ManifestRequest& s) { s.fullUrl = "http://dl.example/a"; }, true},
+      {"http to loopback", [](ManifestRequest& s) { s.fullUrl = "http://127.0.0.1:8080/a"; }, false},
+      {"http to localhost", [](ManifestRequest& s) { s.baseUrl = "http://localhost/p/"; }, false},
+      {"base of 259 bytes without '/'", [](ManifestRequest& s) { s.baseUrl = UrlOf(259); s.files.clear(); }, true},
+      {"base and file of 259", [](ManifestRequest& s) { s.baseUrl = UrlOf(249) + "/"; }, false},
+      {"base and file of 260", [](ManifestRequest& s) { s.baseUrl = UrlOf(250) + "/"; }, true},
+      {"files without base", [](ManifestRequest& s) { s.baseUrl.clear(); }, true},
+      {"no files, no base", [](ManifestRequest& s) { s.baseUrl.clear(); s.files.clear(); }, false},
+      {"file version 0", [](ManifestRequest& s) { s.files[0].version = 0; }, true},
+      {"file in a folder", [](ManifestRequest& s) { s.files[0].name = "a/b.zip"; }, true},
+      {"file named like a key", [](ManifestRequest& s) { s.files[0].name = "MinVer.zip"; }, true},
+      {"file named like the digest key", [](ManifestRequest& s) { s.files[0].name = "SHA256.zip"; }, true},
+      {"file with a blank", [](ManifestRequest& s) { s.files[0].name = "a b.zip"; }, true},
   };
   for (const auto& c : cases) {
-    ManifestSpec s = Good();
+    ManifestRequest s = Good();
     c.change(s);
     bool refused = false;
     try {
@@ -74,7 +74,7 @@ TEST(PublishManifest, RefusesWhatTheLauncherWouldRefuseOrMisread) {
 }
 
 TEST(PublishManifest, PlainHttpOnlyToThisMachine) {
-  ManifestSpec s = Good();
+  ManifestRequest s = Good();
   for (const char* url : {"http://[::1]:81/a", "http://LOCALHOST/a", "http://127.0.0.1/a"}) {
     s.fullUrl = url;
     EXPECT_NO_THROW(CheckManifest(s)) << url;
@@ -95,7 +95,7 @@ TEST(PublishManifest, VersionsAreWholeNumbersFrom1To65535) {
 }
 
 TEST(PublishManifest, WritesEachDigestAfterItsEntryAndReadsThemBack) {
-  ManifestSpec s = Good();
+  ManifestRequest s = Good();
   s.files[1].sha256 = std::string(64, 'b');
   const std::string text = ManifestText(s);
   EXPECT_EQ(text,
