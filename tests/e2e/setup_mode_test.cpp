@@ -129,13 +129,11 @@ class LinkSetupTest : public SetupModeTest {
     const std::string browser = NewTempDir("browser") + "browser.exe";
     CopyProgram("standin_game.exe", browser);
     const std::string command = "\"" + browser + "\" %1";
-    for (const char* scheme : {"http", "https"}) {
-      HKEY key;
-      RegCreateKeyA(HKEY_CLASSES_ROOT, (std::string(scheme) + "\\shell\\open\\command").c_str(), &key);
-      RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                     static_cast<DWORD>(command.size() + 1));
-      RegCloseKey(key);
-    }
+    HKEY key;
+    RegCreateKeyA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", &key);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>(command.size() + 1));
+    RegCloseKey(key);
     return browser;
   }
 };
@@ -143,9 +141,8 @@ class LinkSetupTest : public SetupModeTest {
 TEST_F(LinkSetupTest, MissingGameAsksTwiceThenOpensTheSetupAddress) {
   const std::string browser = RegisterBrowser();
   SetLocation(gameDir_ + "game.exe");  // registered, but not there
-  // Plain http to this PC is an address the launcher opens too; under Wine an
-  // https address handed to the shell in a new prefix sometimes does not come
-  // back within the wait.
+  // Plain http to this PC is an address the launcher opens too; the stand-in
+  // browser is registered for http only.
   const std::string url = ServerUrl("VeltoSetup.exe", ServerListener::PlainHttp);
   LauncherRun run = StartLauncher(SetupBlock(
       "Vltw_LinkSetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path", url));
