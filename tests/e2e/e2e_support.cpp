@@ -140,6 +140,9 @@ bool Answer(DWORD pid, const wchar_t* text, int button, DWORD timeoutMs) {
       pid, [&](HWND w) { return IsMessageBox(w) && MessageText(w) == text; }, timeoutMs);
   if (!box) return false;
   Press(box, button);
+  // A box that closes slowly (Wine on a busy machine) must not be taken for
+  // the next question of the same text.
+  WaitUntilGone(box, 10000);
   return true;
 }
 
