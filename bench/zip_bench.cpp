@@ -88,17 +88,9 @@ int Extract(const std::string& archive, const std::string& dest) {
     const auto start = std::chrono::steady_clock::now();
     CZipArchive zip;
     zip.Open(archive);
-    CZipEntryInfo info;
+    zip.SetReplaceReadOnly(true);  // as the download worker
     int failures = 0;
     for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
-        zip.GetEntryInfo(info, i);
-        if (!info.IsDirectory()) {
-            // As the download worker: clear a read-only attribute first.
-            uint32_t attributes;
-            const std::string target = dest + info.GetName();
-            if (ZipSystem::ReadAttributes(target, attributes) && (attributes & ZipSystem::attrReadOnly))
-                ZipSystem::WriteAttributes(target, attributes & ~uint32_t(ZipSystem::attrReadOnly));
-        }
         if (!zip.ExtractEntry(i, dest.c_str(), true, nullptr, 65536)) ++failures;
     }
     zip.Close();

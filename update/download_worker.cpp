@@ -457,6 +457,9 @@ class Worker {
       if (!Text(Line::Item, Format(texts::kSourceFormat, AnsiToWide(file.localPath)))) return false;
       try {
         archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
+        // A read-only file of the installation is replaced: the reader clears
+        // the attribute only after the entry's name passed its own checks.
+        archive.SetReplaceReadOnly(true);
         const int entries = archive.GetEntryCount();
         for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
           if (sink_.StopRequested()) {
@@ -466,16 +469,6 @@ class Worker {
           const auto index = static_cast<std::uint16_t>(i);
           archive.GetEntryInfo(entry, index);
           const std::string name = entry.GetName();
-          if (!entry.IsDirectory()) {
-            // The reader's own target, checked by its own rules: a refused
-            // name throws here, before any attribute anywhere is touched.
-            const std::string target = archive.CheckedTargetPath(name.c_str(), destination, true, nullptr);
-            const DWORD attributes = GetFileAttributesA(target.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                (attributes & FILE_ATTRIBUTE_READONLY)) {
-              SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-            }
-          }
           if (!Text(Line::Position, Format(texts::kTargetFormat, wideDestination, AnsiToWide(name)))) {
             archive.Close(1, false);
             return false;

@@ -53,6 +53,7 @@ void CZipArchive::Open(const std::string& path, int, int) {
     entryState = 0;
     directory.Clear();
     password.Release();
+    knownFolders.clear();
     directory.Read();
 }
 
@@ -74,6 +75,7 @@ void CZipArchive::Close(int afterError, bool setTimeStamp) {
     if (setTimeStamp)
         for (size_t i = 0; i < directory.GetCount(); ++i) newest = std::max(newest, directory.GetAt(i).GetModTime());
     directory.Clear();
+    knownFolders.clear();
     const std::string path = storage.GetFilePath();
     storage.Close();
     if (setTimeStamp && !path.empty()) ZipSystem::SetModifiedTime(path, newest);
@@ -239,7 +241,7 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
 
     if (info.IsDirectory()) {
         if (observer) observer->OnTotal(0);
-        ZipSystem::CreatePath(target);
+        ZipSystem::CreatePath(target, &knownFolders);
         ZipSystem::WriteAttributes(target, info.GetSystemAttributes());
         if (observer) observer->OnEnd();
         return true;
@@ -247,9 +249,9 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
 
     if (observer) observer->OnTotal(info.uncompressedSize);
     if (!OpenEntry(index)) return false;
-    ZipSystem::CreatePath(CZipPathParts(target).GetFolderPath());
+    ZipSystem::CreatePath(CZipPathParts(target).GetFolderPath(), &knownFolders);
     CZipDiskFile output;
-    output.Open(target, CZipAbstractFile::modeCreate, true);
+    output.Open(target, CZipAbstractFile::modeCreate | (replaceReadOnly ? CZipAbstractFile::modeReplace : 0), true);
     // From here on a failure leaves a file that is not the entry: it goes.
     // Only a regular file is removed, never a device the name led to.
     const bool removable = output.IsRegular();
@@ -268,8 +270,10 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
                 break;
             }
         } while (n == bufferSize);
+        result = CloseEntry(nullptr, 0);
+        // Through the same handle: one open per file. Only a whole entry gets them.
+        if (result == 1 && !output.SetTimeAndAttributes(info.GetModTime(), info.GetSystemAttributes())) result = -2;
         output.Close();
-        result = CloseEntry(target.c_str(), 0);
     } catch (...) {
         try {
             output.Close();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,10 @@ public:
     int CloseEntry(const char* path = nullptr, int afterError = 0);
 
     void SetProgressObserver(int operation, CZipProgressObserver* observer);
+    // With it, an existing read-only file at an entry's target is replaced
+    // (its attribute cleared once the entry's name passed every check)
+    // instead of refusing the entry with 13, as an upgrade needs.
+    void SetReplaceReadOnly(bool replace) { replaceReadOnly = replace; }
 
 private:
     // The decompressor's memory: every block it takes is listed, so a failure
@@ -83,4 +88,7 @@ private:
     int8_t entryState = 0;
     std::vector<void*> blocks;
     CZipBuffer password;
+    bool replaceReadOnly = false;
+    // Folders this archive already found or made: asked for once, not per entry.
+    std::set<std::string> knownFolders;
 };

@@ -24,8 +24,9 @@ bool CZipDiskFile::Open(const std::string& newPath, int mode, bool throwOnError)
     if (fd != -1) Close();
     path = newPath;
     errno = 0;
-    fd = ZipSystem::FileOpen(path, (mode & modeCreate) ? ZipSystem::FileMode::WriteCreate
-                                                       : ZipSystem::FileMode::ReadShared);
+    fd = ZipSystem::FileOpen(path, !(mode & modeCreate)  ? ZipSystem::FileMode::ReadShared
+                                   : (mode & modeReplace) ? ZipSystem::FileMode::WriteReplace
+                                                          : ZipSystem::FileMode::WriteCreate);
     if (fd == -1) {
         if (throwOnError) ThrowErrno();
         return false;

@@ -12,6 +12,7 @@ public:
     enum OpenMode {
         modeRead = 0x01,    // read only, other writers denied
         modeCreate = 0x02,  // write only, created or truncated, other writers denied
+        modeReplace = 0x04, // with modeCreate: a read-only file is replaced, not refused
     };
 
     virtual bool Open(const std::string& path, int mode, bool throwOnError);
@@ -50,6 +51,11 @@ public:
     uint32_t Read(void* buffer, uint32_t count) override;
     void Write(const void* buffer, uint32_t count) override;
     bool IsClosed() const override { return fd == -1; }
+    // The last-write time, last-access time (now) and attributes, set through
+    // this file's own handle.
+    bool SetTimeAndAttributes(int32_t time, uint32_t attributes) {
+        return fd != -1 && ZipSystem::FileSetTimeAndAttributes(fd, time, attributes);
+    }
     // An open file on a disk, not a device or a pipe.
     bool IsRegular() const { return fd != -1 && ZipSystem::FileIsRegular(fd); }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace ZipSystem {
@@ -16,12 +17,20 @@ enum : uint32_t {
     attrArchive = 0x20,
 };
 
+// Every call below that hands a path to the system counts once: each costs a
+// name lookup and, on Windows, a pass through every file-system filter
+// (antivirus included), which is what a many-file install pays for.
+uint64_t PathCallCount();
+void CountPathCall();  // for the platform files
+
 bool ReadAttributes(const std::string& path, uint32_t& attributes);
 bool WriteAttributes(const std::string& path, uint32_t attributes);
 // Seconds since 1970; -1 means now. Also sets the last-access time to now.
 bool SetModifiedTime(const std::string& path, int32_t time);
-// Creates the folder and every missing parent.
-bool CreatePath(const std::string& folder);
+// Creates the folder and every missing parent. `known` (optional) holds
+// folders already seen to exist: they are not asked for again, and the ones
+// found or made are added.
+bool CreatePath(const std::string& folder, std::set<std::string>* known = nullptr);
 // -1 an existing folder, 1 an existing file, 0 nothing there.
 int PathKind(const std::string& path);
 bool IsRemovableDrive(const std::string& path);
@@ -38,12 +47,17 @@ bool MakeFolder(const std::string& folder);
 enum class FileMode {
     ReadShared,    // read only, other writers denied
     WriteCreate,   // write only, created or truncated, other writers denied, not read-only
+    WriteReplace,  // as WriteCreate, but a read-only file is replaced (its attribute cleared first)
 };
 int FileOpen(const std::string& path, FileMode mode);
 int FileClose(int fd);
 // Reads or writes up to count bytes; returns the count done or -1.
 long FileRead(int fd, void* buffer, uint32_t count);
 long FileWrite(int fd, const void* buffer, uint32_t count);
+// Through the open descriptor, without a second open: the last-write time
+// (seconds since 1970, -1 meaning now), the last-access time (now) and the
+// attributes, as SetModifiedTime and WriteAttributes would set them.
+bool FileSetTimeAndAttributes(int fd, int32_t time, uint32_t attributes);
 // True for a file on a disk; false for a device, a pipe or a failure.
 bool FileIsRegular(int fd);
 // Deletes a file, read-only or not.

@@ -31,6 +31,7 @@ bool IsLeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >
 void ConvertOemName(char*, uint32_t) {}
 
 bool ReadAttributes(const std::string& path, uint32_t& attributes) {
+    CountPathCall();
     struct stat st;
     if (stat(NativePath(path).c_str(), &st) != 0) return false;
     attributes = S_ISDIR(st.st_mode) ? attrDirectory : attrArchive;
@@ -39,6 +40,7 @@ bool ReadAttributes(const std::string& path, uint32_t& attributes) {
 }
 
 bool WriteAttributes(const std::string& path, uint32_t attributes) {
+    CountPathCall();
     std::string native = NativePath(path);
     struct stat st;
     if (stat(native.c_str(), &st) != 0) return false;
@@ -50,6 +52,7 @@ bool WriteAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool SetModifiedTime(const std::string& path, int32_t time) {
+    CountPathCall();
     int fd = open(NativePath(path).c_str(), O_RDWR | O_CLOEXEC);
     if (fd == -1) return false;
     struct timespec times[2];
@@ -62,6 +65,7 @@ bool SetModifiedTime(const std::string& path, int32_t time) {
 }
 
 int PathKind(const std::string& path) {
+    CountPathCall();
     struct stat st;
     if (stat(NativePath(path).c_str(), &st) != 0) return 0;
     return S_ISDIR(st.st_mode) ? -1 : 1;
@@ -73,18 +77,61 @@ bool IsRemovableDrive(const std::string& path) {
     return drive == "A:" || drive == "a:" || drive == "B:" || drive == "b:";
 }
 
-bool MakeFolder(const std::string& folder) { return mkdir(NativePath(folder).c_str(), 0777) == 0; }
+bool MakeFolder(const std::string& folder) {
+    CountPathCall();
+    return mkdir(NativePath(folder).c_str(), 0777) == 0;
+}
 
 int FileOpen(const std::string& path, FileMode mode) {
     std::string native = NativePath(path);
+    CountPathCall();
     if (mode == FileMode::ReadShared) return open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    // A read-only file refuses writers even to an administrator, as on Windows.
+    // One open: created when missing, emptied only once it is known not to be
+    // read-only, which refuses writers even to an administrator, as on Windows.
+    int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd == -1 && errno == EACCES && mode == FileMode::WriteReplace) {
+        uint32_t attributes = 0;
+        if (ReadAttributes(path, attributes) && (attributes & attrReadOnly) &&
+            WriteAttributes(path, attributes & ~uint32_t(attrReadOnly))) {
+            CountPathCall();
+            fd = open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        }
+    }
+    if (fd == -1) return -1;
     struct stat st;
-    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
-        errno = EACCES;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
         return -1;
     }
-    return open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (!S_ISREG(st.st_mode)) return fd;
+    if (!(st.st_mode & S_IWUSR)) {
+        if (mode != FileMode::WriteReplace || fchmod(fd, (st.st_mode & 07777) | S_IWUSR) != 0) {
+            close(fd);
+            errno = EACCES;
+            return -1;
+        }
+    }
+    if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+bool FileSetTimeAndAttributes(int fd, int32_t time, uint32_t attributes) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_NOW;
+    times[1].tv_sec = time;
+    times[1].tv_nsec = time == -1 ? UTIME_NOW : 0;
+    struct stat st;
+    if (futimens(fd, times) != 0 || fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return true;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & attrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
+    return fchmod(fd, mode) == 0;
 }
 
 int FileClose(int fd) { return close(fd); }
@@ -100,7 +147,10 @@ bool FileIsRegular(int fd) {
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    CountPathCall();
+    return unlink(NativePath(path).c_str()) == 0;
+}
 
 int64_t FileSeek(int fd, int64_t offset, int origin) {
     return static_cast<int64_t>(lseek(fd, static_cast<off_t>(offset), origin));

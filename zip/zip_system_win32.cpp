@@ -26,6 +26,99 @@ FILETIME ToFileTime(int64_t seconds) {
     return ft;
 }
 
+// The runtime library's errno for a system error, as its own opens set it.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENOENT;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_CANNOT_MAKE:
+    case ERROR_LOCK_FAILED:
+        return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_NOT_ENOUGH_QUOTA:
+        return ENOMEM;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+        return ENOSPC;
+    default:
+        // Write protection, sharing and lock violations and their kin.
+        return error >= ERROR_WRITE_PROTECT && error <= ERROR_SHARING_BUFFER_EXCEEDED ? EACCES : EINVAL;
+    }
+}
+
+// Attributes and times through an open handle. Zero fields stay as they are,
+// so "no attributes" is sent as FILE_ATTRIBUTE_NORMAL, as SetFileAttributes
+// does; bits a file cannot carry are dropped, as it drops them too.
+bool SetBasicInfo(HANDLE file, const FILETIME* access, const FILETIME* written, DWORD attributes) {
+    FILE_BASIC_INFO info{};
+    if (access) info.LastAccessTime.QuadPart = (LONGLONG(access->dwHighDateTime) << 32) | access->dwLowDateTime;
+    if (written) info.LastWriteTime.QuadPart = (LONGLONG(written->dwHighDateTime) << 32) | written->dwLowDateTime;
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                           FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    info.FileAttributes = (attributes & settable) | FILE_ATTRIBUTE_NORMAL;
+    if (info.FileAttributes != FILE_ATTRIBUTE_NORMAL) info.FileAttributes &= ~DWORD(FILE_ATTRIBUTE_NORMAL);
+    return SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
+// Opens the target of an extraction for writing with a single open: created
+// when missing, emptied when present. Windows refuses to open a read-only
+// file for writing; Wine run by an administrator account (root) would not,
+// so the attribute is checked through the handle as well.
+HANDLE OpenForWriting(const std::string& path, FileMode mode) {
+    const auto open = [&] {
+        CountPathCall();
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE h = open();
+    DWORD error = GetLastError();
+    if (h == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED && mode == FileMode::WriteReplace) {
+        uint32_t attributes = 0;
+        if (ReadAttributes(path, attributes) && !(attributes & attrDirectory) && (attributes & attrReadOnly) &&
+            WriteAttributes(path, attributes & ~uint32_t(attrReadOnly))) {
+            h = open();
+            error = GetLastError();
+        }
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(error);
+        return h;
+    }
+    qz::FileHandle file(h);
+    if (error == ERROR_ALREADY_EXISTS && GetFileType(h) == FILE_TYPE_DISK) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(h, &info)) {
+            errno = EACCES;
+            return INVALID_HANDLE_VALUE;
+        }
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+            if (mode != FileMode::WriteReplace ||
+                !SetBasicInfo(h, nullptr, nullptr, info.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+                errno = EACCES;
+                return INVALID_HANDLE_VALUE;
+            }
+        }
+        if (!SetEndOfFile(h)) {
+            errno = ErrnoOf(GetLastError());
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return file.release();
+}
+
 }  // namespace
 
 bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
@@ -35,6 +128,7 @@ void ConvertOemName(char* name, uint32_t length) {
 }
 
 bool ReadAttributes(const std::string& path, uint32_t& attributes) {
+    CountPathCall();
     DWORD value = GetFileAttributesA(path.c_str());
     if (value == INVALID_FILE_ATTRIBUTES) return false;
     attributes = value;
@@ -42,10 +136,12 @@ bool ReadAttributes(const std::string& path, uint32_t& attributes) {
 }
 
 bool WriteAttributes(const std::string& path, uint32_t attributes) {
+    CountPathCall();
     return SetFileAttributesA(path.c_str(), attributes) != FALSE;
 }
 
 bool SetModifiedTime(const std::string& path, int32_t time) {
+    CountPathCall();
     qz::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -56,6 +152,7 @@ bool SetModifiedTime(const std::string& path, int32_t time) {
 }
 
 int PathKind(const std::string& path) {
+    CountPathCall();
     DWORD value = GetFileAttributesA(path.c_str());
     if (value == INVALID_FILE_ATTRIBUTES) return 0;
     return (value & FILE_ATTRIBUTE_DIRECTORY) ? -1 : 1;
@@ -67,20 +164,33 @@ bool IsRemovableDrive(const std::string& path) {
     return type == DRIVE_REMOVABLE;
 }
 
-bool MakeFolder(const std::string& folder) { return CreateDirectoryA(folder.c_str(), nullptr) != FALSE; }
+bool MakeFolder(const std::string& folder) {
+    CountPathCall();
+    return CreateDirectoryA(folder.c_str(), nullptr) != FALSE; }
 
 int FileOpen(const std::string& path, FileMode mode) {
-    if (mode == FileMode::ReadShared) return _sopen(path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR);
-    // Windows refuses to replace a read-only file; Wine run by an administrator
-    // account (root) would truncate it, so the rule is kept here as well.
-    const DWORD existing = GetFileAttributesA(path.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
-        !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
-        errno = EACCES;
+    if (mode == FileMode::ReadShared) {
+        CountPathCall();
+        return _sopen(path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR);
+    }
+    qz::FileHandle file(OpenForWriting(path, mode));
+    if (!file) return -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+        errno = EMFILE;
         return -1;
     }
-    return _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYWR,
-                  _S_IREAD | _S_IWRITE);
+    file.release();  // the descriptor owns it now
+    return fd;
+}
+
+bool FileSetTimeAndAttributes(int fd, int32_t time, uint32_t attributes) {
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1) return false;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const FILETIME written = time == -1 ? now : ToFileTime(time);
+    return SetBasicInfo(reinterpret_cast<HANDLE>(handle), &now, &written, attributes);
 }
 
 int FileClose(int fd) { return _close(fd); }
@@ -97,6 +207,8 @@ bool FileIsRegular(int fd) {
 }
 
 bool RemoveFile(const std::string& path) {
+    CountPathCall();
+    CountPathCall();
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     return DeleteFileA(path.c_str()) != FALSE;
 }
