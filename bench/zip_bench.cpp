@@ -12,6 +12,8 @@
 #endif
 
 #include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -85,10 +87,13 @@ void Report(const char* what, std::chrono::steady_clock::time_point start) {
 }
 
 int Extract(const std::string& archive, const std::string& dest) {
+    if (const char* settle = std::getenv("QZ_SETTLE_MS")) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(settle)));
     const auto start = std::chrono::steady_clock::now();
     CZipArchive zip;
     zip.Open(archive);
     zip.SetReplaceReadOnly(true);  // as the download worker
+    // QZ_WRITE_BEHIND=0 or 1 overrides the platform's choice of threads.
+    if (const char* behind = std::getenv("QZ_WRITE_BEHIND")) zip.SetWriteBehind(behind[0] == '1');
     int failures = 0;
     for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
         if (!zip.ExtractEntry(i, dest.c_str(), true, nullptr, 65536)) ++failures;

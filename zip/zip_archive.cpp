@@ -8,6 +8,7 @@
 #include "zip/zip_exception.h"
 #include "zip/zip_path_parts.h"
 #include "zip/zip_system.h"
+#include "zip/zip_write_ring.h"
 
 CZipArchive::CZipArchive() : directory(&storage) { std::memset(&stream, 0, sizeof stream); }
 
@@ -141,7 +142,7 @@ uint32_t CZipArchive::ReadEntry(void* buffer, uint32_t count) {
             const int result = inflate(&stream, Z_SYNC_FLUSH);
             produced = space - stream.avail_out;
             tookInput = tookInput || stream.avail_in != inBefore;
-            crc = crc32(crc, out + delivered, produced);
+            if (!crcByWriter) crc = crc32(crc, out + delivered, produced);
             uncompressedLeft -= produced;
             delivered += produced;
             space -= produced;
@@ -150,7 +151,7 @@ uint32_t CZipArchive::ReadEntry(void* buffer, uint32_t count) {
         } else {
             produced = std::min<uint32_t>(space, stream.avail_in);
             std::memcpy(out + delivered, stream.next_in, produced);
-            crc = crc32(crc, out + delivered, produced);
+            if (!crcByWriter) crc = crc32(crc, out + delivered, produced);
             stream.next_in += produced;
             stream.avail_in -= produced;
             uncompressedLeft -= produced;
@@ -225,6 +226,54 @@ std::string CZipArchive::CheckedTargetPath(const char* entryName, const char* fo
     return base + relative;
 }
 
+int CZipArchive::CancelCause(uint32_t n, uint32_t pieceSize) {
+    // Cancelled after the last byte, the entry still closes whole.
+    uint8_t probe;
+    return (n == pieceSize && ReadEntry(&probe, 1) != 0) ? CZipException::errCancelled
+                                                         : CZipException::errCancelledClean;
+}
+
+int CZipArchive::CopyInLine(CZipDiskFile& output, uint32_t bufferSize, CZipProgressObserver* observer) {
+    CZipBuffer buffer(bufferSize);
+    uint32_t n;
+    do {
+        n = ReadEntry(buffer.Data(), bufferSize);
+        if (n == 0) break;
+        output.Write(buffer.Data(), n);
+        if (observer && !observer->OnProgress(n)) return CancelCause(n, bufferSize);
+    } while (n == bufferSize);
+    return 0;
+}
+
+int CZipArchive::CopyBeside(CZipDiskFile& output, CZipProgressObserver* observer) {
+    // The writer checks the data too, so this thread only inflates; the sum
+    // is read here again only after the ring drained.
+    struct CrcByWriter {
+        explicit CrcByWriter(bool& flag) : flag(flag) { flag = true; }
+        ~CrcByWriter() { flag = false; }
+        bool& flag;
+    } byWriter(crcByWriter);
+    CZipWriteRing ring(kWriteBehindBuffers, kWriteBehindPiece, [this, &output](const uint8_t* data, uint32_t size) {
+        crc = crc32(crc, data, size);
+        output.Write(data, size);
+    });
+    int cancel = 0;
+    uint32_t n;
+    do {
+        n = ReadEntry(ring.Next(), kWriteBehindPiece);
+        if (n == 0) break;
+        ring.Queue(n);
+        if (observer && !observer->OnProgress(n)) {
+            cancel = CancelCause(n, kWriteBehindPiece);
+            break;
+        }
+    } while (n == kWriteBehindPiece);
+    // Everything inflated is written before the entry is judged, a cancelled
+    // one included: a cancel after the last byte keeps the file.
+    ring.Drain();
+    return cancel;
+}
+
 bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFolders, const char* newName,
                                uint32_t bufferSize) {
     // A zero buffer would never make progress.
@@ -258,18 +307,8 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
     int cancel = 0;
     int result = 0;
     try {
-        CZipBuffer buffer(bufferSize);
-        uint32_t n;
-        do {
-            n = ReadEntry(buffer.Data(), bufferSize);
-            if (n == 0) break;
-            output.Write(buffer.Data(), n);
-            if (observer && !observer->OnProgress(n)) {
-                cancel = (n == bufferSize && ReadEntry(buffer.Data(), 1) != 0) ? CZipException::errCancelled
-                                                                                : CZipException::errCancelledClean;
-                break;
-            }
-        } while (n == bufferSize);
+        cancel = writeBehind && info.uncompressedSize > kWriteBehindSize ? CopyBeside(output, observer)
+                                                                         : CopyInLine(output, bufferSize, observer);
         result = CloseEntry(nullptr, 0);
         // Through the same handle: one open per file. Only a whole entry gets them.
         if (result == 1 && !output.SetTimeAndAttributes(info.GetModTime(), info.GetSystemAttributes())) result = -2;

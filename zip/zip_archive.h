@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "zip/zip_buffer.h"
+#include "zip/zip_disk_file.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_entry_info.h"
 #include "zip/zip_exception.h"
@@ -22,6 +23,11 @@ public:
     enum { zipOpenReadOnly = 1 };
     enum { opExtract = 8 };
     static const uint32_t kInputBufferSize = 65536;
+    // Entries above this size are written beside the inflating, through a
+    // ring of a few pieces (1 MiB in all).
+    static const uint32_t kWriteBehindSize = 1u << 20;
+    static const uint32_t kWriteBehindPiece = 256u << 10;
+    static const uint32_t kWriteBehindBuffers = 4;
 
     CZipArchive();
     CZipArchive(const CZipArchive&) = delete;
@@ -61,6 +67,11 @@ public:
     // (its attribute cleared once the entry's name passed every check)
     // instead of refusing the entry with 13, as an upgrade needs.
     void SetReplaceReadOnly(bool replace) { replaceReadOnly = replace; }
+    // Large entries inflated on this thread and written on another. It pays
+    // natively; under Wine the hand-over between the threads costs more than
+    // the overlap gains (measured by `make bench`), so Windows builds start
+    // without it.
+    void SetWriteBehind(bool on) { writeBehind = on; }
 
 private:
     // The decompressor's memory: every block it takes is listed, so a failure
@@ -74,6 +85,12 @@ private:
     void PredictTarget(const char* entryName, const char* folder, bool keepFolders, const char* newName,
                        std::string& base, std::string& relative) const;
     [[noreturn]] void ThrowArchive(int cause, bool zlibResult = false) const;
+    // An entry's data into an open file; both return 0, or the cause of a
+    // cancel by the observer. Large entries are inflated on this thread and
+    // written on another, side by side.
+    int CopyInLine(CZipDiskFile& output, uint32_t bufferSize, CZipProgressObserver* observer);
+    int CopyBeside(CZipDiskFile& output, CZipProgressObserver* observer);
+    int CancelCause(uint32_t n, uint32_t pieceSize);
     void SkipRemainingData();
 
     std::map<int, CZipProgressObserver*> observers;
@@ -81,6 +98,7 @@ private:
     uint32_t uncompressedLeft = 0;
     uint32_t compressedLeft = 0;
     uint32_t crc = 0;
+    bool crcByWriter = false;  // while a write-behind ring sums the data
     const uint32_t inputBufferSize = kInputBufferSize;
     CZipBuffer inputBuffer;
     CZipVolumeStorage storage;
@@ -89,6 +107,11 @@ private:
     std::vector<void*> blocks;
     CZipBuffer password;
     bool replaceReadOnly = false;
+#ifdef _WIN32
+    bool writeBehind = false;
+#else
+    bool writeBehind = true;
+#endif
     // Folders this archive already found or made: asked for once, not per entry.
     std::set<std::string> knownFolders;
 };

@@ -326,13 +326,21 @@ TEST_F(ZipExtract, DamagedEntryCorpus) {
 }
 
 TEST_F(ZipExtract, ChangedStoredByteIsReportedAndThePartialFileRemoved) {
-    std::string data = TextLike(1000, 3);
-    ZipBuilder b;
-    std::string z = b.File("x.txt", data, 0).Build();
-    z[b.Layout()[0].dataPos] ^= 0x20;
-    WriteFile(Out("x.txt"), "the release before");
-    EXPECT_EQ(ExtractFails(z).cause, 102);
-    EXPECT_FALSE(Exists(Out("x.txt"))) << "neither the damaged entry nor the old file it replaced";
+    // Small entries are written in line, large ones beside the inflating.
+    for (size_t size : {size_t(1000), size_t(3) << 20}) {
+        for (bool writeBehind : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (writeBehind ? " beside" : " in line"));
+            zip.Close(1);
+            zip.SetWriteBehind(writeBehind);
+            std::string data = TextLike(size, 3);
+            ZipBuilder b;
+            std::string z = b.File("x.txt", data, 0).Build();
+            z[b.Layout()[0].dataPos + size / 2] ^= 0x20;
+            WriteFile(Out("x.txt"), "the release before");
+            EXPECT_EQ(ExtractFails(z).cause, 102);
+            EXPECT_FALSE(Exists(Out("x.txt"))) << "neither the damaged entry nor the old file it replaced";
+        }
+    }
 }
 
 TEST_F(ZipExtract, RefusesNamesThatLeaveTheFolder) {
@@ -421,10 +429,14 @@ TEST_F(ZipExtract, FullDiskIsErrno28WithTheTarget) {
     mkdir(small.c_str(), 0755);
     const bool mounted = mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") == 0;
     if (!mounted) ASSERT_EQ(symlink("/dev/full", (small + "/big.bin").c_str()), 0);
-    Open(ZipBuilder().File("big.bin", BinaryLike(300000, 4), 8).Build());
-    CZipException e = CatchZip([&] { zip.ExtractEntry(0, (small + "/").c_str()); });
-    EXPECT_EQ(e.cause, 28);
-    EXPECT_EQ(e.fileName, small + "\\big.bin");
+    // In line, and from the writer thread of a large entry.
+    for (size_t size : {size_t(300000), size_t(3) << 20}) {
+        zip.Close(1);
+        Open(ZipBuilder().File("big.bin", BinaryLike(size, 4), 8).Build());
+        CZipException e = CatchZip([&] { zip.ExtractEntry(0, (small + "/").c_str()); });
+        EXPECT_EQ(e.cause, 28) << size;
+        EXPECT_EQ(e.fileName, small + "\\big.bin");
+    }
     if (mounted) umount(small.c_str());
 }
 
@@ -452,6 +464,9 @@ TEST_F(ZipExtract, ObserverCancelsWithWhatIsLeft) {
         {65536, 1, 106},    // the last byte written, the entry closes well
         {100000, 2, 106},
         {100000, 3, 0},     // never cancelled
+        {2 << 20, 1, 105},  // large: written beside, in pieces of 256 KiB
+        {2 << 20, 8, 106},
+        {2 << 20, 9, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + "/" + std::to_string(c.cancelAfter));
@@ -466,6 +481,9 @@ TEST_F(ZipExtract, ObserverCancelsWithWhatIsLeft) {
             EXPECT_EQ(e.cause, c.cause);
             EXPECT_EQ(e.fileName, dir.path + "/out\\x.bin");
         }
+        // Data left: removed; cancelled after the last byte or never: whole.
+        if (c.cause == 105) EXPECT_FALSE(Exists(Out("x.bin")));
+        else EXPECT_EQ(ReadFile(Out("x.bin")), BinaryLike(c.size, 5));
         EXPECT_EQ(observer.log.substr(0, 6), "start ");
         EXPECT_NE(observer.log.find("total " + std::to_string(c.size) + ";"), std::string::npos);
         EXPECT_EQ(observer.log.substr(observer.log.size() - 4), "end;");
