@@ -20,7 +20,12 @@ namespace qz {
 
 namespace {
 
-constexpr DWORD kBlockSize = 65535;
+double NowMs() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wstring& b = L"") {
   wchar_t text[1024];
@@ -188,6 +193,8 @@ class Worker {
     if (!Progress(0)) return Fail(L"");
 
     const std::string part = std::string(file.localPath) + ".part";
+    const DWORD started = GetTickCount();
+    const std::uint64_t runBefore = thisRun_;
     std::uint64_t counted = 0;  // this file's bytes in downloaded_
     std::wstring failure;
     // A connection lost after new bytes arrived is made again at once; the
@@ -213,7 +220,10 @@ class Worker {
     DeleteFileA(file.localPath);
     if (!MoveFileA(part.c_str(), file.localPath)) return Fail(Format(texts::kSaveFailedFormat, localPath));
     DeleteFileA((part + ".tag").c_str());
-    runlog::Write("download", "saved " + std::string(file.localPath) + ", " + std::to_string(expected) + " bytes");
+    // With what this run received and how long it took: a slow link shows.
+    runlog::Write("download", "saved " + std::string(file.localPath) + ", " + std::to_string(expected) +
+                                  " bytes, " + std::to_string(thisRun_ - runBefore) + " received in " +
+                                  std::to_string(GetTickCount() - started) + " ms");
     return true;
   }
 
@@ -298,14 +308,15 @@ class Worker {
       failure = Format(texts::kSaveFailedFormat, localPath);
       return Attempt::Failed;
     }
-    std::unique_ptr<char[]> buffer(new char[kBlockSize]);
+    std::unique_ptr<char[]> buffer(new char[kLargestRead]);
+    std::uint32_t readSize = kFirstRead;
     // Hashed as it arrives, so checking costs no second read of the file; a
     // resumed file's hash covers the bytes already on disk, read first.
     std::optional<BackgroundSha256> hasher;
     if (file.hash.present) hasher.emplace();
     for (std::uint64_t read = 0; read < have;) {
       DWORD got = 0;
-      const DWORD want = static_cast<DWORD>(have - read < kBlockSize ? have - read : kBlockSize);
+      const DWORD want = static_cast<DWORD>(have - read < kLargestRead ? have - read : kLargestRead);
       if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0) {
         failure = Format(texts::kSaveFailedFormat, localPath);
         return Attempt::Failed;
@@ -325,7 +336,8 @@ class Worker {
 
     std::uint64_t received = have;
     for (;;) {
-      const int n = http_.Read(buffer.get(), kBlockSize);
+      const double asked = NowMs();
+      const int n = http_.Read(buffer.get(), readSize);
       if (sink_.StopRequested()) return Attempt::Stopped;  // the partial file stays
       if (n == 0) break;
       if (n < 0) {
@@ -334,6 +346,7 @@ class Worker {
         http_.CloseRequest();
         return Attempt::Retry;
       }
+      readSize = NextReadSize(readSize, static_cast<std::uint32_t>(n), NowMs() - asked);
       received += static_cast<DWORD>(n);
       if (received > expected) {
         http_.CloseRequest();

@@ -19,6 +19,20 @@ unsigned ProgressPercent(std::uint64_t downloaded, std::uint64_t total) {
   return percent > 100 ? 100u : static_cast<unsigned>(percent);
 }
 
+std::uint32_t NextReadSize(std::uint32_t asked, std::uint32_t got, double elapsedMs) {
+  constexpr double kAimMs = 25;
+  std::uint32_t next = asked;
+  if (got == asked && elapsedMs < kAimMs / 2) {
+    next = asked * 2;  // the buffer filled quickly: the link has more to give
+  } else if (elapsedMs > kAimMs * 2) {
+    // Slower than aimed: shrink in proportion, to a power of two.
+    const double fits = asked * kAimMs / elapsedMs;
+    next = kSmallestRead;
+    while (next * 2 <= fits && next < kLargestRead) next *= 2;
+  }
+  return next < kSmallestRead ? kSmallestRead : next > kLargestRead ? kLargestRead : next;
+}
+
 std::wstring CutStatus(std::wstring text) {
   if (text.size() > kStatusTextMax) text.resize(kStatusTextMax);
   return text;

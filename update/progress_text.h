@@ -19,6 +19,15 @@ std::wstring CountLine(int fileNumber, int fileCount, std::uint64_t downloaded, 
 // "転送速度: 12.3 KB": bytes per millisecond since the worker started.
 std::wstring SpeedLine(std::uint64_t downloaded, std::uint32_t elapsedMs);
 
+// How many bytes the next network read asks for. Reads follow the link: on a
+// fast one each asks for up to kLargestRead, so a large file costs few calls;
+// on a slow one they shrink, so no read keeps the progress page unchanged
+// much longer than its 100 ms refresh. `got` bytes of `asked` took `elapsedMs`.
+constexpr std::uint32_t kFirstRead = 64u << 10;
+constexpr std::uint32_t kSmallestRead = 4u << 10;
+constexpr std::uint32_t kLargestRead = 1u << 20;
+std::uint32_t NextReadSize(std::uint32_t asked, std::uint32_t got, double elapsedMs);
+
 // A status text longer than the line can hold is cut, never overrun.
 constexpr std::size_t kStatusTextMax = 259;
 std::wstring CutStatus(std::wstring text);

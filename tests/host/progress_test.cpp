@@ -52,6 +52,25 @@ TEST(Progress, CountAndSpeedLines) {
   EXPECT_EQ(CutStatus(std::wstring(400, L'x')).size(), kStatusTextMax);
 }
 
+TEST(Progress, ReadsGrowOnAFastLinkAndShrinkOnASlowOne) {
+  const struct {
+    std::uint32_t asked, got;
+    double ms;
+    std::uint32_t next;
+  } cases[] = {
+      {64 << 10, 64 << 10, 1, 128 << 10},          // filled at once: twice as much
+      {1 << 20, 1 << 20, 1, 1 << 20},              // never above the largest
+      {64 << 10, 30 << 10, 1, 64 << 10},           // what was there: unchanged
+      {64 << 10, 64 << 10, 30, 64 << 10},          // near the aim: unchanged
+      {1 << 20, 1 << 20, 1000, 16 << 10},          // 1 MB/s: about 25 ms per read
+      {64 << 10, 64 << 10, 100000, 4 << 10},       // a crawl: never below the smallest
+      {256 << 10, 100 << 10, 200, 32 << 10},       // slow and short: in proportion
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NextReadSize(c.asked, c.got, c.ms), c.next) << c.asked << " " << c.got << " " << c.ms;
+  }
+}
+
 TEST(Progress, ArchivesAreRecognisedByTheirLastExtension) {
   struct Case {
     const char* path;
