@@ -11,13 +11,16 @@ shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
 all=(zip download resume)
+# Each section adds its key figures here; the run ends with them in one table.
+export QZ_BENCH_SUMMARY=$build/bench-summary.txt
+: >"$QZ_BENCH_SUMMARY"
 
 # The zip reader, native and x64 under Wine, against Info-ZIP unzip and the
 # raw inflate bound. Workloads live in the x64 tree, where Wine sees them.
 section_zip() {
   cmake --build "$x64" --target zip_bench -j2 >/dev/null
   "$here/zip_bench.sh" --source "$src" --build "$build/bench-release" --data "$x64/bench-data/zip" \
-    --wine "$x64" --runs "$runs"
+    --wine "$x64" --runs "$runs" --summary "$QZ_BENCH_SUMMARY"
 }
 
 # Downloads through the real worker under Wine against a bare WinINet loop and
@@ -44,3 +47,32 @@ for name in "${sections[@]}"; do
   "section_$name"
   echo "($name: $(($(date +%s) - start)) s)"
 done
+
+# The figures that matter to players, side by side from this run, with their goals.
+summary_row() {  # NAME GOAL TEXT
+  local value
+  value=$(sed -n "s/^$1=//p" "$QZ_BENCH_SUMMARY" | tail -1)
+  [[ -n $value ]] && printf '  %-58s %8s   %s\n' "$3" "$value" "$2"
+  return 0
+}
+if [[ -s $QZ_BENCH_SUMMARY ]]; then
+  echo "== summary (this run) =="
+  printf '  %-58s %8s   %s\n' measure value goal
+  summary_row zip.small.ours_unzip "" "5000 small files: ours/unzip, native"
+  summary_row zip.small.ours_bound "" "5000 small files: ours/zlib bound, native"
+  summary_row zip.small.wine_native "<= 4" "5000 small files: Wine/native"
+  summary_row zip.large.ours_unzip "" "400 MB deflated: ours/unzip, native"
+  summary_row zip.large.ours_bound "<= 1.1" "400 MB deflated: ours (2 threads)/zlib bound, native"
+  summary_row zip.large.one_bound "" "400 MB deflated: ours (1 thread)/zlib bound, native"
+  summary_row zip.large.wine_native "<= 1.2" "400 MB deflated: Wine (1 thread)/native (2 threads)"
+  summary_row zip.large.wine_two_one "" "400 MB deflated under Wine: 2 threads/1 thread"
+  summary_row zip.large-stored.ours_bound "" "400 MB stored: ours (2 threads)/bound, native"
+  summary_row zip.large-stored.wine_two_one "" "400 MB stored under Wine: 2 threads/1 thread"
+  summary_row dl.worker_bare ">= 0.7" "download under Wine: worker with the wizard/bare loop"
+  summary_row dl.worker_bare1m "" "download under Wine: worker/bare loop with 1 MiB reads"
+  summary_row dl.worker_mbps ">= 200" "download under Wine: worker MB/s on loopback"
+  summary_row zip.large.peak "< 24" "peak memory MiB: extraction, native"
+  summary_row zip.large.peak_wine "< 24" "peak memory MiB: extraction under Wine"
+  summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"
+  summary_row dl.peak_bare "" "peak memory MiB: bare WinINet loop under Wine"
+fi

@@ -1,6 +1,7 @@
 // Zip reader benchmark helper.
 //   zip_bench generate DIR        writes small.zip, large.zip and large-stored.zip
 //   zip_bench extract ARCHIVE DEST extracts every entry as the download worker does
+//                                  (QZ_WRITE_BEHIND=0|1 picks one thread or two for large entries)
 //   zip_bench bound ARCHIVE        raw inflate and CRC-32 of every entry into memory
 // extract and bound print their wall time and peak memory. The same program
 // is built for Windows, where it runs under Wine against the same files.
@@ -87,7 +88,9 @@ void Report(const char* what, std::chrono::steady_clock::time_point start) {
 }
 
 int Extract(const std::string& archive, const std::string& dest) {
-    if (const char* settle = std::getenv("QZ_SETTLE_MS")) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(settle)));
+    // QZ_SETTLE_MS: a pause first, for what else starts with the process.
+    if (const char* settle = std::getenv("QZ_SETTLE_MS"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(settle)));
     const auto start = std::chrono::steady_clock::now();
     CZipArchive zip;
     zip.Open(archive);
