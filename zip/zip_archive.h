@@ -67,11 +67,14 @@ public:
     // (its attribute cleared once the entry's name passed every check)
     // instead of refusing the entry with 13, as an upgrade needs.
     void SetReplaceReadOnly(bool replace) { replaceReadOnly = replace; }
-    // Large entries inflated on this thread and written on another. It pays
-    // natively; under Wine the hand-over between the threads costs more than
-    // the overlap gains (measured by `make bench`), so Windows builds start
-    // without it.
-    void SetWriteBehind(bool on) { writeBehind = on; }
+    // Large entries inflated on this thread and written on another, where
+    // `make bench` measured it to pay: deflated ones everywhere, stored ones
+    // natively only (under Wine handing a stored entry's pieces over costs
+    // more than the overlap gains).
+    void SetWriteBehind(bool deflated, bool stored) {
+        writeBehindDeflated = deflated;
+        writeBehindStored = stored;
+    }
 
 private:
     // The decompressor's memory: every block it takes is listed, so a failure
@@ -107,10 +110,11 @@ private:
     std::vector<void*> blocks;
     CZipBuffer password;
     bool replaceReadOnly = false;
+    bool writeBehindDeflated = true;
 #ifdef _WIN32
-    bool writeBehind = false;
+    bool writeBehindStored = false;
 #else
-    bool writeBehind = true;
+    bool writeBehindStored = true;
 #endif
     // Folders this archive already found or made: asked for once, not per entry.
     std::set<std::string> knownFolders;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -64,5 +65,24 @@ bool FileIsRegular(int fd);
 bool RemoveFile(const std::string& path);
 // origin: SEEK_SET, SEEK_CUR or SEEK_END. Returns the new position or -1.
 int64_t FileSeek(int fd, int64_t offset, int origin);
+
+// A lock with a condition to wait on, as cheap as the platform has it: under
+// Wine the C++ runtime's own condition (built on semaphores) costs a call to
+// the Wine server per wake-up, Windows' slim locks do not.
+class Monitor {
+public:
+    Monitor();
+    ~Monitor();
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+    void Lock();
+    void Unlock();
+    void Wait();  // with the lock held; it is held again on return
+    void WakeAll();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
 
 }  // namespace ZipSystem

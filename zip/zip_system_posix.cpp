@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "zip/zip_path_parts.h"
 #include "zip/zip_system.h"
@@ -146,6 +148,21 @@ bool FileIsRegular(int fd) {
     struct stat st;
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
+
+struct Monitor::Impl {
+    std::mutex lock;
+    std::condition_variable changed;
+};
+Monitor::Monitor() : impl(new Impl) {}
+Monitor::~Monitor() = default;
+void Monitor::Lock() { impl->lock.lock(); }
+void Monitor::Unlock() { impl->lock.unlock(); }
+void Monitor::Wait() {
+    std::unique_lock<std::mutex> held(impl->lock, std::adopt_lock);
+    impl->changed.wait(held);
+    held.release();  // still held, by the caller
+}
+void Monitor::WakeAll() { impl->changed.notify_all(); }
 
 bool RemoveFile(const std::string& path) {
     CountPathCall();

@@ -206,6 +206,17 @@ bool FileIsRegular(int fd) {
     return handle != -1 && GetFileType(reinterpret_cast<HANDLE>(handle)) == FILE_TYPE_DISK;
 }
 
+struct Monitor::Impl {
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+};
+Monitor::Monitor() : impl(new Impl) {}
+Monitor::~Monitor() = default;
+void Monitor::Lock() { AcquireSRWLockExclusive(&impl->lock); }
+void Monitor::Unlock() { ReleaseSRWLockExclusive(&impl->lock); }
+void Monitor::Wait() { SleepConditionVariableSRW(&impl->changed, &impl->lock, INFINITE, 0); }
+void Monitor::WakeAll() { WakeAllConditionVariable(&impl->changed); }
+
 bool RemoveFile(const std::string& path) {
     CountPathCall();
     CountPathCall();

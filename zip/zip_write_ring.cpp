@@ -1,5 +1,21 @@
 #include "zip/zip_write_ring.h"
 
+namespace {
+
+// The monitor held for a scope.
+class Hold {
+public:
+    explicit Hold(ZipSystem::Monitor& monitor) : monitor(monitor) { monitor.Lock(); }
+    ~Hold() { monitor.Unlock(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    ZipSystem::Monitor& monitor;
+};
+
+}  // namespace
+
 CZipWriteRing::CZipWriteRing(uint32_t bufferCount, uint32_t bufferSize, Sink sink)
     : sink(std::move(sink)), bufferSize(bufferSize), sizes(bufferCount, 0) {
     for (uint32_t i = 0; i < bufferCount; ++i) buffers.emplace_back(new uint8_t[bufferSize]);
@@ -8,62 +24,60 @@ CZipWriteRing::CZipWriteRing(uint32_t bufferCount, uint32_t bufferSize, Sink sin
 
 CZipWriteRing::~CZipWriteRing() {
     {
-        std::lock_guard<std::mutex> hold(mutex);
+        Hold hold(monitor);
         closing = true;
+        monitor.WakeAll();
     }
-    changed.notify_all();
     writer.join();
 }
 
 void CZipWriteRing::ThrowFailure() { std::rethrow_exception(failure); }
 
 uint8_t* CZipWriteRing::Next() {
-    std::unique_lock<std::mutex> hold(mutex);
-    changed.wait(hold, [this] { return queued < buffers.size() || failure; });
+    Hold hold(monitor);
+    while (queued == buffers.size() && !failure) monitor.Wait();
     if (failure) ThrowFailure();
     return buffers[next].get();
 }
 
 void CZipWriteRing::Queue(uint32_t size) {
-    {
-        std::lock_guard<std::mutex> hold(mutex);
-        if (failure) ThrowFailure();
-        sizes[next] = size;
-        next = (next + 1) % buffers.size();
-        ++queued;
-    }
-    changed.notify_all();
+    Hold hold(monitor);
+    if (failure) ThrowFailure();
+    sizes[next] = size;
+    next = (next + 1) % buffers.size();
+    ++queued;
+    monitor.WakeAll();
 }
 
 void CZipWriteRing::Drain() {
-    std::unique_lock<std::mutex> hold(mutex);
-    changed.wait(hold, [this] { return queued == 0 || failure; });
+    Hold hold(monitor);
+    while (queued != 0 && !failure) monitor.Wait();
     if (failure) ThrowFailure();
 }
 
 void CZipWriteRing::Write() {
-    std::unique_lock<std::mutex> hold(mutex);
+    Hold hold(monitor);
     for (;;) {
-        changed.wait(hold, [this] { return queued > 0 || closing; });
+        while (queued == 0 && !closing) monitor.Wait();
         if (closing) return;
         const uint8_t* data = buffers[oldest].get();
         const uint32_t size = sizes[oldest];
-        hold.unlock();
+        monitor.Unlock();
         std::exception_ptr error;
         try {
             sink(data, size);
         } catch (...) {
             error = std::current_exception();
         }
-        hold.lock();
+        monitor.Lock();
         if (error) {
             // Nothing after a failed write is written: the file is not the entry.
             failure = error;
-            changed.notify_all();
+            monitor.WakeAll();
             return;
         }
         oldest = (oldest + 1) % buffers.size();
         --queued;
-        changed.notify_all();
+        monitor.WakeAll();
     }
 }

@@ -5,14 +5,14 @@
 // as the writer's own exception, at its next call.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "zip/zip_system.h"
 
 class CZipWriteRing {
 public:
@@ -47,7 +47,6 @@ private:
     size_t queued = 0;  // filled and not yet written, the one being written included
     bool closing = false;
     std::exception_ptr failure;
-    std::mutex mutex;
-    std::condition_variable changed;
+    ZipSystem::Monitor monitor;
     std::thread writer;
 };
