@@ -64,7 +64,7 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
   summary_row zip.large.ours_unzip "" "400 MB deflated: ours/unzip, native"
   summary_row zip.large.ours_bound "<= 1.1" "400 MB deflated: ours (2 threads)/zlib bound, native"
   summary_row zip.large.one_bound "" "400 MB deflated: ours (1 thread)/zlib bound, native"
-  summary_row zip.large.wine_native "<= 1.2" "400 MB deflated: Wine/native (2 threads each)"
+  summary_row zip.large.wine_native "<= 1.2" "400 MB deflated: Wine/native"
   summary_row zip.large.wine_two_one "" "400 MB deflated under Wine: 2 threads/1 thread"
   summary_row zip.large-stored.ours_bound "" "400 MB stored: ours (2 threads)/bound, native"
   summary_row zip.large-stored.wine_two_one "" "400 MB stored under Wine: 2 threads/1 thread"

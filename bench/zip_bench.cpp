@@ -96,7 +96,7 @@ int Extract(const std::string& archive, const std::string& dest) {
     zip.Open(archive);
     zip.SetReplaceReadOnly(true);  // as the download worker
     // QZ_WRITE_BEHIND=0 or 1 overrides the platform's choice of threads.
-    if (const char* behind = std::getenv("QZ_WRITE_BEHIND")) zip.SetWriteBehind(behind[0] == '1', behind[0] == '1');
+    if (const char* behind = std::getenv("QZ_WRITE_BEHIND")) zip.SetWriteBehind(behind[0] == '1');
     int failures = 0;
     for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
         if (!zip.ExtractEntry(i, dest.c_str(), true, nullptr, 65536)) ++failures;

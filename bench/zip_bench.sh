@@ -4,10 +4,8 @@
 # ratios and the reader's peak memory. With --wine it also extracts each
 # workload with the x64 build of the reader under Wine (the data folder must
 # then lie inside that build tree, which Wine sees as drive D:).
-# Large workloads also run with the other choice of threads ("ours1": one
-# thread natively; under Wine "wine1" for deflated entries, which Windows
-# builds write beside the inflating, and "wine2" for stored ones, which they
-# write in line), which shows why each platform extracts as it does. With --summary FILE the key ratios are also
+# Large workloads also run on one thread ("ours1" natively, "wine1" under
+# Wine), against the two threads the reader uses for large entries. With --summary FILE the key ratios are also
 # written there as name=value lines.
 # Usage: zip_bench.sh --source SRC --build BUILD_DIR --data DATA_DIR [--runs N] [--wine X64_BUILD_DIR] [--summary FILE]
 set -euo pipefail
@@ -68,12 +66,10 @@ run() {
     ours1) QZ_WRITE_BEHIND=0 "$bench" extract "$archive" "$out/" >"$data/report" ;;
     unzip) unzip -o -q "$archive" -d "$out" ;;
     bound) /usr/bin/time -f '%M %U %S' -o "$data/usage" "$bench" bound "$archive" >/dev/null ;;
-    wine | wine1 | wine2)
+    wine | wine1)
       # A fresh prefix starts Wine's services beside the program: the
       # extraction waits them out, to have the machine as on Windows.
-      local choice=
-      case $tool in wine1) choice=0 ;; wine2) choice=1 ;; esac
-      env QZ_SETTLE_MS=2000 ${choice:+QZ_WRITE_BEHIND=$choice} \
+      env QZ_SETTLE_MS=2000 QZ_WRITE_BEHIND=$([[ $tool == wine1 ]] && echo 0 || echo 1) \
         "$src/tools/winerun" --build "$x64" --fresh "$win_bench" extract "$(dos "$archive")" "$(dos "$out")\\" \
         </dev/null 2>/dev/null | tr -d '\r' >"$data/report"
       ;;
@@ -81,7 +77,7 @@ run() {
   t1=$(now)
   case $tool in
     # "extract 1.234 s peak 5.6 MiB"
-    wine | wine1 | wine2 | ours1) awk '/^extract/ {print $2; exit}' "$data/report" ;;
+    wine | wine1 | ours1) awk '/^extract/ {print $2; exit}' "$data/report" ;;
     *) echo "$t1 - $t0" | bc -l ;;
   esac
 }
@@ -94,10 +90,10 @@ for workload in small large large-stored; do
   peak[$workload]=0
   peak[$workload.wine]=0
   these=$tools
-  case $workload in
-    large) these+=" ours1"; [[ -z $x64 ]] || these+=" wine1" ;;
-    large-stored) these+=" ours1"; [[ -z $x64 ]] || these+=" wine2" ;;
-  esac
+  if [[ $workload != small ]]; then
+    these+=" ours1"
+    [[ -z $x64 ]] || these+=" wine1"
+  fi
   for ((r = 1; r <= runs; r++)); do
     if ((r % 2)); then order=$these; else order=$(tr ' ' '\n' <<<"$these" | tac | tr '\n' ' '); fi
     for tool in $order; do
@@ -149,10 +145,7 @@ if [[ -n $x64 ]]; then
   for workload in small large large-stored; do
     n=$(med "$workload.inproc") w=$(med "$workload.wine")
     two=-
-    case $workload in
-      large) two=$(printf '%.2f' "$(echo "$w / $(med "$workload.wine1")" | bc -l)") ;;
-      large-stored) two=$(printf '%.2f' "$(echo "$(med "$workload.wine2") / $w" | bc -l)") ;;
-    esac
+    [[ $workload == small ]] || two=$(printf '%.2f' "$(echo "$w / $(med "$workload.wine1")" | bc -l)")
     printf '%-13s %8.3f %8.3f %12.2f %10.1f %22s\n' "$workload" "$n" "$w" "$(echo "$w / $n" | bc -l)" \
       "$(echo "${peak[$workload.wine]} / 1024" | bc -l)" "$two"
     {

@@ -307,9 +307,8 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
     int cancel = 0;
     int result = 0;
     try {
-        const bool beside = info.uncompressedSize > kWriteBehindSize &&
-                            (info.method == CZipEntryInfo::methodStored ? writeBehindStored : writeBehindDeflated);
-        cancel = beside ? CopyBeside(output, observer) : CopyInLine(output, bufferSize, observer);
+        cancel = writeBehind && info.uncompressedSize > kWriteBehindSize ? CopyBeside(output, observer)
+                                                                         : CopyInLine(output, bufferSize, observer);
         result = CloseEntry(nullptr, 0);
         // Through the same handle: one open per file. Only a whole entry gets them.
         if (result == 1 && !output.SetTimeAndAttributes(info.GetModTime(), info.GetSystemAttributes())) result = -2;

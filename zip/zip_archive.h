@@ -67,14 +67,9 @@ public:
     // (its attribute cleared once the entry's name passed every check)
     // instead of refusing the entry with 13, as an upgrade needs.
     void SetReplaceReadOnly(bool replace) { replaceReadOnly = replace; }
-    // Large entries inflated on this thread and written on another, where
-    // `make bench` measured it to pay: deflated ones everywhere, stored ones
-    // natively only (under Wine handing a stored entry's pieces over costs
-    // more than the overlap gains).
-    void SetWriteBehind(bool deflated, bool stored) {
-        writeBehindDeflated = deflated;
-        writeBehindStored = stored;
-    }
+    // Large entries inflated on this thread and written on another (on by
+    // default; `make bench` measures both choices, natively and under Wine).
+    void SetWriteBehind(bool on) { writeBehind = on; }
 
 private:
     // The decompressor's memory: every block it takes is listed, so a failure
@@ -110,12 +105,7 @@ private:
     std::vector<void*> blocks;
     CZipBuffer password;
     bool replaceReadOnly = false;
-    bool writeBehindDeflated = true;
-#ifdef _WIN32
-    bool writeBehindStored = false;
-#else
-    bool writeBehindStored = true;
-#endif
+    bool writeBehind = true;
     // Folders this archive already found or made: asked for once, not per entry.
     std::set<std::string> knownFolders;
 };

@@ -331,7 +331,7 @@ TEST_F(ZipExtract, ChangedStoredByteIsReportedAndThePartialFileRemoved) {
         for (bool writeBehind : {false, true}) {
             SCOPED_TRACE(std::to_string(size) + (writeBehind ? " beside" : " in line"));
             zip.Close(1);
-            zip.SetWriteBehind(writeBehind, writeBehind);
+            zip.SetWriteBehind(writeBehind);
             std::string data = TextLike(size, 3);
             ZipBuilder b;
             std::string z = b.File("x.txt", data, 0).Build();

@@ -37,7 +37,7 @@ int Extract(const std::string& archive, CZipProgressObserver* observer, TempDir&
     WriteFile(dir / "a.zip", archive);
     if (toFullDevice) symlink("/dev/full", (dir / "x.bin").c_str());
     CZipArchive zip;
-    zip.SetWriteBehind(true, true);
+    zip.SetWriteBehind(true);
     if (observer) zip.SetProgressObserver(CZipArchive::opExtract, observer);
     try {
         zip.Open(dir / "a.zip");
