@@ -20,11 +20,16 @@ namespace qz {
 
 namespace {
 
+// Timed around every read: the counter's frequency is fixed at boot, asked once.
 double NowMs() {
-  LARGE_INTEGER now, frequency;
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
 }
 
 std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wstring& b = L"") {

@@ -11,12 +11,13 @@
 #include <zlib.h>
 
 #include "zip/zip_buffer.h"
-#include "zip/zip_disk_file.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_entry_info.h"
 #include "zip/zip_exception.h"
 #include "zip/zip_progress_observer.h"
 #include "zip/zip_volume_storage.h"
+
+class CZipDiskFile;
 
 class CZipArchive {
 public:
