@@ -21,7 +21,7 @@
 #include "base/run_log.h"
 #include "launcher/launcher_app.h"
 #include "ui/dialogs.h"
-#include "update/signature_text.h"
+#include "format/codec.h"
 #include "ui/resource_ids.h"
 
 namespace {

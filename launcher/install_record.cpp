@@ -10,6 +10,7 @@
 #include "base/registry_text.h"
 #include "base/settings.h"
 #include "base/win_handles.h"
+#include "format/limits.h"
 #include "launcher/folders.h"
 #include "launcher/launcher_app.h"
 #include "launcher/setup_params.h"
@@ -60,7 +61,7 @@ int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, cha
   RegKey key;
   if (!settings::OpenInstallRecord(name, KEY_READ, false, key)) return 0;
   std::string text;
-  if (ReadRegistryText(key.get(), "Version", 5, text)) {
+  if (ReadRegistryText(key.get(), "Version", kVersionField, text)) {
     version = static_cast<std::uint16_t>(LeadingDecimal(text));
   }
   if (target == TargetGame) {

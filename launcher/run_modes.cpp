@@ -12,7 +12,7 @@
 #include "ui/message_box.h"
 #include "ui/texts.h"
 #include "update/progress_text.h"
-#include "update/url_rules.h"
+#include "format/web_address.h"
 #include "update/version_decision.h"
 
 namespace qz {

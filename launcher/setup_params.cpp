@@ -2,8 +2,9 @@
 
 #include <vector>
 
-#include "launcher/folders.h"
 #include "base/param_text.h"
+#include "format/windows_names.h"
+#include "launcher/folders.h"
 
 namespace qz {
 
@@ -62,30 +63,8 @@ std::vector<std::string_view> Parts(std::string_view path) {
   }
 }
 
-// "CON", "com1.txt", "NUL .x": names the system opens as devices in any folder.
-bool IsDeviceName(std::string_view part) {
-  std::string_view base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}) {
-    if (SameLetters(base, device)) return true;
-  }
-  if (base.size() == 4 && (SameLetters(base.substr(0, 3), "COM") || SameLetters(base.substr(0, 3), "LPT"))) {
-    return base[3] >= '0' && base[3] <= '9';
-  }
-  return false;
-}
-
-// One part of a file path: not empty, not "." or "..", nothing the system
-// reads as a drive, a stream, a wildcard or another separator, and no trailing
-// dot or blank (which the system drops, making another name).
-bool IsPlainPart(std::string_view part) {
-  if (part.empty() || part.back() == '.' || part.back() == ' ') return false;
-  constexpr std::string_view kReserved = ":/*?\"<>|";
-  for (char c : part) {
-    if (static_cast<unsigned char>(c) < 0x20 || kReserved.find(c) != std::string_view::npos) return false;
-  }
-  return !IsDeviceName(part);
-}
+// One part of a file path that names exactly itself (see CheckNamePart).
+bool IsPlainPart(std::string_view part) { return CheckNamePart(part) == NameProblem::None; }
 
 bool AllPlain(const std::vector<std::string_view>& parts) {
   for (std::string_view part : parts) {

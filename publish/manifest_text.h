@@ -1,17 +1,16 @@
-// The update manifest as the release tool writes and checks it: the same
-// token text the launcher reads, with a SHA256 line after each file entry.
+// The update manifest as the release tool writes and checks it. The text, its
+// limits and its reading are the launcher's own (format/manifest.h); this is
+// the tool's side: options, messages and digests as text.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace qz::publish {
+#include "format/limits.h"
+#include "format/manifest.h"
 
-// Largest values the launcher takes, terminating zero excluded.
-constexpr std::size_t kMaxProgName = 19;
-constexpr std::size_t kMaxUrl = 259;
-constexpr std::size_t kMaxManifest = 65535;
+namespace qz::publish {
 
 struct PatchFile {
   std::uint16_t version = 0;
@@ -28,14 +27,12 @@ struct ManifestRequest {
   std::vector<PatchFile> files;
 };
 
-// A version as written on the command line: decimal digits only, 1 to 65535.
-// Throws PublishError naming `what`.
+// A version as written on the command line: decimal digits only, 1 to
+// kMaxVersion. Throws PublishError naming `what` and saying why.
 std::uint16_t ParseVersion(const std::string& text, const std::string& what);
 
-// Throws PublishError for a value the launcher would refuse or misread: a
-// name of 20 bytes or more, an address that is not https (plain http only to
-// loopback) or of 260 bytes or more, a base plus file name of 260 or more, a
-// file name that reads as a key, blanks or braces inside a value.
+// Throws PublishError, naming the option, for anything the launcher would
+// refuse or read differently (see CheckManifestContent).
 void CheckManifest(const ManifestRequest& request);
 
 // The manifest text; CheckManifest first.
@@ -48,9 +45,10 @@ struct ListedFile {
   std::string sha256;
 };
 
-// The files a manifest names, read by the launcher's token rules. Throws
-// PublishError when it is no manifest or a SHA256 value is misplaced or not
-// 64 hexadecimal digits.
+// The files a manifest names, as the launcher reads them when nothing is
+// installed. Throws PublishError when the launcher would refuse it or take
+// nothing from it, or when it holds a SHA256 bound to no file or a key left
+// without its value: text the launcher passes over is no text of ours.
 std::vector<ListedFile> ListManifestFiles(const std::string& text);
 
 }  // namespace qz::publish

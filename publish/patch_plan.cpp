@@ -6,37 +6,25 @@
 #include <cstring>
 #include <set>
 
+#include "format/windows_names.h"
 #include "publish/publish_error.h"
 
 namespace qz::publish {
 
 namespace {
 
-// The reader cuts longer parts; a cut name would be another file.
-constexpr std::size_t kMaxPart = 255;
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
-// Names Windows keeps for devices, with or without an extension.
-bool IsDeviceName(const std::string& part) {
-  const std::string stem = Lower(part.substr(0, part.find('.')));
-  static const std::set<std::string> kDevices = {"con", "prn", "aux", "nul"};
-  if (kDevices.count(stem)) return true;
-  return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-         stem[3] >= '1' && stem[3] <= '9';
-}
-
+// The launcher's own name rules; the length counts in code page 932 bytes,
+// which the caller checks after converting.
 void CheckPart(const std::string& part, const std::string& path) {
-  auto refuse = [&](const std::string& why) { throw PublishError("'" + path + "': " + why); };
-  if (part.empty() || part == "." || part == "..") refuse("empty or dot part");
-  for (unsigned char c : part) {
-    if (c < 0x20 || c == 0x7F || std::strchr("\\:*?\"<>|", c)) refuse("a character Windows file names can't hold");
+  const NameProblem problem = CheckNamePart(part);
+  if (problem != NameProblem::None && problem != NameProblem::TooLong) {
+    throw PublishError("'" + path + "': " + NameProblemText(problem));
   }
-  if (part.back() == '.' || part.back() == ' ') refuse("Windows drops a final dot or blank");
-  if (IsDeviceName(part)) refuse("a device name on Windows");
 }
 
 // Bytes that zip tools would take for UTF-8 (lead and continuation bytes in
@@ -111,8 +99,17 @@ std::string ZipName(const std::string& path, bool folder) {
   while (start <= name->size()) {
     std::size_t slash = name->find('/', start);
     if (slash == std::string::npos) slash = name->size();
-    if (slash - start > kMaxPart) throw PublishError("'" + path + "': a part is longer than 255 bytes");
+    if (slash - start > kMaxNamePart) {
+      throw PublishError("'" + path + "': a part is longer than " + std::to_string(kMaxNamePart) + " bytes");
+    }
     start = slash + 1;
+  }
+  // "C:\" is the shortest folder a game can have; the launcher refuses a
+  // longer target than MAX_PATH before it writes anything.
+  if (name->size() + 3 > kMaxPathLength) {
+    throw PublishError("'" + path + "': " + std::to_string(name->size()) +
+                       " bytes in code page 932 is longer than any game folder leaves room for (at most " +
+                       std::to_string(kMaxPathLength - 3) + ")");
   }
   return folder ? *name + "/" : *name;
 }

@@ -1,21 +1,19 @@
-// Text forms of the publisher's binary values: hexadecimal digests and
-// base64 keys and signatures.
+// Text forms of the publisher's binary values. The encodings are the
+// launcher's (format/codec.h); these take and give the tool's byte strings.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "format/codec.h"
+
 namespace qz::publish {
 
-// Lowercase hexadecimal, two digits a byte.
-std::string ToHex(const std::string& bytes);
 // 64 hexadecimal digits (either case): a SHA-256 digest as text.
 bool IsSha256Hex(const std::string& text);
 
-// Standard alphabet, padded.
-std::string ToBase64(const std::string& bytes);
-// Strict: standard alphabet, padded to a multiple of four, nothing else (no
-// blanks, no line breaks); anything else is not a key or signature of ours.
+// Exactly the base64 of some bytes, nothing around it, not empty: what a key
+// or signature file holds once its line end is cut.
 std::optional<std::string> FromBase64(const std::string& text);
 
 }  // namespace qz::publish

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/win_handles.h"
-#include "update/signature_text.h"
+#include "format/codec.h"
 
 namespace qz {
 

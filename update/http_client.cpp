@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "update/url_rules.h"
+#include "format/web_address.h"
 
 namespace qz {
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/field_text.h"
 #include "update/digest.h"
 
 namespace qz {
@@ -52,16 +53,19 @@ std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, con
   if (!FetchText(http, url, kMaxManifestBytes, text)) return std::nullopt;
   if (trust.signatureRequired && !SignedByTrustedKey(http, url, text, trust)) return std::nullopt;
 
-  UpdatePlan plan;
-  const ManifestFields fields{plan.progName,  plan.fullDnUrl,    plan.upBaseUrl,  plan.minVer,
-                              plan.latestVer, plan.installedVer, plan.updateList, plan.fullDnHash};
-  const ManifestOutcome outcome =
-      ParseManifest(&text[0], fields, [&](const char* name, std::uint16_t& version) {
-        lookup(name, version, plan.gameDir, plan.gameExe);
-      });
-  if (outcome == ManifestOutcome::Refused) return std::nullopt;
+  char gameDir[kPathField] = {};
+  char gameExe[kPathField] = {};
+  const ManifestReading reading = ReadManifest(text, [&](const std::string& name) {
+    std::uint16_t version = 0;
+    lookup(name.c_str(), version, gameDir, gameExe);
+    return version;
+  });
+  if (reading.outcome == ManifestOutcome::Refused) return std::nullopt;
   // A signature vouches for the files only through their hashes.
-  if (trust.signatureRequired && !EveryFileHashed(fields)) return std::nullopt;
+  if (trust.signatureRequired && !EveryFileHashed(reading.plan)) return std::nullopt;
+  UpdatePlan plan = PlanOf(reading.plan);
+  CopyCut(plan.gameDir, FieldText(gameDir));
+  CopyCut(plan.gameExe, FieldText(gameExe));
   return plan;
 }
 

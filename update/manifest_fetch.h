@@ -14,7 +14,7 @@ namespace qz {
 // installed version and, for the game, its folder and executable; a value
 // that cannot be read leaves its field as it is.
 using InstallRecordLookup = std::function<void(const char* progName, std::uint16_t& installedVer,
-                                               char (&gameDir)[260], char (&gameExe)[260])>;
+                                               char (&gameDir)[kPathField], char (&gameExe)[kPathField])>;
 
 // The plan of the manifest at `url`, or nothing when it cannot be fetched
 // whole, holds a value the launcher refuses, or fails the trust: when keys

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/signature_text.h"
+#include "format/codec.h"
 
 namespace qz {
 

@@ -221,7 +221,10 @@ std::string CZipArchive::CheckedTargetPath(const char* entryName, const char* fo
                                            const char* newName) const {
     std::string base, relative;
     PredictTarget(entryName, folder, keepFolders, newName, base, relative);
-    if (!ZipPathStaysInside(relative) || !ZipPathNamesOrdinaryTarget(relative))
+    const std::string source = newName ? newName : (entryName ? entryName : "");
+    const bool folderEntry = !source.empty() && (source.back() == '/' || source.back() == '\\');
+    if (!ZipPathStaysInside(relative) || !ZipPathNamesOrdinaryTarget(relative) ||
+        !ZipPathFits(base + relative, relative, folderEntry))
         ThrowArchive(CZipException::errBadArchive);
     return base + relative;
 }

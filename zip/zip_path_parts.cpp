@@ -2,11 +2,10 @@
 
 #include <cstdint>
 
+#include "format/windows_names.h"
 #include "zip/zip_system.h"
 
 namespace {
-
-const size_t kMaxPart = 255;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -24,23 +23,10 @@ void ForEachChar(const std::string& s, Visit visit) {
     }
 }
 
-std::string Cut(const std::string& s) { return s.size() > kMaxPart ? s.substr(0, kMaxPart) : s; }
-
-// A part made only of dots and blanks with at least two dots climbs up on
-// Windows, which drops trailing dots and blanks ("..", "...", ".. ").
-bool IsClimbingPart(const std::string& part) {
-    int dots = 0;
-    for (char c : part) {
-        if (c == '.') ++dots;
-        else if (c != ' ') return false;
-    }
-    return dots >= 2;
-}
-
 bool HasClimbingPart(const std::string& path, bool byteWise) {
     size_t start = 0;
     auto endPart = [&](size_t end) {
-        if (IsClimbingPart(path.substr(start, end - start))) return true;
+        if (qz::IsClimbingPart(path.substr(start, end - start))) return true;
         start = end + 1;
         return false;
     };
@@ -73,26 +59,6 @@ void ForEachPart(const std::string& path, bool byteWise, Visit visit) {
         });
     }
     cut(path.size());
-}
-
-// Windows drops trailing dots and blanks from a part before it opens it.
-std::string TrimDotsAndBlanks(std::string part) {
-    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-    return part;
-}
-
-// A device is reached by its name alone or with any extension, whatever the
-// case and with blanks before the dot ("nul.txt", "Com1 .log").
-bool IsDeviceName(const std::string& part) {
-    std::string base = TrimDotsAndBlanks(part.substr(0, part.find('.')));
-    for (char& c : base)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-        if (base == device) return true;
-    if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
-    // Digits, and the superscripts one to three of code page 1252.
-    const uint8_t n = static_cast<uint8_t>(base[3]);
-    return (n >= '0' && n <= '9') || n == 0xB9 || n == 0xB2 || n == 0xB3;
 }
 
 }  // namespace
@@ -132,9 +98,9 @@ void CZipPathParts::Split(const std::string& path) {
         if (single && name[i] == '.') dot = i;
     });
     std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-    title = Cut(name.substr(0, dot == std::string::npos ? name.size() : dot));
-    ext = Cut(ext);
-    dir = Cut(dir);
+    // Nothing is cut: a cut name would be another file. Lengths are checked
+    // where a target is accepted.
+    title = name.substr(0, dot == std::string::npos ? name.size() : dot);
 
     size_t lead = 0;
     while (lead < dir.size() && dir[lead] == '\\') ++lead;
@@ -195,9 +161,21 @@ bool ZipPathNamesOrdinaryTarget(const std::string& relative) {
     // Read as characters and as bytes, as for the climbing rule.
     for (bool byteWise : {false, true}) {
         ForEachPart(relative, byteWise, [&](const std::string& part) {
-            if (IsDeviceName(part)) device = true;
-            if (!byteWise && !TrimDotsAndBlanks(part).empty()) named = true;
+            if (qz::IsDeviceName(part)) device = true;
+            if (!byteWise && !qz::TrimDotsAndBlanks(part).empty()) named = true;
         });
     }
     return named && !device;
+}
+
+bool ZipPathFits(const std::string& target, const std::string& relative, bool folderEntry) {
+    if (target.size() > qz::kMaxPathLength) return false;
+    const size_t folder = folderEntry ? target.size() : CZipPathParts(target).GetFolderPath().size();
+    if (folder > qz::kMaxFolderPathLength) return false;
+    bool fits = true;
+    for (bool byteWise : {false, true})
+        ForEachPart(relative, byteWise, [&](const std::string& part) {
+            if (part.size() > qz::kMaxNamePart) fits = false;
+        });
+    return fits;
 }

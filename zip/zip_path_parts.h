@@ -41,3 +41,9 @@ bool ZipPathStaysInside(const std::string& relative);
 // and at least one part that is more than dots and blanks, so the target is
 // not the folder itself.
 bool ZipPathNamesOrdinaryTarget(const std::string& relative);
+
+// True when a target the system is to create fits the ANSI functions' limits
+// without being cut: every part of the relative path at most 255 bytes, the
+// whole target under MAX_PATH, and the folder it is created in (the target
+// itself for a folder entry) short enough for CreateDirectory.
+bool ZipPathFits(const std::string& target, const std::string& relative, bool folderEntry);

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "update/signature_text.h"
-#include "update/url_rules.h"
+#include "format/codec.h"
+#include "format/web_address.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

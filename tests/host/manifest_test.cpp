@@ -7,35 +7,30 @@
 #include <string>
 #include <vector>
 
+#include "format/limits.h"
+#include "format/manifest.h"
 #include "update/manifest.h"
 
 namespace qz {
 namespace {
 
 struct State {
-  char progName[20] = {};
-  char fullDnUrl[260] = {};
-  char upBaseUrl[260] = {};
-  std::uint16_t minVer = 0;
-  std::uint16_t latestVer = 0;
-  std::uint16_t installedVer = 0;
-  UpdateList list;
-  FileHash fullDnHash;
   std::map<std::string, std::uint16_t> records;  // installed versions by program name
   std::vector<std::string> lookups;
+  ManifestReading reading;
 
-  ManifestOutcome Parse(std::string text) {
-    const ManifestFields fields{progName,  fullDnUrl,    upBaseUrl, minVer,
-                                latestVer, installedVer, list,      fullDnHash};
-    return ParseManifest(&text[0], fields, [this](const char* name, std::uint16_t& version) {
+  ManifestOutcome Parse(const std::string& text) {
+    reading = ReadManifest(text, [this](const std::string& name) {
       lookups.push_back(name);
       auto it = records.find(name);
-      if (it != records.end()) version = it->second;
+      return it == records.end() ? std::uint16_t{0} : it->second;
     });
+    return reading.outcome;
   }
+  const ManifestPlan& plan() const { return reading.plan; }
   std::string Files() const {  // "version:url" in list order
     std::string out;
-    for (const auto& f : list) out += (out.empty() ? "" : " ") + std::to_string(f->version) + ":" + f->url;
+    for (const auto& f : plan().files) out += (out.empty() ? "" : " ") + std::to_string(f.version) + ":" + f.url;
     return out;
   }
 };
@@ -84,8 +79,8 @@ TEST(Manifest, VersionsAndFiles) {
     State s;
     if (c.installed >= 0) s.records["game"] = static_cast<std::uint16_t>(c.installed);
     ASSERT_EQ(s.Parse(c.text), ManifestOutcome::Read);
-    EXPECT_EQ(s.installedVer, c.installed < 0 ? 0 : c.installed);
-    EXPECT_EQ(s.latestVer, c.latest);
+    EXPECT_EQ(s.plan().installedVer, c.installed < 0 ? 0 : c.installed);
+    EXPECT_EQ(s.plan().latestVer, c.latest);
     EXPECT_EQ(s.Files(), c.files);
   }
 }
@@ -96,10 +91,10 @@ TEST(Manifest, KeysAndValues) {
   ASSERT_EQ(s.Parse(kHead + "[Later] note ProgNameX game MinVer=5 7 FullDnURL http://dl.example/setup.exe"
                             " UpBaseURL http://dl.example/p"),
             ManifestOutcome::Read);
-  EXPECT_STREQ(s.progName, "game") << "a token beginning with a key's name is that key";
-  EXPECT_EQ(s.minVer, 7) << "\"MinVer=5\" is one token: the value is the next token";
-  EXPECT_STREQ(s.fullDnUrl, "http://dl.example/setup.exe");
-  EXPECT_STREQ(s.upBaseUrl, "http://dl.example/p/");
+  EXPECT_EQ(s.plan().progName, "game") << "a token beginning with a key's name is that key";
+  EXPECT_EQ(s.plan().minVer, 7) << "\"MinVer=5\" is one token: the value is the next token";
+  EXPECT_EQ(s.plan().fullDnUrl, "http://dl.example/setup.exe");
+  EXPECT_EQ(s.plan().upBaseUrl, "http://dl.example/p/");
   EXPECT_EQ(s.lookups, std::vector<std::string>{"game"});
 
   struct Num {
@@ -110,13 +105,13 @@ TEST(Manifest, KeysAndValues) {
     SCOPED_TRACE(n.token);
     State t;
     t.Parse(kHead + "MinVer " + n.token);
-    EXPECT_EQ(t.minVer, n.minVer);
+    EXPECT_EQ(t.plan().minVer, n.minVer);
   }
 
   // A base that ends in "/" stays as it is.
   State u;
   u.Parse(kHead + "UpBaseURL https://dl.example/p/");
-  EXPECT_STREQ(u.upBaseUrl, "https://dl.example/p/");
+  EXPECT_EQ(u.plan().upBaseUrl, "https://dl.example/p/");
 }
 
 TEST(Manifest, WithoutHeaderNothingIsTaken) {
@@ -124,32 +119,26 @@ TEST(Manifest, WithoutHeaderNothingIsTaken) {
                            "VLTWUpdateFile MinVer 5"}) {
     SCOPED_TRACE(text);
     State s;
-    s.minVer = 9;
-    std::strcpy(s.progName, "avatar");
     EXPECT_EQ(s.Parse(text), ManifestOutcome::NoHeader);
-    EXPECT_EQ(s.minVer, 9);
-    EXPECT_STREQ(s.progName, "avatar");
+    EXPECT_EQ(s.plan().minVer, 0);
+    EXPECT_EQ(s.plan().progName, "");
     EXPECT_TRUE(s.lookups.empty());
   }
   State s;
   EXPECT_EQ(s.Parse("\r\n\t[VLTWUpdateFile]extra MinVer 5"), ManifestOutcome::Read);
-  EXPECT_EQ(s.minVer, 5);
+  EXPECT_EQ(s.plan().minVer, 5);
 }
 
 TEST(Manifest, KeyAsLastTokenIsIgnored) {
   for (const char* key : {"ProgName", "FullDnURL", "UpBaseURL", "MinVer", "UpFileList"}) {
     SCOPED_TRACE(key);
     State s;
-    s.minVer = 9;
-    s.latestVer = 9;
-    std::strcpy(s.progName, "kept");
-    std::strcpy(s.upBaseUrl, "http://kept/");
-    EXPECT_EQ(s.Parse(kHead + key), ManifestOutcome::Read);
-    EXPECT_EQ(s.minVer, 9);
-    EXPECT_EQ(s.latestVer, 9);
-    EXPECT_STREQ(s.progName, "kept");
-    EXPECT_STREQ(s.upBaseUrl, "http://kept/");
-    EXPECT_TRUE(s.list.empty());
+    EXPECT_EQ(s.Parse(kHead + "ProgName kept UpBaseURL http://kept/ MinVer 9 " + key), ManifestOutcome::Read);
+    EXPECT_TRUE(s.reading.keyWithoutValues);
+    EXPECT_EQ(s.plan().minVer, 9);
+    EXPECT_EQ(s.plan().progName, "kept");
+    EXPECT_EQ(s.plan().upBaseUrl, "http://kept/");
+    EXPECT_TRUE(s.plan().files.empty());
   }
 }
 
@@ -157,9 +146,9 @@ TEST(Manifest, ProgNameWithoutRecordMeansNotInstalled) {
   State s;
   s.records["game"] = 100;
   s.Parse(kHead + "ProgName game ProgName other");
-  EXPECT_EQ(s.installedVer, 0) << "the second program has no record";
-  EXPECT_EQ(s.latestVer, 0);
-  EXPECT_STREQ(s.progName, "other");
+  EXPECT_EQ(s.plan().installedVer, 0) << "the second program has no record";
+  EXPECT_EQ(s.plan().latestVer, 0);
+  EXPECT_EQ(s.plan().progName, "other");
 }
 
 TEST(Manifest, ValuesThatDoNotFitOrAreNotWebAddressesFailTheFetch) {
@@ -192,30 +181,36 @@ TEST(Manifest, ValuesThatDoNotFitOrAreNotWebAddressesFailTheFetch) {
     State s;
     s.records["game"] = 100;
     EXPECT_EQ(s.Parse(kHead + c.text), c.outcome);
-    // Whatever happens, every text stays within its field.
-    EXPECT_LT(std::strlen(s.progName), sizeof s.progName);
-    EXPECT_LT(std::strlen(s.fullDnUrl), sizeof s.fullDnUrl);
-    EXPECT_LT(std::strlen(s.upBaseUrl), sizeof s.upBaseUrl);
+    // Whatever happens, every text fits its field.
+    EXPECT_LT(s.plan().progName.size(), kProgNameField);
+    EXPECT_LT(s.plan().fullDnUrl.size(), kPathField);
+    EXPECT_LT(s.plan().upBaseUrl.size(), kPathField);
   }
 }
 
 TEST(Manifest, SortIsStableByVersion) {
-  State s;
-  s.Parse(kHead + kBase + "UpFileList 5 e UpFileList 4 first4 UpFileList 3 c UpFileList 4 second4");
-  SortByVersion(s.list);
-  EXPECT_EQ(s.Files(),
+  auto sorted = [](const std::string& text) {
+    State s;
+    s.Parse(text);
+    UpdateList list = PlanOf(s.plan()).updateList;
+    SortByVersion(list);
+    return list;
+  };
+  std::string files;
+  for (const auto& f : sorted(kHead + kBase + "UpFileList 5 e UpFileList 4 first4 UpFileList 3 c UpFileList 4 second4")) {
+    files += (files.empty() ? "" : " ") + std::to_string(f->version) + ":" + f->url;
+  }
+  EXPECT_EQ(files,
             "3:http://dl.example/g/c 4:http://dl.example/g/first4 4:http://dl.example/g/second4 "
             "5:http://dl.example/g/e");
 
   // Long enough that an unstable sort would reorder equal versions.
   std::string text = kHead + kBase;
   for (int i = 0; i < 64; ++i) text += "UpFileList " + std::to_string(3 - i % 3) + " f" + std::to_string(i) + " ";
-  State big;
-  big.Parse(text);
-  SortByVersion(big.list);
-  for (std::size_t i = 1; i < big.list.size(); ++i) {
-    const UpdateFile& a = *big.list[i - 1];
-    const UpdateFile& b = *big.list[i];
+  const UpdateList big = sorted(text);
+  for (std::size_t i = 1; i < big.size(); ++i) {
+    const UpdateFile& a = *big[i - 1];
+    const UpdateFile& b = *big[i];
     ASSERT_LE(a.version, b.version) << i;
     if (a.version == b.version) {
       ASSERT_LT(std::atoi(std::strrchr(a.url, 'f') + 1), std::atoi(std::strrchr(b.url, 'f') + 1)) << i;
@@ -254,14 +249,14 @@ TEST(Manifest, HashesBindToTheEntryBeforeThem) {
     ASSERT_EQ(s.Parse(c.text), c.outcome);
     if (c.outcome != ManifestOutcome::Read) continue;
     std::string hashed;
-    for (const auto& f : s.list) hashed += std::string(hashed.empty() ? "" : " ") + (f->hash.present ? "1" : "0");
-    hashed += std::string(hashed.empty() ? "" : " ") + (s.fullDnHash.present ? "1" : "0");
+    for (const auto& f : s.plan().files) hashed += std::string(hashed.empty() ? "" : " ") + (f.sha256 ? "1" : "0");
+    hashed += std::string(hashed.empty() ? "" : " ") + (s.plan().fullDnSha256 ? "1" : "0");
     EXPECT_EQ(hashed, c.hashed);
   }
   State s;
   s.Parse(kHead + "FullDnURL http://h/s.exe SHA256 " + h2);
-  EXPECT_EQ(s.fullDnHash.digest[31], 0x0F);
-  EXPECT_EQ(s.fullDnHash.digest[0], 0x00);
+  EXPECT_EQ((*s.plan().fullDnSha256)[31], 0x0F);
+  EXPECT_EQ((*s.plan().fullDnSha256)[0], 0x00);
 }
 
 TEST(Manifest, OlderLaunchersPassOverHashes) {
@@ -281,8 +276,8 @@ TEST(Manifest, OlderLaunchersPassOverHashes) {
              "UpFileList 90 old SHA256 " + h + " UpFileList 101 a SHA256 " + h);
   without.Parse(kHead + "ProgName game FullDnURL http://h/s.exe " + kBase + "UpFileList 90 old UpFileList 101 a");
   EXPECT_EQ(with.Files(), without.Files());
-  EXPECT_STREQ(with.fullDnUrl, without.fullDnUrl);
-  EXPECT_EQ(with.latestVer, without.latestVer);
+  EXPECT_EQ(with.plan().fullDnUrl, without.plan().fullDnUrl);
+  EXPECT_EQ(with.plan().latestVer, without.plan().latestVer);
 }
 
 }  // namespace

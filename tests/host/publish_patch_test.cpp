@@ -78,8 +78,10 @@ TEST(PublishPlan, NamesAreCodePage932AndFitWindows) {
       EXPECT_THROW(ZipName(c.path, false), PublishError) << c.path;
     }
   }
-  EXPECT_NO_THROW(ZipName(std::string(255, 'a') + "/b", false));
-  EXPECT_THROW(ZipName(std::string(256, 'a') + "/b", false), PublishError) << "the reader cuts parts at 255 bytes";
+  EXPECT_NO_THROW(ZipName(std::string(255, 'a'), false));
+  EXPECT_THROW(ZipName(std::string(256, 'a') + "/b", false), PublishError) << "the reader refuses parts over 255 bytes";
+  EXPECT_THROW(ZipName(std::string(200, 'a') + "/" + std::string(60, 'b'), false), PublishError)
+      << "no game folder leaves room for it";
   EXPECT_EQ(ZipName("d", true), "d/");
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "update/signature_text.h"
+#include "format/codec.h"
 
 namespace qz {
 namespace {

@@ -2,7 +2,7 @@
 // and where a redirect may lead.
 #include <gtest/gtest.h>
 
-#include "update/url_rules.h"
+#include "format/web_address.h"
 
 namespace qz {
 namespace {

@@ -44,11 +44,38 @@ TEST(ZipPathParts, SplitsAndRebuilds) {
     }
 }
 
-TEST(ZipPathParts, CutsLongPartsTo255Bytes) {
+// A cut name would be another file: long names are kept whole, and a target
+// the system could not create is refused before anything is written.
+TEST(ZipPathParts, KeepsLongPartsWholeAndRefusesTargetsThatDoNotFit) {
     CZipPathParts parts(std::string(300, 'd') + "\\" + std::string(300, 't') + "." + std::string(300, 'e'));
-    EXPECT_EQ(parts.directory.size(), 255u);
-    EXPECT_EQ(parts.title.size(), 255u);
-    EXPECT_EQ(parts.extension.size(), 254u);  // 255 with the dot, which is dropped
+    EXPECT_EQ(parts.directory.size(), 300u);
+    EXPECT_EQ(parts.title.size(), 300u);
+    EXPECT_EQ(parts.extension.size(), 300u);
+
+    const std::string folder = "C:\\";  // targets begin "C:\\"
+    const struct {
+        std::string name;
+        bool fits;
+    } cases[] = {
+        {std::string(255, 'f'), true},
+        {std::string(256, 'f'), false},                                // 259 in all, but one name over 255
+        {std::string(200, 'd') + "\\" + std::string(55, 'f'), true},   // 259 in all
+        {std::string(200, 'd') + "\\" + std::string(56, 'f'), false},  // 260
+        {std::string(244, 'd') + "\\f", true},                          // created in a folder of 247
+        {std::string(245, 'd') + "\\f", false},                         // 248
+        {std::string(244, 'd') + "\\", true},                           // a folder entry of 247
+        {std::string(245, 'd') + "\\", false},                          // 248
+    };
+    CZipArchive zip;
+    for (const auto& c : cases) {
+        bool refused = false;
+        try {
+            zip.CheckedTargetPath(c.name.c_str(), folder.c_str(), true, nullptr);
+        } catch (const CZipException&) {
+            refused = true;
+        }
+        EXPECT_EQ(!refused, c.fits) << c.name.size() << " bytes";
+    }
 }
 
 struct TargetCase {

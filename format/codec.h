@@ -1,12 +1,13 @@
 // The text forms of what proves a download genuine: a file's SHA-256 as hex
-// in the manifest, a manifest's detached signature and the publisher's public
-// keys as base64. Decoding is strict: anything but exactly the expected form
-// is refused, never repaired.
+// in the manifest, detached signatures and the publishers' public keys as
+// base64. Decoding is strict: anything but exactly the expected form is
+// refused, never repaired, so every value has one spelling.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,18 +19,30 @@ using P256Signature = std::array<std::uint8_t, 64>;
 // Uncompressed P-256 point: 0x04, then x and y, each 32 bytes big-endian.
 using P256PublicKey = std::array<std::uint8_t, 65>;
 
+// Lowercase hexadecimal, two digits a byte.
+std::string ToHex(std::string_view bytes);
+std::string ToHex(const Sha256Digest& digest);
+
 // Exactly 64 hexadecimal digits, either case.
 std::optional<Sha256Digest> ParseSha256Hex(std::string_view text);
 
+// Standard alphabet, padded.
+std::string ToBase64(std::string_view bytes);
+
 // Standard base64 with its padding; the bits a last group leaves over must be
 // zero, so each byte string has one spelling. Blanks and line ends are
-// allowed only before and after the text, not inside it.
+// allowed only before and after the text (a file's or a registry value's),
+// not inside it. The empty text is the empty string.
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text);
 
-// A manifest's ".sig" file: the base64 of exactly 64 bytes.
+// Blanks and line ends around a text, as files and registry values carry them.
+std::string_view TrimBlanks(std::string_view text);
+
+// A ".sig" file: the base64 of exactly 64 bytes.
 std::optional<P256Signature> ParseSignatureText(std::string_view text);
 
-// One configured key: the base64 of exactly 65 bytes starting with 0x04.
+// One configured key: the base64 of exactly 65 bytes starting with 0x04,
+// blanks around allowed.
 std::optional<P256PublicKey> ParsePublicKeyText(std::string_view text);
 
 }  // namespace qz

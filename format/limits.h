@@ -1,0 +1,31 @@
+// The sizes every side agrees on. The launcher's fixed fields take their
+// widths from here, and the release tools refuse any value that would not fit
+// them, so nothing is ever cut on its way to a player's PC.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qz {
+
+// Field widths, terminating zero included: a program name, and every address
+// or path the launcher keeps (a Windows path of the A functions is at most
+// MAX_PATH bytes with its zero).
+constexpr std::size_t kProgNameField = 20;
+constexpr std::size_t kPathField = 260;
+
+// The longest values, terminating zero excluded.
+constexpr std::size_t kMaxProgName = kProgNameField - 1;
+constexpr std::size_t kMaxUrl = kPathField - 1;
+
+// A larger answer is not a manifest.
+constexpr std::size_t kMaxManifestBytes = 65535;
+
+// The installation record's Version is read through a buffer of four digits
+// and its zero, so a release numbered 10000 or more would count as "not
+// installed" for ever: no release may be numbered above kMaxVersion.
+constexpr std::size_t kVersionField = 5;
+constexpr std::uint16_t kMaxVersion = 9999;
+static_assert(kMaxVersion < 10000 && kVersionField == 5, "four digits and the zero");
+
+}  // namespace qz
