@@ -77,7 +77,7 @@ std::vector<ListedFile> ListManifestFiles(const std::string& text) {
   }
   if (reading.outcome == ManifestOutcome::Refused) {
     Refuse("the launcher refuses this manifest: a value does not fit, an address is not a web address, or a "
-           "SHA256 is not 64 hexadecimal digits or given twice");
+           "digest is not 64 hexadecimal digits or given twice");
   }
   if (reading.unboundHashes > 0) Refuse("a digest must follow the file entry it belongs to");
   if (reading.keyWithoutValues) Refuse("the manifest ends on a key without its value");
