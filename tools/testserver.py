@@ -77,6 +77,9 @@ class Handler(BaseHTTPRequestHandler):
     def simple(self, status, body=b"", headers=()):
         if status in (204, 304) or status < 200:
             body = b""  # these answers have no body; sending one would desync keep-alive
+        # Logged before the answer leaves, so a client that has its answer
+        # always finds its request in the log.
+        self.note(status)
         self.send_response(status)
         for k, v in headers:
             self.send_header(k, v)
@@ -84,7 +87,6 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(body)
-        self.note(status)
 
     def do_HEAD(self):
         self.do_GET()
@@ -168,6 +170,7 @@ class Handler(BaseHTTPRequestHandler):
                     start = 0
                 if start >= size:
                     return self.simple(416, b"", [("Content-Range", f"bytes */{size}")])
+            self.note(206 if start else 200)
             self.send_response(206 if start else 200)
             self.send_header("Content-Type", "application/octet-stream")
             self.send_header("ETag", etag)
@@ -184,7 +187,6 @@ class Handler(BaseHTTPRequestHandler):
             if "short" in opts or "drop" in opts or cut_at is not None:
                 self.send_header("Connection", "close")
             self.end_headers()
-            self.note(206 if start else 200)
             if self.command == "HEAD":
                 return
             if "chunked" in opts:
