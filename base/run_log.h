@@ -17,6 +17,9 @@ constexpr std::size_t kMaxBytes = 1 << 20;
 // One line as written: "<time> [<phase>] <text>\r\n"; a line break or other
 // control character inside the text becomes a blank, so one step stays one line.
 std::string LineText(const std::string& time, const char* phase, const std::string& text);
+// What the exception being handled is, for a catch-all's line: its type and
+// message, or "an exception of unknown type". Call only inside a catch block.
+std::string CaughtText();
 // Where the newer half of a full log begins: the first line that starts at or
 // after its middle (the end of the text when there is none).
 std::size_t NewerHalfStart(const std::string& content);
@@ -25,6 +28,9 @@ std::size_t NewerHalfStart(const std::string& content);
 // Starts logging to `path` (nothing is written before). Any thread may Write.
 void Open(const std::string& path);
 void Write(const char* phase, const std::string& text);
+// A catch-all's line: "unexpected error: <CaughtText>". Never throws (a
+// log that cannot be written is no error). Call only inside a catch block.
+void WriteCaught(const char* phase) noexcept;
 // "12029 (text of the code)": a system or WinINet error code with its text.
 std::string ErrorText(unsigned long code);
 #endif

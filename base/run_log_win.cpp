@@ -82,6 +82,13 @@ void Write(const char* phase, const std::string& text) {
   WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
+void WriteCaught(const char* phase) noexcept {
+  try {
+    Write(phase, "unexpected error: " + CaughtText());
+  } catch (...) {
+  }
+}
+
 std::string ErrorText(unsigned long code) {
   char text[512] = {};
   DWORD n = 0;

@@ -107,8 +107,8 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
   app->instance = GetModuleHandleW(nullptr);
   CopyCut(app->workDir, folder);
   app->httpClient.OpenSession(kProgramName);
-  app->target = TargetAvatarModule;  // progress page and worker at once
-  app->action = ActionUpgrade;
+  app->target = Target::AvatarModule;  // progress page and worker at once
+  app->action = Action::Upgrade;
   auto file = std::make_unique<UpdateFile>();
   file->version = 1;
   CopyCut(file->url, url);
@@ -124,7 +124,7 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
   DeleteFileA(log.c_str());
   runlog::Open(log);
   HANDLE probe = getenv("QZ_PROBE") ? CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr) : nullptr;
-  const int result = app->RunWizard();
+  const DialogEnd result = app->RunWizard();
   g_done = true;
   g_transferSeconds = TransferSecondsFromLog(log);
   if (probe) {
@@ -137,7 +137,7 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
   local += slash ? slash + 1 : "download";
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExA(local.c_str(), GetFileExInfoStandard, &data);
-  return result == 1 ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
+  return result == DialogEnd::Done ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
 }
 
 // The bare loop on a thread of its own, with the main thread idle (waiting)

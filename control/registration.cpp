@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "control/module.h"
@@ -128,6 +130,28 @@ HRESULT LoadOwnTypeLibrary(const std::wstring& modulePath, ITypeLib** library, s
   return hr;
 }
 
+// The failure behind the last error, never S_OK: a call that failed without
+// setting one still failed.
+HRESULT LastErrorResult() {
+  const DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+// The exception being handled, as the failure the caller gets: out of memory
+// only when memory ran out.
+HRESULT CaughtResult() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::system_error& error) {
+    const int code = error.code().value();
+    return error.code().category() == std::system_category() && code != 0 ? HRESULT_FROM_WIN32(code) : E_FAIL;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
 }  // namespace
 }  // namespace qz::control
 
@@ -135,13 +159,17 @@ using namespace qz;
 using namespace qz::control;
 
 STDAPI DllRegisterServer() {
+  std::vector<RegistryRow> rows;
+  bool writing = false;
   try {
     const std::wstring modulePath = ModulePath();
-    if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    if (modulePath.empty()) return LastErrorResult();
     bool ok = false;
-    const std::vector<RegistryRow> rows = RegistrationRows(modulePath, &ok);
+    rows = RegistrationRows(modulePath, &ok);
     if (!ok) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
+    writing = true;
     const LONG status = WriteRegistration(rows);
+    writing = false;
     if (status != ERROR_SUCCESS) {
       RemoveRegistration(rows);
       return HRESULT_FROM_WIN32(status);
@@ -158,7 +186,15 @@ STDAPI DllRegisterServer() {
     library->Release();
     return hr;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    const HRESULT hr = CaughtResult();
+    // A registration cut short part-way is removed, as a failed write is.
+    if (writing) {
+      try {
+        RemoveRegistration(rows);
+      } catch (...) {
+      }
+    }
+    return hr;
   }
 }
 

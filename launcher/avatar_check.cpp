@@ -11,20 +11,20 @@ namespace qz {
 
 int LauncherApp::CheckAvatarModule() {
   if (block.CommonURL[0] == '\0') return 1;
-  target = TargetAvatarModule;
-  action = ActionNone;
-  if (FetchManifestWithWait(texts::kWaitAvatar) == 2) {
+  target = Target::AvatarModule;
+  action = Action::None;
+  if (FetchManifestWithWait(texts::kWaitAvatar) == DialogEnd::Failed) {
     ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
     return 0;
   }
   DecideAction();
-  if (action != ActionFullInstall) {
+  if (action != Action::FullInstall) {
     char module[300];
     std::snprintf(module, sizeof module, "%sVeltoworks\\Avatar\\Mirrafig.dll", commonFilesDir);
-    if (!ExecutablePresent(module)) action = ActionFullInstall;
+    if (!ExecutablePresent(module)) action = Action::FullInstall;
   }
-  if (action == ActionNone) return 1;
-  if (RunWizard() == 2) return 0;
+  if (action == Action::None) return 1;
+  if (RunWizard() == DialogEnd::Failed) return 0;
   // Not reported when it fails: the next start simply checks again.
   settings::WriteRecordVersion(progName, latestVer, true);
   return 1;

@@ -9,22 +9,22 @@
 
 namespace qz {
 
-int LauncherApp::FetchManifestWithWait(const wchar_t* text) {
+DialogEnd LauncherApp::FetchManifestWithWait(const wchar_t* text) {
   WaitRequest request;
   request.text = text;
   request.work = [this] {
     // The block field may fill its width: take it bounded.
-    const std::string url = FieldText(target == TargetAvatarModule ? block.CommonURL : block.AutoDownURL);
+    const std::string url = FieldText(target == Target::AvatarModule ? block.CommonURL : block.AutoDownURL);
     return ReadManifest(url.c_str());
   };
   return RunWaitDialog(instance, request);
 }
 
-int LauncherApp::RunWizard() {
+DialogEnd LauncherApp::RunWizard() {
   DownloadRequest download;
   download.http = &httpClient;
   download.workDir = workDir;
-  if (action == ActionFullInstall) {
+  if (action == Action::FullInstall) {
     UpdateFile file;
     file.version = latestVer;
     CopyCut(file.url, fullDnUrl);
@@ -33,8 +33,8 @@ int LauncherApp::RunWizard() {
   } else {
     for (const auto& file : updateList) download.files.push_back(*file);
   }
-  download.destination = target == TargetAvatarModule ? commonFilesDir : gameDir;
-  download.gameInstaller = target == TargetGame && action == ActionFullInstall;
+  download.destination = target == Target::AvatarModule ? commonFilesDir : gameDir;
+  download.gameInstaller = target == Target::Game && action == Action::FullInstall;
   // The pauses before another try: 1 s, 4 s, 16 s; a test machine shortens
   // them through the product key (no page can reach it).
   const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
@@ -42,14 +42,14 @@ int LauncherApp::RunWizard() {
   DownloadTask task(std::move(download), workerThread);
 
   WizardRequest request;
-  request.page = target == TargetAvatarModule ? WizardRequest::ProgressAvatar
-                 : action == ActionUpgrade    ? WizardRequest::ConfirmUpgrade
-                                              : WizardRequest::Confirm;
-  request.fullInstall = action == ActionFullInstall;
+  request.page = target == Target::AvatarModule ? WizardRequest::ProgressAvatar
+                 : action == Action::Upgrade      ? WizardRequest::ConfirmUpgrade
+                                                  : WizardRequest::Confirm;
+  request.fullInstall = action == Action::FullInstall;
   request.installerUrl = fullDnUrl;
   request.task = &task;
   const WizardResult result = RunWizardDialog(instance, request);
-  runlog::Write("wizard", result.result == 1 ? "done" : "failed or cancelled");
+  runlog::Write("wizard", result.result == DialogEnd::Done ? "done" : "failed or cancelled");
 
   if (result.autoRun) autoRun = 1;
   if (result.setStartPage) setStartPage = 1;
@@ -58,14 +58,14 @@ int LauncherApp::RunWizard() {
   return result.result;
 }
 
-int LauncherApp::RunSetupProgram() {
+DialogEnd LauncherApp::RunSetupProgram() {
   SetupRunRequest request;
   request.programPath = installerPath;
   request.keepProgram = setupSavePath[0] != '\0';
   request.process = &installerProcess;
   runlog::Write("setup", std::string("run ") + installerPath);
-  const int result = RunSetupRunDialog(instance, request);
-  runlog::Write("setup", result == 1 ? "ended" : "not started or cancelled");
+  const DialogEnd result = RunSetupRunDialog(instance, request);
+  runlog::Write("setup", result == DialogEnd::Done ? "ended" : "not started or cancelled");
   return result;
 }
 

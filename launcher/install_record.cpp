@@ -64,7 +64,7 @@ int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, cha
   if (ReadRegistryText(key.get(), "Version", kVersionField, text)) {
     version = static_cast<std::uint16_t>(LeadingDecimal(text));
   }
-  if (target == TargetGame) {
+  if (target == Target::Game) {
     ReadPathInto(key.get(), "RunDir", true, folder);
     ReadPathInto(key.get(), "RunFileName", false, exe);
   }

@@ -1,9 +1,12 @@
 #include "launcher/install_task.h"
 
 #include "base/run_log.h"
+#include "base/win_text.h"
+#include "launcher/exit_code.h"
 #include "ui/message_box.h"
 #include "ui/resource_ids.h"
 #include "ui/wizard_link.h"
+#include "ui/worker_words.h"
 
 namespace qz {
 
@@ -13,12 +16,18 @@ namespace {
 constexpr DWORD kQuietStopMs = 150;
 constexpr DWORD kAbortStopMs = 1200;
 
-int ControlOf(ProgressSink::Line line) {
-  switch (line) {
-    case ProgressSink::Line::Count: return IDC_COUNT;
-    case ProgressSink::Line::Item: return IDC_ITEM;
-    case ProgressSink::Line::Position: return IDC_POSITION;
-    case ProgressSink::Line::Speed: return IDC_SPEED;
+int ControlOf(ProgressSink::Line line) { return line == ProgressSink::Line::Count ? IDC_COUNT : IDC_SPEED; }
+
+// Each fixed line has its place on the progress page.
+int ControlOf(WorkerStatus status) {
+  switch (status) {
+    case WorkerStatus::File:
+    case WorkerStatus::DownloadCompleted:
+    case WorkerStatus::ExtractingFrom:
+    case WorkerStatus::ExtractCompleted: return IDC_ITEM;
+    case WorkerStatus::SavedAt:
+    case WorkerStatus::ExtractingTo: return IDC_POSITION;
+    case WorkerStatus::Extracting: return IDC_COUNT;
   }
   return IDC_ITEM;
 }
@@ -31,13 +40,22 @@ bool WizardProgress::ShowLine(Line line, const std::wstring& text) {
   return wizard::SetText(ControlOf(line), text.c_str());
 }
 
-bool WizardProgress::ShowPercent(unsigned percent) { return wizard::SetProgress(percent); }
-
-void WizardProgress::ShowFailure(const std::wstring& message) {
-  ShowMessage(nullptr, message.c_str(), nullptr, MB_OK);
+bool WizardProgress::ShowStatus(WorkerStatus status, const std::string& subject, const std::string& detail) {
+  return wizard::SetText(ControlOf(status), StatusText(status, AnsiToWide(subject), AnsiToWide(detail)).c_str());
 }
 
-void WizardProgress::Finish(int result) { wizard::Finish(wizard_, result); }
+bool WizardProgress::ShowPercent(unsigned percent) { return wizard::SetProgress(percent); }
+
+bool WizardProgress::Settle() { return wizard::Settle(); }
+
+void WizardProgress::ShowFailure(const WorkerFailure& failure) {
+  const std::wstring text = FailureText(failure.kind, AnsiToWide(failure.subject), failure.bytesNeeded);
+  if (!text.empty()) ShowMessage(nullptr, text.c_str(), nullptr, MB_OK);
+}
+
+void WizardProgress::Finish(WorkerOutcome outcome) {
+  wizard::Finish(wizard_, outcome == WorkerOutcome::Done ? DialogEnd::Done : DialogEnd::Failed);
+}
 
 DownloadTask::DownloadTask(DownloadRequest request, Handle& thread)
     : request_(std::move(request)), thread_(thread) {}
@@ -67,8 +85,8 @@ void DownloadTask::Stop() {
       runlog::Write("wizard", "stop: the download did not end; the launcher ends now");
       // The worker uses this task, which is about to go: ending the process
       // is the only way left that neither waits forever nor kills a thread
-      // that may hold a lock the exit needs. The stop means "cancelled" (0).
-      TerminateProcess(GetCurrentProcess(), 0);
+      // that may hold a lock the exit needs. The stop means "cancelled".
+      TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ExitCode::Stopped));
     }
   }
   thread_.reset();
@@ -78,9 +96,10 @@ DWORD WINAPI DownloadTask::ThreadMain(LPVOID self) {
   auto* task = static_cast<DownloadTask*>(self);
   // Nothing may leave the thread: any unexpected error fails the wizard.
   try {
-    return static_cast<DWORD>(RunDownload(task->request_, task->sink_, task->outcome_));
+    return RunDownload(task->request_, task->sink_, task->outcome_) == WorkerOutcome::Done ? 1 : 0;
   } catch (...) {
-    task->sink_.Finish(2);
+    runlog::WriteCaught("download");
+    task->sink_.Finish(WorkerOutcome::Failed);
     return 0;
   }
 }

@@ -10,15 +10,18 @@
 
 namespace qz {
 
-// Forwards the worker's reports to the wizard through its link.
+// Forwards the worker's reports to the wizard through its link, in the
+// wizard's words.
 class WizardProgress final : public ProgressSink {
  public:
   explicit WizardProgress(HWND wizard = nullptr) : wizard_(wizard) {}
   bool StopRequested() const override;
   bool ShowLine(Line line, const std::wstring& text) override;
+  bool ShowStatus(WorkerStatus status, const std::string& subject, const std::string& detail) override;
   bool ShowPercent(unsigned percent) override;
-  void ShowFailure(const std::wstring& message) override;
-  void Finish(int result) override;
+  bool Settle() override;
+  void ShowFailure(const WorkerFailure& failure) override;
+  void Finish(WorkerOutcome outcome) override;
 
  private:
   HWND wizard_;

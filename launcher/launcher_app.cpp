@@ -15,8 +15,8 @@ void LauncherApp::ClearUpdateList() { updateList.clear(); }
 
 void LauncherApp::ResetState() {
   std::memset(&block, 0, sizeof block);
-  target = 0;
-  action = ActionNone;
+  target = Target::None;
+  action = Action::None;
   commonFilesDir[0] = workDir[0] = setupSavePath[0] = '\0';
   workerThread.reset();
   progName[0] = fullDnUrl[0] = upBaseUrl[0] = '\0';

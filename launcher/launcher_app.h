@@ -11,15 +11,18 @@
 #include <vector>
 
 #include "base/win_handles.h"
+#include "launcher/exit_code.h"
 #include "record/launch_block.h"
+#include "ui/dialogs.h"
 #include "update/http_client.h"
 #include "update/manifest.h"
 #include "update/update_file.h"
+#include "update/version_decision.h"
 
 namespace qz {
 
-enum Target { TargetAvatarModule = 1, TargetGame = 2 };
-enum Action { ActionNone = 0, ActionFullInstall = 1, ActionUpgrade = 2 };
+// What the current check works on (None before the first).
+enum class Target { None = 0, AvatarModule = 1, Game = 2 };
 
 constexpr char kProgramName[] = "Quorlynx";  // mutex name and HTTP agent
 
@@ -64,22 +67,22 @@ class LauncherApp {
   // The dialogs, each given what it needs (dialog_runs.cpp): the waiting
   // dialog around the manifest of the current target, the wizard with the
   // download worker, and the setup program's run.
-  int FetchManifestWithWait(const wchar_t* text);
-  int RunWizard();
-  int RunSetupProgram();
+  DialogEnd FetchManifestWithWait(const wchar_t* text);
+  DialogEnd RunWizard();
+  DialogEnd RunSetupProgram();
 
   // Run modes (run_modes.cpp) and the avatar module check (avatar_check.cpp).
   void DecideAction();
-  int NormalFlow();
-  int SetupFlow(bool link);
+  ExitCode NormalFlow();
+  ExitCode SetupFlow(bool link);
   int CheckAvatarModule();
 
   // 1. The launch record.
   LaunchBlock block{};
 
   // 2. Update state.
-  int target = 0;
-  int action = ActionNone;
+  Target target = Target::None;
+  Action action = Action::None;
   char commonFilesDir[260] = {};
   char workDir[260] = {};
   char setupSavePath[260] = {};
@@ -122,6 +125,6 @@ class LauncherApp {
 
 // The whole program: start-up, the avatar module check and the run mode.
 // Returns the exit code.
-int LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine);
+ExitCode LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine);
 
 }  // namespace qz

@@ -3,16 +3,19 @@
 #include <memory>
 #include <new>
 
+#include "base/run_log.h"
 #include "launcher/launcher_app.h"
 
-// Nothing may unwind out of the program: an unexpected error ends it with 0,
-// the code for "failed or cancelled".
+// Nothing may unwind out of the program: an unexpected error is logged and
+// ends it as failed or cancelled.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  using qz::ExitCode;
   try {
     std::unique_ptr<qz::LauncherApp> app(new (std::nothrow) qz::LauncherApp);
-    if (!app) return 0;
-    return qz::LauncherMain(*app, instance, commandLine ? commandLine : "");
+    if (!app) return static_cast<int>(ExitCode::Stopped);
+    return static_cast<int>(qz::LauncherMain(*app, instance, commandLine ? commandLine : ""));
   } catch (...) {
-    return 0;
+    qz::runlog::WriteCaught("end");
+    return static_cast<int>(ExitCode::Stopped);
   }
 }

@@ -24,53 +24,57 @@ bool AskReinstall() {
   return ShowMessage(nullptr, texts::kReinstallQuestion, texts::kNoticeCaption, MB_YESNO) != IDNO;
 }
 
+// A started game completes the run.
+ExitCode Started(int started) { return started ? ExitCode::Done : ExitCode::Stopped; }
+
 }  // namespace
 
 void LauncherApp::DecideAction() {
   action = DecideVersionAction(installedVer, minVer, latestVer);
-  if (action == ActionUpgrade) SortUpdateList();
-  static const char* const kActions[] = {"nothing to do", "full installation", "upgrade"};
+  if (action == Action::Upgrade) SortUpdateList();
+  const char* decided = action == Action::FullInstall ? "full installation"
+                        : action == Action::Upgrade   ? "upgrade"
+                                                      : "nothing to do";
   runlog::Write("decide", std::string(progName) + ": installed " + std::to_string(installedVer) + ", minimum " +
-                              std::to_string(minVer) + ", latest " + std::to_string(latestVer) + ": " +
-                              (action >= 0 && action <= 2 ? kActions[action] : "?"));
+                              std::to_string(minVer) + ", latest " + std::to_string(latestVer) + ": " + decided);
 }
 
-int LauncherApp::NormalFlow() {
-  if (block.AutoDownURL[0] == '\0') return 1;
-  target = TargetGame;
-  action = ActionNone;
-  if (FetchManifestWithWait(texts::kWaitGame) == 2) {
+ExitCode LauncherApp::NormalFlow() {
+  if (block.AutoDownURL[0] == '\0') return ExitCode::Done;
+  target = Target::Game;
+  action = Action::None;
+  if (FetchManifestWithWait(texts::kWaitGame) == DialogEnd::Failed) {
     ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
-    return 0;
+    return ExitCode::Stopped;
   }
   DecideAction();
-  if (action != ActionFullInstall && !ExecutablePresent(gameExe)) {
-    if (!AskReinstall()) return 0;
-    action = ActionFullInstall;
+  if (action != Action::FullInstall && !ExecutablePresent(gameExe)) {
+    if (!AskReinstall()) return ExitCode::Stopped;
+    action = Action::FullInstall;
   }
-  if (action == ActionNone) return StartGameWithHandOver(gameExe, gameDir);
+  if (action == Action::None) return Started(StartGameWithHandOver(gameExe, gameDir));
 
-  if (RunWizard() == 2) return 0;
-  if (action == ActionFullInstall) {
+  if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
+  if (action == Action::FullInstall) {
     if (HasZipExtension(installerPath)) {
       // A full archive was unpacked by the wizard: there is no setup program
       // to run or to write the record, so the launcher records the release.
       WriteVersion();
-    } else if (RunSetupProgram() == 2) {
-      return 0;
+    } else if (RunSetupProgram() == DialogEnd::Failed) {
+      return ExitCode::Stopped;
     }
     installedVer = 0;
     ReadInstallRecord(progName, installedVer, gameDir, gameExe);
     // The setup program installed an older release: the next pass patches it.
-    if (installedVer != 0 && installedVer < latestVer) return 2;
+    if (installedVer != 0 && installedVer < latestVer) return ExitCode::SecondPass;
   }
-  if (action == ActionUpgrade) WriteVersion();
+  if (action == Action::Upgrade) WriteVersion();
   if (setStartPage) SetBrowserStartPage();
-  if (autoRun) return StartGameWithHandOver(gameExe, gameDir);
-  return 1;
+  if (autoRun) return Started(StartGameWithHandOver(gameExe, gameDir));
+  return ExitCode::Done;
 }
 
-int LauncherApp::SetupFlow(bool link) {
+ExitCode LauncherApp::SetupFlow(bool link) {
   installedVer = 0;
   ClearUpdateList();
   CopyCut(progName, FieldText(block.ProgName));
@@ -78,45 +82,45 @@ int LauncherApp::SetupFlow(bool link) {
   const std::string url = FieldText(block.FullDownURL);
   CopyCut(fullDnUrl, url.size() < sizeof fullDnUrl ? url : std::string());
   fullDnHash = FileHash{};  // the page's installer: no manifest states its hash
-  target = TargetGame;
+  target = Target::Game;
   ParseSetupParameters();
   ReadGameLocation();
 
   if (gameExe[0] == '\0' && !gameLocationRefused) {
-    action = ActionFullInstall;
+    action = Action::FullInstall;
   } else if (ExecutablePresent(gameExe)) {
-    action = ActionNone;
+    action = Action::None;
   } else {
-    if (!AskReinstall()) return 0;
-    action = ActionFullInstall;
+    if (!AskReinstall()) return ExitCode::Stopped;
+    action = Action::FullInstall;
   }
-  if (action == ActionNone) return StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName);
+  if (action == Action::None) return Started(StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName));
 
   if (link) {
-    if (!AskReinstall()) return 0;
+    if (!AskReinstall()) return ExitCode::Stopped;
     // Only an address we would download from is handed to the shell: a page
     // must not be able to open a local program or file this way, nor send the
     // player to a setup program over plain http.
-    if (!IsFetchUrl(fullDnUrl)) return 0;
+    if (!IsFetchUrl(fullDnUrl)) return ExitCode::Stopped;
     ShellExecuteA(nullptr, "open", fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
-    return 1;
+    return ExitCode::Done;
   }
-  if (RunWizard() == 2) return 0;
-  if (!HasZipExtension(installerPath) && RunSetupProgram() == 2) return 0;
+  if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
+  if (!HasZipExtension(installerPath) && RunSetupProgram() == DialogEnd::Failed) return ExitCode::Stopped;
   ReadGameLocation();
   if (setStartPage) SetBrowserStartPage();
-  if (autoRun) return StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName);
-  return 1;
+  if (autoRun) return Started(StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName));
+  return ExitCode::Done;
 }
 
-int RunModes(LauncherApp& app) {
-  if (!app.CheckAvatarModule()) return 0;
+ExitCode RunModes(LauncherApp& app) {
+  if (!app.CheckAvatarModule()) return ExitCode::Stopped;
   const std::string mode = FieldText(app.block.RunMode);
   if (mode == "Vltw_OnlySetup") return app.SetupFlow(false);
   if (mode == "Vltw_LinkSetup") return app.SetupFlow(true);
-  const int first = app.NormalFlow();
-  if (first != 2) return first;
-  return app.NormalFlow() != 0 ? 2 : 0;
+  const ExitCode first = app.NormalFlow();
+  if (first != ExitCode::SecondPass) return first;
+  return app.NormalFlow() != ExitCode::Stopped ? ExitCode::SecondPass : ExitCode::Stopped;
 }
 
 }  // namespace qz

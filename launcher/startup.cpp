@@ -9,16 +9,16 @@ namespace qz {
 
 namespace {
 
-int StartUpMessage(const wchar_t* text) {
+ExitCode StartUpMessage(const wchar_t* text) {
   ShowMessage(nullptr, text, nullptr, MB_OK);
-  return 0;
+  return ExitCode::Stopped;
 }
 
 }  // namespace
 
-int RunModes(LauncherApp& app);
+ExitCode RunModes(LauncherApp& app);
 
-int LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine) {
+ExitCode LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine) {
   if (!IsLauncherToken(commandLine)) return StartUpMessage(texts::kBadParameter);
 
   // Held, never released, for the life of the process: one launcher at a time.
@@ -35,8 +35,8 @@ int LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine) 
   runlog::Write("start", "run mode \"" + FieldText(app.block.RunMode) + "\", program \"" +
                              FieldText(app.block.ProgName) + "\"");
   app.OpenHttpSession();
-  const int code = RunModes(app);
-  runlog::Write("end", "exit code " + std::to_string(code));
+  const ExitCode code = RunModes(app);
+  runlog::Write("end", "exit code " + std::to_string(static_cast<int>(code)));
   return code;
 }
 

@@ -14,6 +14,10 @@ void SetTick(HWND dialog, int id, bool ticked) {
 
 // DialogBoxParam gives -1 or 0 when the dialog could not be made; the flows
 // must not take that for success.
-int DialogResult(INT_PTR result) { return result == 1 ? 1 : 2; }
+DialogEnd DialogResult(INT_PTR result) {
+  return result == static_cast<INT_PTR>(DialogEnd::Done) ? DialogEnd::Done : DialogEnd::Failed;
+}
+
+void EndWith(HWND dialog, DialogEnd end) { EndDialog(dialog, static_cast<INT_PTR>(end)); }
 
 }  // namespace qz

@@ -1,6 +1,6 @@
 // The launcher's three modal dialogs. Each takes its request through
-// DialogBoxParam's parameter and returns its result: 1 (done) or 2 (cancelled
-// or failed); a dialog that cannot even be created counts as failed.
+// DialogBoxParam's parameter and returns how it ended; a dialog that cannot
+// even be created counts as failed.
 #pragma once
 
 #include <windows.h>
@@ -12,17 +12,21 @@
 
 namespace qz {
 
+// How a dialog ended; the values are its EndDialog results.
+enum class DialogEnd { Done = 1, Failed = 2 };  // Failed: cancelled or failed
+
 INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The waiting dialog shows `text` and, once it is on screen, runs `work` on
-// its own thread; the dialog ends with 1 when the work succeeded.
+// the dialog's thread (the dialog does not repaint meanwhile); it ends Done
+// when the work succeeded.
 struct WaitRequest {
   const wchar_t* text = nullptr;
   std::function<bool()> work;
 };
-int RunWaitDialog(HINSTANCE instance, const WaitRequest& request);
+DialogEnd RunWaitDialog(HINSTANCE instance, const WaitRequest& request);
 
 // What the wizard's progress page shows: a worker thread the wizard starts,
 // asks to stop and waits for. The wizard never learns what the work is.
@@ -46,7 +50,7 @@ struct WizardRequest {
   WizardTask* task = nullptr;
 };
 struct WizardResult {
-  int result = 2;
+  DialogEnd result = DialogEnd::Failed;
   bool autoRun = false;
   bool setStartPage = false;
   std::string setupSavePath;
@@ -60,6 +64,6 @@ struct SetupRunRequest {
   bool keepProgram = false;
   ProcessHandles* process = nullptr;  // receives the started program
 };
-int RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request);
+DialogEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request);
 
 }  // namespace qz

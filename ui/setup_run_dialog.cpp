@@ -32,7 +32,7 @@ INT_PTR OnTimer(HWND dialog, WPARAM timer, const SetupRunRequest& request) {
     if (StartSetupProgram(request)) {
       SetTimer(dialog, TIMER_POLL, 100, nullptr);
     } else {
-      EndDialog(dialog, 2);
+      EndWith(dialog, DialogEnd::Failed);
     }
   } else if (timer == TIMER_POLL) {
     DWORD code = 0;
@@ -40,7 +40,7 @@ INT_PTR OnTimer(HWND dialog, WPARAM timer, const SetupRunRequest& request) {
       // A setup program the player chose to keep stays where it was saved.
       if (!request.keepProgram) DeleteFileA(request.programPath.c_str());
       KillTimer(dialog, TIMER_POLL);
-      EndDialog(dialog, 1);
+      EndWith(dialog, DialogEnd::Done);
     }
   }
   return TRUE;
@@ -64,7 +64,7 @@ INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
           if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) != IDYES) {
             return FALSE;
           }
-          EndDialog(dialog, 2);  // the setup program is left running
+          EndWith(dialog, DialogEnd::Failed);  // the setup program is left running
         }
         return TRUE;
       default:
@@ -73,7 +73,7 @@ INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
   });
 }
 
-int RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request) {
+DialogEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request) {
   return DialogResult(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETUP_RUN), nullptr,
                                       SetupRunDlgProc, reinterpret_cast<LPARAM>(&request)));
 }

@@ -20,7 +20,7 @@ INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       case WM_TIMER:
         if (wParam == TIMER_START) {
           KillTimer(dialog, TIMER_START);
-          EndDialog(dialog, request->work && request->work() ? 1 : 2);
+          EndWith(dialog, request->work && request->work() ? DialogEnd::Done : DialogEnd::Failed);
         }
         return TRUE;
       default:
@@ -29,7 +29,7 @@ INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   });
 }
 
-int RunWaitDialog(HINSTANCE instance, const WaitRequest& request) {
+DialogEnd RunWaitDialog(HINSTANCE instance, const WaitRequest& request) {
   return DialogResult(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WAIT), nullptr, WaitDlgProc,
                                       reinterpret_cast<LPARAM>(&request)));
 }

@@ -139,7 +139,7 @@ void OnCancel(HWND dialog, const WizardState& state) {
     if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) == IDNO) return;
   }
   runlog::Write("wizard", "cancelled by the player");
-  EndDialog(dialog, 2);
+  EndWith(dialog, DialogEnd::Failed);
 }
 
 void OnDestroy(HWND dialog, WizardState& state) {
@@ -175,7 +175,7 @@ INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return TRUE;
       case wizard::kWorkerDone:
         wizard::ShowPending(dialog);
-        EndDialog(dialog, static_cast<INT_PTR>(wParam));
+        EndWith(dialog, wParam == static_cast<WPARAM>(DialogEnd::Done) ? DialogEnd::Done : DialogEnd::Failed);
         return TRUE;
       case WM_DESTROY:
         OnDestroy(dialog, *state);

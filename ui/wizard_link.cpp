@@ -24,6 +24,9 @@ struct Pending {
   SRWLOCK lock = SRWLOCK_INIT;
   std::map<int, std::wstring> texts;
   int progress = -1;
+  unsigned long long left = 0;       // changes the worker left, counted
+  unsigned long long shownUpTo = 0;  // of those, how many the wizard has shown
+  unsigned long long refreshes = 0;  // how often the wizard has shown what was left
 };
 Pending g_pending;
 
@@ -46,6 +49,7 @@ bool SetText(int id, const wchar_t* text) {
   {
     Hold hold(g_pending.lock);
     g_pending.texts[id] = text;
+    ++g_pending.left;
   }
   return !StopRequested();
 }
@@ -55,13 +59,42 @@ bool SetProgress(unsigned position) {
   {
     Hold hold(g_pending.lock);
     g_pending.progress = static_cast<int>(position);
+    ++g_pending.left;
   }
   return !StopRequested();
 }
 
-void Finish(HWND wizard, int result) {
+bool Settle() {
+  // Bounded: a wizard that does not refresh (no timer) holds the worker at
+  // most this long.
+  constexpr DWORD kMostMs = 4 * kRefreshMs + 600;
+  unsigned long long target = 0;
+  {
+    Hold hold(g_pending.lock);
+    target = g_pending.left;
+  }
+  bool shown = false;
+  unsigned long long shownAt = 0;  // the refresh that showed them
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < kMostMs) {
+    if (StopRequested()) return false;
+    {
+      Hold hold(g_pending.lock);
+      if (!shown && g_pending.shownUpTo >= target) {
+        shown = true;
+        shownAt = g_pending.refreshes;
+      }
+      // Shown, and one refresh later still there: seen.
+      if (shown && g_pending.refreshes > shownAt) return true;
+    }
+    Sleep(10);
+  }
+  return !StopRequested();
+}
+
+void Finish(HWND wizard, DialogEnd end) {
   // Posted after any refresh, so the last figures are shown before the end.
-  if (!StopRequested()) PostMessageW(wizard, kWorkerDone, static_cast<WPARAM>(result), 0);
+  if (!StopRequested()) PostMessageW(wizard, kWorkerDone, static_cast<WPARAM>(end), 0);
 }
 
 void ShowPending(HWND wizard) {
@@ -72,6 +105,8 @@ void ShowPending(HWND wizard) {
     texts.swap(g_pending.texts);
     progress = g_pending.progress;
     g_pending.progress = -1;
+    g_pending.shownUpTo = g_pending.left;
+    ++g_pending.refreshes;
   }
   for (const auto& [id, text] : texts) SetDlgItemTextW(wizard, id, text.c_str());
   if (progress >= 0) SendDlgItemMessageW(wizard, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progress), 0);
@@ -82,6 +117,7 @@ void ClearStop() {
   Hold hold(g_pending.lock);
   g_pending.texts.clear();
   g_pending.progress = -1;
+  g_pending.shownUpTo = g_pending.left;
 }
 
 void RequestStop() { g_stop.store(true, std::memory_order_release); }

@@ -7,9 +7,11 @@
 
 #include <windows.h>
 
+#include "ui/dialogs.h"
+
 namespace qz::wizard {
 
-// Posted by the worker; wParam is the wizard's result (1 done, 2 failed).
+// Posted by the worker; wParam is how the wizard ends (a DialogEnd).
 constexpr UINT kWorkerDone = WM_APP + 1;
 // The wizard's timer that shows the worker's newest figures.
 constexpr UINT_PTR kRefreshTimer = 1027;
@@ -21,7 +23,12 @@ bool StopRequested();
 // refresh. False once a stop was requested (the caller then ends at once).
 bool SetText(int id, const wchar_t* text);
 bool SetProgress(unsigned position);
-void Finish(HWND wizard, int result);
+// Returns once the wizard has shown everything left so far and kept it on
+// screen until its next refresh (at most about a second): the last figures
+// of a download are seen before the page moves on. False once a stop was
+// requested.
+bool Settle();
+void Finish(HWND wizard, DialogEnd end);
 
 // Wizard side.
 void ClearStop();

@@ -1,6 +1,8 @@
 // The wizard's download work: checks that every listed file exists, downloads
 // them with live progress, unpacks the zip archives among them into the
-// destination folder, and ends the run with 1 (done) or 2 (failed).
+// destination folder, and ends the run done or failed. The pieces: the plan
+// (local names, sizes, room), each file's resumable download, and the
+// archives' installation.
 #pragma once
 
 #include <string>
@@ -31,11 +33,8 @@ struct DownloadOutcome {
   std::string installerPath;  // where the game's full installer was saved
 };
 
-// Each download is saved as "<local name>.part" until it is whole, with
-// "<local name>.part.tag" beside it (the address and the server's validator),
-// so a later attempt or run goes on from there while the file is unchanged.
 // Runs on the worker's thread. Reports through `sink` and ends with
-// sink.Finish. Returns 1 when everything was fetched and unpacked, else 0.
-int RunDownload(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome);
+// sink.Finish, whose outcome it also returns.
+WorkerOutcome RunDownload(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome);
 
 }  // namespace qz

@@ -2,11 +2,18 @@
 
 #include <cstring>
 
+#include "base/run_log.h"
 #include "format/web_address.h"
 
 namespace qz {
 
 namespace {
+// Every request: always from the server, never into the cache (the binary
+// flag of the product's fetch flags 0x84000002 means nothing to HTTP). The
+// context makes WinINet report redirects to the status callback.
+constexpr DWORD kContext = 1;
+constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
 // Certificate errors are never ignored, and WinINet must not follow a
 // redirect from https to http on our behalf, whatever a caller passes.
 constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
@@ -47,8 +54,9 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
   }
 }
 
+// The caller's last error (often the reason why a request is closed) stays.
 void Close(std::atomic<HINTERNET>& handle) {
-  if (HINTERNET h = handle.exchange(nullptr)) InternetCloseHandle(h);
+  if (HINTERNET h = handle.exchange(nullptr)) InternetHandleTraits::close(h);
 }
 }  // namespace
 
@@ -60,7 +68,7 @@ bool HttpClient::OpenSession(const char* agent, DWORD timeoutMs) {
   HINTERNET session = InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!session) return false;
   if (InternetSetStatusCallbackA(session, OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
-    InternetCloseHandle(session);
+    InternetHandleTraits::close(session);
     return false;
   }
   SetTimeouts(session, timeoutMs);
@@ -69,27 +77,20 @@ bool HttpClient::OpenSession(const char* agent, DWORD timeoutMs) {
   return true;
 }
 
-bool HttpClient::OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers,
-                         DWORD headersLength) {
-  return Send("GET", url, context, flags, headers, headersLength);
-}
+bool HttpClient::Get(const char* url, const std::string& headers) { return Send("GET", url, headers); }
 
-bool HttpClient::OpenHead(const char* url, DWORD context, DWORD flags) {
-  return Send("HEAD", url, context, flags, nullptr, 0);
-}
+bool HttpClient::Head(const char* url) { return Send("HEAD", url, std::string()); }
 
 // Every request is made step by step rather than by one InternetOpenUrl: the
 // timeouts are set on each handle (Wine gives a connection made inside
 // InternetOpenUrl no send or receive timeout at all), and the request handle
 // is published before the request is sent, so an abort can close it while
 // it waits.
-bool HttpClient::Send(const char* verb, const char* url, DWORD context, DWORD flags, const char* headers,
-                      DWORD headersLength) {
+bool HttpClient::Send(const char* verb, const char* url, const std::string& headers) {
   // The caller closes an open request first; a stray one is replaced, not leaked.
   CloseRequest();
   HINTERNET session = session_.load();
-  if (!session || aborted_ || !IsFetchUrl(url)) return false;
-  if (context == 0) context = kHttpContext;  // WinINet calls back only for a request with one
+  if (!session || aborted_ || !url || !IsFetchUrl(url)) return false;
   char host[256] = {};
   char path[2048] = {};
   URL_COMPONENTSA parts{};
@@ -101,14 +102,13 @@ bool HttpClient::Send(const char* verb, const char* url, DWORD context, DWORD fl
   if (!InternetCrackUrlA(url, 0, 0, &parts)) return false;
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
   HINTERNET connection = InternetConnectA(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-                                          context);
+                                          kContext);
   if (!connection) return false;
   SetTimeouts(connection, timeoutMs_);
   connection_.store(connection);
+  static_assert((kFlags & kRefusedFlags) == 0, "certificate and redirect checks stay on");
   HINTERNET h = HttpOpenRequestA(connection, verb, path[0] ? path : "/", nullptr, nullptr, nullptr,
-                                 (flags & ~(INTERNET_FLAG_TRANSFER_BINARY | kRefusedFlags)) |
-                                     (secure ? INTERNET_FLAG_SECURE : 0),
-                                 context);
+                                 kFlags | (secure ? INTERNET_FLAG_SECURE : 0), kContext);
   if (!h) {
     CloseRequest();
     return false;
@@ -117,11 +117,10 @@ bool HttpClient::Send(const char* verb, const char* url, DWORD context, DWORD fl
   request_.store(h);
   // An abort that came while the request was on its way leaves nothing behind.
   RedirectWatch watch(url);
-  if (!HttpSendRequestA(h, headers, headers ? headersLength : 0, nullptr, 0) || aborted_ || watch.refused ||
-      !EndsWhereAllowed(h, url)) {
-    const DWORD error = GetLastError();
+  if (!HttpSendRequestA(h, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()), nullptr,
+                        0) ||
+      aborted_ || watch.refused || !EndsWhereAllowed(h, url)) {
     CloseRequest();
-    SetLastError(error);
     return false;
   }
   return true;
@@ -153,7 +152,7 @@ std::string HttpClient::Header(const char* name) {
   return std::string(value, length);
 }
 
-DWORD HttpClient::GetContentLength() {
+DWORD HttpClient::ContentLength() {
   HINTERNET request = request_.load();
   if (!request) return 0;
   DWORD value = 0;
@@ -175,7 +174,7 @@ int HttpClient::Read(void* buffer, DWORD wanted) {
 
 void HttpClient::CloseRequest() {
   Close(request_);
-  // Only a head request opens a connection of its own.
+  // Each request has a connection of its own.
   Close(connection_);
 }
 
@@ -194,6 +193,11 @@ void HttpClient::Abort() {
   Close(request_);
   Close(connection_);
   Close(session_);
+}
+
+std::string AnswerText(HttpClient& http, bool answered) {
+  if (!answered) return "no answer, error " + runlog::ErrorText(GetLastError());
+  return "status " + std::to_string(http.Status()) + ", length " + std::to_string(http.ContentLength());
 }
 
 }  // namespace qz

@@ -1,5 +1,6 @@
-// The launcher's one network component: synchronous HTTP GET of whole
-// resources, one request at a time, always from the server (no cache).
+// The launcher's one network component: synchronous HTTP requests (GET, with
+// a range when a download goes on, and HEAD for a size), one at a time,
+// always from the server (no cache), only to addresses the launcher fetches.
 #pragma once
 
 #include <windows.h>
@@ -15,15 +16,14 @@ namespace qz {
 struct InternetHandleTraits {
   using type = HINTERNET;
   static HINTERNET invalid() noexcept { return nullptr; }
-  static void close(HINTERNET h) noexcept { ::InternetCloseHandle(h); }
+  // Closing keeps the caller's GetLastError (InternetCloseHandle sets its own).
+  static void close(HINTERNET h) noexcept {
+    const DWORD error = ::GetLastError();
+    ::InternetCloseHandle(h);
+    ::SetLastError(error);
+  }
 };
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
-
-// What every caller passes to OpenUrl.
-constexpr DWORD kHttpContext = 1;
-constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                             INTERNET_FLAG_TRANSFER_BINARY;  // 0x84000002
-static_assert(kHttpFlags == 0x84000002u, "fetch flags");
 
 // A server that accepts and then says nothing fails a request after this long
 // (connect, send and receive each), so no wait is unbounded.
@@ -37,20 +37,25 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   bool OpenSession(const char* agent, DWORD timeoutMs = kHttpTimeoutMs);
-  // Refuses anything but https:// addresses and http:// to this PC (IsFetchUrl),
-  // and a request that redirects anywhere else or from https to http.
-  bool OpenUrl(const char* url, DWORD context, DWORD flags, const char* headers, DWORD headersLength);
+  // Asks for `url` with GET, `headers` ("Name: value\r\n" lines) added, and
+  // keeps the request open for the answer. Refuses anything but https://
+  // addresses and http:// to this PC (IsFetchUrl), and a request that
+  // redirects anywhere else or from https to http. A failure leaves its
+  // error code for GetLastError.
+  bool Get(const char* url, const std::string& headers = std::string());
   // Asks only for the answer's head (HTTP HEAD): status and length of a file
   // without starting its transfer. Read then has nothing to read.
-  bool OpenHead(const char* url, DWORD context, DWORD flags);
+  bool Head(const char* url);
   bool IsStatusOk();
   // The answer's status code; 0 when there is no answer.
   DWORD Status();
-  DWORD GetContentLength();
+  // The answer's Content-Length; 0 without one.
+  DWORD ContentLength();
   // A header of the answer ("ETag", "Last-Modified", "Content-Range"); "" when absent.
   std::string Header(const char* name);
   // Bytes read, 0 at the end of the data, -1 when the read failed.
   int Read(void* buffer, DWORD wanted);
+  // Closing keeps the caller's GetLastError.
   void CloseRequest();
   void CloseAll();
 
@@ -63,19 +68,21 @@ class HttpClient {
   // pending on it) and every later request fails at once. For a stop that
   // ends the run.
   void Abort();
-  bool Aborted() const { return aborted_.load(); }
 
  private:
-  bool Send(const char* verb, const char* url, DWORD context, DWORD flags, const char* headers,
-            DWORD headersLength);
+  bool Send(const char* verb, const char* url, const std::string& headers);
 
   // Each handle is taken by exchange, so whichever thread closes it closes it
   // once, and a thread that still holds a copy only sees its calls fail.
   std::atomic<HINTERNET> session_{nullptr};
-  std::atomic<HINTERNET> connection_{nullptr};  // a head request's own connection
+  std::atomic<HINTERNET> connection_{nullptr};  // the open request's own connection
   std::atomic<HINTERNET> request_{nullptr};
   std::atomic<bool> aborted_{false};
   DWORD timeoutMs_ = kHttpTimeoutMs;
 };
+
+// The answer as the support log gives it: "status 200, length 1234", or
+// "no answer, error 12029 (...)" when the request could not be made.
+std::string AnswerText(HttpClient& http, bool answered);
 
 }  // namespace qz

@@ -16,8 +16,8 @@ constexpr DWORD kMaxSignatureBytes = 1024;
 // a failed read is a failed fetch, never a shorter text.
 bool FetchText(HttpClient& client, const std::string& url, DWORD maxBytes, std::string& text) {
   const bool fetched = [&] {
-    if (!client.OpenUrl(url.c_str(), kHttpContext, kHttpFlags, nullptr, 0) || !client.IsStatusOk()) return false;
-    const DWORD length = client.GetContentLength();
+    if (!client.Get(url.c_str()) || !client.IsStatusOk()) return false;
+    const DWORD length = client.ContentLength();
     if (length == 0 || length > maxBytes) return false;
     text.assign(length, '\0');
     for (DWORD got = 0; got < length;) {

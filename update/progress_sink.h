@@ -1,26 +1,38 @@
-// Where the download worker reports: the lines and the bar of a progress
-// page, a failure message, and the end of the run. Implemented by whoever
-// shows the progress; the worker knows nothing of windows or controls.
+// Where the download worker reports: the figures and fixed lines of a
+// progress page, a failure, and the end of the run. Implemented by whoever
+// shows the progress; the worker knows nothing of windows, controls or the
+// words the player reads.
 #pragma once
 
 #include <string>
 
+#include "base/worker_report.h"
+
 namespace qz {
+
+// How a run ended; the values are the wizard's results.
+enum class WorkerOutcome { Done = 1, Failed = 2 };
 
 class ProgressSink {
  public:
-  enum class Line { Count, Item, Position, Speed };
+  // The lines the worker fills with figures of its own.
+  enum class Line { Count, Speed };
 
   virtual ~ProgressSink() = default;
   // The owner asked the worker to stop: it ends at once, touching nothing more.
   virtual bool StopRequested() const = 0;
-  // False once a stop was requested.
+  // Each is false once a stop was requested.
   virtual bool ShowLine(Line line, const std::wstring& text) = 0;
+  virtual bool ShowStatus(WorkerStatus status, const std::string& subject = std::string(),
+                          const std::string& detail = std::string()) = 0;
   virtual bool ShowPercent(unsigned percent) = 0;
-  // Tells the player why the run failed (a message box of its own).
-  virtual void ShowFailure(const std::wstring& message) = 0;
-  // The run is over: 1 done, 2 failed.
-  virtual void Finish(int result) = 0;
+  // Returns once what was shown so far has been on the page for a moment, so
+  // the last figures of a download are seen before the page moves on.
+  virtual bool Settle() { return !StopRequested(); }
+  // Tells the player why the run failed (not for FailureKind::Quiet).
+  virtual void ShowFailure(const WorkerFailure& failure) = 0;
+  // The run is over.
+  virtual void Finish(WorkerOutcome outcome) = 0;
 };
 
 }  // namespace qz

@@ -5,7 +5,9 @@
 
 namespace qz {
 
-// 0 nothing to do, 1 full installation, 2 upgrade by patches (the Action values).
-int DecideVersionAction(std::uint16_t installed, std::uint16_t minVer, std::uint16_t latest);
+// The decided step; the values are the product's own.
+enum class Action { None = 0, FullInstall = 1, Upgrade = 2 };
+
+Action DecideVersionAction(std::uint16_t installed, std::uint16_t minVer, std::uint16_t latest);
 
 }  // namespace qz

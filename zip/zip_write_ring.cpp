@@ -17,7 +17,7 @@ private:
 }  // namespace
 
 CZipWriteRing::CZipWriteRing(uint32_t bufferCount, uint32_t bufferSize, Sink sink)
-    : sink(std::move(sink)), bufferSize(bufferSize), sizes(bufferCount, 0) {
+    : sink(std::move(sink)), sizes(bufferCount, 0) {
     for (uint32_t i = 0; i < bufferCount; ++i) buffers.emplace_back(new uint8_t[bufferSize]);
     writer = std::thread([this] { Write(); });
 }

@@ -26,7 +26,6 @@ public:
     // dropped (Drain first to keep it).
     ~CZipWriteRing();
 
-    uint32_t BufferSize() const { return bufferSize; }
     // The next buffer to fill; waits while every buffer is queued.
     uint8_t* Next();
     // Queues the buffer Next gave, with its first `size` bytes.
@@ -39,7 +38,6 @@ private:
     void ThrowFailure();  // with the lock held
 
     const Sink sink;
-    const uint32_t bufferSize;
     std::vector<std::unique_ptr<uint8_t[]>> buffers;
     std::vector<uint32_t> sizes;
     size_t next = 0;    // the buffer to fill

@@ -58,7 +58,7 @@ TEST_F(FlowTest, UnreachableManifestShowsUpdateFailureAndStartsNothing) {
   EXPECT_EQ(MessageText(box), texts::kUpdateFailed);
   EXPECT_NE(TextOf(box), texts::kNoticeCaption);
   Press(box, IDOK);
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_FALSE(FileExists(exe + ".record.txt")) << "the game must not start";
 }
 
@@ -75,7 +75,7 @@ class RefusedManifest : public FlowTest {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(MessageText(box), texts::kUpdateFailed);
     Press(box, IDOK);
-    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
     EXPECT_FALSE(FileExists(exe + ".record.txt")) << "the game must not start";
   }
 };
@@ -111,7 +111,7 @@ TEST_F(FlowTest, CurrentGameStartsAtOnceWithTheRecord) {
   EXPECT_EQ(record["cwd"] + "\\", gameDir_);
   EXPECT_EQ(ReadFileBytes(exe + ".block"),
             std::string(reinterpret_cast<const char*>(&block), sizeof block));
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(WaitForDialogWithControl(run.process.pid(), IDC_NEXT, 0), nullptr);
 }
 
@@ -124,7 +124,7 @@ TEST_F(FlowTest, MissingExecutableAsksAndNoStops) {
   EXPECT_EQ(TextOf(box), texts::kNoticeCaption);
   Screenshot(box, "reinstall_question");
   Press(box, IDNO);
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 TEST_F(FlowTest, MissingExecutableYesOpensTheWizardOnItsConfirmationPage) {
@@ -156,7 +156,7 @@ TEST_F(FlowTest, MissingExecutableYesOpensTheWizardOnItsConfirmationPage) {
   // Cancel before anything started: no question.
   Press(wizard, IDCANCEL);
   EXPECT_TRUE(WaitUntilGone(wizard));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(RegText(HKEY_CURRENT_USER, kStartPageKey, "Start Page"), "http://elsewhere.example/");
 }
 
@@ -211,7 +211,7 @@ TEST_F(FlowTest, ConfirmationPageScalesWithTheScreen) {
 
     Press(wizard, IDCANCEL);
     EXPECT_TRUE(WaitUntilGone(wizard));
-    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   }
 }
 
@@ -224,7 +224,7 @@ TEST_F(FlowTest, BelowMinimumVersionGoesToTheWizardWithoutQuestion) {
   EXPECT_TRUE(WindowsOf(run.process.pid()).size() == 1u) << "no question before the wizard";
   EXPECT_TRUE(IsShown(wizard, IDC_CONFIRM_TEXT1));
   Press(wizard, IDCANCEL);
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 TEST_F(FlowTest, StartPageAlreadyPortalStartsTheInstallationAtOnce) {
@@ -246,7 +246,7 @@ TEST_F(FlowTest, StartPageAlreadyPortalStartsTheInstallationAtOnce) {
   // Cancel while the worker runs asks first; Yes ends the wizard.
   Press(wizard, IDCANCEL);
   ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDYES));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include "tests/winsupport/test_signer.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
+#include "ui/worker_words.h"
 #include "update/disk_space.h"
-#include "update/worker_texts.h"
 
 namespace qz::e2e {
 namespace {
@@ -134,7 +134,7 @@ TEST_F(InstallTest, FullInstallationRunsTheSetupProgramAndStartsTheGame) {
   auto game = GameRecord(exe);
   ASSERT_EQ(game["block"], "ok") << "the installed game is started with the record";
   EXPECT_EQ(ReadFileBytes(exe + ".block"), std::string(reinterpret_cast<const char*>(&block), sizeof block));
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
 
   auto setupRun = ReadRecord(setupLog_);
   const std::string installer = WorkDir() + "VeltoSetup.exe";
@@ -167,7 +167,7 @@ TEST_F(InstallTest, SetupProgramSavedByThePlayerIsKept) {
   SendMessageTimeoutA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kept.c_str()), SMTO_ABORTIFHUNG, 5000, &ignored);
   Press(save, IDOK);
   EXPECT_EQ(GameRecord(gameDir_ + "game.exe")["block"], "ok");
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(ReadRecord(setupLog_)["self"], kept) << "the program ran from where it was saved";
   EXPECT_TRUE(FileExists(kept)) << "a saved setup program is kept";
   EXPECT_FALSE(FileExists(WorkDir() + "VeltoSetup.exe"));
@@ -182,7 +182,7 @@ TEST_F(InstallTest, FullInstallationFromAnArchiveUnpacksIntoTheGameFolder) {
   LauncherRun run = StartLauncher(BlockWith(Manifest(0, {{100, "unused.zip"}}, ServerUrl("full/GAME.ZIP"))));
   auto game = GameRecord(gameDir_ + "game.exe");
   EXPECT_EQ(game["block"], "ok");
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\readme.txt"), "welcome");
   EXPECT_FALSE(FileExists(WorkDir() + "GAME.ZIP")) << "the archive is deleted after unpacking";
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
@@ -193,7 +193,7 @@ TEST_F(InstallTest, FullInstallationFromAnArchiveWithNoGameFolderSaysSo) {
   Publish("full/GAME.ZIP", ZipOf({{"game.exe", "never unpacked"}}));
   LauncherRun run = StartLauncher(BlockWith(Manifest(0, {}, ServerUrl("full/GAME.ZIP"))));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kNoDestinationFormat, ServerUrl("full/GAME.ZIP")).c_str(), IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(CountRequests("GET /full/GAME.ZIP"), 0) << "nothing is downloaded that could not be unpacked";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
 }
@@ -225,7 +225,7 @@ TEST_F(InstallTest, PatchLargerThanTheDiskIsRefusedNamingDriveAndSpace) {
   Screenshot(box, "disk_space_short");
   EXPECT_EQ(MessageText(box), message);
   Press(box, IDOK);
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "100");
   EXPECT_FALSE(FileExists(gameDir_ + "big1"));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
@@ -253,7 +253,7 @@ TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
   Screenshot(wizard, "wizard_progress_upgrade");
   Click(wizard, IDC_AUTO_RUN);  // the player declines the automatic start
 
-  EXPECT_EQ(run.process.Wait(kWait * 2), 1u);
+  EXPECT_EQ(run.process.Wait(kWait * 2), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\a.txt"), "102");
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\b.txt"), "101");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "102");
@@ -271,7 +271,7 @@ TEST_F(InstallTest, InstallationOfAnOlderReleaseIsPatchedInASecondPass) {
   Publish("patch/p102.zip", ZipOf({{"data/v.txt", "102"}}));
   LauncherRun run = StartLauncher(
       BlockWith(Manifest(100, {{101, "p101.zip"}, {102, "p102.zip"}}, ServerUrl("full/VeltoSetup.exe"))));
-  EXPECT_EQ(run.process.Wait(kWait * 2), 2u);
+  EXPECT_EQ(run.process.Wait(kWait * 2), Exit(ExitCode::SecondPass));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "102");
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\v.txt"), "102");
   EXPECT_EQ(GameRecord(gameDir_ + "game.exe", 0)["block"], "ok");
@@ -290,8 +290,6 @@ TEST_F(InstallTest, CountLineShowsFilesAndMegabytes) {
   while (IsWindow(wizard)) {
     const std::wstring text = ItemText(wizard, IDC_COUNT);
     if (text == L"ダウンロード中... 1/3 files (0.00/3.00 MB)") sawStart = true;
-    // The last figures may be replaced by the end of the wizard before a
-    // refresh shows them; the third file's line must be there all the same.
     if (text.rfind(L"ダウンロード中... 3/3 files (", 0) == 0 && text.find(L"/3.00 MB)") != std::wstring::npos) {
       sawEnd = true;
     }
@@ -299,7 +297,8 @@ TEST_F(InstallTest, CountLineShowsFilesAndMegabytes) {
   }
   EXPECT_TRUE(sawStart);
   EXPECT_TRUE(sawEnd) << "last seen: " << std::string(last.begin(), last.end());
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(last, L"ダウンロード中... 3/3 files (3.00/3.00 MB)") << "the page ends on the download's last figures";
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(WorkDir() + "103_p3.bin").size(), 1u << 20) << "plain files stay downloaded";
 }
 
@@ -309,7 +308,7 @@ TEST_F(InstallTest, FileMissingOnTheServerIsNamedAndNothingIsDownloaded) {
   Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}}));
   LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}, {102, "p102.zip"}}, "")));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kFileMissingFormat, ServerUrl("patch/p102.zip")).c_str(), IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(CountRequests("p101.zip"), 1) << "only the size check touched the first file";
   EXPECT_FALSE(FileExists(WorkDir() + "101_p101.zip"));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
@@ -320,7 +319,7 @@ TEST_F(InstallTest, ServerThatChangesBetweenThePassesFailsTheWizard) {
   WriteInstallRecord(kProg, "100", gameDir_, exe);
   Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}}));
   LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "", "~vanish-after=1/patch")));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_FALSE(FileExists(gameDir_ + "a.txt"));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
@@ -337,7 +336,7 @@ TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
     ASSERT_TRUE(Answer(run.process.pid(),
                        Formatted(texts::kDownloadFailedFormat, ServerUrl(std::string(base) + "/p101.zip")).c_str(),
                        IDOK));
-    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
     EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
     EXPECT_EQ(CountRequests(std::string("GET /") + base + "/p101.zip"), 5)
@@ -371,7 +370,7 @@ TEST_F(InstallTest, LostDownloadIsResumedOrStartedOver) {
     const std::string name = std::string("r") + std::to_string(&c - cases) + ".bin";
     Publish("patch/" + name, body);
     LauncherRun run = StartLauncher(BlockWith(HashedManifest(name, body, c.base)));
-    EXPECT_EQ(run.process.Wait(kWait), 1u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
     EXPECT_EQ(ReadFileBytes(WorkDir() + "101_" + name), body);
     EXPECT_FALSE(FileExists(WorkDir() + "101_" + name + ".part"));
     EXPECT_EQ(CountRequests(name + " 206"), c.ranged);
@@ -392,7 +391,7 @@ TEST_F(InstallTest, CorruptPatchArchiveIsReportedAndNotRecorded) {
   Publish("patch/p101.zip", builder.Build());
   LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kExtractFailedFormat, WorkDir() + "101_p101.zip").c_str(), IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 
@@ -414,7 +413,7 @@ TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
   Screenshot(box, "cancel_question");
   const DWORD pressed = GetTickCount();
   Press(box, IDYES);
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_LT(GetTickCount() - pressed, 5000u) << "the stop is prompt";
   const std::string partial = ReadFileBytes(WorkDir() + "101_p101.bin.part");
   EXPECT_GT(partial.size(), 0u) << "the partial file stays, to be resumed";
@@ -433,11 +432,11 @@ TEST_F(InstallTest, PartialFileOfAnEarlierRunIsResumed) {
   LauncherRun first = StartLauncher(BlockWith(HashedManifest("e.bin", body, base)));
   ASSERT_TRUE(Answer(first.process.pid(),
                      Formatted(texts::kDownloadFailedFormat, ServerUrl(std::string(base) + "/e.bin")).c_str(), IDOK));
-  EXPECT_EQ(first.process.Wait(kWait), 0u);
+  EXPECT_EQ(first.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(ReadFileBytes(WorkDir() + "101_e.bin.part").size(), 1000000u);
 
   LauncherRun second = StartLauncher(BlockWith(HashedManifest("e.bin", body, base)));
-  EXPECT_EQ(second.process.Wait(kWait), 1u);
+  EXPECT_EQ(second.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(WorkDir() + "101_e.bin"), body);
   const auto log = ServerRequests();
   EXPECT_NE(log.back().find("GET /" + std::string(base) + "/e.bin 206"), std::string::npos)
@@ -476,7 +475,7 @@ TEST_F(InstallTest, CancelYesEndsTheLauncherPromptlyInEveryPhase) {
     ASSERT_NE(box, nullptr);
     const DWORD pressed = GetTickCount();
     Press(box, IDYES);
-    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
     const DWORD ended = GetTickCount();
     EXPECT_LT(SecondsSinceLogLine("[wizard] closing"), 2.0) << "the launcher ends within 2 s of its stop\n"
                                                             << SupportLog();
@@ -494,7 +493,7 @@ TEST_F(InstallTest, CancelYesWhileTheSetupProgramRunsEndsTheLauncherPromptly) {
   Sleep(1500);  // the setup program runs by now
   Press(setup, IDCANCEL);
   ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDYES));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_LT(SecondsSinceLogLine("[setup] not started or cancelled"), 2.0) << SupportLog();
 }
 
@@ -510,7 +509,7 @@ TEST_F(InstallTest, CancelAnsweredNoLetsTheDownloadComplete) {
   Click(wizard, IDC_AUTO_RUN);
   Press(wizard, IDCANCEL);
   ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDNO));
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\c.txt"), "101");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
 }
@@ -553,14 +552,14 @@ class AvatarTest : public InstallTest {
 
 TEST_F(AvatarTest, NoRecordInstallsTheFullArchiveAndRecordsTheHighestVersion) {
   const std::string url = AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}});
-  EXPECT_EQ(RunCheck(url), 1u);
+  EXPECT_EQ(RunCheck(url), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(Module()), "module full");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
 }
 
 TEST_F(AvatarTest, EmptyModuleMeansFullInstallation) {
   InstallModule("102", "");
-  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), 1u);
+  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(Module()), "module full");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
 }
@@ -568,7 +567,7 @@ TEST_F(AvatarTest, EmptyModuleMeansFullInstallation) {
 TEST_F(AvatarTest, RecordAboveEveryListedVersionCountsAsCurrent) {
   // The newest known release is the recorded one: nothing to fetch.
   InstallModule("200", "module 200");
-  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), 1u);
+  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(Module()), "module 200");
   EXPECT_EQ(CountRequests("a10"), 0);
 }
@@ -576,18 +575,18 @@ TEST_F(AvatarTest, RecordAboveEveryListedVersionCountsAsCurrent) {
 TEST_F(AvatarTest, PatchesBringTheModuleUpToDateAndCurrentMeansNothing) {
   InstallModule("100", "module 100");
   const std::string url = AvatarManifest({{102, "a102.zip"}, {101, "a101.zip"}});
-  EXPECT_EQ(RunCheck(url), 1u);
+  EXPECT_EQ(RunCheck(url), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(Module()), "module 102");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
   const int before = CountRequests("a10");
-  EXPECT_EQ(RunCheck(url), 1u);
+  EXPECT_EQ(RunCheck(url), Exit(ExitCode::Done));
   EXPECT_EQ(CountRequests("a10"), before) << "a current module downloads nothing";
 }
 
 TEST_F(AvatarTest, UnreachableManifestStopsTheLauncher) {
   LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt"), "http://127.0.0.1:1/avatar.txt"));
   ASSERT_TRUE(Answer(run.process.pid(), texts::kUpdateFailed, IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(CountRequests("game.txt"), 0) << "the game is not looked at";
 }
 

@@ -47,7 +47,7 @@ TEST_F(SetupModeTest, PresentGameStartsWithPathArgumentsAndStartMutex) {
   EXPECT_EQ(game["cmdline"], "\"" + exe + "\" VeltoStart -server 192.0.2.10");
   EXPECT_EQ(game["mutex"], "1") << "the start mutex exists while the game starts";
   EXPECT_EQ(game["cwd"] + "\\", gameDir_);
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
 }
 
 TEST_F(SetupModeTest, RefusedLocationsAreAskedAboutLikeAMissingGameAndNeverStarted) {
@@ -82,7 +82,7 @@ TEST_F(SetupModeTest, RefusedLocationsAreAskedAboutLikeAMissingGameAndNeverStart
       ASSERT_NE(wizard, nullptr);
       Press(wizard, IDCANCEL);
     }
-    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   }
   Sleep(1000);
   EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "cmd.exe ran";
@@ -98,7 +98,7 @@ TEST_F(SetupModeTest, EmptyLocationGoesStraightToTheWizard) {
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(WindowsOf(run.process.pid()).size(), 1u) << "no question first";
   Press(wizard, IDCANCEL);
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 TEST_F(SetupModeTest, SetupRunningDialogCanBeCancelled) {
@@ -119,7 +119,7 @@ TEST_F(SetupModeTest, SetupRunningDialogCanBeCancelled) {
   ASSERT_TRUE(IsWindow(setup)) << "it waits while the setup program runs";
   Press(setup, IDCANCEL);
   ASSERT_TRUE(Answer(run.process.pid(), texts::kCancelQuestion, IDYES));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 class LinkSetupTest : public SetupModeTest {
@@ -148,7 +148,7 @@ TEST_F(LinkSetupTest, MissingGameAsksTwiceThenOpensTheSetupAddress) {
       "Vltw_LinkSetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Path", url));
   ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES));
   ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES)) << "asked a second time";
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   auto opened = GameRecord(browser);
   EXPECT_NE(opened["args"].find(url), std::string::npos) << opened["args"];
 }
@@ -163,7 +163,7 @@ TEST_F(LinkSetupTest, OnlySecureWebAddressesAreOpened) {
     LauncherRun run = StartLauncher(SetupBlock(
         "Vltw_LinkSetup", "HKey=2&RegPath=SOFTWARE\\Veltoworks\\Location&RegName=Missing", address));
     ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES));
-    EXPECT_EQ(run.process.Wait(kWait), 0u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   }
   Sleep(1000);
   EXPECT_FALSE(FileExists(local + ".record.txt")) << "a local program must never be started";

@@ -29,14 +29,14 @@ TEST(StartUp, RejectedTokensShowTheParameterMessage) {
     SCOPED_TRACE(token);
     LauncherRun run = StartLauncherWithToken(token);
     ASSERT_TRUE(run.process);
-    EXPECT_EQ(ExpectStartUpMessage(run.process, texts::kBadParameter), 0u);
+    EXPECT_EQ(ExpectStartUpMessage(run.process, texts::kBadParameter), Exit(ExitCode::Stopped));
   }
 }
 
 TEST(StartUp, GoneSectionShowsTheDataReadMessage) {
   LauncherRun run = StartLauncherWithToken("K1234_56789");
   ASSERT_TRUE(run.process);
-  EXPECT_EQ(ExpectStartUpMessage(run.process, texts::kDataReadFailed), 0u);
+  EXPECT_EQ(ExpectStartUpMessage(run.process, texts::kDataReadFailed), Exit(ExitCode::Stopped));
 }
 
 TEST(StartUp, SecondLauncherIsTurnedAway) {
@@ -46,13 +46,13 @@ TEST(StartUp, SecondLauncherIsTurnedAway) {
   ASSERT_NE(firstBox, nullptr);
 
   LauncherRun valid = StartLauncherWithToken("K2222_33333");
-  EXPECT_EQ(ExpectStartUpMessage(valid.process, texts::kAlreadyRunning), 0u);
+  EXPECT_EQ(ExpectStartUpMessage(valid.process, texts::kAlreadyRunning), Exit(ExitCode::Stopped));
   // The token is checked before the mutex.
   LauncherRun invalid = StartLauncherWithToken("bad");
-  EXPECT_EQ(ExpectStartUpMessage(invalid.process, texts::kBadParameter), 0u);
+  EXPECT_EQ(ExpectStartUpMessage(invalid.process, texts::kBadParameter), Exit(ExitCode::Stopped));
 
   Press(firstBox, IDOK);
-  EXPECT_EQ(first.process.Wait(kWait), 0u);
+  EXPECT_EQ(first.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 TEST(StartUp, TakesTheRecordOverAndPreparesTheWorkFolder) {
@@ -65,7 +65,7 @@ TEST(StartUp, TakesTheRecordOverAndPreparesTheWorkFolder) {
   LaunchBlock block{};  // no manifest address: nothing to do
   LauncherRun run = StartLauncher(block);
   ASSERT_TRUE(run.process);
-  EXPECT_EQ(run.process.Wait(kWait), 1u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_TRUE(WindowsOf(run.process.pid()).empty());
   const DWORD attributes = GetFileAttributesA(work.c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);

@@ -11,7 +11,6 @@
 #include "tests/winsupport/test_signer.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
-#include "update/worker_texts.h"
 
 namespace qz::e2e {
 namespace {
@@ -62,11 +61,11 @@ TEST_P(ManifestRefusal, ShowsTheUpdateFailureAndStartsNothing) {
   LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
   if (GetParam().starts) {
     EXPECT_FALSE(GameRecord(exe).empty()) << "a current game with a good signature starts";
-    EXPECT_EQ(run.process.Wait(kWait), 1u);
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
     return;
   }
   ASSERT_TRUE(Answer(run.process.pid(), texts::kUpdateFailed, IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_TRUE(GameRecord(exe, 1000).empty());
 }
 
@@ -111,13 +110,13 @@ TEST_F(TrustTest, PatchWithAnotherHashIsDeletedThenTheRightOneInstalls) {
   LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("patch/p101.zip")).c_str(),
                      IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 
   PublishSigned("game.txt", head + Hashed("UpFileList 101 p101.zip", patch));
   LauncherRun again = StartLauncher(BlockWith(ServerUrl("game.txt")));
-  EXPECT_EQ(again.process.Wait(kWait), 1u);
+  EXPECT_EQ(again.process.Wait(kWait), Exit(ExitCode::Done));
   EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "101");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
 }
@@ -135,7 +134,7 @@ TEST_F(TrustTest, SetupProgramWithAnotherHashIsNeverRun) {
   LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("full/setup.exe")).c_str(),
                      IDOK));
-  EXPECT_EQ(run.process.Wait(kWait), 0u);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
   EXPECT_FALSE(FileExists(std::string(temp) + "~qztmp\\setup.exe")) << "the mismatching file is deleted";

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ui/worker_words.h"
 #include "update/disk_space.h"
 
 namespace qz {

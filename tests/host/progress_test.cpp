@@ -10,13 +10,13 @@ namespace {
 TEST(VersionDecision, FirstMatchingRuleWins) {
   struct Case {
     unsigned installed, minVer, latest;
-    int action;
+    Action action;
   } cases[] = {
-      {0, 0, 0, 1},       {0, 100, 102, 1},  // not installed
-      {105, 100, 102, 1},                    // newer than the server knows
-      {90, 100, 102, 1},                     // too old for patches
-      {100, 100, 102, 2}, {101, 100, 102, 2}, {102, 100, 102, 0},
-      {65535, 0, 65535, 0}, {1, 2, 1, 1},    // below minimum beats equal
+      {0, 0, 0, Action::FullInstall},       {0, 100, 102, Action::FullInstall},  // not installed
+      {105, 100, 102, Action::FullInstall},                                        // newer than the server knows
+      {90, 100, 102, Action::FullInstall},                                         // too old for patches
+      {100, 100, 102, Action::Upgrade},     {101, 100, 102, Action::Upgrade},     {102, 100, 102, Action::None},
+      {65535, 0, 65535, Action::None},      {1, 2, 1, Action::FullInstall},       // below minimum beats equal
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DecideVersionAction(c.installed, c.minVer, c.latest), c.action)

@@ -29,7 +29,7 @@ TEST(HttpAbort, AbortsDuringTheSizePassLeaveTheClientWhole) {
   });
   int answered = 0;
   for (int i = 0; i < 300; ++i) {
-    if (client.OpenHead(slow.c_str(), kHttpContext, kHttpFlags) && client.IsStatusOk()) ++answered;
+    if (client.Head(slow.c_str()) && client.IsStatusOk()) ++answered;
     client.CloseRequest();
   }
   done = true;
@@ -37,7 +37,7 @@ TEST(HttpAbort, AbortsDuringTheSizePassLeaveTheClientWhole) {
   RecordProperty("answered", answered);
 
   // Whatever was aborted, the next request works from start to end.
-  ASSERT_TRUE(client.OpenUrl(ServerUrl("size.bin").c_str(), kHttpContext, kHttpFlags, nullptr, 0));
+  ASSERT_TRUE(client.Get(ServerUrl("size.bin").c_str()));
   EXPECT_TRUE(client.IsStatusOk());
   std::string got(body.size() + 1, '\0');
   int n = 0;
@@ -74,14 +74,14 @@ TEST(HttpAbort, AbortedClientFailsWhatWasPendingAndAllThatFollows) {
     ASSERT_TRUE(client.OpenSession("Quorlynx", 1500));
     bool opened = true;
     std::thread worker([&] {
-      opened = c.head ? client.OpenHead(c.url.c_str(), kHttpContext, kHttpFlags)
-                      : client.OpenUrl(c.url.c_str(), kHttpContext, kHttpFlags, nullptr, 0);
+      opened = c.head ? client.Head(c.url.c_str())
+                      : client.Get(c.url.c_str());
     });
     Sleep(300);
     client.Abort();
     worker.join();
     EXPECT_FALSE(opened);
-    EXPECT_FALSE(client.OpenUrl(ServerUrl("x.bin").c_str(), kHttpContext, kHttpFlags, nullptr, 0));
+    EXPECT_FALSE(client.Get(ServerUrl("x.bin").c_str()));
   }
 }
 
@@ -92,7 +92,7 @@ TEST(HttpAbort, UnansweredRequestTimesOut) {
   for (const std::string& url : {SilentPlainUrl("x.bin"), ServerUrl("~hang/x.bin")}) {
     SCOPED_TRACE(url);
     const DWORD start = GetTickCount();
-    EXPECT_FALSE(client.OpenUrl(url.c_str(), kHttpContext, kHttpFlags, nullptr, 0));
+    EXPECT_FALSE(client.Get(url.c_str()));
     EXPECT_LT(GetTickCount() - start, 10000u);
   }
 }

@@ -19,7 +19,7 @@ class HttpClientTest : public testing::Test {
   }
   bool Open(const std::string& path) {
     const std::string url = path.rfind("http", 0) == 0 ? path : ServerUrl(path);
-    return client_.OpenUrl(url.c_str(), kHttpContext, kHttpFlags, nullptr, 0);
+    return client_.Get(url.c_str());
   }
   std::string ReadAll(size_t chunk) {
     std::string out;
@@ -39,7 +39,7 @@ class HttpClientTest : public testing::Test {
 TEST_F(HttpClientTest, OkWithLengthReadsToTheEnd) {
   ASSERT_TRUE(Open("data.bin"));
   EXPECT_TRUE(client_.IsStatusOk());
-  EXPECT_EQ(client_.GetContentLength(), body_.size());
+  EXPECT_EQ(client_.ContentLength(), body_.size());
   EXPECT_EQ(ReadAll(65535), body_);
   char byte;
   EXPECT_EQ(client_.Read(&byte, 1), 0) << "end of data stays 0";
@@ -49,7 +49,7 @@ TEST_F(HttpClientTest, OkWithLengthReadsToTheEnd) {
 TEST_F(HttpClientTest, RedirectChainEndsInOk) {
   ASSERT_TRUE(Open("~redirect=3/data.bin"));
   EXPECT_TRUE(client_.IsStatusOk());
-  EXPECT_EQ(client_.GetContentLength(), body_.size());
+  EXPECT_EQ(client_.ContentLength(), body_.size());
   EXPECT_EQ(ReadAll(4096), body_);
 }
 
@@ -68,7 +68,7 @@ TEST_F(HttpClientTest, NoContentLengthGivesZero) {
     SCOPED_TRACE(path);
     ASSERT_TRUE(Open(path));
     EXPECT_TRUE(client_.IsStatusOk());
-    EXPECT_EQ(client_.GetContentLength(), 0u);
+    EXPECT_EQ(client_.ContentLength(), 0u);
     EXPECT_EQ(ReadAll(65535), body_) << "the body is still readable";
     client_.CloseRequest();
   }
@@ -96,16 +96,16 @@ TEST_F(HttpClientTest, HeadGivesStatusAndLengthWithoutTheBody) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    ASSERT_TRUE(client_.OpenHead(ServerUrl(c.path).c_str(), kHttpContext, kHttpFlags));
+    ASSERT_TRUE(client_.Head(ServerUrl(c.path).c_str()));
     EXPECT_EQ(client_.IsStatusOk(), c.ok);
     if (c.ok) {
-      EXPECT_EQ(client_.GetContentLength(), c.length);
+      EXPECT_EQ(client_.ContentLength(), c.length);
     }
     char byte;
     EXPECT_LE(client_.Read(&byte, 1), 0) << "a head has no body";
     client_.CloseRequest();
   }
-  EXPECT_FALSE(client_.OpenHead("file:///C:/x", kHttpContext, kHttpFlags));
+  EXPECT_FALSE(client_.Head("file:///C:/x"));
   // A GET after a HEAD works as ever.
   ASSERT_TRUE(Open("data.bin"));
   EXPECT_EQ(ReadAll(65535), body_);
@@ -115,7 +115,7 @@ TEST_F(HttpClientTest, OnlyWebAddressesAreFetched) {
   ASSERT_TRUE(WriteFileBytes("C:\\local.txt", "secret"));
   for (const char* url : {"file:///C:/local.txt", "C:\\local.txt", "ftp://127.0.0.1/x", "", "http://"}) {
     SCOPED_TRACE(url);
-    EXPECT_FALSE(client_.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0));
+    EXPECT_FALSE(client_.Get(url));
   }
 }
 
@@ -128,12 +128,13 @@ TEST_F(HttpClientTest, PlainHttpToAnotherHostIsRefusedBeforeAnyConnection) {
     session.reset(InternetOpenA("Quorlynx", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   }
   // Through the proxy the address would be served...
-  InternetHandle raw(InternetOpenUrlA(session.get(), url, nullptr, 0, kHttpFlags, kHttpContext));
+  InternetHandle raw(InternetOpenUrlA(session.get(), url, nullptr, 0,
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 1));
   ASSERT_TRUE(raw) << GetLastError();
   raw.reset();
   // ...so only the rule refuses it.
-  EXPECT_FALSE(client_.OpenUrl(url, kHttpContext, kHttpFlags, nullptr, 0));
-  EXPECT_FALSE(client_.OpenHead(url, kHttpContext, kHttpFlags));
+  EXPECT_FALSE(client_.Get(url));
+  EXPECT_FALSE(client_.Head(url));
   int asked = 0;
   for (const std::string& line : ServerRequests()) asked += line.find("dl.example") != std::string::npos;
   EXPECT_EQ(asked, 1) << "only the proxied request of the test itself";
@@ -152,16 +153,30 @@ TEST_F(HttpClientTest, DowngradesAndBadCertificatesAreRefused) {
       {"https to a plain http port", "https" + ServerUrl("data.bin", ServerListener::PlainHttp).substr(4)},
   };
   for (const Case& c : cases) {
-    EXPECT_FALSE(client_.OpenUrl(c.url.c_str(), kHttpContext, kHttpFlags, nullptr, 0)) << c.name;
-    EXPECT_FALSE(client_.OpenHead(c.url.c_str(), kHttpContext, kHttpFlags)) << c.name;
-    // Passing the flags that would ignore the fault changes nothing.
-    const DWORD ignoring = kHttpFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-                           INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
-    EXPECT_FALSE(client_.OpenUrl(c.url.c_str(), kHttpContext, ignoring, nullptr, 0)) << c.name;
+    EXPECT_FALSE(client_.Get(c.url.c_str())) << c.name;
+    EXPECT_FALSE(client_.Head(c.url.c_str())) << c.name;
   }
   // Plain http stays open on this PC, for local testing.
   ASSERT_TRUE(Open(ServerUrl("data.bin", ServerListener::PlainHttp).c_str()));
   EXPECT_EQ(ReadAll(65535), body_);
+}
+
+// The reason a request failed is what the log reports: closing handles
+// afterwards must not replace it.
+TEST_F(HttpClientTest, ClosingKeepsTheCallersLastError) {
+  ASSERT_TRUE(Open("data.bin"));
+  SetLastError(ERROR_HANDLE_EOF);
+  client_.CloseRequest();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF)) << "a close of an open request";
+  SetLastError(ERROR_HANDLE_EOF);
+  client_.CloseRequest();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF)) << "a close with nothing open";
+  // A refused certificate closes the request inside Get: WinINet's code stays.
+  SetLastError(0);
+  EXPECT_FALSE(client_.Get(ServerUrl("data.bin", ServerListener::UnknownCa).c_str()));
+  const DWORD error = GetLastError();
+  EXPECT_GE(error, 12000u) << error;
+  EXPECT_LT(error, 13000u) << error;
 }
 
 TEST_F(HttpClientTest, ClosingWhatIsNotOpenDoesNothing) {
@@ -173,9 +188,9 @@ TEST_F(HttpClientTest, ClosingWhatIsNotOpenDoesNothing) {
   char byte;
   EXPECT_EQ(client_.Read(&byte, 1), -1);
   EXPECT_FALSE(client_.IsStatusOk());
-  EXPECT_EQ(client_.GetContentLength(), 0u);
+  EXPECT_EQ(client_.ContentLength(), 0u);
   client_.CloseAll();
-  EXPECT_FALSE(client_.OpenUrl(ServerUrl("data.bin").c_str(), kHttpContext, kHttpFlags, nullptr, 0))
+  EXPECT_FALSE(client_.Get(ServerUrl("data.bin").c_str()))
       << "no session after CloseAll";
 }
 

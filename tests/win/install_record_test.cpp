@@ -28,7 +28,7 @@ TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
   const std::string longPath = "C:\\" + std::string(280, 'd');
   struct Case {
     const char* id;
-    int target;
+    Target target;
     const char* version;  // null: value missing
     std::string runDir;
     std::string runFile;
@@ -36,18 +36,18 @@ TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
     const char* expectDir;
     const char* expectExe;
   } cases[] = {
-      {"whole record", TargetGame, "102", "C:\\Games\\Velto", "C:\\Games\\Velto\\g.exe", 102,
+      {"whole record", Target::Game, "102", "C:\\Games\\Velto", "C:\\Games\\Velto\\g.exe", 102,
        "C:\\Games\\Velto\\", "C:\\Games\\Velto\\g.exe"},
-      {"folder keeps its backslash", TargetGame, "7", "C:\\G\\", "C:\\G\\g.exe", 7, "C:\\G\\", "C:\\G\\g.exe"},
-      {"four digits", TargetGame, "9999", "", "", 9999, "", ""},
-      {"five digits count as absent", TargetGame, "12345", "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\",
+      {"folder keeps its backslash", Target::Game, "7", "C:\\G\\", "C:\\G\\g.exe", 7, "C:\\G\\", "C:\\G\\g.exe"},
+      {"four digits", Target::Game, "9999", "", "", 9999, "", ""},
+      {"five digits count as absent", Target::Game, "12345", "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\",
        "C:\\G\\g.exe"},
-      {"no version", TargetGame, nullptr, "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\", "C:\\G\\g.exe"},
-      {"avatar reads the version only", TargetAvatarModule, "3", "C:\\G", "C:\\G\\g.exe", 3, "preset",
+      {"no version", Target::Game, nullptr, "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\", "C:\\G\\g.exe"},
+      {"avatar reads the version only", Target::AvatarModule, "3", "C:\\G", "C:\\G\\g.exe", 3, "preset",
        "preset"},
-      {"paths longer than their fields are not read", TargetGame, "5", longPath, longPath + "\\g.exe", 5,
+      {"paths longer than their fields are not read", Target::Game, "5", longPath, longPath + "\\g.exe", 5,
        "preset", "preset"},
-      {"a path of 259 fits", TargetGame, "5", "C:\\" + std::string(255, 'd'),
+      {"a path of 259 fits", Target::Game, "5", "C:\\" + std::string(255, 'd'),
        "C:\\" + std::string(256, 'e'), 5, nullptr, nullptr},
   };
   for (const Case& c : cases) {

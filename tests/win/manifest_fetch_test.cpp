@@ -35,7 +35,7 @@ class ManifestFetch : public ScratchRegistry {
     SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "Version", "100");
     SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "RunDir", "C:\\Games\\V");
     SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "RunFileName", "C:\\Games\\V\\g.exe");
-    app_->target = TargetGame;
+    app_->target = Target::Game;
     ASSERT_TRUE(app_->httpClient.OpenSession("Quorlynx"));
   }
   bool Fetch(const std::string& path) { return app_->ReadManifest(ServerUrl(path).c_str()); }
@@ -102,7 +102,7 @@ TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
 
   // The avatar module's record gives no game folder.
   auto avatar = std::make_unique<LauncherApp>();
-  avatar->target = TargetAvatarModule;
+  avatar->target = Target::AvatarModule;
   ASSERT_TRUE(avatar->httpClient.OpenSession("Quorlynx"));
   ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt").c_str()));
   EXPECT_EQ(avatar->installedVer, 100);

@@ -12,8 +12,10 @@
 
 #include "tests/common/zip_builder.h"
 #include "tests/winsupport/win_test_support.h"
+#include "base/win_text.h"
+#include "ui/texts.h"
+#include "ui/worker_words.h"
 #include "update/download_worker.h"
-#include "update/worker_texts.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_system.h"
 
@@ -390,11 +392,14 @@ class RecordingSink : public ProgressSink {
  public:
   bool StopRequested() const override { return false; }
   bool ShowLine(Line, const std::wstring&) override { return true; }
+  bool ShowStatus(WorkerStatus, const std::string&, const std::string&) override { return true; }
   bool ShowPercent(unsigned) override { return true; }
-  void ShowFailure(const std::wstring& message) override { failure = message; }
-  void Finish(int value) override { result = value; }
+  void ShowFailure(const WorkerFailure& f) override {
+    failure = FailureText(f.kind, AnsiToWide(f.subject), f.bytesNeeded);
+  }
+  void Finish(WorkerOutcome value) override { result = value; }
   std::wstring failure;
-  int result = 0;
+  WorkerOutcome result = WorkerOutcome::Done;
 };
 
 TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
@@ -438,8 +443,8 @@ TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
     request.destination = dir + "dest\\";  // outside.txt lies beside it
     RecordingSink sink;
     DownloadOutcome outcome;
-    EXPECT_EQ(RunDownload(request, sink, outcome), 0);
-    EXPECT_EQ(sink.result, 2);
+    EXPECT_EQ(RunDownload(request, sink, outcome), WorkerOutcome::Failed);
+    EXPECT_EQ(sink.result, WorkerOutcome::Failed);
     const std::wstring format = texts::kExtractFailedFormat;
     EXPECT_EQ(sink.failure.substr(0, format.find(L"%ls")), format.substr(0, format.find(L"%ls")));
     EXPECT_TRUE(GetFileAttributesA(outside.c_str()) & FILE_ATTRIBUTE_READONLY);

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "record/launch_block.h"
 #include "base/win_handles.h"
+#include "launcher/exit_code.h"
+#include "record/launch_block.h"
 
 namespace qz::test {
 
@@ -100,5 +101,8 @@ LauncherRun StartLauncher(const LaunchBlock& block, const std::string& exe = "")
 LauncherRun StartLauncherWithToken(const std::string& token, const std::string& exe = "");
 
 constexpr DWORD kWait = 30000;  // generous: Wine under load is slow
+
+// The launcher's exit code as Process::Wait gives it.
+constexpr DWORD Exit(ExitCode code) { return static_cast<DWORD>(code); }
 
 }  // namespace qz::test

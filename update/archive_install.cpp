@@ -1,0 +1,112 @@
+#include "update/archive_install.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "base/run_log.h"
+#include "update/download_plan.h"
+#include "update/progress_text.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_exception.h"
+
+namespace qz {
+
+namespace {
+
+WorkerFailure Unpackable(const UpdateFile& file, const CZipException& error) {
+  runlog::Write("extract", std::string(file.localPath) + ": zip error " + std::to_string(error.cause) +
+                               (error.fileName.empty() ? "" : " (" + error.fileName + ")"));
+  return WorkerFailure{FailureKind::ExtractFailed, file.localPath};
+}
+
+// ExtractEntry also answers false when only the time or attributes could
+// not be set; an entry whose data came out whole is still installed.
+bool WrittenWhole(const CZipArchive& archive, const CZipEntryInfo& entry, const char* destination) {
+  const std::string path = archive.PredictTargetPath(entry.GetName().c_str(), destination, true, nullptr);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  return data.nFileSizeHigh == 0 && data.nFileSizeLow == entry.uncompressedSize;
+}
+
+// Every entry's target checked and the bytes the archives unpack to added up.
+std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, const char* destination,
+                                         ProgressSink& sink, std::uint64_t& bytes) {
+  CZipArchive archive;
+  CZipEntryInfo entry;
+  for (const auto& file : files) {
+    if (!HasZipExtension(file.localPath)) continue;
+    try {
+      archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
+      const int entries = archive.GetEntryCount();
+      for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
+        archive.GetEntryInfo(entry, static_cast<std::uint16_t>(i));
+        archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
+        if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
+      }
+      archive.Close(0, false);
+    } catch (const CZipException& error) {
+      archive.Close(1, false);
+      return Unpackable(file, error);
+    }
+    if (sink.StopRequested()) return WorkerFailure{};
+  }
+  return std::nullopt;
+}
+
+std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& destination, ProgressSink& sink) {
+  CZipArchive archive;
+  CZipEntryInfo entry;
+  try {
+    archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
+    // A read-only file of the installation is replaced: the reader clears
+    // the attribute only after the entry's name passed its own checks.
+    archive.SetReplaceReadOnly(true);
+    const int entries = archive.GetEntryCount();
+    for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
+      const auto index = static_cast<std::uint16_t>(i);
+      archive.GetEntryInfo(entry, index);
+      const std::string name = entry.GetName();
+      if (!sink.ShowStatus(WorkerStatus::ExtractingTo, destination, name)) {
+        archive.Close(1, false);
+        return WorkerFailure{};
+      }
+      if (!archive.ExtractEntry(index, destination.c_str(), true, nullptr, 65536) && !entry.IsDirectory() &&
+          !WrittenWhole(archive, entry, destination.c_str())) {
+        archive.Close(1, false);
+        return WorkerFailure{FailureKind::ExtractFailed, file.localPath};
+      }
+    }
+    archive.Close(0, false);
+  } catch (const CZipException& error) {
+    archive.Close(1, false);
+    return Unpackable(file, error);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files, const std::string& destination,
+                                             ProgressSink& sink) {
+  if (!sink.ShowStatus(WorkerStatus::Extracting) || !sink.ShowPercent(0) ||
+      !sink.ShowLine(ProgressSink::Line::Speed, L"")) {
+    return WorkerFailure{};
+  }
+  if (destination.empty()) return NoDestination(files);
+  std::uint64_t bytes = 0;
+  if (auto failure = ReadThrough(files, destination.c_str(), sink, bytes)) return failure;
+  if (auto failure = CheckSpace(destination, bytes)) return failure;
+  for (const auto& file : files) {
+    if (!HasZipExtension(file.localPath)) continue;
+    if (!sink.ShowStatus(WorkerStatus::ExtractingFrom, file.localPath)) return WorkerFailure{};
+    if (auto failure = Unpack(file, destination, sink)) return failure;
+  }
+  for (const auto& file : files) {
+    if (HasZipExtension(file.localPath)) DeleteFileA(file.localPath);
+  }
+  if (!sink.ShowStatus(WorkerStatus::ExtractCompleted)) return WorkerFailure{};
+  return std::nullopt;
+}
+
+}  // namespace qz

@@ -1,0 +1,89 @@
+#include "update/download_plan.h"
+
+#include "base/field_text.h"
+#include "base/run_log.h"
+#include "update/disk_space.h"
+#include "update/progress_text.h"
+
+namespace qz {
+
+namespace {
+
+std::string Url(const UpdateFile& file) { return FieldText(file.url); }
+
+bool Answered(HttpClient& http, const char* method, const UpdateFile& file, bool opened, DWORD* length) {
+  runlog::Write("size", std::string(method) + " " + Url(file) + ": " + AnswerText(http, opened));
+  return opened && http.IsStatusOk() && (*length = http.ContentLength()) != 0;
+}
+
+// The length of a file without starting its transfer: a GET closed unread
+// leaves the rest of the body on its connection, and under Wine that makes
+// the download that follows ten times slower. Servers that refuse HEAD are
+// asked with a GET as before; a stop that ended the HEAD is not.
+bool SizeOf(HttpClient& http, const UpdateFile& file, const std::function<bool()>& stopRequested, DWORD* length) {
+  if (Answered(http, "HEAD", file, http.Head(file.url), length)) return true;
+  http.CloseRequest();
+  if (stopRequested()) return false;
+  return Answered(http, "GET", file, http.Get(file.url), length) && !stopRequested();
+}
+
+}  // namespace
+
+std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std::string& workDir,
+                                       bool versionPrefix, const std::string& chosenPath) {
+  std::vector<std::pair<std::uint16_t, std::string>> list;
+  for (const auto& file : files) list.emplace_back(file.version, Url(file));
+  const std::vector<std::string> names = LocalNamesForRun(list, versionPrefix);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    UpdateFile& file = files[i];
+    const std::string path = chosenPath.empty() ? workDir + names[i] : chosenPath;
+    if (path.size() + 9 >= sizeof file.localPath) return WorkerFailure{FailureKind::SaveFailed, path};
+    CopyCut(file.localPath, path);
+    const bool archive = HasZipExtension(file.localPath);
+    runlog::Write("plan", "file " + std::to_string(i + 1) + " version " + std::to_string(file.version) + " " +
+                              Url(file) + " -> " + path + (archive ? " (archive: unpacked)" : " (program: kept)"));
+  }
+  return std::nullopt;
+}
+
+std::optional<WorkerFailure> SizePass(HttpClient& http, const std::vector<UpdateFile>& files,
+                                      const std::function<bool()>& stopRequested, FileSizes& sizes) {
+  for (const auto& file : files) {
+    if (stopRequested()) return WorkerFailure{};
+    DWORD length = 0;
+    const bool found = SizeOf(http, file, stopRequested, &length);
+    http.CloseRequest();
+    if (stopRequested()) return WorkerFailure{};
+    if (!found) return WorkerFailure{FailureKind::FileMissing, Url(file)};
+    sizes.total += length;
+    sizes.each.push_back(length);
+  }
+  runlog::Write("size", "total " + std::to_string(sizes.total) + " bytes");
+  return std::nullopt;
+}
+
+std::optional<WorkerFailure> CheckSpace(const std::string& path, std::uint64_t bytes) {
+  char volume[MAX_PATH] = {};
+  if (!GetVolumePathNameA(path.c_str(), volume, sizeof volume)) {
+    if (path.size() < 2 || path[1] != ':') return std::nullopt;
+    CopyCut(volume, path.substr(0, 2) + "\\");
+  }
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(volume, &available, nullptr, nullptr)) return std::nullopt;
+  const std::uint64_t needed = SpaceWithMargin(bytes);
+  if (available.QuadPart >= needed) return std::nullopt;
+  std::string drive = volume;
+  if (drive.size() > 1 && drive.back() == '\\') drive.pop_back();
+  return WorkerFailure{FailureKind::DiskSpaceShort, drive, needed};
+}
+
+WorkerFailure NoDestination(const std::vector<UpdateFile>& files) {
+  for (const auto& file : files) {
+    if (HasZipExtension(file.url) || HasZipExtension(file.localPath)) {
+      return WorkerFailure{FailureKind::NoDestination, Url(file)};
+    }
+  }
+  return WorkerFailure{FailureKind::NoDestination, ""};
+}
+
+}  // namespace qz

@@ -1,0 +1,239 @@
+#include "update/resumable_download.h"
+
+#include <memory>
+
+#include "base/field_text.h"
+#include "base/run_log.h"
+#include "base/win_handles.h"
+#include "update/digest.h"
+#include "update/progress_text.h"
+
+namespace qz {
+
+namespace {
+
+// Timed around every read: the counter's frequency is fixed at boot, asked once.
+double NowMs() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
+
+// The bytes of an earlier attempt or run go on only while the server still
+// has the same file: its validator (strong ETag, else Last-Modified) is kept
+// beside the part with the address it came from.
+std::string ReadTag(const std::string& tagPath, const std::string& url) {
+  FileHandle tag(CreateFileA(tagPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!tag) return {};
+  char text[4096 + 512];
+  DWORD got = 0;
+  if (!ReadFile(tag.get(), text, sizeof text, &got, nullptr) || got == sizeof text) return {};
+  const std::string content(text, got);
+  const std::size_t newline = content.find('\n');
+  if (newline == std::string::npos || content.substr(0, newline) != url) return {};
+  return content.substr(newline + 1);
+}
+
+void WriteTag(const std::string& tagPath, const std::string& url, const std::string& validator) {
+  if (validator.empty()) {
+    DeleteFileA(tagPath.c_str());
+    return;
+  }
+  FileHandle tag(CreateFileA(tagPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+  const std::string content = url + "\n" + validator;
+  DWORD written = 0;
+  if (!tag || !WriteFile(tag.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
+    tag.reset();
+    DeleteFileA(tagPath.c_str());
+  }
+}
+
+std::uint64_t SizeOnDisk(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+ResumableDownload::ResumableDownload(HttpClient& http, std::vector<unsigned> retryDelaysMs,
+                                     std::function<bool()> stopRequested, OnBytes onBytes)
+    : http_(http),
+      retryDelaysMs_(std::move(retryDelaysMs)),
+      stopRequested_(std::move(stopRequested)),
+      onBytes_(std::move(onBytes)) {}
+
+std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, DWORD expected) {
+  const std::string part = std::string(file.localPath) + ".part";
+  const DWORD started = GetTickCount();
+  const std::uint64_t receivedBefore = received_;
+  WorkerFailure failure;
+  // The pauses (and the count of tries left) are for tries that bring nothing.
+  std::size_t idle = 0;
+  for (;;) {
+    const std::uint64_t before = received_;
+    const Attempt result = Try(file, expected, part, failure);
+    if (result == Attempt::Done) break;
+    if (result == Attempt::Stopped) return WorkerFailure{};
+    if (result == Attempt::Failed) return failure;
+    if (received_ != before) {
+      idle = 0;
+      runlog::Write("download", "connection lost after new bytes: trying again at once");
+      continue;
+    }
+    if (idle >= retryDelaysMs_.size()) return failure;
+    runlog::Write("download", "try again in " + std::to_string(retryDelaysMs_[idle]) + " ms (" +
+                                  std::to_string(idle + 1) + " of " + std::to_string(retryDelaysMs_.size()) + ")");
+    if (!Pause(retryDelaysMs_[idle++])) return WorkerFailure{};
+  }
+  DeleteFileA(file.localPath);
+  if (!MoveFileA(part.c_str(), file.localPath)) return WorkerFailure{FailureKind::SaveFailed, file.localPath};
+  DeleteFileA((part + ".tag").c_str());
+  // With what this run received and how long it took: a slow link shows.
+  runlog::Write("download", "saved " + std::string(file.localPath) + ", " + std::to_string(expected) + " bytes, " +
+                                std::to_string(received_ - receivedBefore) + " received in " +
+                                std::to_string(GetTickCount() - started) + " ms");
+  return std::nullopt;
+}
+
+// Waits before another attempt; false when a stop came meanwhile.
+bool ResumableDownload::Pause(unsigned ms) const {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < ms) {
+    if (stopRequested_()) return false;
+    const DWORD left = ms - (GetTickCount() - start);
+    Sleep(left < 50 ? left : 50);
+  }
+  return !stopRequested_();
+}
+
+// One request for the rest of a file. Retry: a network failure (no answer,
+// a failed read, a body cut short); what arrived stays in the part.
+ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD expected, const std::string& part,
+                                                  WorkerFailure& failure) {
+  const std::string url = FieldText(file.url);
+  const std::string tagPath = part + ".tag";
+  const WorkerFailure saveFailed{FailureKind::SaveFailed, file.localPath};
+  failure = WorkerFailure{FailureKind::DownloadFailed, url};
+
+  std::uint64_t have = SizeOnDisk(part);
+  const std::string validator = have > 0 && have < expected ? ReadTag(tagPath, url) : std::string();
+  if (validator.empty()) have = 0;
+  std::string headers;
+  if (have > 0) headers = "Range: bytes=" + std::to_string(have) + "-\r\nIf-Range: " + validator + "\r\n";
+  const bool opened = http_.Get(file.url, headers);
+  if (stopRequested_()) return Attempt::Stopped;
+  runlog::Write("download", (have > 0 ? "GET from byte " + std::to_string(have) : std::string("GET")) + " " + url +
+                                ": " + AnswerText(http_, opened));
+  if (!opened) return Attempt::Retry;
+  const DWORD status = http_.Status();
+  const DWORD length = http_.ContentLength();
+  if (status == 206 && have > 0 && have + length == expected &&
+      http_.Header("Content-Range").rfind("bytes " + std::to_string(have) + "-", 0) == 0) {
+    runlog::Write("download", "resumed at byte " + std::to_string(have));
+  } else if (status == 200 && length == expected) {
+    if (have > 0) runlog::Write("download", "the server sent the whole file: starting over");
+    have = 0;
+  } else if (status >= 500 && status < 600) {
+    http_.CloseRequest();
+    return Attempt::Retry;
+  } else {
+    // The server changed since the size pass (or answered a range it was
+    // not asked for): nothing of it is saved.
+    http_.CloseRequest();
+    failure = WorkerFailure{};
+    return Attempt::Failed;
+  }
+  const std::string etag = http_.Header("ETag");
+  WriteTag(tagPath, url, !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : http_.Header("Last-Modified"));
+
+  FileHandle out(CreateFileA(part.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             have > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) {
+    failure = saveFailed;
+    return Attempt::Failed;
+  }
+  std::unique_ptr<char[]> buffer(new char[kLargestRead]);
+  std::uint32_t readSize = kFirstRead;
+  // Hashed as it arrives, so checking costs no second read of the file; a
+  // resumed file's hash covers the bytes already on disk, read first.
+  std::optional<BackgroundSha256> hasher;
+  if (file.hash.present) hasher.emplace();
+  for (std::uint64_t read = 0; read < have;) {
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(have - read < kLargestRead ? have - read : kLargestRead);
+    if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0) {
+      failure = saveFailed;
+      return Attempt::Failed;
+    }
+    if (hasher) hasher->Update(buffer.get(), got);
+    read += got;
+  }
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(have);
+  if (!SetFilePointerEx(out.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(out.get())) {
+    failure = saveFailed;
+    return Attempt::Failed;
+  }
+
+  std::uint64_t onDisk = have;  // progress counts what is on disk as done
+  for (;;) {
+    const double asked = NowMs();
+    const int n = http_.Read(buffer.get(), readSize);
+    if (stopRequested_()) return Attempt::Stopped;  // the partial file stays
+    if (n == 0) break;
+    if (n < 0) {
+      runlog::Write("download", "read failed at byte " + std::to_string(onDisk) + ", error " +
+                                    runlog::ErrorText(GetLastError()));
+      http_.CloseRequest();
+      return Attempt::Retry;
+    }
+    readSize = NextReadSize(readSize, static_cast<std::uint32_t>(n), NowMs() - asked);
+    if (onDisk + static_cast<DWORD>(n) > expected) {
+      http_.CloseRequest();
+      return Attempt::Failed;
+    }
+    if (hasher) hasher->Update(buffer.get(), static_cast<std::size_t>(n));
+    DWORD written = 0;
+    if (!WriteFile(out.get(), buffer.get(), static_cast<DWORD>(n), &written, nullptr) ||
+        written != static_cast<DWORD>(n)) {
+      runlog::Write("download", "write failed, error " + runlog::ErrorText(GetLastError()));
+      failure = saveFailed;
+      return Attempt::Failed;
+    }
+    onDisk += static_cast<DWORD>(n);
+    received_ += static_cast<DWORD>(n);
+    if (!onBytes_(onDisk, received_)) return Attempt::Stopped;
+  }
+  http_.CloseRequest();
+  // A body shorter than announced is an interrupted download, not a file.
+  if (onDisk != expected) {
+    runlog::Write("download", "body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
+    return Attempt::Retry;
+  }
+  if (!CloseHandle(out.release())) {
+    failure = saveFailed;
+    return Attempt::Failed;
+  }
+  // Not what the publisher released: it is neither kept, run nor unpacked.
+  if (hasher) {
+    const std::optional<Sha256Digest> digest = hasher->Finish();
+    if (!digest || *digest != file.hash.digest) {
+      DeleteFileA(part.c_str());
+      DeleteFileA(tagPath.c_str());
+      runlog::Write("download", "SHA-256 differs from the published one: deleted");
+      failure = WorkerFailure{FailureKind::HashMismatch, url};
+      return Attempt::Failed;
+    }
+    runlog::Write("download", "SHA-256 matches");
+  }
+  return Attempt::Done;
+}
+
+}  // namespace qz
