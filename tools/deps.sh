@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only when something is missing.
 # Runs as root, or through sudo when not root.
+# Usage: deps.sh [--emulated32 DIR]
+#   DIR  where the x86 build tree keeps the emulated 32-bit Wine, on machines
+#        whose kernel runs no 32-bit code (default: build/x86/emulated32)
 set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+emulated32=$here/../build/x86/emulated32
+if [[ ${1:-} == --emulated32 ]]; then emulated32=${2:?}; fi
 
 packages=(
   cmake make g++ clang-14 libfuzzer-14-dev libclang-rt-14-dev
@@ -30,8 +37,10 @@ fi
 # half, which Debian ships for i386 only and which needs a kernel that runs
 # 32-bit x86 programs. Some virtual machines cannot; there Debian's `wine`
 # would pick the 32-bit loader and fail for 64-bit programs too, so wine32 is
-# installed only where a tiny 32-bit program runs.
-if bash "$(dirname "${BASH_SOURCE[0]}")/wine32-check" --kernel 2>/dev/null; then
+# installed only where a tiny 32-bit program runs. Elsewhere the x86 build tree
+# gets a private 32-bit Wine whose processes run under the user-mode emulator
+# (tools/emulated32/setup), made as the calling user and never installed.
+if bash "$here/wine32-check" --kernel 2>/dev/null; then
   if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
     echo "deps: installing wine32:i386"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -41,7 +50,10 @@ if bash "$(dirname "${BASH_SOURCE[0]}")/wine32-check" --kernel 2>/dev/null; then
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends wine32:i386
   fi
 else
-  echo "deps: this machine does not run 32-bit x86 programs; wine32 is left out and the x86 tests are skipped"
+  if ! bash "$here/emulated32/setup" "$emulated32"; then
+    echo "deps: this kernel runs no 32-bit x86 code, and the emulated 32-bit Wine for the x86 tests could not be made" >&2
+    exit 1
+  fi
 fi
 
 # Wine shows Japanese paths and code page 932 only under a real ja_JP.UTF-8 C-library locale.

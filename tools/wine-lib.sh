@@ -23,6 +23,13 @@ qz_wine_env() {
   export WINEARCH=win64
   # No Mono/Gecko install prompts, no desktop menu entries.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  # A tree with its own emulated 32-bit Wine (tools/emulated32/setup, for
+  # kernels that run no 32-bit code) runs every program through it.
+  QZ_EMULATED32=
+  if [[ -x $build/emulated32/bin/wine && -f $build/emulated32/root/.qz-ready ]]; then
+    QZ_EMULATED32=$build/emulated32
+    export PATH=$QZ_EMULATED32/bin:$PATH
+  fi
 }
 
 qz_session_file() { echo "$QZ_WINE_DIR/session"; }
@@ -144,9 +151,10 @@ qz_create_template() {
 # Bumped whenever the template's making changes, so old build trees remake it.
 QZ_TEMPLATE_VERSION=3
 
-# The template is current for this making and this test root: a renewed root
-# means a new template.
-qz_template_stamp() { echo "$QZ_TEMPLATE_VERSION $(cat "$QZ_CERTS/ca.fp")"; }
+# The template is current for this making, this test root and this Wine (one
+# made without the 32-bit half lacks its folders): a renewed root means a new
+# template.
+qz_template_stamp() { echo "$QZ_TEMPLATE_VERSION $(cat "$QZ_CERTS/ca.fp")${QZ_EMULATED32:+ emulated32}"; }
 
 qz_template_current() {
   [[ -f $QZ_TEMPLATE/.qz-ready && $(cat "$QZ_TEMPLATE/.qz-ready") == "$(qz_template_stamp)" ]]

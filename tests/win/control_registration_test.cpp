@@ -148,7 +148,13 @@ TEST_F(ControlRegistrationTest, RegisteringTwiceLeavesExactlyTheTable) {
   const std::wstring library = L"TypeLib\\" + GuidText(LIBID_TESSACOM1Lib) + L"\\1.0";
   wchar_t path[MAX_PATH] = {};
   LONG size = sizeof path;
-  EXPECT_EQ(RegQueryValueW(HKEY_CLASSES_ROOT, (library + L"\\409\\win64").c_str(), path, &size), ERROR_SUCCESS);
+  // Under the platform the module was built for: a 32-bit module's library is a win32 one.
+#ifdef _WIN64
+  const wchar_t platform[] = L"\\409\\win64";
+#else
+  const wchar_t platform[] = L"\\409\\win32";
+#endif
+  EXPECT_EQ(RegQueryValueW(HKEY_CLASSES_ROOT, (library + platform).c_str(), path, &size), ERROR_SUCCESS);
   EXPECT_EQ(std::wstring(path), ModulePath());
   EXPECT_TRUE(KeyExists(L"Interface\\" + GuidText(IID_ITessacontrol1)));
 }
