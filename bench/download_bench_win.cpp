@@ -20,6 +20,7 @@
 #include "base/field_text.h"
 #include "base/run_log.h"
 #include "launcher/launcher_app.h"
+#include "tests/winsupport/launcher_app_peer.h"
 #include "ui/dialogs.h"
 #include "format/codec.h"
 #include "ui/resource_ids.h"
@@ -102,13 +103,12 @@ DWORD WINAPI Probe(LPVOID) {
 
 unsigned long long Worker(const char* url, const std::string& folder, const char* sha256Hex) {
   using namespace qz;
-  auto app = std::make_unique<LauncherApp>();
-  app->ResetState();
-  app->instance = GetModuleHandleW(nullptr);
-  CopyCut(app->workDir, folder);
-  app->httpClient.OpenSession(kProgramName);
-  app->target = Target::AvatarModule;  // progress page and worker at once
-  app->action = Action::Upgrade;
+  auto app = std::make_unique<LauncherApp>(GetModuleHandleW(nullptr));
+  LauncherAppPeer peer(*app);
+  CopyCut(peer.workDir(), folder);
+  peer.http().OpenSession(kProgramName);
+  peer.target() = Target::AvatarModule;  // progress page and worker at once
+  peer.action() = Action::Upgrade;
   auto file = std::make_unique<UpdateFile>();
   file->version = 1;
   CopyCut(file->url, url);
@@ -119,7 +119,7 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
     file->hash.present = true;
     file->hash.digest = *digest;
   }
-  app->updateList.push_back(std::move(file));
+  peer.plan().updateList.push_back(std::move(file));
   const std::string log = folder + "Quorlynx.log";
   DeleteFileA(log.c_str());
   runlog::Open(log);

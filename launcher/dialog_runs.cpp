@@ -14,57 +14,57 @@ DialogEnd LauncherApp::FetchManifestWithWait(const wchar_t* text) {
   request.text = text;
   request.work = [this] {
     // The block field may fill its width: take it bounded.
-    const std::string url = FieldText(target == Target::AvatarModule ? block.CommonURL : block.AutoDownURL);
+    const std::string url = FieldText(target_ == Target::AvatarModule ? block_.CommonURL : block_.AutoDownURL);
     return ReadManifest(url.c_str());
   };
-  return RunWaitDialog(instance, request);
+  return RunWaitDialog(instance_, request);
 }
 
 DialogEnd LauncherApp::RunWizard() {
   DownloadRequest download;
-  download.http = &httpClient;
-  download.workDir = workDir;
-  if (action == Action::FullInstall) {
+  download.http = &http_;
+  download.workDir = workDir_;
+  if (action_ == Action::FullInstall) {
     UpdateFile file;
-    file.version = latestVer;
-    CopyCut(file.url, fullDnUrl);
-    file.hash = fullDnHash;
+    file.version = plan_.latestVer;
+    CopyCut(file.url, plan_.fullDnUrl);
+    file.hash = plan_.fullDnHash;
     download.files.push_back(file);
   } else {
-    for (const auto& file : updateList) download.files.push_back(*file);
+    for (const auto& file : plan_.updateList) download.files.push_back(*file);
   }
-  download.destination = target == Target::AvatarModule ? commonFilesDir : gameDir;
-  download.gameInstaller = target == Target::Game && action == Action::FullInstall;
+  download.destination = target_ == Target::AvatarModule ? commonFilesDir_ : plan_.gameDir;
+  download.gameInstaller = target_ == Target::Game && action_ == Action::FullInstall;
   // The pauses before another try: 1 s, 4 s, 16 s; a test machine shortens
   // them through the product key (no page can reach it).
   const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
   download.retryDelaysMs = {pause, pause * 4, pause * 16};
-  DownloadTask task(std::move(download), workerThread);
+  DownloadTask task(std::move(download), workerThread_);
 
   WizardRequest request;
-  request.page = target == Target::AvatarModule ? WizardRequest::ProgressAvatar
-                 : action == Action::Upgrade      ? WizardRequest::ConfirmUpgrade
-                                                  : WizardRequest::Confirm;
-  request.fullInstall = action == Action::FullInstall;
-  request.installerUrl = fullDnUrl;
+  request.page = target_ == Target::AvatarModule ? WizardRequest::ProgressAvatar
+                 : action_ == Action::Upgrade      ? WizardRequest::ConfirmUpgrade
+                                                   : WizardRequest::Confirm;
+  request.fullInstall = action_ == Action::FullInstall;
+  request.installerUrl = plan_.fullDnUrl;
   request.task = &task;
-  const WizardResult result = RunWizardDialog(instance, request);
+  const WizardResult result = RunWizardDialog(instance_, request);
   runlog::Write("wizard", result.result == DialogEnd::Done ? "done" : "failed or cancelled");
 
-  if (result.autoRun) autoRun = 1;
-  if (result.setStartPage) setStartPage = 1;
-  if (!result.setupSavePath.empty()) CopyCut(setupSavePath, result.setupSavePath);
-  if (!task.Outcome().installerPath.empty()) CopyCut(installerPath, task.Outcome().installerPath);
+  if (result.autoRun) autoRun_ = true;
+  if (result.setStartPage) setStartPage_ = true;
+  if (!result.setupSavePath.empty()) CopyCut(setupSavePath_, result.setupSavePath);
+  if (!task.Outcome().installerPath.empty()) CopyCut(installerPath_, task.Outcome().installerPath);
   return result.result;
 }
 
 DialogEnd LauncherApp::RunSetupProgram() {
   SetupRunRequest request;
-  request.programPath = installerPath;
-  request.keepProgram = setupSavePath[0] != '\0';
-  request.process = &installerProcess;
-  runlog::Write("setup", std::string("run ") + installerPath);
-  const DialogEnd result = RunSetupRunDialog(instance, request);
+  request.programPath = installerPath_;
+  request.keepProgram = setupSavePath_[0] != '\0';
+  request.process = &installerProcess_;
+  runlog::Write("setup", std::string("run ") + installerPath_);
+  const DialogEnd result = RunSetupRunDialog(instance_, request);
   runlog::Write("setup", result == DialogEnd::Done ? "ended" : "not started or cancelled");
   return result;
 }

@@ -24,7 +24,7 @@ const char* FolderOrNull(const char* dir) { return dir && dir[0] ? dir : nullptr
 }  // namespace
 
 int LauncherApp::DirectXRequirement() {
-  const int required = SplitDirectXRequirement(block.Spare);
+  const int required = SplitDirectXRequirement(block_.Spare);
   if (required <= kDirectXAlwaysPresent) return 1;
 
   RegKey key;
@@ -75,7 +75,7 @@ int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const 
 
 int LauncherApp::StartGameWithHandOver(const char* exe, const char* dir) {
   if (!DirectXRequirement()) return 0;
-  return HandOverBlock(block, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs) ? 1 : 0;
+  return HandOverBlock(block_, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs) ? 1 : 0;
 }
 
 }  // namespace qz

@@ -56,15 +56,15 @@ bool InWindowsFolder(const std::string& exe) {
 
 }  // namespace
 
-int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
-                                   char (&exe)[260]) {
+int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[kPathField],
+                                   char (&exe)[kPathField]) {
   RegKey key;
   if (!settings::OpenInstallRecord(name, KEY_READ, false, key)) return 0;
   std::string text;
   if (ReadRegistryText(key.get(), "Version", kVersionField, text)) {
     version = static_cast<std::uint16_t>(LeadingDecimal(text));
   }
-  if (target == Target::Game) {
+  if (target_ == Target::Game) {
     ReadPathInto(key.get(), "RunDir", true, folder);
     ReadPathInto(key.get(), "RunFileName", false, exe);
   }
@@ -73,39 +73,40 @@ int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, cha
 
 void LauncherApp::WriteVersion() {
   // Only a setup program creates the record; without it there is nothing to update.
-  settings::WriteRecordVersion(progName, latestVer, false);
+  settings::WriteRecordVersion(plan_.progName, plan_.latestVer, false);
 }
 
 void LauncherApp::ParseSetupParameters() {
-  qz::ParseSetupParameters(block, {hKeyIndex, useMutex, regPath, regName, fileName, mutexName, parm});
+  setup_ = qz::ParseSetupParameters(block_);
 }
 
 void LauncherApp::ReadGameLocation() {
-  gameLocationRefused = false;
-  const HKEY root = RootForIndex(hKeyIndex);
-  if (!root || !IsGameRegistryPath(regPath) || (fileName[0] != '\0' && !IsGameFileName(fileName))) {
+  gameLocationRefused_ = false;
+  const SetupParameters& s = setup_;
+  const HKEY root = RootForIndex(s.hKeyIndex);
+  if (!root || !IsGameRegistryPath(s.regPath) || (s.fileName[0] != '\0' && !IsGameFileName(s.fileName))) {
     RefuseGameLocation();
     return;
   }
   RegKey key;
-  if (RegOpenKeyExA(root, regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(root, s.regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
   std::string value;
-  if (!ReadRegistryText(key.get(), regName, 300, value)) return;
+  if (!ReadRegistryText(key.get(), s.regName, 300, value)) return;
   std::string dir;
   std::string exe;
-  if (!GameLocationFromValue(value, fileName, dir, exe)) return;
+  if (!GameLocationFromValue(value, s.fileName, dir, exe)) return;
   // An empty value names no game: that is "not installed", not a refusal.
   if (!exe.empty() && (!IsFullLocalPath(exe) || InWindowsFolder(exe))) {
     RefuseGameLocation();
     return;
   }
-  CopyCut(gameDir, dir);
-  CopyCut(gameExe, exe);
+  CopyCut(plan_.gameDir, dir);
+  CopyCut(plan_.gameExe, exe);
 }
 
 void LauncherApp::RefuseGameLocation() {
-  gameDir[0] = gameExe[0] = '\0';
-  gameLocationRefused = true;
+  plan_.gameDir[0] = plan_.gameExe[0] = '\0';
+  gameLocationRefused_ = true;
 }
 
 int LauncherApp::ExecutablePresent(const char* path) {

@@ -6,32 +6,23 @@
 
 namespace qz {
 
-LauncherApp::~LauncherApp() {
-  ClearUpdateList();
-  httpClient.CloseAll();
-}
-
-void LauncherApp::ClearUpdateList() { updateList.clear(); }
+LauncherApp::~LauncherApp() { http_.CloseAll(); }
 
 void LauncherApp::ResetState() {
-  std::memset(&block, 0, sizeof block);
-  target = Target::None;
-  action = Action::None;
-  commonFilesDir[0] = workDir[0] = setupSavePath[0] = '\0';
-  workerThread.reset();
-  progName[0] = fullDnUrl[0] = upBaseUrl[0] = '\0';
-  fullDnHash = FileHash{};
-  minVer = latestVer = installedVer = 0;
-  ClearUpdateList();
-  gameDir[0] = gameExe[0] = installerPath[0] = '\0';
-  installerProcess = ProcessHandles{};
-  autoRun = setStartPage = 0;
-  hKeyIndex = 0;
-  useMutex = false;
-  regPath[0] = regName[0] = fileName[0] = mutexName[0] = parm[0] = '\0';
+  std::memset(&block_, 0, sizeof block_);
+  target_ = Target::None;
+  action_ = Action::None;
+  commonFilesDir_[0] = workDir_[0] = '\0';
+  plan_ = UpdatePlan{};
+  setup_ = SetupParameters{};
+  gameLocationRefused_ = false;
+  workerThread_.reset();
+  installerProcess_ = ProcessHandles{};
+  autoRun_ = setStartPage_ = false;
+  setupSavePath_[0] = installerPath_[0] = '\0';
 }
 
-bool LauncherApp::TakeOver(const char* sectionName) { return TakeOverBlock(sectionName, &block); }
+bool LauncherApp::TakeOver(const char* sectionName) { return TakeOverBlock(sectionName, &block_); }
 
 void LauncherApp::FindCommonFilesDir() {
   std::string dir;
@@ -49,8 +40,8 @@ void LauncherApp::FindCommonFilesDir() {
   }
   dir = WithTrailingBackslash(dir);
   // A folder that does not fit the field is unusable, not something to cut.
-  if (dir.size() >= sizeof commonFilesDir) dir.clear();
-  CopyCut(commonFilesDir, dir);
+  if (dir.size() >= sizeof commonFilesDir_) dir.clear();
+  CopyCut(commonFilesDir_, dir);
 }
 
 void LauncherApp::PrepareWorkDir() {
@@ -60,13 +51,13 @@ void LauncherApp::PrepareWorkDir() {
   if (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     dir = "c:\\";
   }
-  if (dir.size() >= sizeof workDir) dir = "c:\\";
-  CopyCut(workDir, dir);
+  if (dir.size() >= sizeof workDir_) dir = "c:\\";
+  CopyCut(workDir_, dir);
 }
 
 void LauncherApp::OpenHttpSession() {
   // A failure shows up later as a failed fetch, reported there.
-  httpClient.OpenSession(kProgramName);
+  http_.OpenSession(kProgramName);
 }
 
 }  // namespace qz

@@ -1,22 +1,22 @@
 // The launcher's one application object and its composition root: WinMain
 // owns it, and the flows hand the dialogs and the download worker exactly
-// what each needs. The launch record is its first member so it moves in and
-// out of shared memory in one piece.
+// what each needs. Its state is its own: the launch record it took over, the
+// plan of the current target's manifest and the page's setup parameters,
+// each replaced whole, never filled in piece by piece.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include "base/win_handles.h"
+#include "format/limits.h"
 #include "launcher/exit_code.h"
+#include "launcher/setup_params.h"
 #include "record/launch_block.h"
 #include "ui/dialogs.h"
 #include "update/http_client.h"
 #include "update/manifest.h"
-#include "update/update_file.h"
 #include "update/version_decision.h"
 
 namespace qz {
@@ -28,10 +28,13 @@ constexpr char kProgramName[] = "Quorlynx";  // mutex name and HTTP agent
 
 class LauncherApp {
  public:
-  LauncherApp() = default;
+  explicit LauncherApp(HINSTANCE instance = nullptr) : instance_(instance) {}
   ~LauncherApp();
   LauncherApp(const LauncherApp&) = delete;
   LauncherApp& operator=(const LauncherApp&) = delete;
+
+  // The whole program: start-up, the avatar module check and the run mode.
+  ExitCode Main(const char* commandLine);
 
   // Start-up, in order: zero everything, take the record over, find the
   // folders, open the HTTP session.
@@ -44,12 +47,11 @@ class LauncherApp {
   // Installation record and game start (install_record.cpp, game_start.cpp).
   // Reads the installation record of the named program into the out values;
   // a value that cannot be read leaves its out value unchanged.
-  int ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[260],
-                        char (&exe)[260]);
-  void WriteVersion();  // latestVer as the record's Version
+  int ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[kPathField],
+                        char (&exe)[kPathField]);
+  void WriteVersion();  // the plan's latest version as the record's Version
   void ParseSetupParameters();
   void ReadGameLocation();
-  void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
   int ExecutablePresent(const char* path);
   int DirectXRequirement();
   void SetBrowserStartPage();
@@ -57,12 +59,10 @@ class LauncherApp {
                              const char* nameOfMutex);
   int StartGameWithHandOver(const char* exe, const char* dir);
 
-  // Update manifest (manifest_read.cpp): fetches the manifest and takes its
-  // plan as the update state.
+  // Update manifest (manifest_read.cpp): fetches the manifest of the current
+  // target and takes its plan whole.
   bool ReadManifest(const char* url);
   void TakePlan(UpdatePlan&& plan);
-  void ClearUpdateList();
-  void SortUpdateList();
 
   // The dialogs, each given what it needs (dialog_runs.cpp): the waiting
   // dialog around the manifest of the current target, the wizard with the
@@ -72,59 +72,55 @@ class LauncherApp {
   DialogEnd RunSetupProgram();
 
   // Run modes (run_modes.cpp) and the avatar module check (avatar_check.cpp).
-  void DecideAction();
   ExitCode NormalFlow();
   ExitCode SetupFlow(bool link);
   int CheckAvatarModule();
 
-  // 1. The launch record.
-  LaunchBlock block{};
+  const LaunchBlock& Record() const { return block_; }
+  const UpdatePlan& Plan() const { return plan_; }
+  const SetupParameters& Setup() const { return setup_; }
 
-  // 2. Update state.
-  Target target = Target::None;
-  Action action = Action::None;
-  char commonFilesDir[260] = {};
-  char workDir[260] = {};
-  char setupSavePath[260] = {};
-  Handle workerThread;
-  char progName[20] = {};
-  char fullDnUrl[260] = {};
-  char upBaseUrl[260] = {};
-  std::uint16_t minVer = 0;
-  std::uint16_t latestVer = 0;
-  std::vector<std::unique_ptr<UpdateFile>> updateList;
-  std::uint16_t installedVer = 0;
-  char gameDir[260] = {};
-  char gameExe[260] = {};
-  ProcessHandles installerProcess;
-  int autoRun = 0;
-  int setStartPage = 0;
-  char installerPath[260] = {};
+ private:
+  friend class LauncherAppPeer;  // the Win32 tests and the bench set up single steps
 
-  // 3. The HTTP client.
-  HttpClient httpClient;
+  // How reading a target's manifest ended.
+  enum class TargetCheck {
+    NoAddress,  // the page named no manifest for it: nothing to check
+    Failed,     // the manifest could not be read; the player was told
+    Decided,    // the plan is taken and the action decided
+  };
+  // The preamble both checks share: the target's manifest behind the waiting
+  // dialog, then the version decision.
+  TargetCheck CheckTarget(Target target);
+  void DecideAction();
+  void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
+  ExitCode RunModes();
 
-  // 4. Setup-mode parameters.
-  std::int16_t hKeyIndex = 0;
-  bool useMutex = false;
-  char regPath[260] = {};
-  char regName[64] = {};
-  char fileName[64] = {};
-  char mutexName[32] = {};
-  char parm[128] = {};
-  // A page named a setup location the launcher does not read from: asked
-  // about like a missing program, never started.
-  bool gameLocationRefused = false;
+  // The launch record, moved in and out of shared memory in one piece.
+  LaunchBlock block_{};
 
-  // 5. What the manifest says the full installer's SHA-256 is.
-  FileHash fullDnHash;
+  Target target_ = Target::None;
+  Action action_ = Action::None;
+  char commonFilesDir_[kPathField] = {};
+  char workDir_[kPathField] = {};
+  // The current target's manifest and installation record.
+  UpdatePlan plan_;
+  // The page's setup-mode parameters; a location they name that the launcher
+  // does not read from is asked about like a missing program, never started.
+  SetupParameters setup_;
+  bool gameLocationRefused_ = false;
 
-  // 6. The module whose resources the dialogs use.
-  HINSTANCE instance = nullptr;
+  // What the wizard and the setup program leave behind.
+  Handle workerThread_;
+  ProcessHandles installerProcess_;
+  bool autoRun_ = false;
+  bool setStartPage_ = false;
+  char setupSavePath_[kPathField] = {};
+  char installerPath_[kPathField] = {};
+
+  HttpClient http_;
+  // The module whose resources the dialogs use.
+  HINSTANCE instance_ = nullptr;
 };
-
-// The whole program: start-up, the avatar module check and the run mode.
-// Returns the exit code.
-ExitCode LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine);
 
 }  // namespace qz

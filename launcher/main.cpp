@@ -11,9 +11,9 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   using qz::ExitCode;
   try {
-    std::unique_ptr<qz::LauncherApp> app(new (std::nothrow) qz::LauncherApp);
+    std::unique_ptr<qz::LauncherApp> app(new (std::nothrow) qz::LauncherApp(instance));
     if (!app) return static_cast<int>(ExitCode::Stopped);
-    return static_cast<int>(qz::LauncherMain(*app, instance, commandLine ? commandLine : ""));
+    return static_cast<int>(app->Main(commandLine ? commandLine : ""));
   } catch (...) {
     qz::runlog::WriteCaught("end");
     return static_cast<int>(ExitCode::Stopped);

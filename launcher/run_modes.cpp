@@ -30,97 +30,112 @@ ExitCode Started(int started) { return started ? ExitCode::Done : ExitCode::Stop
 }  // namespace
 
 void LauncherApp::DecideAction() {
-  action = DecideVersionAction(installedVer, minVer, latestVer);
-  if (action == Action::Upgrade) SortUpdateList();
-  const char* decided = action == Action::FullInstall ? "full installation"
-                        : action == Action::Upgrade   ? "upgrade"
-                                                      : "nothing to do";
-  runlog::Write("decide", std::string(progName) + ": installed " + std::to_string(installedVer) + ", minimum " +
-                              std::to_string(minVer) + ", latest " + std::to_string(latestVer) + ": " + decided);
+  action_ = DecideVersionAction(plan_.installedVer, plan_.minVer, plan_.latestVer);
+  if (action_ == Action::Upgrade) SortByVersion(plan_.updateList);
+  const char* decided = action_ == Action::FullInstall ? "full installation"
+                        : action_ == Action::Upgrade   ? "upgrade"
+                                                       : "nothing to do";
+  runlog::Write("decide", std::string(plan_.progName) + ": installed " + std::to_string(plan_.installedVer) +
+                              ", minimum " + std::to_string(plan_.minVer) + ", latest " +
+                              std::to_string(plan_.latestVer) + ": " + decided);
+}
+
+LauncherApp::TargetCheck LauncherApp::CheckTarget(Target target) {
+  const bool avatar = target == Target::AvatarModule;
+  if ((avatar ? block_.CommonURL : block_.AutoDownURL)[0] == '\0') return TargetCheck::NoAddress;
+  target_ = target;
+  action_ = Action::None;
+  if (FetchManifestWithWait(avatar ? texts::kWaitAvatar : texts::kWaitGame) == DialogEnd::Failed) {
+    ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
+    return TargetCheck::Failed;
+  }
+  DecideAction();
+  return TargetCheck::Decided;
 }
 
 ExitCode LauncherApp::NormalFlow() {
-  if (block.AutoDownURL[0] == '\0') return ExitCode::Done;
-  target = Target::Game;
-  action = Action::None;
-  if (FetchManifestWithWait(texts::kWaitGame) == DialogEnd::Failed) {
-    ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
-    return ExitCode::Stopped;
+  switch (CheckTarget(Target::Game)) {
+    case TargetCheck::NoAddress: return ExitCode::Done;
+    case TargetCheck::Failed: return ExitCode::Stopped;
+    case TargetCheck::Decided: break;
   }
-  DecideAction();
-  if (action != Action::FullInstall && !ExecutablePresent(gameExe)) {
+  UpdatePlan& p = plan_;
+  if (action_ != Action::FullInstall && !ExecutablePresent(p.gameExe)) {
     if (!AskReinstall()) return ExitCode::Stopped;
-    action = Action::FullInstall;
+    action_ = Action::FullInstall;
   }
-  if (action == Action::None) return Started(StartGameWithHandOver(gameExe, gameDir));
+  if (action_ == Action::None) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
 
   if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
-  if (action == Action::FullInstall) {
-    if (HasZipExtension(installerPath)) {
+  if (action_ == Action::FullInstall) {
+    if (HasZipExtension(installerPath_)) {
       // A full archive was unpacked by the wizard: there is no setup program
       // to run or to write the record, so the launcher records the release.
       WriteVersion();
     } else if (RunSetupProgram() == DialogEnd::Failed) {
       return ExitCode::Stopped;
     }
-    installedVer = 0;
-    ReadInstallRecord(progName, installedVer, gameDir, gameExe);
+    p.installedVer = 0;
+    ReadInstallRecord(p.progName, p.installedVer, p.gameDir, p.gameExe);
     // The setup program installed an older release: the next pass patches it.
-    if (installedVer != 0 && installedVer < latestVer) return ExitCode::SecondPass;
+    if (p.installedVer != 0 && p.installedVer < p.latestVer) return ExitCode::SecondPass;
   }
-  if (action == Action::Upgrade) WriteVersion();
-  if (setStartPage) SetBrowserStartPage();
-  if (autoRun) return Started(StartGameWithHandOver(gameExe, gameDir));
+  if (action_ == Action::Upgrade) WriteVersion();
+  if (setStartPage_) SetBrowserStartPage();
+  if (autoRun_) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
   return ExitCode::Done;
 }
 
 ExitCode LauncherApp::SetupFlow(bool link) {
-  installedVer = 0;
-  ClearUpdateList();
-  CopyCut(progName, FieldText(block.ProgName));
+  // The page's installer: no manifest names it, nor states its hash.
+  plan_ = UpdatePlan{};
+  CopyCut(plan_.progName, FieldText(block_.ProgName));
   // An address that fills its field may have been cut: never fetch it.
-  const std::string url = FieldText(block.FullDownURL);
-  CopyCut(fullDnUrl, url.size() < sizeof fullDnUrl ? url : std::string());
-  fullDnHash = FileHash{};  // the page's installer: no manifest states its hash
-  target = Target::Game;
+  const std::string url = FieldText(block_.FullDownURL);
+  CopyCut(plan_.fullDnUrl, url.size() < sizeof plan_.fullDnUrl ? url : std::string());
+  target_ = Target::Game;
   ParseSetupParameters();
   ReadGameLocation();
 
-  if (gameExe[0] == '\0' && !gameLocationRefused) {
-    action = Action::FullInstall;
-  } else if (ExecutablePresent(gameExe)) {
-    action = Action::None;
+  UpdatePlan& p = plan_;
+  const SetupParameters& s = setup_;
+  if (p.gameExe[0] == '\0' && !gameLocationRefused_) {
+    action_ = Action::FullInstall;
+  } else if (ExecutablePresent(p.gameExe)) {
+    action_ = Action::None;
   } else {
     if (!AskReinstall()) return ExitCode::Stopped;
-    action = Action::FullInstall;
+    action_ = Action::FullInstall;
   }
-  if (action == Action::None) return Started(StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName));
+  if (action_ == Action::None) {
+    return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
+  }
 
   if (link) {
     if (!AskReinstall()) return ExitCode::Stopped;
     // Only an address we would download from is handed to the shell: a page
     // must not be able to open a local program or file this way, nor send the
     // player to a setup program over plain http.
-    if (!IsFetchUrl(fullDnUrl)) return ExitCode::Stopped;
-    ShellExecuteA(nullptr, "open", fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
+    if (!IsFetchUrl(p.fullDnUrl)) return ExitCode::Stopped;
+    ShellExecuteA(nullptr, "open", p.fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
     return ExitCode::Done;
   }
   if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
-  if (!HasZipExtension(installerPath) && RunSetupProgram() == DialogEnd::Failed) return ExitCode::Stopped;
+  if (!HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) return ExitCode::Stopped;
   ReadGameLocation();
-  if (setStartPage) SetBrowserStartPage();
-  if (autoRun) return Started(StartGameWithArguments(gameExe, gameDir, parm, useMutex, mutexName));
+  if (setStartPage_) SetBrowserStartPage();
+  if (autoRun_) return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
   return ExitCode::Done;
 }
 
-ExitCode RunModes(LauncherApp& app) {
-  if (!app.CheckAvatarModule()) return ExitCode::Stopped;
-  const std::string mode = FieldText(app.block.RunMode);
-  if (mode == "Vltw_OnlySetup") return app.SetupFlow(false);
-  if (mode == "Vltw_LinkSetup") return app.SetupFlow(true);
-  const ExitCode first = app.NormalFlow();
+ExitCode LauncherApp::RunModes() {
+  if (!CheckAvatarModule()) return ExitCode::Stopped;
+  const std::string mode = FieldText(block_.RunMode);
+  if (mode == "Vltw_OnlySetup") return SetupFlow(false);
+  if (mode == "Vltw_LinkSetup") return SetupFlow(true);
+  const ExitCode first = NormalFlow();
   if (first != ExitCode::SecondPass) return first;
-  return app.NormalFlow() != ExitCode::Stopped ? ExitCode::SecondPass : ExitCode::Stopped;
+  return NormalFlow() != ExitCode::Stopped ? ExitCode::SecondPass : ExitCode::Stopped;
 }
 
 }  // namespace qz

@@ -108,7 +108,8 @@ bool IsInsideFolder(std::string_view path, std::string_view folder) {
          SameLetters(path.substr(0, folder.size()), folder);
 }
 
-void ParseSetupParameters(LaunchBlock& block, const SetupParameterFields& out) {
+SetupParameters ParseSetupParameters(LaunchBlock& block) {
+  SetupParameters out;
   TakeKeys(block.AutoDownURL, sizeof block.AutoDownURL, kLocationKeys,
            [&](std::size_t key, std::string_view value) {
              switch (key) {
@@ -139,6 +140,7 @@ void ParseSetupParameters(LaunchBlock& block, const SetupParameterFields& out) {
                  break;
              }
            });
+  return out;
 }
 
 bool GameLocationFromValue(const std::string& value, const char* fileName, std::string& dir,

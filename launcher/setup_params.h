@@ -7,27 +7,28 @@
 #include <string>
 #include <string_view>
 
+#include "format/limits.h"
 #include "record/launch_block.h"
 
 namespace qz {
 
-// The LauncherApp members the parameters fill. A key the page leaves out
-// leaves its member as it was.
-struct SetupParameterFields {
-  std::int16_t& hKeyIndex;
-  bool& useMutex;
-  char (&regPath)[260];
-  char (&regName)[64];
-  char (&fileName)[64];
-  char (&mutexName)[32];
-  char (&parm)[128];
+// What the page asks of a setup mode. A key the page leaves out leaves its
+// value empty (or 0).
+struct SetupParameters {
+  std::int16_t hKeyIndex = 0;
+  bool useMutex = false;
+  char regPath[kPathField] = {};
+  char regName[64] = {};
+  char fileName[64] = {};
+  char mutexName[32] = {};
+  char parm[128] = {};
 };
 
 // Splits AutoDownURL and DataCookie of the block in place at every "=" and
 // "&" and takes the keys in them. A key is recognised by its leading letters
 // ("HKeyRoot" is HKey); the token after a key is its value; a key with no
-// token after it is ignored. Values longer than their member are cut to it.
-void ParseSetupParameters(LaunchBlock& block, const SetupParameterFields& out);
+// token after it is ignored. Values longer than their field are cut to it.
+SetupParameters ParseSetupParameters(LaunchBlock& block);
 
 // Where the game is, from the registered location value: with a file name the
 // value is the game's folder, without one it is the executable's full path

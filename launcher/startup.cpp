@@ -16,26 +16,23 @@ ExitCode StartUpMessage(const wchar_t* text) {
 
 }  // namespace
 
-ExitCode RunModes(LauncherApp& app);
-
-ExitCode LauncherMain(LauncherApp& app, HINSTANCE instance, const char* commandLine) {
+ExitCode LauncherApp::Main(const char* commandLine) {
   if (!IsLauncherToken(commandLine)) return StartUpMessage(texts::kBadParameter);
 
   // Held, never released, for the life of the process: one launcher at a time.
   HANDLE mutex = CreateMutexA(nullptr, TRUE, kProgramName);
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return StartUpMessage(texts::kAlreadyRunning);
 
-  app.ResetState();
-  app.instance = instance;
-  if (!app.TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
-  app.FindCommonFilesDir();
-  app.PrepareWorkDir();
-  runlog::Open(std::string(app.workDir) + "Quorlynx.log");
+  ResetState();
+  if (!TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
+  FindCommonFilesDir();
+  PrepareWorkDir();
+  runlog::Open(std::string(workDir_) + "Quorlynx.log");
   // Of the launch record only these: its other fields hold cookies.
-  runlog::Write("start", "run mode \"" + FieldText(app.block.RunMode) + "\", program \"" +
-                             FieldText(app.block.ProgName) + "\"");
-  app.OpenHttpSession();
-  const ExitCode code = RunModes(app);
+  runlog::Write("start", "run mode \"" + FieldText(block_.RunMode) + "\", program \"" +
+                             FieldText(block_.ProgName) + "\"");
+  OpenHttpSession();
+  const ExitCode code = RunModes();
   runlog::Write("end", "exit code " + std::to_string(static_cast<int>(code)));
   return code;
 }

@@ -38,18 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qz::SetField(block->DataCookie, parts[1]);
   qz::SetField(block->Spare, parts[2]);
 
-  std::int16_t hKeyIndex = 0;
-  bool useMutex = false;
-  char regPath[260] = {}, regName[64] = {}, fileName[64] = {}, mutexName[32] = {}, parm[128] = {};
-  qz::ParseSetupParameters(*block, {hKeyIndex, useMutex, regPath, regName, fileName, mutexName, parm});
-  Terminated(regPath);
-  Terminated(regName);
-  Terminated(fileName);
-  Terminated(mutexName);
-  Terminated(parm);
+  const qz::SetupParameters p = qz::ParseSetupParameters(*block);
+  Terminated(p.regPath);
+  Terminated(p.regName);
+  Terminated(p.fileName);
+  Terminated(p.mutexName);
+  Terminated(p.parm);
 
   std::string dir, exe;
-  if (qz::GameLocationFromValue(parts[0], fileName, dir, exe) && (dir.size() >= 260 || exe.size() >= 260)) {
+  if (qz::GameLocationFromValue(parts[0], p.fileName, dir, exe) && (dir.size() >= 260 || exe.size() >= 260)) {
     std::abort();
   }
   qz::SplitDirectXRequirement(block->Spare);

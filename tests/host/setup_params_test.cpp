@@ -12,17 +12,8 @@
 namespace qz {
 namespace {
 
-struct Params {
-  std::int16_t hKeyIndex = 0;
-  bool useMutex = false;
-  char regPath[260] = {};
-  char regName[64] = {};
-  char fileName[64] = {};
-  char mutexName[32] = {};
-  char parm[128] = {};
-  void Parse(LaunchBlock& block) {
-    ParseSetupParameters(block, {hKeyIndex, useMutex, regPath, regName, fileName, mutexName, parm});
-  }
+struct Params : SetupParameters {
+  void Parse(LaunchBlock& block) { static_cast<SetupParameters&>(*this) = ParseSetupParameters(block); }
 };
 
 TEST(SetupParameters, LocationKeys) {
@@ -36,26 +27,25 @@ TEST(SetupParameters, LocationKeys) {
   } cases[] = {
       {"all four", "HKey=2&RegPath=SOFTWARE\\Velto\\Game&RegName=Path&FileName=game.exe", 2,
        "SOFTWARE\\Velto\\Game", "Path", "game.exe"},
-      {"key by leading letters", "HKeyRoot=1&RegPathName=A&RegNameX=B", 1, "A", "B", "keep"},
-      {"no HKey keeps index 0", "RegPath=A&RegName=B", 0, "A", "B", "keep"},
-      {"HKey out of range kept as number", "HKey=7", 7, "", "", "keep"},
+      {"key by leading letters", "HKeyRoot=1&RegPathName=A&RegNameX=B", 1, "A", "B", ""},
+      {"no HKey gives index 0", "RegPath=A&RegName=B", 0, "A", "B", ""},
+      {"HKey out of range kept as number", "HKey=7", 7, "", "", ""},
       {"blanks belong to values", "RegPath=Program Files\\G &RegName= Dir", 0, "Program Files\\G ",
-       " Dir", "keep"},
-      {"empty FileName leaves it", "FileName=&RegName=N", 0, "", "N", "keep"},
-      {"unknown key skipped", "Other=1&HKey=3", 3, "", "", "keep"},
-      {"an unknown key's value is looked at as a key", "Other=HKey=4", 4, "", "", "keep"},
-      {"a key is the value of the key before it", "RegPath=HKey&RegName=x", 0, "HKey", "x", "keep"},
-      {"key at the very end has no value", "HKey=2&FileName", 2, "", "", "keep"},
-      {"key at the end with an empty value", "RegName=N&FileName=", 0, "", "N", "keep"},
-      {"lower-case keys are not keys", "hkey=2&regpath=A", 0, "", "", "keep"},
-      {"HKey value read as leading digits", "HKey=2abc", 2, "", "", "keep"},
+       " Dir", ""},
+      {"empty FileName names none", "FileName=&RegName=N", 0, "", "N", ""},
+      {"unknown key skipped", "Other=1&HKey=3", 3, "", "", ""},
+      {"an unknown key's value is looked at as a key", "Other=HKey=4", 4, "", "", ""},
+      {"a key is the value of the key before it", "RegPath=HKey&RegName=x", 0, "HKey", "x", ""},
+      {"key at the very end has no value", "HKey=2&FileName", 2, "", "", ""},
+      {"key at the end with an empty value", "RegName=N&FileName=", 0, "", "N", ""},
+      {"lower-case keys are not keys", "hkey=2&regpath=A", 0, "", "", ""},
+      {"HKey value read as leading digits", "HKey=2abc", 2, "", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
     LaunchBlock block{};
     SetField(block.AutoDownURL, c.autoDownUrl);
     Params p;
-    std::strcpy(p.fileName, "keep");
     p.Parse(block);
     EXPECT_EQ(p.hKeyIndex, c.hKey);
     EXPECT_STREQ(p.regPath, c.regPath);

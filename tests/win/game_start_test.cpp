@@ -10,6 +10,7 @@
 
 #include "record/handover.h"
 #include "launcher/launcher_app.h"
+#include "tests/winsupport/launcher_app_peer.h"
 #include "record/section_name.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/win_test_support.h"
@@ -29,12 +30,12 @@ std::string FolderOf(const std::string& exe) { return exe.substr(0, exe.find_las
 TEST(GameStart, HandOverDeliversTheRecordAsTheGameNeedsIt) {
   const std::string exe = StandInGame("hand over ");  // a blank in the path
   auto app = std::make_unique<LauncherApp>();
-  SetField(app->block.RunMode, "normal");
-  SetField(app->block.AuthCookie, std::string(256, 'A'));  // full width, no terminator
-  SetField(app->block.AvatarCookie, "avatar=1;x");
-  SetField(app->block.ServIP, "192.168.10.20");
-  SetField(app->block.ServPort, "123456");
-  SetField(app->block.Spare, "DxMin=6&Opt=1");
+  SetField(LauncherAppPeer(*app).block().RunMode, "normal");
+  SetField(LauncherAppPeer(*app).block().AuthCookie, std::string(256, 'A'));  // full width, no terminator
+  SetField(LauncherAppPeer(*app).block().AvatarCookie, "avatar=1;x");
+  SetField(LauncherAppPeer(*app).block().ServIP, "192.168.10.20");
+  SetField(LauncherAppPeer(*app).block().ServPort, "123456");
+  SetField(LauncherAppPeer(*app).block().Spare, "DxMin=6&Opt=1");
 
   const DWORD start = GetTickCount();
   EXPECT_EQ(app->StartGameWithHandOver(exe.c_str(), FolderOf(exe).c_str()), 1);
@@ -61,13 +62,13 @@ TEST(GameStart, HandOverDeliversTheRecordAsTheGameNeedsIt) {
 TEST(GameStart, WithArgumentsTheMutexExistsWhenTheGameStarts) {
   const std::string exe = StandInGame("args ");
   auto app = std::make_unique<LauncherApp>();
-  SetField(app->block.DataCookie, "Mutex=1&Parm=QzStartMtx -server 10.0.0.1");
+  SetField(LauncherAppPeer(*app).block().DataCookie, "Mutex=1&Parm=QzStartMtx -server 10.0.0.1");
   app->ParseSetupParameters();
-  ASSERT_STREQ(app->mutexName, "QzStartMtx");
+  ASSERT_STREQ(LauncherAppPeer(*app).setup().mutexName, "QzStartMtx");
 
   SetEnvironmentVariableA("QZ_STANDIN_MUTEX", "QzStartMtx");
   const int started =
-      app->StartGameWithArguments(exe.c_str(), FolderOf(exe).c_str(), app->parm, app->useMutex, app->mutexName);
+      app->StartGameWithArguments(exe.c_str(), FolderOf(exe).c_str(), LauncherAppPeer(*app).setup().parm, LauncherAppPeer(*app).setup().useMutex, LauncherAppPeer(*app).setup().mutexName);
   SetEnvironmentVariableA("QZ_STANDIN_MUTEX", nullptr);
   EXPECT_EQ(started, 1);
 
@@ -206,7 +207,7 @@ TEST_F(DirectXCheck, RequirementAgainstTheSystem) {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\DirectX");
     if (c.systemVersion) SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\DirectX", "Version", c.systemVersion);
     auto app = std::make_unique<LauncherApp>();
-    SetField(app->block.Spare, c.spare);
+    SetField(LauncherAppPeer(*app).block().Spare, c.spare);
     const Outcome out = Run([&] { return app->DirectXRequirement(); });
     EXPECT_EQ(out.result, c.result);
     if (c.message) {
@@ -222,9 +223,9 @@ TEST_F(DirectXCheck, RefusedStartCreatesNoProcess) {
   SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\DirectX", "Version", "4.08.00.0400");
   const std::string exe = StandInGame("refused");
   auto app = std::make_unique<LauncherApp>();
-  SetField(app->block.Spare, "DxMin=9");
+  SetField(LauncherAppPeer(*app).block().Spare, "DxMin=9");
   EXPECT_EQ(Run([&] { return app->StartGameWithHandOver(exe.c_str(), FolderOf(exe).c_str()); }).result, 0);
-  SetField(app->block.Spare, "DxMin=9");
+  SetField(LauncherAppPeer(*app).block().Spare, "DxMin=9");
   EXPECT_EQ(Run([&] {
               return app->StartGameWithArguments(exe.c_str(), FolderOf(exe).c_str(), "", false, "");
             }).result,

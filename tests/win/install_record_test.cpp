@@ -6,6 +6,7 @@
 
 #include "launcher/folders.h"
 #include "launcher/launcher_app.h"
+#include "tests/winsupport/launcher_app_peer.h"
 #include "base/portal.h"
 #include "base/registry_text.h"
 #include "base/registry_view.h"
@@ -56,7 +57,7 @@ TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
     SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", c.version);
     SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", c.runDir.c_str());
     SetText(HKEY_LOCAL_MACHINE, kRecord, "RunFileName", c.runFile.c_str());
-    app_->target = c.target;
+    LauncherAppPeer(*app_).target() = c.target;
     std::uint16_t version = 0;
     char dir[260] = "preset";
     char exe[260] = "preset";
@@ -76,8 +77,8 @@ TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
 }
 
 TEST_F(InstallRecord, VersionWrittenAfterAnUpgradeIsReadBack) {
-  std::strcpy(app_->progName, "game");
-  app_->latestVer = 102;
+  std::strcpy(LauncherAppPeer(*app_).plan().progName, "game");
+  LauncherAppPeer(*app_).plan().latestVer = 102;
   app_->WriteVersion();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecord)) << "the record is not created";
 
@@ -111,8 +112,8 @@ TEST(InstallRecordViews, RecordOfEitherWidthIsFoundAndUpdatedWhereItIs) {
     return text;
   };
   auto app = std::make_unique<LauncherApp>();
-  std::strcpy(app->progName, "game");
-  app->latestVer = 102;
+  std::strcpy(LauncherAppPeer(*app).plan().progName, "game");
+  LauncherAppPeer(*app).plan().latestVer = 102;
   std::uint16_t version = 0;
   char dir[260] = {};
   char exe[260] = {};
@@ -196,13 +197,13 @@ TEST_F(InstallRecord, GameLocationFromTheParameters) {
     const char* name = std::strstr(c.autoDownUrl, "RegName=Dir") ? "Dir" : "Exe";
     SetText(c.root, c.keyPath, name, c.value.c_str());
     auto app = std::make_unique<LauncherApp>();
-    SetField(app->block.AutoDownURL, c.autoDownUrl);
+    SetField(LauncherAppPeer(*app).block().AutoDownURL, c.autoDownUrl);
     app->ParseSetupParameters();
-    if (c.refused) CopyCut(app->gameExe, std::string("C:\\earlier\\g.exe"));  // never kept
+    if (c.refused) CopyCut(LauncherAppPeer(*app).plan().gameExe, std::string("C:\\earlier\\g.exe"));  // never kept
     app->ReadGameLocation();
-    EXPECT_STREQ(app->gameDir, c.expectDir);
-    EXPECT_STREQ(app->gameExe, c.expectExe);
-    EXPECT_EQ(app->gameLocationRefused, c.refused);
+    EXPECT_STREQ(LauncherAppPeer(*app).plan().gameDir, c.expectDir);
+    EXPECT_STREQ(LauncherAppPeer(*app).plan().gameExe, c.expectExe);
+    EXPECT_EQ(LauncherAppPeer(*app).gameLocationRefused(), c.refused);
     RegDeleteTreeA(c.root, c.keyPath);
   }
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "launcher/launcher_app.h"
+#include "tests/winsupport/launcher_app_peer.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/test_signer.h"
 #include "update/manifest_fetch.h"
@@ -35,8 +36,8 @@ class ManifestFetch : public ScratchRegistry {
     SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "Version", "100");
     SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "RunDir", "C:\\Games\\V");
     SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\game", "RunFileName", "C:\\Games\\V\\g.exe");
-    app_->target = Target::Game;
-    ASSERT_TRUE(app_->httpClient.OpenSession("Quorlynx"));
+    LauncherAppPeer(*app_).target() = Target::Game;
+    ASSERT_TRUE(LauncherAppPeer(*app_).http().OpenSession("Quorlynx"));
   }
   bool Fetch(const std::string& path) { return app_->ReadManifest(ServerUrl(path).c_str()); }
   std::unique_ptr<LauncherApp> app_ = std::make_unique<LauncherApp>();
@@ -60,10 +61,10 @@ TEST_F(ManifestFetch, SizeAndTransferLimits) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(Fetch(c.path), c.ok);
     if (c.ok) {
-      ASSERT_EQ(app_->updateList.size(), 2u) << "the entry at the very end was read";
-      EXPECT_STREQ(app_->updateList[1]->url, "http://dl.example/p/last.zip");
+      ASSERT_EQ(LauncherAppPeer(*app_).plan().updateList.size(), 2u) << "the entry at the very end was read";
+      EXPECT_STREQ(LauncherAppPeer(*app_).plan().updateList[1]->url, "http://dl.example/p/last.zip");
     } else {
-      EXPECT_TRUE(app_->updateList.empty());
+      EXPECT_TRUE(LauncherAppPeer(*app_).plan().updateList.empty());
     }
   }
   EXPECT_FALSE(app_->ReadManifest(("file:///" + ServerRoot() + "max.txt").c_str())) << "not a web address";
@@ -72,41 +73,41 @@ TEST_F(ManifestFetch, SizeAndTransferLimits) {
 TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "game.txt", kEntries + kLast));
   ASSERT_TRUE(Fetch("game.txt"));
-  EXPECT_EQ(app_->installedVer, 100);
-  EXPECT_EQ(app_->latestVer, 102);
-  EXPECT_EQ(app_->minVer, 100);
-  EXPECT_STREQ(app_->progName, "game");
-  EXPECT_STREQ(app_->fullDnUrl, "http://dl.example/setup.exe");
-  EXPECT_STREQ(app_->gameDir, "C:\\Games\\V\\");
-  EXPECT_STREQ(app_->gameExe, "C:\\Games\\V\\g.exe");
+  EXPECT_EQ(LauncherAppPeer(*app_).plan().installedVer, 100);
+  EXPECT_EQ(LauncherAppPeer(*app_).plan().latestVer, 102);
+  EXPECT_EQ(LauncherAppPeer(*app_).plan().minVer, 100);
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().progName, "game");
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().fullDnUrl, "http://dl.example/setup.exe");
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().gameDir, "C:\\Games\\V\\");
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().gameExe, "C:\\Games\\V\\g.exe");
 
   // The next fetch starts clean: nothing the previous manifest named carries
   // over (the avatar module's installer must never become the game's).
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "noname.txt",
                              "[VLTWUpdateFile] UpBaseURL http://dl.example/q/ UpFileList 5 a.zip"));
   ASSERT_TRUE(Fetch("noname.txt"));
-  EXPECT_EQ(app_->installedVer, 0);
-  ASSERT_EQ(app_->updateList.size(), 1u);
-  EXPECT_STREQ(app_->updateList[0]->url, "http://dl.example/q/a.zip");
-  EXPECT_STREQ(app_->progName, "");
-  EXPECT_STREQ(app_->fullDnUrl, "");
-  EXPECT_EQ(app_->minVer, 0);
+  EXPECT_EQ(LauncherAppPeer(*app_).plan().installedVer, 0);
+  ASSERT_EQ(LauncherAppPeer(*app_).plan().updateList.size(), 1u);
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().updateList[0]->url, "http://dl.example/q/a.zip");
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().progName, "");
+  EXPECT_STREQ(LauncherAppPeer(*app_).plan().fullDnUrl, "");
+  EXPECT_EQ(LauncherAppPeer(*app_).plan().minVer, 0);
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "nobase.txt", "[VLTWUpdateFile] UpFileList 5 a.zip"));
   EXPECT_FALSE(Fetch("nobase.txt")) << "no base address of its own: the entry is no web address";
 
   // Not a manifest: a success that takes nothing.
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "page.html", "<html>not found</html>"));
   EXPECT_TRUE(Fetch("page.html"));
-  EXPECT_EQ(app_->installedVer, 0);
-  EXPECT_TRUE(app_->updateList.empty());
+  EXPECT_EQ(LauncherAppPeer(*app_).plan().installedVer, 0);
+  EXPECT_TRUE(LauncherAppPeer(*app_).plan().updateList.empty());
 
   // The avatar module's record gives no game folder.
   auto avatar = std::make_unique<LauncherApp>();
-  avatar->target = Target::AvatarModule;
-  ASSERT_TRUE(avatar->httpClient.OpenSession("Quorlynx"));
+  LauncherAppPeer(*avatar).target() = Target::AvatarModule;
+  ASSERT_TRUE(LauncherAppPeer(*avatar).http().OpenSession("Quorlynx"));
   ASSERT_TRUE(avatar->ReadManifest(ServerUrl("game.txt").c_str()));
-  EXPECT_EQ(avatar->installedVer, 100);
-  EXPECT_STREQ(avatar->gameDir, "");
+  EXPECT_EQ(LauncherAppPeer(*avatar).plan().installedVer, 100);
+  EXPECT_STREQ(LauncherAppPeer(*avatar).plan().gameDir, "");
 }
 
 // With a key configured, only a signature file holding exactly one valid
