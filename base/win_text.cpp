@@ -12,6 +12,14 @@ std::wstring AnsiToWide(const std::string& text) {
   return out;
 }
 
+std::wstring Utf8ToWide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
 std::string WideToAnsi(const wchar_t* text, int length) {
   if (!text) return {};
   if (length < 0) length = lstrlenW(text);

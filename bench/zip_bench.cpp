@@ -98,7 +98,7 @@ int Extract(const std::string& archive, const std::string& dest) {
     // QZ_WRITE_BEHIND=0 or 1 overrides the platform's choice of threads.
     if (const char* behind = std::getenv("QZ_WRITE_BEHIND")) zip.SetWriteBehind(behind[0] == '1');
     int failures = 0;
-    for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
+    for (uint32_t i = 0; i < static_cast<uint32_t>(zip.GetEntryCount()); ++i) {
         if (!zip.ExtractEntry(i, dest.c_str(), true, nullptr, 65536)) ++failures;
     }
     zip.Close();
@@ -123,21 +123,21 @@ int Bound(const std::string& archive) {
     FILE* file = std::fopen(archive.c_str(), "rb");
     CZipEntryInfo info;
     int failures = 0;
-    for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) {
+    for (uint32_t i = 0; i < static_cast<uint32_t>(zip.GetEntryCount()); ++i) {
         zip.GetEntryInfo(info, i);
         uint8_t header[30];
-        if (Seek(file, info.localHeaderOffset, SEEK_SET) != 0) return 2;
+        if (Seek(file, static_cast<int64_t>(info.localHeaderOffset), SEEK_SET) != 0) return 2;
         if (std::fread(header, 1, 30, file) != 30) return 2;
         Seek(file, (header[26] | header[27] << 8) + (header[28] | header[29] << 8), SEEK_CUR);
         z_stream s = {};
         inflateInit2(&s, -MAX_WBITS);
         uLong crc = 0;
-        uint32_t left = info.compressedSize;
+        uint64_t left = info.compressedSize;
         int r = Z_OK;
         while (r != Z_STREAM_END && (left > 0 || s.avail_in > 0 || info.method == 0)) {
             if (s.avail_in == 0) {
                 if (left == 0) break;
-                const uint32_t k = left < in.size() ? left : static_cast<uint32_t>(in.size());
+                const uint32_t k = left < in.size() ? static_cast<uint32_t>(left) : static_cast<uint32_t>(in.size());
                 if (std::fread(in.data(), 1, k, file) != k) return 2;
                 left -= k;
                 s.next_in = in.data();

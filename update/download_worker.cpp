@@ -455,15 +455,15 @@ class Worker {
       try {
         archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
         const int entries = archive.GetEntryCount();
-        for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
-          archive.GetEntryInfo(entry, static_cast<std::uint16_t>(i));
+        for (int i = 0; i < entries; ++i) {
+          archive.GetEntryInfo(entry, static_cast<std::uint32_t>(i));
           archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
           if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
         }
         archive.Close(0, false);
-      } catch (const CZipException&) {
+      } catch (const CZipException& e) {
         archive.Close(1, false);
-        return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file.localPath)));
+        return FailArchive(e, file);
       }
       if (sink_.StopRequested()) return false;
     }
@@ -479,12 +479,12 @@ class Worker {
         // the attribute only after the entry's name passed its own checks.
         archive.SetReplaceReadOnly(true);
         const int entries = archive.GetEntryCount();
-        for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
+        for (int i = 0; i < entries; ++i) {
           if (sink_.StopRequested()) {
             archive.Close(1, false);
             return false;
           }
-          const auto index = static_cast<std::uint16_t>(i);
+          const auto index = static_cast<std::uint32_t>(i);
           archive.GetEntryInfo(entry, index);
           const std::string name = entry.GetName();
           if (!Text(Line::Position, Format(texts::kTargetFormat, wideDestination, AnsiToWide(name)))) {
@@ -498,15 +498,25 @@ class Worker {
           }
         }
         archive.Close(0, false);
-      } catch (const CZipException&) {
+      } catch (const CZipException& e) {
         archive.Close(1, false);
-        return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file.localPath)));
+        return FailArchive(e, file);
       }
     }
     for (auto& file : files_) {
       if (HasZipExtension(file.localPath)) DeleteFileA(file.localPath);
     }
     return Text(Line::Item, texts::kExtractCompleted);
+  }
+
+  // A name this system's code page cannot hold is named (it is read as the
+  // UTF-8 it was stored as); any other fault of the archive is reported as such.
+  bool FailArchive(const CZipException& e, const UpdateFile& file) {
+    runlog::Write("extract", "zip error " + std::to_string(e.cause) + " in " + std::string(file.localPath));
+    if (e.cause == CZipException::errNameNotInCodePage) {
+      return Fail(Format(texts::kNameNotInCodePageFormat, Utf8ToWide(e.entryName), AnsiToWide(file.localPath)));
+    }
+    return Fail(Format(texts::kExtractFailedFormat, AnsiToWide(file.localPath)));
   }
 
   // ExtractEntry also answers false when only the time or attributes could
@@ -516,7 +526,7 @@ class Worker {
     const std::string path = archive.PredictTargetPath(entry.GetName().c_str(), destination, true, nullptr);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    return data.nFileSizeHigh == 0 && data.nFileSizeLow == entry.uncompressedSize;
+    return ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == entry.uncompressedSize;
   }
 
   HttpClient& http_;

@@ -36,8 +36,9 @@ TEST(ZipEntryInfo, ConvertsAttributesByHost) {
         {"ntfs kept", 10, 0x21, "a", 0x21},
         {"os2 kept", 6, 0x10, "d", 0x10},
         {"mac masked", 7, 0xFF, "a", 0x11},
-        {"host 11 file", 11, 0x21, "a", 0x81A40020},
-        {"host 11 folder", 11, 0, "d\\", 0x41FF0010},
+        {"ntfs as Windows' compressed folders write it", 11, 0x21, "a", 0x21},
+        {"host 12 file", 12, 0x21, "a", 0x81A40020},
+        {"host 12 folder", 12, 0, "d\\", 0x41FF0010},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
