@@ -284,6 +284,7 @@ void CZipDirectory::ReadRecord(const uint8_t* record, CZipEntryInfo& e) {
     e.externalAttributes = in.U32();
     const uint32_t offset32 = in.U32();
 
+    e.storedNameSize = nameSize;
     const uint8_t* p = record + kCentralHeaderSize;
     for (auto part : {std::make_pair(&e.name, nameSize), std::make_pair(&e.extraField, extraSize),
                       std::make_pair(&e.comment, commentSize)}) {
@@ -344,7 +345,7 @@ void CZipDirectory::ConvertName(CZipEntryInfo& e) {
 uint64_t CZipDirectory::MinimalEnd(const CZipEntryInfo& e) {
     // The local header's name has the directory's length (CheckLocal checks
     // it); its extra field is unknown until then and counted as empty.
-    uint64_t end = Add(Add(e.localHeaderOffset, kLocalHeaderSize + e.name.GetSize()), e.compressedSize);
+    uint64_t end = Add(Add(e.localHeaderOffset, kLocalHeaderSize + e.storedNameSize), e.compressedSize);
     if (e.flags & CZipEntryInfo::flagDataDescriptor) end = Add(end, 12);  // its shortest form
     return end;
 }
@@ -373,7 +374,7 @@ void CZipDirectory::CheckLocalHeaders() {
 void CZipDirectory::CheckLocal(size_t index, std::vector<uint8_t>& buffer) {
     const CZipEntryInfo& e = *entries[index];
     const uint64_t limit = limits[index];
-    const uint32_t nameSize = e.name.GetSize();
+    const uint32_t nameSize = e.storedNameSize;
     // One read for the header, its name and (nearly always) its extra field,
     // never past the next entry.
     uint64_t want = kLocalHeaderSize + static_cast<uint64_t>(nameSize) + kLocalExtraGuess;

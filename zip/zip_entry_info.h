@@ -75,6 +75,9 @@ public:
     CZipBuffer extraField;
     CZipBuffer name;
     CZipBuffer comment;
+    // The name's length in the archive's headers, before a UTF-8 name was
+    // converted to the system's code page.
+    uint16_t storedNameSize = 0;
 
 private:
     bool NameEndsWithSeparator() const;
