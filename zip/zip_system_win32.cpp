@@ -159,6 +159,13 @@ NameConversion ConvertUtf8Name(const char* utf8, uint32_t length, std::string& a
         ansi.clear();
         return NameConversion::NotInCodePage;
     }
+    // And back: only a name that reads as itself again is that name here.
+    std::wstring back(wide.size(), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), ansiLength, &back[0], wideLength) != wideLength ||
+        back != wide) {
+        ansi.clear();
+        return NameConversion::NotInCodePage;
+    }
     return NameConversion::Converted;
 }
 
