@@ -365,26 +365,58 @@ void CZipDirectory::CheckExtents() {
     }
 }
 
+// Bytes of the archive at a position of the current volume. In a single
+// file it reads ahead past small entries, whose local headers lie close
+// together: one read then serves many of them.
+class CZipDirectory::LocalReader {
+public:
+    static constexpr uint32_t kReadAhead = 64u << 10;
+
+    explicit LocalReader(CZipVolumeStorage* storage)
+        : storage(storage), bytes(kLocalHeaderSize + 2 * 65535u + kReadAhead) {}
+
+    // Up to `count` bytes (fewer only where the volume ends); `ahead` lets
+    // the read go on past them.
+    const uint8_t* Read(uint64_t position, uint32_t count, bool ahead, uint32_t& got) {
+        if (!storage->IsSplit() && position >= start && position - start <= size && count <= size - (position - start)) {
+            got = count;
+            return bytes.data() + (position - start);
+        }
+        storage->Seek(static_cast<int64_t>(std::min<uint64_t>(position, INT64_MAX)), SEEK_SET);
+        start = position;
+        size = storage->GetFile()->Read(bytes.data(), ahead ? std::max(count, kReadAhead) : count);
+        got = std::min(count, size);
+        return bytes.data();
+    }
+
+private:
+    CZipVolumeStorage* storage;
+    std::vector<uint8_t> bytes;
+    uint64_t start = 0;
+    uint32_t size = 0;
+};
+
 void CZipDirectory::CheckLocalHeaders() {
     locals.assign(entries.size(), Local());
-    std::vector<uint8_t> buffer(kLocalHeaderSize + 2 * 65535u + 24);
-    for (size_t i = 0; i < entries.size(); ++i) CheckLocal(i, buffer);
+    LocalReader reader(storage);
+    for (size_t i = 0; i < entries.size(); ++i) CheckLocal(i, reader);
 }
 
-void CZipDirectory::CheckLocal(size_t index, std::vector<uint8_t>& buffer) {
+void CZipDirectory::CheckLocal(size_t index, LocalReader& reader) {
     const CZipEntryInfo& e = *entries[index];
     const uint64_t limit = limits[index];
     const uint32_t nameSize = e.storedNameSize;
     // One read for the header, its name and (nearly always) its extra field,
-    // never past the next entry.
+    // never past the next entry unless reading ahead.
     uint64_t want = kLocalHeaderSize + static_cast<uint64_t>(nameSize) + kLocalExtraGuess;
     if (limit != UINT64_MAX) want = std::min(want, limit - e.localHeaderOffset);
+    const bool small = limit != UINT64_MAX && limit - e.localHeaderOffset < LocalReader::kReadAhead;
     storage->ChangeVolume(e.diskNumberStart);
-    storage->Seek(static_cast<int64_t>(std::min<uint64_t>(bytesBeforeArchive + e.localHeaderOffset, INT64_MAX)),
-                  SEEK_SET);
-    uint32_t got = storage->GetFile()->Read(buffer.data(), static_cast<uint32_t>(want));
+    const uint64_t position = bytesBeforeArchive + e.localHeaderOffset;
+    uint32_t got;
+    const uint8_t* header = reader.Read(position, static_cast<uint32_t>(want), small, got);
     if (got < kLocalHeaderSize) storage->Throw(CZipException::errBadArchive);
-    CZipLeCursor in(buffer.data(), kLocalHeaderSize);
+    CZipLeCursor in(header, kLocalHeaderSize);
     const uint32_t signature = in.U32();
     in.Skip(2);  // version needed
     const uint16_t flags = in.U16();
@@ -403,9 +435,8 @@ void CZipDirectory::CheckLocal(size_t index, std::vector<uint8_t>& buffer) {
     if (Add(MinimalEnd(e), extraSize) > limit) storage->Throw(CZipException::errBadArchive);
     const uint32_t headerSize = kLocalHeaderSize + nameSize + extraSize;
     if (got < headerSize) {
-        if (storage->GetFile()->Read(buffer.data() + got, headerSize - got) != headerSize - got)
-            storage->Throw(CZipException::errBadArchive);
-        got = headerSize;
+        header = reader.Read(position, headerSize, false, got);
+        if (got < headerSize) storage->Throw(CZipException::errBadArchive);
     }
     if (e.flags & CZipEntryInfo::flagEncrypted) CZipException::Throw(CZipException::errBadPassword, storage->GetFilePath());
     if (method != CZipEntryInfo::methodStored && method != CZipEntryInfo::methodDeflated)
@@ -415,7 +446,7 @@ void CZipDirectory::CheckLocal(size_t index, std::vector<uint8_t>& buffer) {
     // the one whose field says "see zip64").
     CZipBuffer extra;
     extra.Allocate(extraSize);
-    if (extraSize != 0) std::memcpy(extra.Data(), buffer.data() + kLocalHeaderSize + nameSize, extraSize);
+    if (extraSize != 0) std::memcpy(extra.Data(), header + kLocalHeaderSize + nameSize, extraSize);
     uint64_t uncompressed = uncompressed32, compressed = compressed32;
     const uint8_t* zip64;
     uint16_t zip64Size;
@@ -441,18 +472,20 @@ void CZipDirectory::CheckLocal(size_t index, std::vector<uint8_t>& buffer) {
     // The descriptor after the data must agree with the directory too.
     const uint64_t at = Add(local.dataStart, e.compressedSize);
     uint32_t size = local.zip64 ? 24 : 16;
+    const uint8_t* descriptor;
+    uint8_t across[24];
     if (!storage->IsSplit()) {
         if (at > limit) storage->Throw(CZipException::errBadArchive);
         size = static_cast<uint32_t>(std::min<uint64_t>(size, limit - at));
-        storage->Seek(static_cast<int64_t>(bytesBeforeArchive + at), SEEK_SET);
-        size = storage->GetFile()->Read(buffer.data(), size);
+        descriptor = reader.Read(bytesBeforeArchive + at, size, small, size);
     } else {
         // The directory follows on this volume or a later one: the longest
         // form can be read, across the end of a volume too.
         SeekAcross(e.diskNumberStart, at);
-        size = storage->ReadBytes(buffer.data(), size, false);
+        size = storage->ReadBytes(across, size, false);
+        descriptor = across;
     }
-    if (!DescriptorMatches(buffer.data(), size, e, local.zip64)) storage->Throw(CZipException::errBadArchive);
+    if (!DescriptorMatches(descriptor, size, e, local.zip64)) storage->Throw(CZipException::errBadArchive);
 }
 
 void CZipDirectory::SeekAcross(int disk, uint64_t offset) {

@@ -51,8 +51,9 @@ private:
     // directory. Checked with the smallest extent an entry can have.
     void CheckExtents();
     static uint64_t MinimalEnd(const CZipEntryInfo& e);
+    class LocalReader;
     void CheckLocalHeaders();
-    void CheckLocal(size_t index, std::vector<uint8_t>& buffer);
+    void CheckLocal(size_t index, LocalReader& reader);
     // Positions on an archive offset of a volume, following on into the next
     // volumes of a split archive where that volume ends first.
     void SeekAcross(int disk, uint64_t offset);
