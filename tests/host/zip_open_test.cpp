@@ -280,20 +280,23 @@ ZipBuilder SplitContents() {
 }
 
 TEST(ZipOpen, ExtractsASplitArchiveAcrossNumberedVolumes) {
-    ZipBuilder b = SplitContents();
-    std::vector<std::string> volumes = b.BuildSplit(4096);
-    ASSERT_GE(volumes.size(), 4u);
-    TempDir dir;
-    std::vector<std::string> paths = WriteVolumes(dir, volumes);
-    mkdir((dir / "out").c_str(), 0755);
-    CZipArchive zip;
-    zip.Open(paths.back());
-    ASSERT_EQ(zip.GetEntryCount(), 3);
-    const std::string dest = dir / "out/";
-    for (uint16_t i = 0; i < 3; ++i) EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
-    EXPECT_EQ(ReadFile(dir / "out/small.txt"), "tiny");
-    EXPECT_EQ(ReadFile(dir / "out/big.bin"), BinaryLike(10000, 3));
-    EXPECT_EQ(ReadFile(dir / "out/text.txt"), TextLike(20000, 4));
+    for (bool zip64 : {false, true}) {
+        SCOPED_TRACE(zip64 ? "zip64" : "plain");
+        ZipBuilder b = SplitContents();
+        std::vector<std::string> volumes = b.Zip64(zip64).BuildSplit(4096);
+        ASSERT_GE(volumes.size(), 4u);
+        TempDir dir;
+        std::vector<std::string> paths = WriteVolumes(dir, volumes);
+        mkdir((dir / "out").c_str(), 0755);
+        CZipArchive zip;
+        zip.Open(paths.back());
+        ASSERT_EQ(zip.GetEntryCount(), 3);
+        const std::string dest = dir / "out/";
+        for (uint16_t i = 0; i < 3; ++i) EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
+        EXPECT_EQ(ReadFile(dir / "out/small.txt"), "tiny");
+        EXPECT_EQ(ReadFile(dir / "out/big.bin"), BinaryLike(10000, 3));
+        EXPECT_EQ(ReadFile(dir / "out/text.txt"), TextLike(20000, 4));
+    }
 }
 
 TEST(ZipOpen, MissingVolumeIsErrnoWithTheVolumePath) {
