@@ -4,13 +4,21 @@
 
 namespace qz {
 
-std::wstring AnsiToWide(const std::string& text) {
+namespace {
+
+std::wstring ToWide(UINT codePage, const std::string& text) {
   if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
   return out;
 }
+
+}  // namespace
+
+std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
+
+std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
 
 std::string WideToAnsi(const wchar_t* text, int length) {
   if (!text) return {};

@@ -27,6 +27,7 @@ enum class FailureKind {
   DownloadFailed,  // the file's address: the connection kept failing
   HashMismatch,    // the file's address: not the bytes the publisher released
   ExtractFailed,   // the archive's local path
+  NameNotInCodePage,  // the archive's local path, with the entry's name as stored (UTF-8)
   NoDestination,   // the archive's address ("" when unknown): no folder to unpack into
   DiskSpaceShort,  // the drive ("C:"), with the bytes needed
 };
@@ -35,6 +36,7 @@ struct WorkerFailure {
   FailureKind kind = FailureKind::Quiet;
   std::string subject;  // ANSI text: an address, a path or a drive
   std::uint64_t bytesNeeded = 0;  // DiskSpaceShort only
+  std::string entryUtf8;          // NameNotInCodePage only: no ANSI form exists
 };
 
 // The kind's name in the support log.
@@ -46,6 +48,7 @@ inline const char* FailureName(FailureKind kind) {
     case FailureKind::DownloadFailed: return "download kept failing";
     case FailureKind::HashMismatch: return "SHA-256 differs";
     case FailureKind::ExtractFailed: return "could not unpack";
+    case FailureKind::NameNotInCodePage: return "a name this code page cannot hold";
     case FailureKind::NoDestination: return "no folder to unpack into";
     case FailureKind::DiskSpaceShort: return "disk space short";
   }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times the zip reader against Info-ZIP unzip and the raw inflate+CRC bound on
-# generated workloads, alternating the order between runs; prints medians,
+# generated workloads (5000 and 20,000 small files, 400 MB of large ones in
+# plain and zip64 form, and, natively and when the disk has room, one zip64
+# entry of 5 GiB), alternating the order between runs; prints medians,
 # ratios and the reader's peak memory. With --wine it also extracts each
 # workload with the x64 build of the reader under Wine (the data folder must
 # then lie inside that build tree, which Wine sees as drive D:).
@@ -42,9 +44,19 @@ cmake --build "$build" --target zip_bench -j2 >/dev/null
 bench=$build/bin/zip_bench
 [[ -x $bench ]] || bench=$(find "$build" -name zip_bench -type f -perm -u+x | head -1)
 
-if [[ ! -f $data/large-stored.zip ]]; then
+if [[ ! -f $data/large-stored.zip || ! -f $data/many.zip || ! -f $data/large64.zip ]]; then
   echo "generating workloads in $data ..."
   "$bench" generate "$data"
+fi
+# The 5 GiB entry is written whole by each run: only with room for it twice
+# and a margin (it is never run under Wine).
+workloads="small many large large64 large-stored"
+free_gib=$(df -Pk "$data" | awk 'NR == 2 {print int($4 / 1048576)}')
+if ((free_gib >= 16)); then
+  [[ -f $data/huge.zip ]] || { echo "generating the 5 GiB zip64 workload ..."; "$bench" generate-huge "$data"; }
+  workloads+=" huge"
+else
+  echo "zip64 5 GiB workload left out: $free_gib GiB free where 16 are needed"
 fi
 out=$data/out
 
@@ -57,7 +69,7 @@ run() {
   rm -rf "$out"; mkdir -p "$out"; sync
   # Thousands of files just removed keep the file system busy for a moment;
   # without the pause the small workload's times scatter by a factor of two.
-  if [[ $archive == */small.zip ]]; then sleep 2; fi
+  if [[ $archive == */small.zip || $archive == */many.zip ]]; then sleep 2; fi
   t0=$(now)
   case $tool in
     ours)
@@ -85,16 +97,22 @@ run() {
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
 declare -A times peak
-for workload in small large large-stored; do
-  archive=$data/$workload.zip
-  peak[$workload]=0
-  peak[$workload.wine]=0
-  these=$tools
-  if [[ $workload != small ]]; then
-    these+=" ours1"
-    [[ -z $x64 ]] || these+=" wine1"
-  fi
-  for ((r = 1; r <= runs; r++)); do
+for workload in $workloads; do peak[$workload]=0 peak[$workload.wine]=0; done
+# Run-major: a machine whose load drifts during the bench shifts every
+# workload of a run alike, so ratios between workloads (zip64 form against
+# plain) stay fair.
+for ((r = 1; r <= runs; r++)); do
+  for workload in $workloads; do
+    archive=$data/$workload.zip
+    these=$tools
+    if [[ $workload == large || $workload == large-stored ]]; then
+      these+=" ours1"
+      [[ -z $x64 ]] || these+=" wine1"
+    fi
+    if [[ $workload == huge ]]; then
+      ((r == 1)) || continue
+      these="ours unzip"
+    fi
     if ((r % 2)); then order=$these; else order=$(tr ' ' '\n' <<<"$these" | tac | tr '\n' ' '); fi
     for tool in $order; do
       t=$(run "$tool" "$archive")
@@ -125,11 +143,21 @@ med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
 echo "native: wall seconds, medians of $runs runs"
 printf '%-13s %8s %8s %8s %10s %10s %14s %10s %14s\n' workload ours unzip bound ours/unzip ours/bound cpu_ours/bound \
   peak_MiB 1thread/bound
-for workload in small large large-stored; do
-  o=$(med "$workload.ours") u=$(med "$workload.unzip") b=$(med "$workload.bound")
+for workload in $workloads; do
+  o=$(med "$workload.ours") u=$(med "$workload.unzip")
+  if [[ $workload == huge ]]; then
+    # Unpacked MB/s of the zip64 entry, against the plain 400 MB archive's.
+    mbps=$(echo "5120 / $o" | bc -l) plain=$(echo "400 / $(med large.ours)" | bc -l)
+    printf '%-13s %8.3f %8.3f %8s %10.2f   %.0f MB/s unpacked (400 MB plain: %.0f MB/s), peak %.1f MiB\n' "$workload" \
+      "$o" "$u" - "$(echo "$o / $u" | bc -l)" "$mbps" "$plain" "$(echo "${peak[$workload]} / 1024" | bc -l)"
+    printf 'zip.huge.ours_unzip=%.2f\nzip.huge.mbps_plain=%.2f\n' "$(echo "$o / $u" | bc -l)" \
+      "$(echo "$mbps / $plain" | bc -l)" >>"$summary"
+    continue
+  fi
+  b=$(med "$workload.bound")
   oc=$(med "$workload.ours.cpu") bc=$(med "$workload.bound.cpu")
   one=-
-  [[ $workload == small ]] || one=$(printf '%.2f' "$(echo "$(med "$workload.ours1") / $b" | bc -l)")
+  [[ $workload != large && $workload != large-stored ]] || one=$(printf '%.2f' "$(echo "$(med "$workload.ours1") / $b" | bc -l)")
   printf '%-13s %8.3f %8.3f %8.3f %10.2f %10.2f %14.2f %10.1f %14s\n' "$workload" "$o" "$u" "$b" \
     "$(echo "$o / $u" | bc -l)" "$(echo "$o / $b" | bc -l)" "$(echo "$oc / ($bc + 0.001)" | bc -l)" \
     "$(echo "${peak[$workload]} / 1024" | bc -l)" "$one"
@@ -139,13 +167,16 @@ for workload in small large large-stored; do
     if [[ $one != - ]]; then printf 'zip.%s.one_bound=%s\n' "$workload" "$one"; fi
   } >>"$summary"
 done
+# zip64 form against the same entries plain: unpacked MB/s, 1.0 being equal.
+printf 'zip.large64.mbps_plain=%.2f\n' "$(echo "$(med large.ours) / $(med large64.ours)" | bc -l)" >>"$summary"
 if [[ -n $x64 ]]; then
   echo "x64 under Wine against native: the extraction's own seconds, medians of $runs runs"
   printf '%-13s %8s %8s %12s %10s %22s\n' workload native wine wine/native peak_MiB "wine 2threads/1thread"
-  for workload in small large large-stored; do
+  for workload in $workloads; do
+    [[ $workload != huge ]] || continue
     n=$(med "$workload.inproc") w=$(med "$workload.wine")
     two=-
-    [[ $workload == small ]] || two=$(printf '%.2f' "$(echo "$w / $(med "$workload.wine1")" | bc -l)")
+    [[ $workload != large && $workload != large-stored ]] || two=$(printf '%.2f' "$(echo "$w / $(med "$workload.wine1")" | bc -l)")
     printf '%-13s %8.3f %8.3f %12.2f %10.1f %22s\n' "$workload" "$n" "$w" "$(echo "$w / $n" | bc -l)" \
       "$(echo "${peak[$workload.wine]} / 1024" | bc -l)" "$two"
     {

@@ -49,7 +49,8 @@ bool WizardProgress::ShowPercent(unsigned percent) { return wizard::SetProgress(
 bool WizardProgress::Settle() { return wizard::Settle(); }
 
 void WizardProgress::ShowFailure(const WorkerFailure& failure) {
-  const std::wstring text = FailureText(failure.kind, AnsiToWide(failure.subject), failure.bytesNeeded);
+  const std::wstring text =
+      FailureText(failure.kind, AnsiToWide(failure.subject), failure.bytesNeeded, Utf8ToWide(failure.entryUtf8));
   if (!text.empty()) ShowMessage(nullptr, text.c_str(), nullptr, MB_OK);
 }
 

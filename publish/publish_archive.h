@@ -1,5 +1,5 @@
 // Writes a planned archive with libzip, in the form the launcher's reader
-// unpacks: code page 932 names without the UTF-8 flag, deflated data,
+// unpacks: code page 932 names without the UTF-8 flag, deflated data (empty files stored),
 // modification times, plain attributes.
 #pragma once
 

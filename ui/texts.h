@@ -54,6 +54,9 @@ inline constexpr wchar_t kDownloadFailedFormat[] =
 inline constexpr wchar_t kHashMismatchFormat[] =
     L"ダウンロードしたファイルが公開されたものと一致しません。\r\n\r\n%ls";
 inline constexpr wchar_t kExtractFailedFormat[] = L"圧縮ファイルの展開に失敗しました。\r\n\r\n%ls";
+// the entry's name, then the archive's path
+inline constexpr wchar_t kNameNotInCodePageFormat[] =
+    L"圧縮ファイルの中に、このパソコンでは使えない文字を含むファイル名があるため、展開できません。\r\n\r\n%ls\r\n\r\n%ls";
 inline constexpr wchar_t kNoDestinationFormat[] =
     L"インストール先のフォルダが分からないため、圧縮ファイルを展開できません。\r\n\r\n%ls";
 // drive ("C:"), then the space needed ("1.3 GB")

@@ -46,7 +46,8 @@ std::wstring StatusText(WorkerStatus status, const std::wstring& subject, const 
   return subject;
 }
 
-std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uint64_t bytesNeeded) {
+std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uint64_t bytesNeeded,
+                         const std::wstring& entryName) {
   switch (kind) {
     case FailureKind::Quiet: return L"";
     case FailureKind::FileMissing: return Format(texts::kFileMissingFormat, subject);
@@ -54,6 +55,7 @@ std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uin
     case FailureKind::DownloadFailed: return Format(texts::kDownloadFailedFormat, subject);
     case FailureKind::HashMismatch: return Format(texts::kHashMismatchFormat, subject);
     case FailureKind::ExtractFailed: return Format(texts::kExtractFailedFormat, subject);
+    case FailureKind::NameNotInCodePage: return Format(texts::kNameNotInCodePageFormat, entryName, subject);
     case FailureKind::NoDestination: return Format(texts::kNoDestinationFormat, subject);
     case FailureKind::DiskSpaceShort: return Format(texts::kDiskSpaceShortFormat, subject, SpaceText(bytesNeeded));
   }

@@ -16,7 +16,8 @@ std::wstring StatusText(WorkerStatus status, const std::wstring& subject = L"",
                         const std::wstring& detail = L"");
 
 // The message box text for a failure; empty for FailureKind::Quiet.
-std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uint64_t bytesNeeded = 0);
+std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uint64_t bytesNeeded = 0,
+                         const std::wstring& entryName = L"");
 
 // "120 MB" below a gigabyte, then "1.3 GB", then "2.5 TB"; rounded up, so
 // the text never asks for less than is needed.

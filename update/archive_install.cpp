@@ -17,6 +17,12 @@ namespace {
 WorkerFailure Unpackable(const UpdateFile& file, const CZipException& error) {
   runlog::Write("extract", std::string(file.localPath) + ": zip error " + std::to_string(error.cause) +
                                (error.fileName.empty() ? "" : " (" + error.fileName + ")"));
+  // A name this system's code page cannot hold is named, as it was stored.
+  if (error.cause == CZipException::errNameNotInCodePage) {
+    WorkerFailure failure{FailureKind::NameNotInCodePage, file.localPath};
+    failure.entryUtf8 = error.entryName;
+    return failure;
+  }
   return WorkerFailure{FailureKind::ExtractFailed, file.localPath};
 }
 
@@ -26,7 +32,7 @@ bool WrittenWhole(const CZipArchive& archive, const CZipEntryInfo& entry, const 
   const std::string path = archive.PredictTargetPath(entry.GetName().c_str(), destination, true, nullptr);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  return data.nFileSizeHigh == 0 && data.nFileSizeLow == entry.uncompressedSize;
+  return ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == entry.uncompressedSize;
 }
 
 // Every entry's target checked and the bytes the archives unpack to added up.
@@ -39,8 +45,8 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
     try {
       archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
       const int entries = archive.GetEntryCount();
-      for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
-        archive.GetEntryInfo(entry, static_cast<std::uint16_t>(i));
+      for (int i = 0; i < entries; ++i) {
+        archive.GetEntryInfo(entry, static_cast<std::uint32_t>(i));
         archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
         if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
       }
@@ -63,8 +69,8 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
     // the attribute only after the entry's name passed its own checks.
     archive.SetReplaceReadOnly(true);
     const int entries = archive.GetEntryCount();
-    for (int i = 0; i < entries && i <= 0xFFFF; ++i) {
-      const auto index = static_cast<std::uint16_t>(i);
+    for (int i = 0; i < entries; ++i) {
+      const auto index = static_cast<std::uint32_t>(i);
       archive.GetEntryInfo(entry, index);
       const std::string name = entry.GetName();
       if (!sink.ShowStatus(WorkerStatus::ExtractingTo, destination, name)) {

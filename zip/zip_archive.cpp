@@ -1,6 +1,7 @@
 #include "zip/zip_archive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,8 +61,8 @@ void CZipArchive::Open(const std::string& path, int, int) {
 
 int CZipArchive::GetEntryCount() const { return storage.IsOpen() ? static_cast<int>(directory.GetCount()) : 0; }
 
-bool CZipArchive::GetEntryInfo(CZipEntryInfo& record, uint16_t index) const {
-    if (index >= GetEntryCount()) return false;
+bool CZipArchive::GetEntryInfo(CZipEntryInfo& record, uint32_t index) const {
+    if (index >= static_cast<uint32_t>(GetEntryCount())) return false;
     record = directory.GetAt(index);
     return true;
 }
@@ -72,7 +73,7 @@ void CZipArchive::Close(int afterError, bool setTimeStamp) {
         if (!afterError || file == nullptr || file->IsClosed()) return;
     }
     if (entryState == -1) CloseEntry(nullptr, afterError);
-    int32_t newest = 0;
+    int64_t newest = 0;
     if (setTimeStamp)
         for (size_t i = 0; i < directory.GetCount(); ++i) newest = std::max(newest, directory.GetAt(i).GetModTime());
     directory.Clear();
@@ -87,14 +88,12 @@ void CZipArchive::SetProgressObserver(int operation, CZipProgressObserver* obser
     else observers[operation] = observer;
 }
 
-bool CZipArchive::OpenEntry(uint16_t index) {
-    if (index >= GetEntryCount() || entryState != 0) return false;
-    inputBuffer.Allocate(inputBufferSize);
-    directory.OpenLocal(index);
+bool CZipArchive::OpenEntry(uint32_t index) {
+    if (index >= static_cast<uint32_t>(GetEntryCount()) || entryState != 0) return false;
+    // Method, encryption and the local header were checked when the archive opened.
     const CZipEntryInfo& e = directory.GetAt(index);
-    if (e.flags & CZipEntryInfo::flagEncrypted) ThrowArchive(CZipException::errBadPassword);
-    if (e.method != CZipEntryInfo::methodStored && e.method != CZipEntryInfo::methodDeflated)
-        ThrowArchive(CZipException::errBadArchive);
+    inputBuffer.Allocate(static_cast<uint32_t>(std::min<uint64_t>(inputBufferSize, std::max<uint64_t>(e.compressedSize, 1))));
+    directory.OpenLocal(index);
     std::memset(&stream, 0, sizeof stream);
     if (e.method == CZipEntryInfo::methodDeflated) {
         stream.zalloc = &CZipArchive::Allocate;
@@ -119,7 +118,7 @@ uint32_t CZipArchive::ReadEntry(void* buffer, uint32_t count) {
     if (entryState != -1 || buffer == nullptr || count == 0) return 0;
     const bool deflated = directory.GetOpenRecord()->method == CZipEntryInfo::methodDeflated;
     uint8_t* out = static_cast<uint8_t*>(buffer);
-    uint32_t space = std::min(count, uncompressedLeft);
+    uint32_t space = static_cast<uint32_t>(std::min<uint64_t>(count, uncompressedLeft));
     // A zero-length entry that still holds compressed bytes is fed to the
     // decompressor anyway: an empty deflate stream has two bytes.
     const bool forced = space == 0 && compressedLeft != 0;
@@ -127,7 +126,7 @@ uint32_t CZipArchive::ReadEntry(void* buffer, uint32_t count) {
     while (space > 0 || (forced && compressedLeft > 0)) {
         bool tookInput = false;
         if (stream.avail_in == 0 && compressedLeft > 0) {
-            const uint32_t k = std::min(inputBufferSize, compressedLeft);
+            const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(inputBuffer.GetSize(), compressedLeft));
             storage.ReadBytes(inputBuffer.Data(), k, false);
             compressedLeft -= k;
             stream.next_in = inputBuffer.Data();
@@ -168,7 +167,7 @@ void CZipArchive::SkipRemainingData() {
     // Output can be complete before the last compressed bytes (an end-of-block
     // code, empty blocks) were needed; the data descriptor lies after them.
     while (compressedLeft > 0) {
-        const uint32_t k = std::min(inputBufferSize, compressedLeft);
+        const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(inputBuffer.GetSize(), compressedLeft));
         storage.ReadBytes(inputBuffer.Data(), k, false);
         compressedLeft -= k;
     }
@@ -277,12 +276,11 @@ int CZipArchive::CopyBeside(CZipDiskFile& output, CZipProgressObserver* observer
     return cancel;
 }
 
-bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFolders, const char* newName,
+bool CZipArchive::ExtractEntry(uint32_t index, const char* folder, bool keepFolders, const char* newName,
                                uint32_t bufferSize) {
     // A zero buffer would never make progress.
-    if (bufferSize == 0 || index >= GetEntryCount()) return false;
-    CZipEntryInfo info;
-    GetEntryInfo(info, index);
+    if (bufferSize == 0 || index >= static_cast<uint32_t>(GetEntryCount())) return false;
+    const CZipEntryInfo& info = directory.GetAt(index);  // lives until Close
     const std::string name = info.GetName();
     // Refused before anything is created.
     const std::string target = CheckedTargetPath(name.c_str(), folder, keepFolders, newName);
@@ -293,7 +291,9 @@ bool CZipArchive::ExtractEntry(uint16_t index, const char* folder, bool keepFold
 
     if (info.IsDirectory()) {
         if (observer) observer->OnTotal(0);
-        ZipSystem::CreatePath(target, &knownFolders);
+        // A folder that cannot be made (a file in its place, no rights) fails
+        // the entry: what the archive holds below it would have no place.
+        if (!ZipSystem::CreatePath(target, &knownFolders)) CZipException::Throw(errno != 0 ? errno : EACCES, target);
         ZipSystem::WriteAttributes(target, info.GetSystemAttributes());
         if (observer) observer->OnEnd();
         return true;

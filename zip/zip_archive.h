@@ -37,8 +37,12 @@ public:
 
     // Only read-only opening (mode 1, volume size 0) is supported.
     void Open(const std::string& path, int mode = zipOpenReadOnly, int volumeSize = 0);
+    // Opening reads every entry's local header and data descriptor through:
+    // a damaged entry, an unsupported method, encryption, or a name the
+    // system's code page cannot hold refuses the archive here, before
+    // anything is unpacked.
     int GetEntryCount() const;
-    bool GetEntryInfo(CZipEntryInfo& record, uint16_t index) const;
+    bool GetEntryInfo(CZipEntryInfo& record, uint32_t index) const;
     // afterError abandons an open entry without its checks.
     void Close(int afterError = 0, bool setTimeStamp = false);
     bool IsClosed() const { return !storage.IsOpen(); }
@@ -46,8 +50,9 @@ public:
     // folder and newName may be null. Returns false for a zero buffer size,
     // an index out of range, data shorter than recorded, or a time or
     // attributes that could not be set. A file left shorter than the entry
-    // or with data that failed its checks is removed again.
-    bool ExtractEntry(uint16_t index, const char* folder, bool keepFolders = true, const char* newName = nullptr,
+    // or with data that failed its checks is removed again. A folder entry
+    // whose folder cannot be made throws errno with the folder's path.
+    bool ExtractEntry(uint32_t index, const char* folder, bool keepFolders = true, const char* newName = nullptr,
                       uint32_t bufferSize = 65536);
     std::string PredictTargetPath(const char* entryName, const char* folder, bool keepFolders,
                                   const char* newName) const;
@@ -57,7 +62,7 @@ public:
     std::string CheckedTargetPath(const char* entryName, const char* folder, bool keepFolders,
                                   const char* newName) const;
 
-    bool OpenEntry(uint16_t index);
+    bool OpenEntry(uint32_t index);
     uint32_t ReadEntry(void* buffer, uint32_t count);
     // 1 success, -1 data shorter than recorded, -2 time or attributes not set,
     // 0 when no entry was open.
@@ -94,8 +99,8 @@ private:
 
     std::map<int, CZipProgressObserver*> observers;
     z_stream stream;
-    uint32_t uncompressedLeft = 0;
-    uint32_t compressedLeft = 0;
+    uint64_t uncompressedLeft = 0;
+    uint64_t compressedLeft = 0;
     uint32_t crc = 0;
     bool crcByWriter = false;  // while a write-behind ring sums the data
     const uint32_t inputBufferSize = kInputBufferSize;

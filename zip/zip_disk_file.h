@@ -53,7 +53,7 @@ public:
     bool IsClosed() const override { return fd == -1; }
     // The last-write time, last-access time (now) and attributes, set through
     // this file's own handle.
-    bool SetTimeAndAttributes(int32_t time, uint32_t attributes) {
+    bool SetTimeAndAttributes(int64_t time, uint32_t attributes) {
         return fd != -1 && ZipSystem::FileSetTimeAndAttributes(fd, time, attributes);
     }
     // An open file on a disk, not a device or a pipe.

@@ -17,6 +17,9 @@ public:
         errBadPassword = 110,
         errSystemUnsupported = 115,
         errNoEndRecord = 116,
+        // A name flagged as UTF-8 holds a character the system's code page
+        // has no form for: the archive cannot be unpacked on this system.
+        errNameNotInCodePage = 117,
         errZStreamEnd = 500,
         errZNeedDict = 501,
         errZErrno = 502,
@@ -37,4 +40,5 @@ public:
 
     std::string fileName;  // archive, volume or output file; empty when none applies
     int cause;
+    std::string entryName;  // with errNameNotInCodePage: the entry's name as stored, UTF-8
 };

@@ -20,7 +20,12 @@ public:
         return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
     }
+    uint64_t U64() {
+        const uint64_t low = U32();
+        return low | (static_cast<uint64_t>(U32()) << 32);
+    }
     void Skip(size_t n) { Take(n); }
+    size_t Left() const { return ok ? size - pos : 0; }
     bool Ok() const { return ok; }
 
 private:

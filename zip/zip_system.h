@@ -27,10 +27,11 @@ void CountPathCall();  // for the platform files
 bool ReadAttributes(const std::string& path, uint32_t& attributes);
 bool WriteAttributes(const std::string& path, uint32_t attributes);
 // Seconds since 1970; -1 means now. Also sets the last-access time to now.
-bool SetModifiedTime(const std::string& path, int32_t time);
-// Creates the folder and every missing parent. `known` (optional) holds
-// folders already seen to exist: they are not asked for again, and the ones
-// found or made are added.
+bool SetModifiedTime(const std::string& path, int64_t time);
+// Creates the folder and every missing parent, with "\" and "/" both as
+// separators; false, with errno set, when one cannot be made. `known`
+// (optional) holds folders already seen to exist: they are not asked for
+// again, and the ones found or made are added.
 bool CreatePath(const std::string& folder, std::set<std::string>* known = nullptr);
 // -1 an existing folder, 1 an existing file, 0 nothing there.
 int PathKind(const std::string& path);
@@ -40,6 +41,11 @@ bool IsRemovableDrive(const std::string& path);
 bool IsLeadByte(uint8_t byte);
 // Converts a name from the OEM to the ANSI code page in place, length unchanged.
 void ConvertOemName(char* name, uint32_t length);
+// A name flagged as UTF-8, in the ANSI code page. Invalid: not UTF-8 at all;
+// NotInCodePage: a character the code page has no exact form for (a look-
+// alike would be another name, and a yen sign made into "\" a separator).
+enum class NameConversion { Converted, Invalid, NotInCodePage };
+NameConversion ConvertUtf8Name(const char* utf8, uint32_t length, std::string& ansi);
 
 // Creates one folder whose parent exists.
 bool MakeFolder(const std::string& folder);
@@ -58,7 +64,7 @@ long FileWrite(int fd, const void* buffer, uint32_t count);
 // Through the open descriptor, without a second open: the last-write time
 // (seconds since 1970, -1 meaning now), the last-access time (now) and the
 // attributes, as SetModifiedTime and WriteAttributes would set them.
-bool FileSetTimeAndAttributes(int fd, int32_t time, uint32_t attributes);
+bool FileSetTimeAndAttributes(int fd, int64_t time, uint32_t attributes);
 // True for a file on a disk; false for a device, a pipe or a failure.
 bool FileIsRegular(int fd);
 // Deletes a file, read-only or not.

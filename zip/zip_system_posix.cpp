@@ -2,6 +2,7 @@
 // code page 932 system whose OEM and ANSI pages agree, maps "\" separators to
 // "/", and emulates Windows attributes with permission bits.
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,38 @@ bool IsLeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >
 
 void ConvertOemName(char*, uint32_t) {}
 
+namespace {
+
+// All of `in` through iconv; false when a character has no form there.
+bool Iconv(const char* to, const char* from, const std::string& in, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.assign(in.size() * 4 + 4, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &out[0];
+    size_t dstLeft = out.size();
+    const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) &&
+                    iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    out.resize(out.size() - dstLeft);
+    return ok;
+}
+
+}  // namespace
+
+NameConversion ConvertUtf8Name(const char* utf8, uint32_t length, std::string& ansi) {
+    const std::string in(utf8, length);
+    std::string wide;
+    if (!Iconv("UTF-32LE", "UTF-8", in, wide)) return NameConversion::Invalid;
+    // Only a character that comes back as itself has an exact form in code
+    // page 932: the converter also takes some look-alikes.
+    std::string back;
+    if (!Iconv("CP932", "UTF-8", in, ansi) || !Iconv("UTF-8", "CP932", ansi, back) || back != in)
+        return NameConversion::NotInCodePage;
+    return NameConversion::Converted;
+}
+
 bool ReadAttributes(const std::string& path, uint32_t& attributes) {
     CountPathCall();
     struct stat st;
@@ -53,14 +86,14 @@ bool WriteAttributes(const std::string& path, uint32_t attributes) {
     return chmod(native.c_str(), mode) == 0;
 }
 
-bool SetModifiedTime(const std::string& path, int32_t time) {
+bool SetModifiedTime(const std::string& path, int64_t time) {
     CountPathCall();
     int fd = open(NativePath(path).c_str(), O_RDWR | O_CLOEXEC);
     if (fd == -1) return false;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_NOW;
-    times[1].tv_sec = time;
+    times[1].tv_sec = static_cast<time_t>(time);
     times[1].tv_nsec = time == -1 ? UTIME_NOW : 0;
     bool ok = futimens(fd, times) == 0;
     return close(fd) == 0 && ok;
@@ -122,11 +155,11 @@ int FileOpen(const std::string& path, FileMode mode) {
     return fd;
 }
 
-bool FileSetTimeAndAttributes(int fd, int32_t time, uint32_t attributes) {
+bool FileSetTimeAndAttributes(int fd, int64_t time, uint32_t attributes) {
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_NOW;
-    times[1].tv_sec = time;
+    times[1].tv_sec = static_cast<time_t>(time);
     times[1].tv_nsec = time == -1 ? UTIME_NOW : 0;
     struct stat st;
     if (futimens(fd, times) != 0 || fstat(fd, &st) != 0) return false;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 #include "base/win_handles.h"
@@ -127,6 +128,47 @@ void ConvertOemName(char* name, uint32_t length) {
     if (length != 0) OemToCharBuffA(name, name, length);
 }
 
+NameConversion ConvertUtf8Name(const char* utf8, uint32_t length, std::string& ansi) {
+    ansi.clear();
+    if (length == 0) return NameConversion::Converted;
+    if (length > INT_MAX / 2) return NameConversion::Invalid;
+    const int n = static_cast<int>(length);
+    // Invalid sequences are refused, not replaced.
+    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, n, nullptr, 0);
+    if (wideLength <= 0) return NameConversion::Invalid;
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, n, &wide[0], wideLength) != wideLength)
+        return NameConversion::Invalid;
+    // A system whose ANSI code page is UTF-8 takes the name as it is (the
+    // default-character check does not exist for that code page).
+    if (GetACP() == CP_UTF8) {
+        ansi.assign(utf8, length);
+        return NameConversion::Converted;
+    }
+    // No best fit: a character without its own form in the code page takes
+    // the default character, and that refuses the name.
+    BOOL usedDefault = FALSE;
+    const int ansiLength =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, nullptr, &usedDefault);
+    if (ansiLength <= 0 || usedDefault) return NameConversion::NotInCodePage;
+    ansi.assign(static_cast<size_t>(ansiLength), '\0');
+    usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, &ansi[0], ansiLength, nullptr,
+                            &usedDefault) != ansiLength ||
+        usedDefault) {
+        ansi.clear();
+        return NameConversion::NotInCodePage;
+    }
+    // And back: only a name that reads as itself again is that name here.
+    std::wstring back(wide.size(), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), ansiLength, &back[0], wideLength) != wideLength ||
+        back != wide) {
+        ansi.clear();
+        return NameConversion::NotInCodePage;
+    }
+    return NameConversion::Converted;
+}
+
 bool ReadAttributes(const std::string& path, uint32_t& attributes) {
     CountPathCall();
     DWORD value = GetFileAttributesA(path.c_str());
@@ -140,7 +182,7 @@ bool WriteAttributes(const std::string& path, uint32_t attributes) {
     return SetFileAttributesA(path.c_str(), attributes) != FALSE;
 }
 
-bool SetModifiedTime(const std::string& path, int32_t time) {
+bool SetModifiedTime(const std::string& path, int64_t time) {
     CountPathCall();
     qz::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -166,7 +208,10 @@ bool IsRemovableDrive(const std::string& path) {
 
 bool MakeFolder(const std::string& folder) {
     CountPathCall();
-    return CreateDirectoryA(folder.c_str(), nullptr) != FALSE; }
+    if (CreateDirectoryA(folder.c_str(), nullptr)) return true;
+    errno = ErrnoOf(GetLastError());
+    return false;
+}
 
 int FileOpen(const std::string& path, FileMode mode) {
     if (mode == FileMode::ReadShared) {
@@ -184,7 +229,7 @@ int FileOpen(const std::string& path, FileMode mode) {
     return fd;
 }
 
-bool FileSetTimeAndAttributes(int fd, int32_t time, uint32_t attributes) {
+bool FileSetTimeAndAttributes(int fd, int64_t time, uint32_t attributes) {
     const intptr_t handle = _get_osfhandle(fd);
     if (handle == -1) return false;
     FILETIME now;

@@ -99,6 +99,28 @@ std::string ZipBuilder::Build() {
     return one.front();
 }
 
+namespace {
+
+void Le64(std::string& out, uint64_t v) {
+    Le32(out, static_cast<uint32_t>(v));
+    Le32(out, static_cast<uint32_t>(v >> 32));
+}
+
+// A 32-bit field: the value, or "see zip64" when it is there.
+uint32_t Field32(uint64_t value, bool inZip64) { return inZip64 ? 0xFFFFFFFFu : static_cast<uint32_t>(value); }
+
+}  // namespace
+
+ZipBuilder& ZipBuilder::Zip64(bool on) {
+    zip64 = on;
+    return *this;
+}
+
+ZipBuilder& ZipBuilder::Origin(uint64_t position) {
+    origin = position;
+    return *this;
+}
+
 std::vector<std::string> ZipBuilder::BuildSplit(size_t volumeSize) {
     const bool split = volumeSize != std::numeric_limits<size_t>::max();
     VolumeWriter out(volumeSize);
@@ -106,30 +128,38 @@ std::vector<std::string> ZipBuilder::BuildSplit(size_t volumeSize) {
     layout.assign(entries.size(), ZipEntryLayout());
 
     struct Recorded {
-        uint32_t crc, csize, usize;
+        uint32_t crc;
+        uint64_t csize, usize;
     };
     std::vector<Recorded> recorded;
     for (size_t i = 0; i < entries.size(); ++i) {
         const ZipEntryPlan& e = entries[i];
         std::string data = e.compressed ? *e.compressed : (e.method == 8 ? Deflate(e.data) : e.data);
-        Recorded r{e.crc.value_or(Crc32(e.data)), e.compressedSize.value_or(static_cast<uint32_t>(data.size())),
-                   e.uncompressedSize.value_or(static_cast<uint32_t>(e.data.size()))};
+        Recorded r{e.crc.value_or(Crc32(e.data)), e.compressedSize.value_or(data.size()),
+                   e.uncompressedSize.value_or(e.data.size())};
         recorded.push_back(r);
         const uint16_t flags = static_cast<uint16_t>(e.flags | (e.dataDescriptor ? 8 : 0));
 
+        std::string extra = e.localExtra;
+        if (e.zip64) {
+            Le16(extra, 1);
+            Le16(extra, 16);
+            Le64(extra, e.dataDescriptor ? 0 : r.usize);
+            Le64(extra, e.dataDescriptor ? 0 : r.csize);
+        }
         std::string local;
         Le32(local, 0x04034B50);
-        Le16(local, 20);
+        Le16(local, e.zip64 ? 45 : 20);
         Le16(local, flags);
         Le16(local, e.method);
         Le16(local, e.modTime);
         Le16(local, e.modDate);
         Le32(local, e.dataDescriptor ? 0 : r.crc);
-        Le32(local, e.dataDescriptor ? 0 : r.csize);
-        Le32(local, e.dataDescriptor ? 0 : r.usize);
+        Le32(local, e.dataDescriptor && !e.zip64 ? 0 : Field32(r.csize, e.zip64));
+        Le32(local, e.dataDescriptor && !e.zip64 ? 0 : Field32(r.usize, e.zip64));
         Le16(local, e.localNameLength.value_or(static_cast<uint16_t>(e.name.size())));
-        Le16(local, static_cast<uint16_t>(e.localExtra.size()));
-        local += e.name + e.localExtra;
+        Le16(local, static_cast<uint16_t>(extra.size()));
+        local += e.name + extra;
 
         auto where = out.NextRecord(local.size());
         layout[i].disk = where.first;
@@ -143,44 +173,64 @@ std::vector<std::string> ZipBuilder::BuildSplit(size_t volumeSize) {
             std::string descriptor;
             if (e.descriptorSignature) Le32(descriptor, 0x08074B50);
             Le32(descriptor, r.crc);
-            Le32(descriptor, r.csize);
-            Le32(descriptor, r.usize);
+            if (e.zip64) {
+                Le64(descriptor, r.csize);
+                Le64(descriptor, r.usize);
+            } else {
+                Le32(descriptor, static_cast<uint32_t>(r.csize));
+                Le32(descriptor, static_cast<uint32_t>(r.usize));
+            }
             out.Data(descriptor);
         }
     }
-    // Offsets of a single file count from the archive proper, after the prefix.
+    // Offsets of a single file count from the archive proper, after the
+    // prefix, and from the file's start when the archive lies further in.
     if (!split)
-        for (auto& l : layout) l.localOffset -= static_cast<uint32_t>(prefix.size());
+        for (auto& l : layout) l.localOffset = l.localOffset - prefix.size() + origin;
 
     std::vector<size_t> order = centralOrder;
     if (order.empty()) {
         order.resize(entries.size());
         std::iota(order.begin(), order.end(), 0);
     }
-    std::pair<uint16_t, uint32_t> centralStart{0, 0};
-    size_t centralBytes = 0;
+    std::pair<uint16_t, uint64_t> centralStart{0, 0};
+    uint64_t centralBytes = 0;
     for (size_t n = 0; n < order.size(); ++n) {
         const size_t i = order[n];
         const ZipEntryPlan& e = entries[i];
+        // Only the fields that do not fit (or all, for a zip64 entry), in this order.
+        const bool bigU = e.zip64 || recorded[i].usize >= 0xFFFFFFFFu;
+        const bool bigC = e.zip64 || recorded[i].csize >= 0xFFFFFFFFu;
+        const bool bigO = e.zip64 || layout[i].localOffset >= 0xFFFFFFFFu;
+        std::string extra = e.extra;
+        if (bigU || bigC || bigO) {
+            std::string fields;
+            if (bigU) Le64(fields, recorded[i].usize);
+            if (bigC) Le64(fields, recorded[i].csize);
+            if (bigO) Le64(fields, layout[i].localOffset);
+            Le16(extra, 1);
+            Le16(extra, static_cast<uint16_t>(fields.size()));
+            extra += fields;
+        }
         std::string central;
         Le32(central, 0x02014B50);
         Le16(central, e.versionMadeBy);
-        Le16(central, 20);
+        Le16(central, e.zip64 ? 45 : 20);
         Le16(central, static_cast<uint16_t>(e.flags | (e.dataDescriptor ? 8 : 0)));
         Le16(central, e.method);
         Le16(central, e.modTime);
         Le16(central, e.modDate);
         Le32(central, recorded[i].crc);
-        Le32(central, recorded[i].csize);
-        Le32(central, recorded[i].usize);
+        Le32(central, Field32(recorded[i].csize, bigC));
+        Le32(central, Field32(recorded[i].usize, bigU));
         Le16(central, static_cast<uint16_t>(e.name.size()));
-        Le16(central, static_cast<uint16_t>(e.extra.size()));
+        Le16(central, static_cast<uint16_t>(extra.size()));
         Le16(central, static_cast<uint16_t>(e.comment.size()));
         Le16(central, layout[i].disk);
         Le16(central, 0);
         Le32(central, e.externalAttributes);
-        Le32(central, layout[i].localOffset);
-        central += e.name + e.extra + e.comment;
+        Le32(central, Field32(layout[i].localOffset, bigO));
+        central += e.name + extra + e.comment;
         auto where = out.NextRecord(central.size());
         if (n == 0) centralStart = where;
         out.Record(central);
@@ -192,16 +242,43 @@ std::vector<std::string> ZipBuilder::BuildSplit(size_t volumeSize) {
         centralStart = out.NextRecord(0);
         centralPos = out.Joined();
     }
+    const uint64_t centralOffset = split ? centralStart.second : centralStart.second - prefix.size() + origin;
+    const uint64_t count = entries.size();
+    const bool zip64End = zip64 || count > 0xFFFF || centralOffset >= 0xFFFFFFFFu || centralBytes >= 0xFFFFFFFFu;
+
+    zip64EndPos = 0;
+    if (zip64End) {
+        std::string record;
+        Le32(record, 0x06064B50);
+        Le64(record, 44);
+        Le16(record, 45);
+        Le16(record, 45);
+        auto recordAt = out.NextRecord(56);
+        Le32(record, recordAt.first);
+        Le32(record, centralStart.first);
+        Le64(record, count);
+        Le64(record, count);
+        Le64(record, centralBytes);
+        Le64(record, centralOffset);
+        out.Record(record);
+        zip64EndPos = out.Joined() - record.size();
+        std::string locator;
+        Le32(locator, 0x07064B50);
+        Le32(locator, recordAt.first);
+        Le64(locator, split ? recordAt.second : recordAt.second - prefix.size() + origin);
+        Le32(locator, static_cast<uint32_t>(recordAt.first) + 1);
+        out.Record(locator);
+    }
 
     std::string end;
     Le32(end, 0x06054B50);
     auto where = out.NextRecord(22 + comment.size());
     Le16(end, where.first);
     Le16(end, centralStart.first);
-    Le16(end, static_cast<uint16_t>(entries.size()));
-    Le16(end, static_cast<uint16_t>(entries.size()));
-    Le32(end, static_cast<uint32_t>(centralBytes));
-    Le32(end, centralStart.second - (split ? 0 : static_cast<uint32_t>(prefix.size())));
+    Le16(end, count > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(count));
+    Le16(end, count > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(count));
+    Le32(end, centralBytes >= 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(centralBytes));
+    Le32(end, centralOffset >= 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(centralOffset));
     Le16(end, static_cast<uint16_t>(comment.size()));
     end += comment;
     out.Record(end);

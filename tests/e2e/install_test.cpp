@@ -265,6 +265,24 @@ TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
   EXPECT_LT(first101 - log.begin(), first102 - log.begin()) << "101 is fetched before 102";
 }
 
+TEST_F(InstallTest, PatchOfMoreThan65535EntriesIsUnpackedWhole) {
+  // Past 16 bits of entries the archive is zip64; every entry lands.
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  const int count = 65600;
+  ziptest::ZipBuilder builder;
+  for (int i = 0; i < count; ++i) builder.File("many/" + std::to_string(i % 40) + "/" + std::to_string(i), "", 0);
+  builder.File("many/last.txt", "101");
+  Publish("patch/p101.zip", builder.Build());
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
+  EXPECT_EQ(run.process.Wait(kWait * 8), 1u);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "many\\last.txt"), "101");
+  for (const char* name : {"many\\0\\0", "many\\16\\65536", "many\\39\\65599"}) {
+    EXPECT_TRUE(FileExists(gameDir_ + name)) << name;
+  }
+}
+
 TEST_F(InstallTest, InstallationOfAnOlderReleaseIsPatchedInASecondPass) {
   SetStartPage(kPortalAddress);
   PublishSetup("full/VeltoSetup.exe", "101");

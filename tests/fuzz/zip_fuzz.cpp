@@ -60,6 +60,20 @@ std::vector<std::string> Seeds() {
     std::string shared = overlap.File("a", TextLike(300, 6), 0).File("b", "b", 0).Build();
     PutLe32(shared, overlap.Layout()[1].centralPos + 42, overlap.Layout()[0].localOffset + 40);
     seeds.push_back(shared);
+    // zip64: the end record behind its locator, extra fields, 8-byte descriptors.
+    ZipEntryPlan wide;
+    wide.name = "w.bin";
+    wide.data = TextLike(500, 7);
+    wide.zip64 = wide.dataDescriptor = true;
+    seeds.push_back(ZipBuilder().Add(wide).File("n.txt", "n").Zip64().Prefix("stub").Build());
+    // Names flagged as UTF-8, one of them without a code page 932 form.
+    ZipEntryPlan utf8;
+    utf8.name = "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\xE8\xA1\xA8.txt";
+    utf8.data = "u";
+    utf8.flags = 0x0800;
+    ZipEntryPlan accented = utf8;
+    accented.name = "caf\xC3\xA9";
+    seeds.push_back(ZipBuilder().Add(utf8).Add(accented).Build());
     std::vector<std::string> volumes = ZipBuilder().File("s.txt", TextLike(600, 5), 0).BuildSplit(256);
     seeds.push_back(volumes.back());
     return seeds;
@@ -139,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         zip.Close(1);
     }
     const int count = zip.GetEntryCount();
-    for (uint16_t i = 0; i < count && i < kMaxEntries; ++i) {
+    for (uint32_t i = 0; i < static_cast<uint32_t>(count) && i < kMaxEntries; ++i) {
         try {
             if (zip.IsClosed()) zip.Open(archive);
             CZipEntryInfo info;

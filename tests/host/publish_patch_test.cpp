@@ -172,5 +172,27 @@ TEST(PublishPatch, FullArchiveHoldsTheWholeTree) {
   EXPECT_EQ(ReadFile(dir / "out/Veltoworks/Avatar/Mirrafig.dll"), "MZ module");
 }
 
+TEST(PublishPatch, ArchiveOfMoreThan65535FilesIsZip64) {
+  // libzip writes the zip64 end record once the count needs it; the reader
+  // takes every entry.
+  TempDir dir;
+  const int count = 65600;
+  mkdir((dir / "m").c_str(), 0755);
+  for (int folder = 0; folder < 40; ++folder) mkdir((dir / ("m/" + std::to_string(folder))).c_str(), 0755);
+  for (int i = 0; i < count; ++i) WriteFile(dir / ("m/" + std::to_string(i % 40) + "/" + std::to_string(i)), "");
+  WriteFile(dir / "m/last.txt", "last");
+  ASSERT_EQ(Publish({"full", dir / "m", dir / "m.zip"}), 0);
+  EXPECT_NE(ReadFile(dir / "m.zip").find(std::string("PK\x06\x06", 4)), std::string::npos) << "zip64 end record";
+  CZipArchive zip;
+  zip.Open(dir / "m.zip");
+  ASSERT_EQ(zip.GetEntryCount(), count + 1);
+  CZipEntryInfo info;
+  for (uint32_t i = 0; i < static_cast<uint32_t>(zip.GetEntryCount()); ++i) {
+    ASSERT_TRUE(zip.GetEntryInfo(info, i));
+    if (info.GetName() == "last.txt") break;
+  }
+  EXPECT_EQ(info.GetName(), "last.txt");
+}
+
 }  // namespace
 }  // namespace qz::publish

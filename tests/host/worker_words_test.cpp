@@ -31,6 +31,10 @@ TEST(WorkerWords, EachFailureKindIsWordedWithItsSubject) {
   for (const auto& c : cases) {
     EXPECT_EQ(FailureText(c.kind, c.subject, c.bytes), c.text) << FailureName(c.kind);
   }
+  EXPECT_EQ(FailureText(FailureKind::NameNotInCodePage, L"C:\\t\\p.zip", 0, L"café.txt"),
+            L"圧縮ファイルの中に、このパソコンでは使えない文字を含むファイル名があるため、展開できません。"
+            L"\r\n\r\ncafé.txt\r\n\r\nC:\\t\\p.zip")
+      << "the entry's name, then the archive";
   // A subject longer than any message box line is cut, never overrun.
   EXPECT_EQ(FailureText(FailureKind::FileMissing, std::wstring(5000, L'a')).size(), 1023u);
 }

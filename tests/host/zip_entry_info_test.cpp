@@ -36,8 +36,9 @@ TEST(ZipEntryInfo, ConvertsAttributesByHost) {
         {"ntfs kept", 10, 0x21, "a", 0x21},
         {"os2 kept", 6, 0x10, "d", 0x10},
         {"mac masked", 7, 0xFF, "a", 0x11},
-        {"host 11 file", 11, 0x21, "a", 0x81A40020},
-        {"host 11 folder", 11, 0, "d\\", 0x41FF0010},
+        {"ntfs as Windows' compressed folders write it", 11, 0x21, "a", 0x21},
+        {"host 12 file", 12, 0x21, "a", 0x81A40020},
+        {"host 12 folder", 12, 0, "d\\", 0x41FF0010},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
@@ -59,7 +60,50 @@ TEST(ZipEntryInfo, ModTimeIsTheDosTimeAsLocalTime) {
     t.tm_min = 45;
     t.tm_sec = 58;  // DOS keeps even seconds
     t.tm_isdst = -1;
-    EXPECT_EQ(e.GetModTime(), static_cast<int32_t>(mktime(&t)));
+    EXPECT_EQ(e.GetModTime(), static_cast<int64_t>(mktime(&t)));
+}
+
+int64_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    struct tm t = {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return mktime(&t);
+}
+
+TEST(ZipEntryInfo, ModTimePrefersTheExtendedTimestampAndFallsBackTo1980) {
+    const std::string stamp("UT\x05\0\x01\xD2\x02\x96\x49", 9);  // modification time 1234567890, UTC
+    const int64_t fallback = LocalTime(1980, 1, 1, 0, 0, 0);
+    const struct {
+        const char* id;
+        uint16_t date, time;
+        std::string extra;
+        int64_t expected;
+    } cases[] = {
+        {"extended timestamp wins over the DOS time", 0x3A21, 0x1234, std::string("\x0A\0\x04\0abcd", 8) + stamp, 1234567890},
+        {"timestamp without a modification time", 0x3A21, 0, std::string("UT\x01\0\x02", 5), LocalTime(2009, 1, 1, 0, 0, 0)},
+        {"timestamp before 1970", 0x3A21, 0, std::string("UT\x05\0\x01\0\0\0\x80", 9), LocalTime(2009, 1, 1, 0, 0, 0)},
+        {"timestamp cut short", 0x3A21, 0, std::string("UT\x05\0\x01\xD2", 6), LocalTime(2009, 1, 1, 0, 0, 0)},
+        {"DOS date 0", 0, 0, "", fallback},
+        {"month 13", static_cast<uint16_t>((29 << 9) | (13 << 5) | 1), 0, "", fallback},
+        {"29 February 2009", static_cast<uint16_t>((29 << 9) | (2 << 5) | 29), 0, "", fallback},
+        {"29 February 2008", static_cast<uint16_t>((28 << 9) | (2 << 5) | 29), 0, "", LocalTime(2008, 2, 29, 0, 0, 0)},
+        {"hour 24", 0x3A21, static_cast<uint16_t>(24 << 11), "", fallback},
+        {"year 2107", static_cast<uint16_t>((127 << 9) | (12 << 5) | 31), 0, "", LocalTime(2107, 12, 31, 0, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        CZipEntryInfo e;
+        e.modDate = c.date;
+        e.modTime = c.time;
+        e.extraField.Allocate(static_cast<uint32_t>(c.extra.size()));
+        if (!c.extra.empty()) std::memcpy(e.extraField.Data(), c.extra.data(), c.extra.size());
+        EXPECT_EQ(e.GetModTime(), c.expected);
+    }
 }
 
 TEST(ZipEntryInfo, CopiesAreDeep) {

@@ -3,6 +3,8 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 
 #include "tests/common/zip_builder.h"
@@ -94,7 +96,11 @@ TEST_F(ZipExtract, CreatesFoldersAndKeepsNames) {
     b.Folder("blocked/");
     Open(b.Build());
     WriteFile(Out("blocked"), "a file where the folder would go");
-    for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
+    for (uint16_t i = 0; i < 4; ++i) EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
+    // A folder that cannot be made fails its entry, naming the folder.
+    CZipException e = CatchZip([&] { zip.ExtractEntry(4, dest.c_str()); });
+    EXPECT_EQ(e.cause, EEXIST);
+    EXPECT_EQ(e.fileName, dir.path + "/out\\blocked");
     EXPECT_EQ(ZipSystem::PathKind(Out("data")), -1);
     EXPECT_EQ(ReadFile(Out("data/sound/bgm.dat")), "bgm");
     EXPECT_EQ(ReadFile(Out("file")), "dot");
@@ -401,15 +407,13 @@ TEST_F(ZipExtract, RefusesNamesThatAreNoOrdinaryFileBelowTheFolder) {
 
 TEST_F(ZipExtract, RefusesDataThatOverlapsTheNextEntryBeforeWritingIt) {
     // The next entry starts inside this one's local extra field: only the
-    // local header shows the overlap, so it is found when the entry opens.
+    // local header shows the overlap, and opening reads every one.
     ZipEntryPlan first = PlanOf(TextLike(100, 1), 0);
     first.localExtra = std::string(200, 'e');
     ZipBuilder b;
     std::string z = b.Add(first).File("y.bin", "second").Build();
     PutLe32(z, b.Layout()[1].centralPos + 42, b.Layout()[0].localOffset + 30 + 5 + 150);
-    Open(z);
-    ASSERT_EQ(zip.GetEntryCount(), 2);
-    CZipException e = CatchZip([&] { zip.ExtractEntry(0, dest.c_str()); });
+    CZipException e = CatchZip([&] { Open(z); });
     EXPECT_EQ(e.cause, 101);
     EXPECT_EQ(e.fileName, archivePath);
     EXPECT_EQ(ListTree(dir / "out"), std::set<std::string>{});
@@ -440,11 +444,118 @@ TEST_F(ZipExtract, FullDiskIsErrno28WithTheTarget) {
     if (mounted) umount(small.c_str());
 }
 
+// Names flagged as UTF-8 land as code page 932 names, folders and all.
+TEST_F(ZipExtract, Utf8NamesLandInCodePage932) {
+    auto utf8 = [](const std::string& name, const std::string& data) {
+        ZipEntryPlan e;
+        e.name = name;
+        e.data = data;
+        e.flags = CZipEntryInfo::flagUtf8Name;
+        e.versionMadeBy = 0x0014;  // MS-DOS host: no OEM conversion for UTF-8 names
+        return e;
+    };
+    ZipBuilder b;
+    b.Add(utf8("\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\xE3\x82\xB5\xE3\x83\x96/\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.py", "deep"));  // テスト/サブ/データ.py
+    b.Add(utf8("\xE8\xA1\xA8/x.txt", "0x5C trail byte"));  // 表/x.txt
+    b.Add(utf8("plain/ascii.txt", "ascii"));
+    Open(b.Build());
+    const char* listed[] = {"\x83\x65\x83\x58\x83\x67\\\x83\x54\x83\x75\\\x83\x66\x81\x5B\x83\x5E.py",
+                            "\x95\x5C\\x.txt", "plain\\ascii.txt"};
+    for (uint32_t i = 0; i < 3; ++i) {
+        CZipEntryInfo info;
+        ASSERT_TRUE(zip.GetEntryInfo(info, i));
+        EXPECT_EQ(info.GetName(), listed[i]);
+        EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
+    }
+    EXPECT_EQ(ReadFile(Out("\x83\x65\x83\x58\x83\x67/\x83\x54\x83\x75/\x83\x66\x81\x5B\x83\x5E.py")), "deep");
+    EXPECT_EQ(ReadFile(Out("\x95\x5C/x.txt")), "0x5C trail byte");
+    EXPECT_EQ(ListTree(dir / "out").size(), 7u);
+}
+
+// Whatever refuses an archive does so when it opens: entries before the bad
+// one are not written either.
+TEST_F(ZipExtract, RefusedArchivesWriteNothing) {
+    auto after = [](ZipEntryPlan bad, const std::function<void(std::string&, const ZipEntryLayout&)>& mess = nullptr) {
+        ZipBuilder b;
+        b.File("first.txt", "written first, if at all").Add(std::move(bad));
+        std::string z = b.Build();
+        if (mess) mess(z, b.Layout()[1]);
+        return z;
+    };
+    auto plan = [](uint16_t method, uint16_t flags = 0) {
+        ZipEntryPlan e = PlanOf(TextLike(3000, 2), method);
+        e.flags = flags;
+        if (method != 0 && method != 8) e.compressed = e.data;
+        return e;
+    };
+    ZipEntryPlan described = plan(8);
+    described.dataDescriptor = true;
+    ZipEntryPlan described64 = described;
+    described64.zip64 = true;
+    ZipEntryPlan local64 = plan(8);
+    local64.zip64 = true;
+    ZipEntryPlan notInCodePage = plan(8, CZipEntryInfo::flagUtf8Name);
+    notInCodePage.name = "caf\xC3\xA9.txt";  // café
+    ZipEntryPlan yen = plan(8, CZipEntryInfo::flagUtf8Name);
+    yen.name = "a\xC2\xA5" "b.txt";  // a yen sign, which code page 932 would make a separator
+    ZipEntryPlan notUtf8 = plan(8, CZipEntryInfo::flagUtf8Name);
+    notUtf8.name = "\x83\x65.txt";
+    const struct {
+        const char* defect;
+        std::string archive;
+        int cause;
+        const char* entryName;
+    } cases[] = {
+        {"bzip2", after(plan(12)), 101, ""},
+        {"LZMA", after(plan(14)), 101, ""},
+        {"Deflate64", after(plan(9)), 101, ""},
+        {"PPMd", after(plan(98)), 101, ""},
+        {"encrypted", after(plan(8, 1)), 110, ""},
+        {"descriptor with another CRC",
+         after(described, [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos + l.dataSize + 4] ^= 1; }), 101, ""},
+        {"zip64 descriptor with another size",
+         after(described64, [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos + l.dataSize + 8] ^= 1; }), 101, ""},
+        {"local zip64 extra field with another size",
+         after(local64, [](std::string& z, const ZipEntryLayout& l) { z[l.dataPos - 8] ^= 1; }), 101, ""},
+        {"name with a character code page 932 lacks", after(notInCodePage), 117, "caf\xC3\xA9.txt"},
+        {"name with a yen sign", after(yen), 117, "a\xC2\xA5" "b.txt"},
+        {"name flagged as UTF-8 that is not", after(notUtf8), 101, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.defect);
+        zip.Close(1);
+        CZipException e = CatchZip([&] {
+            Open(c.archive);
+            for (uint32_t i = 0; i < 2; ++i) zip.ExtractEntry(i, dest.c_str());
+        });
+        EXPECT_EQ(e.cause, c.cause);
+        EXPECT_EQ(e.fileName, archivePath);
+        EXPECT_EQ(e.entryName, c.entryName);
+        EXPECT_EQ(ListTree(dir / "out"), std::set<std::string>{});
+    }
+}
+
+TEST_F(ZipExtract, MakesMissingFoldersWithEitherSeparatorAtAnyDepth) {
+    const std::string data = "x";
+    const char* destinations[] = {"/new1/new2/new3/", "\\a1\\a2\\", "/m1\\m2/m3\\", "/s1/s2"};
+    Open(ZipBuilder().File("in/x.txt", data).Folder("f/g/").Build());
+    for (const char* d : destinations) {
+        SCOPED_TRACE(d);
+        const std::string folder = dir.path + d;
+        for (uint32_t i = 0; i < 2; ++i) EXPECT_TRUE(zip.ExtractEntry(i, folder.c_str()));
+        std::string native = dir.path + d;
+        std::replace(native.begin(), native.end(), '\\', '/');
+        if (native.back() != '/') native += '/';
+        EXPECT_EQ(ReadFile(native + "in/x.txt"), data);
+        EXPECT_EQ(ZipSystem::PathKind(native + "f/g"), -1);
+    }
+}
+
 class Canceller : public CZipProgressObserver {
 public:
     explicit Canceller(int cancelAfter) : cancelAfter(cancelAfter) {}
     void OnStart(const std::string&, const std::string& target) override { log += "start " + target + ";"; }
-    void OnTotal(uint32_t total) override { log += "total " + std::to_string(total) + ";"; }
+    void OnTotal(uint64_t total) override { log += "total " + std::to_string(total) + ";"; }
     void OnEnd() override { log += "end;"; }
     bool OnProgress(uint32_t n) override {
         log += std::to_string(n) + ";";

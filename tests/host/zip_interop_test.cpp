@@ -57,7 +57,7 @@ TEST(ZipInterop, InfoZipArchivesExtractExactly) {
     const struct {
         const char* id;
         const char* options;
-    } cases[] = {{"deflated", "-q -r"}, {"stored", "-q -r -0"}, {"best", "-q -r -9"}};
+    } cases[] = {{"deflated", "-q -r"}, {"stored", "-q -r -0"}, {"best", "-q -r -9"}, {"zip64", "-q -r -fz"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
         std::string archive = dir / (std::string(c.id) + ".zip");
@@ -83,6 +83,17 @@ TEST(ZipInterop, InfoZipStreamedArchiveWithDataDescriptors) {
     ExpectSameTree(dir / "src", dir / "out");
 }
 
+TEST(ZipInterop, InfoZipArchiveOfWhatAPipeGave) {
+    if (!Have("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    // Reading a pipe, zip cannot know the size: the entry "-" is zip64.
+    TempDir dir;
+    const std::string data = TextLike(150000, 5);
+    WriteFile(dir / "in.txt", data);
+    ASSERT_EQ(std::system(("cat '" + dir / "in.txt" + "' | zip -q '" + dir / "stdin.zip" + "' -").c_str()), 0);
+    ExtractAll(dir / "stdin.zip", dir / "out");
+    EXPECT_EQ(ReadFile(dir / "out/-"), data);
+}
+
 TEST(ZipInterop, PythonZipfileArchivesExtractExactly) {
     if (!Have("python3")) GTEST_SKIP() << "python3 is not installed";
     TempDir dir;
@@ -90,14 +101,22 @@ TEST(ZipInterop, PythonZipfileArchivesExtractExactly) {
     const std::string script =
         "import os, sys, zipfile\n"
         "src, out, method = sys.argv[1], sys.argv[2], int(sys.argv[3])\n"
-        "with zipfile.ZipFile(out, 'w', method) as z:\n"
+        "with zipfile.ZipFile(out, 'w', min(method, 8)) as z:\n"
         "    for root, dirs, files in sorted(os.walk(src)):\n"
         "        for d in sorted(dirs):\n"
         "            z.write(os.path.join(root, d), os.path.relpath(os.path.join(root, d), src))\n"
         "        for f in sorted(files):\n"
-        "            z.write(os.path.join(root, f), os.path.relpath(os.path.join(root, f), src))\n";
+        "            path = os.path.join(root, f)\n"
+        "            if method == 0 or method == 8:\n"
+        "                z.write(path, os.path.relpath(path, src))\n"
+        "                continue\n"
+        "            info = zipfile.ZipInfo.from_file(path, os.path.relpath(path, src))\n"
+        "            info.compress_type = zipfile.ZIP_DEFLATED\n"
+        "            with open(path, 'rb') as data, z.open(info, 'w', force_zip64=True) as entry:\n"
+        "                entry.write(data.read())\n";
     WriteFile(dir / "make.py", script);
-    for (int method : {0, 8}) {
+    // 64: deflated with zip64 local headers (force_zip64).
+    for (int method : {0, 8, 64}) {
         SCOPED_TRACE(method);
         std::string archive = dir / ("py" + std::to_string(method) + ".zip");
         ASSERT_EQ(std::system(("python3 '" + dir / "make.py" + "' '" + dir / "src" + "' '" + archive + "' " +

@@ -107,6 +107,58 @@ TEST(ZipOpen, EndRecordAndDirectoryCorpus) {
              PutLe32(z, b.Layout()[1].centralPos + 42, b.Layout()[0].localOffset + 30 + 1 + 1 + 11);
              return z;
          }, 101, 0},
+        // zip64: the end record behind its locator, sizes and offsets in extra fields.
+        {"zip64 end record", [] { return ZipBuilder().File("a", "x").Zip64().Build(); }, 0, 1},
+        {"zip64 entries with 8-byte descriptors", [] {
+             ZipEntryPlan e;
+             e.name = "a";
+             e.data = TextLike(3000, 1);
+             e.zip64 = e.dataDescriptor = true;
+             ZipEntryPlan f = e;
+             f.name = "b";
+             f.descriptorSignature = false;
+             return ZipBuilder().Add(e).Add(f).Zip64().Build();
+         }, 0, 2},
+        {"zip64 archive behind a program stub",
+         [] { return ZipBuilder().File("a", "x").Zip64().Prefix(std::string(1000, 'M')).Build(); }, 0, 1},
+        {"zip64 count that contradicts the end record's", [] {
+             ZipBuilder b;
+             std::string z = b.File("a", "x").File("b", "y").Zip64().Build();
+             PutLe32(z, b.Zip64EndPos() + 32, 1);
+             return z;
+         }, 101, 0},
+        {"zip64 count beyond what the directory holds", [] {
+             ZipBuilder b;
+             std::string z = b.File("a", "x").Zip64().Build();
+             PutLe16(z, b.EndRecordPos() + 8, 0xFFFF);
+             PutLe16(z, b.EndRecordPos() + 10, 0xFFFF);
+             PutLe32(z, b.Zip64EndPos() + 24, 1000);
+             PutLe32(z, b.Zip64EndPos() + 32, 1000);
+             return z;
+         }, 101, 0},
+        {"zip64 locator pointing at nothing", [] {
+             ZipBuilder b;
+             std::string z = b.File("a", "x").Zip64().Build();
+             z[b.Zip64EndPos()] = 'X';
+             return z;
+         }, 101, 0},
+        {"zip64 directory past its end record", [] {
+             ZipBuilder b;
+             std::string z = b.File("a", "x").Zip64().Build();
+             PutLe32(z, b.EndRecordPos() + 16, 0xFFFFFFFF);
+             PutLe32(z, b.Zip64EndPos() + 48, 100000);
+             return z;
+         }, 101, 0},
+        {"zip64 extra field too short for its fields", [] {
+             ZipEntryPlan e;
+             e.name = "a";
+             e.data = "x";
+             e.zip64 = true;
+             ZipBuilder b;
+             std::string z = b.Add(e).Build();
+             PutLe16(z, b.Layout()[0].centralPos + 46 + 1 + 2, 16);  // offset left out
+             return z;
+         }, 101, 0},
     };
     for (size_t n = 0; n <= 3; ++n) cases.push_back({std::to_string(n) + "-byte file", [n] { return std::string(n, 'P'); }, 116, 0});
     for (size_t n = 4; n <= 21; ++n)
@@ -228,20 +280,23 @@ ZipBuilder SplitContents() {
 }
 
 TEST(ZipOpen, ExtractsASplitArchiveAcrossNumberedVolumes) {
-    ZipBuilder b = SplitContents();
-    std::vector<std::string> volumes = b.BuildSplit(4096);
-    ASSERT_GE(volumes.size(), 4u);
-    TempDir dir;
-    std::vector<std::string> paths = WriteVolumes(dir, volumes);
-    mkdir((dir / "out").c_str(), 0755);
-    CZipArchive zip;
-    zip.Open(paths.back());
-    ASSERT_EQ(zip.GetEntryCount(), 3);
-    const std::string dest = dir / "out/";
-    for (uint16_t i = 0; i < 3; ++i) EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
-    EXPECT_EQ(ReadFile(dir / "out/small.txt"), "tiny");
-    EXPECT_EQ(ReadFile(dir / "out/big.bin"), BinaryLike(10000, 3));
-    EXPECT_EQ(ReadFile(dir / "out/text.txt"), TextLike(20000, 4));
+    for (bool zip64 : {false, true}) {
+        SCOPED_TRACE(zip64 ? "zip64" : "plain");
+        ZipBuilder b = SplitContents();
+        std::vector<std::string> volumes = b.Zip64(zip64).BuildSplit(4096);
+        ASSERT_GE(volumes.size(), 4u);
+        TempDir dir;
+        std::vector<std::string> paths = WriteVolumes(dir, volumes);
+        mkdir((dir / "out").c_str(), 0755);
+        CZipArchive zip;
+        zip.Open(paths.back());
+        ASSERT_EQ(zip.GetEntryCount(), 3);
+        const std::string dest = dir / "out/";
+        for (uint16_t i = 0; i < 3; ++i) EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
+        EXPECT_EQ(ReadFile(dir / "out/small.txt"), "tiny");
+        EXPECT_EQ(ReadFile(dir / "out/big.bin"), BinaryLike(10000, 3));
+        EXPECT_EQ(ReadFile(dir / "out/text.txt"), TextLike(20000, 4));
+    }
 }
 
 TEST(ZipOpen, MissingVolumeIsErrnoWithTheVolumePath) {
@@ -272,6 +327,57 @@ TEST(ZipOpen, SplitArchiveOnRemovableMediaNeedsACallback) {
     EXPECT_EQ(chdir(old), 0);
     EXPECT_EQ(e.cause, 103);
     EXPECT_EQ(e.fileName, "A:\\game.zip");
+}
+
+TEST(ZipOpen, MoreEntriesThanSixteenBitsCount) {
+    // 65,600 entries need the zip64 end record: the 16-bit count says "see zip64".
+    const uint32_t count = 65600;
+    ZipBuilder b;
+    for (uint32_t i = 0; i < count; ++i) b.File("d" + std::to_string(i % 50) + "/f" + std::to_string(i), "", 0);
+    b.File("last.txt", "the last one", 8);
+    TempDir dir;
+    WriteFile(dir / "many.zip", b.Build());
+    CZipArchive zip;
+    zip.Open(dir / "many.zip");
+    ASSERT_EQ(zip.GetEntryCount(), static_cast<int>(count + 1));
+    CZipEntryInfo info;
+    ASSERT_TRUE(zip.GetEntryInfo(info, count));
+    EXPECT_EQ(info.GetName(), "last.txt");
+    mkdir((dir / "out").c_str(), 0755);
+    const std::string dest = dir / "out/";
+    // Indexes past 16 bits reach their own entries (the launcher's end-to-end
+    // case unpacks such an archive whole).
+    for (uint32_t i : {0u, 1u, 65535u, 65536u, count - 1, count}) ASSERT_TRUE(zip.ExtractEntry(i, dest.c_str())) << i;
+    EXPECT_EQ(ReadFile(dir / "out/last.txt"), "the last one");
+    EXPECT_TRUE(Exists(dir / "out/d36/f65536"));
+    EXPECT_TRUE(Exists(dir / "out/d49/f65599"));
+}
+
+TEST(ZipOpen, OffsetsBeyondFourGigabytesInASparseFile) {
+    // The archive begins 5 GiB into the file, after a hole: every offset the
+    // reader seeks to is past 32 bits, and only zip64 fields can hold them.
+    const uint64_t origin = uint64_t(5) << 30;
+    const std::string data = TextLike(200000, 8);
+    ZipBuilder b;
+    std::string z = b.Origin(origin).File("far/text.txt", data).File("far/stored.bin", BinaryLike(3000, 9), 0).Build();
+    TempDir dir;
+    const std::string path = dir / "sparse.zip";
+    {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(fseeko(f, static_cast<off_t>(origin), SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(z.data(), 1, z.size(), f), z.size());
+        ASSERT_EQ(std::fclose(f), 0);
+    }
+    CZipArchive zip;
+    zip.Open(path);
+    ASSERT_EQ(zip.GetEntryCount(), 2);
+    CZipEntryInfo info;
+    zip.GetEntryInfo(info, 1);
+    EXPECT_GT(info.localHeaderOffset, origin);
+    for (uint32_t i = 0; i < 2; ++i) EXPECT_TRUE(zip.ExtractEntry(i, dir.Dest().c_str()));
+    EXPECT_EQ(ReadFile(dir / "far/text.txt"), data);
+    EXPECT_EQ(ReadFile(dir / "far/stored.bin"), BinaryLike(3000, 9));
 }
 
 }  // namespace

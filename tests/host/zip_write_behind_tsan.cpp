@@ -26,7 +26,7 @@ void Check(bool ok, const char* what) {
 struct StopAfter : CZipProgressObserver {
     explicit StopAfter(int pieces) : left(pieces) {}
     void OnStart(const std::string&, const std::string&) override {}
-    void OnTotal(uint32_t) override {}
+    void OnTotal(uint64_t) override {}
     void OnEnd() override {}
     bool OnProgress(uint32_t) override { return --left != 0; }
     int left;

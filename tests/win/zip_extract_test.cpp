@@ -101,6 +101,7 @@ TEST_F(ZipWinExtract, AttributesFollowTheEntrysHost) {
       {"rwxr-xr-x folder/", 0x0314, (0040755u << 16) | 0x10, 0x10},
       {"ms-dos read-only", 0x0014, 0x21, 0x21},
       {"ntfs hidden", 0x0A14, 0x22, 0x22},
+      {"ntfs read-only, as compressed folders write it", 0x0B14, 0x21, 0x21},
       {"ms-dos folder without attributes/", 0x0014, 0, 0x10},
   };
   ZipBuilder b;
@@ -117,21 +118,21 @@ TEST_F(ZipWinExtract, AttributesFollowTheEntrysHost) {
 }
 
 TEST_F(ZipWinExtract, UnknownHostGetsAUnixModeWhateverThePlatformMakesOfIt) {
-  // Host 11 has no conversion: 0x81A40020 is handed to the platform, which
+  // Host 12 has no conversion: 0x81A40020 is handed to the platform, which
   // may refuse it; the data is written either way, and the result says so.
   const std::string probe = dir + "probe";
   ASSERT_TRUE(WriteFileBytes(probe, "p"));
   const bool platformTakesIt = SetFileAttributesA(probe.c_str(), 0x81A40020) != FALSE;
 
-  ZipEntryPlan e = Entry("host11.dat", 0x0B14, 0x12345678);
+  ZipEntryPlan e = Entry("host12.dat", 0x0C14, 0x12345678);
   e.data = TextLike(100000, 1);
   Open(ZipBuilder().Add(e).Build());
   CZipEntryInfo info;
   ASSERT_TRUE(zip.GetEntryInfo(info, 0));
   EXPECT_EQ(info.GetSystemAttributes(), 0x81A40020u);
   EXPECT_EQ(zip.ExtractEntry(0, dest.c_str()), platformTakesIt);
-  EXPECT_EQ(ReadFileBytes(dest + "host11.dat"), e.data);
-  EXPECT_FALSE(GetFileAttributesA((dest + "host11.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(ReadFileBytes(dest + "host12.dat"), e.data);
+  EXPECT_FALSE(GetFileAttributesA((dest + "host12.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
 TEST_F(ZipWinExtract, ReadOnlyTargetIsRefusedWith13) {
@@ -252,9 +253,15 @@ TEST_F(ZipWinExtract, OemNamesLandAsTheirCodePage932Characters) {
       {"file in that folder ending in 0x5C", "\x83\x66\x81\x5B\x83\x5E/\x83\x5C", 0x0014, L"データ\\ソ"},
       {"half-width katakana", "\xB1\xB2\xB3.dat", 0x0014, L"ｱｲｳ.dat"},
       {"unix host, not converted", "\x8A\xBF\x8E\x9A.txt", 0x0314, L"漢字.txt"},
+      // Flagged as UTF-8 (bit 11): テスト/表.py, whatever the host.
+      {"UTF-8 in a folder", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\xE8\xA1\xA8.py", 0x0014, L"テスト\\表.py"},
   };
   ZipBuilder b;
-  for (const auto& c : cases) b.Add(Entry(c.name, c.versionMadeBy, c.name.back() == '/' ? 0x10 : 0x20));
+  for (const auto& c : cases) {
+    ZipEntryPlan e = Entry(c.name, c.versionMadeBy, c.name.back() == '/' ? 0x10 : 0x20);
+    if (c.name[0] == '\xE3') e.flags = CZipEntryInfo::flagUtf8Name;
+    b.Add(e);
+  }
   Open(b.Build());
   std::set<std::wstring> expected;
   for (uint16_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
@@ -262,17 +269,22 @@ TEST_F(ZipWinExtract, OemNamesLandAsTheirCodePage932Characters) {
     SCOPED_TRACE(c.id);
     CZipEntryInfo info;
     ASSERT_TRUE(zip.GetEntryInfo(info, i));
-    std::string listed = c.name;
-    for (size_t k = 0; k < listed.size(); ++k) {
-      if (ZipSystem::IsLeadByte(static_cast<uint8_t>(listed[k]))) ++k;
-      else if (listed[k] == '/') listed[k] = '\\';
+    if (c.name[0] == '\xE3') {
+      EXPECT_EQ(Wide(info.GetName()), c.listed) << "converted to code page 932";
+    } else {
+      std::string listed = c.name;
+      for (size_t k = 0; k < listed.size(); ++k) {
+        if (ZipSystem::IsLeadByte(static_cast<uint8_t>(listed[k]))) ++k;
+        else if (listed[k] == '/') listed[k] = '\\';
+      }
+      EXPECT_EQ(info.GetName(), listed);
     }
-    EXPECT_EQ(info.GetName(), listed);
     EXPECT_TRUE(zip.ExtractEntry(i, dest.c_str()));
     EXPECT_NE(GetFileAttributesW((Wide(dest) + c.listed).c_str()), INVALID_FILE_ATTRIBUTES);
     expected.insert(c.listed);
   }
   expected.insert(L"ソフト");
+  expected.insert(L"テスト");
   EXPECT_EQ(ListTree(dest), expected);
   EXPECT_EQ(ReadFileBytes(dest + "\x83\x66\x81\x5B\x83\x5E\\\x83\x5C"),
             "contents of \x83\x66\x81\x5B\x83\x5E/\x83\x5C");
@@ -395,12 +407,20 @@ class RecordingSink : public ProgressSink {
   bool ShowStatus(WorkerStatus, const std::string&, const std::string&) override { return true; }
   bool ShowPercent(unsigned) override { return true; }
   void ShowFailure(const WorkerFailure& f) override {
-    failure = FailureText(f.kind, AnsiToWide(f.subject), f.bytesNeeded);
+    failure = FailureText(f.kind, AnsiToWide(f.subject), f.bytesNeeded, Utf8ToWide(f.entryUtf8));
   }
   void Finish(WorkerOutcome value) override { result = value; }
   std::wstring failure;
   WorkerOutcome result = WorkerOutcome::Done;
 };
+
+// The worker's message with the first of its values put in, up to the second.
+std::wstring Formatted(const wchar_t* format, const std::wstring& first) {
+  std::wstring text = format;
+  text.replace(text.find(L"%ls"), 3, first);
+  const std::size_t second = text.find(L"%ls");
+  return second == std::wstring::npos ? text : text.substr(0, second);
+}
 
 TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
   ziptest::ZipEntryPlan corrupt;
@@ -409,10 +429,15 @@ TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
   std::string damaged = Deflate(corrupt.data);
   for (size_t i = damaged.size() / 2; i < damaged.size(); i += 7) damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
   corrupt.compressed = damaged;
+  ziptest::ZipEntryPlan accented;
+  accented.name = "caf\xC3\xA9.txt";  // café: no code page 932 form
+  accented.data = "c";
+  accented.flags = CZipEntryInfo::flagUtf8Name;
   const struct {
     const char* defect;
     std::function<std::string()> archive;
     const char* absent;  // below the test's folder: must not exist afterwards
+    std::wstring message = Formatted(texts::kExtractFailedFormat, L"");
   } cases[] = {
       {"read-only file beside the folder, named by a climbing entry",
        [] { return ZipBuilder().File("ok.txt", "ok").File("../outside.txt", "evil").Build(); }, "dest\\ok.txt"},
@@ -420,6 +445,8 @@ TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
        [] { return ZipBuilder().File("ok.txt", "ok").File("nul.txt", "n").Build(); }, "dest\\ok.txt"},
       {"damaged data", [&] { return ZipBuilder().File("ok.txt", "ok").Add(corrupt).Build(); },
        "dest\\broken.dat"},
+      {"name this code page cannot hold", [&] { return ZipBuilder().File("ok.txt", "ok").Add(accented).Build(); },
+       "dest\\ok.txt", Formatted(texts::kNameNotInCodePageFormat, L"café.txt")},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -445,8 +472,7 @@ TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
     DownloadOutcome outcome;
     EXPECT_EQ(RunDownload(request, sink, outcome), WorkerOutcome::Failed);
     EXPECT_EQ(sink.result, WorkerOutcome::Failed);
-    const std::wstring format = texts::kExtractFailedFormat;
-    EXPECT_EQ(sink.failure.substr(0, format.find(L"%ls")), format.substr(0, format.find(L"%ls")));
+    EXPECT_EQ(sink.failure.substr(0, c.message.size()), c.message) << "the player is told why";
     EXPECT_TRUE(GetFileAttributesA(outside.c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(ReadFileBytes(outside), "kept");
     EXPECT_FALSE(FileExists(dir + c.absent));

@@ -217,6 +217,31 @@ TEST(ZipWinSystem, CodePage932LeadBytes) {
   }
 }
 
+TEST(ZipWinSystem, Utf8NamesTakeTheirExactCodePage932Form) {
+  ASSERT_EQ(GetACP(), 932u);
+  const struct {
+    const char* id;
+    std::string utf8;
+    ZipSystem::NameConversion result;
+    std::string ansi;
+  } cases[] = {
+      {"katakana and a 0x5C trail byte", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\xE8\xA1\xA8", ZipSystem::NameConversion::Converted,
+       "\x83\x65\x83\x58\x83\x67/\x95\x5C"},
+      {"full-width tilde", "\xEF\xBD\x9E", ZipSystem::NameConversion::Converted, "\x81\x60"},
+      {"ascii", "data/a.txt", ZipSystem::NameConversion::Converted, "data/a.txt"},
+      {"e acute", "caf\xC3\xA9", ZipSystem::NameConversion::NotInCodePage, ""},
+      {"yen sign, never a separator", "a\xC2\xA5" "b", ZipSystem::NameConversion::NotInCodePage, ""},
+      {"emoji", "\xF0\x9F\x8E\xAE", ZipSystem::NameConversion::NotInCodePage, ""},
+      {"not UTF-8", "\x83\x65", ZipSystem::NameConversion::Invalid, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    std::string ansi = "untouched";
+    EXPECT_EQ(ZipSystem::ConvertUtf8Name(c.utf8.data(), static_cast<uint32_t>(c.utf8.size()), ansi), c.result);
+    if (c.result == ZipSystem::NameConversion::Converted) EXPECT_EQ(ansi, c.ansi);
+  }
+}
+
 TEST(ZipWinSystem, OemNamesStayWithinTheirLength) {
   const struct {
     const char* id;
