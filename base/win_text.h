@@ -1,5 +1,6 @@
 // Conversions between the system ANSI code page (data: paths, URLs, block
-// fields) and UTF-16 (what the user reads).
+// fields) and UTF-16 (what the user reads), and between UTF-8 (registration
+// rows, which may name any path) and UTF-16.
 #pragma once
 
 #include <string>
@@ -8,5 +9,8 @@ namespace qz {
 
 std::wstring AnsiToWide(const std::string& text);
 std::string WideToAnsi(const wchar_t* text, int length = -1);
+
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
 
 }  // namespace qz
