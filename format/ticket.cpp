@@ -46,17 +46,18 @@ std::optional<TicketNonce> ParseNonce(std::string_view text) {
   return nonce;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
+}  // namespace
+
+bool StartsWithTicketScheme(std::string_view text) {
+  const std::string_view scheme = kTicketScheme;
+  if (text.size() < scheme.size()) return false;
+  for (std::size_t i = 0; i < scheme.size(); ++i) {
     char c = text[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
+    if (c != scheme[i]) return false;
   }
   return true;
 }
-
-}  // namespace
 
 std::optional<std::size_t> TicketFieldIndex(std::string_view name) {
   for (std::size_t i = 0; i < kTicketFieldCount; ++i) {
@@ -96,7 +97,7 @@ TicketLink ParseTicketLink(std::string_view link) {
   const std::string_view scheme = kTicketScheme;
   const std::string_view path = kTicketLinkPath;
   const std::string_view separator = kTicketSignaturePart;
-  if (!StartsWithNoCase(link, scheme) || link.substr(scheme.size(), path.size()) != path) {
+  if (!StartsWithTicketScheme(link) || link.substr(scheme.size(), path.size()) != path) {
     return refuse(TicketProblem::NotALink);
   }
   const std::string_view parts = link.substr(scheme.size() + path.size());

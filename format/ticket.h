@@ -67,6 +67,9 @@ inline constexpr TicketField kTicketFields[] = {
 };
 constexpr std::size_t kTicketFieldCount = sizeof kTicketFields / sizeof kTicketFields[0];
 
+// Whether a text begins with the link's scheme, in any case.
+bool StartsWithTicketScheme(std::string_view text);
+
 // The index of a launch field by its exact name.
 std::optional<std::size_t> TicketFieldIndex(std::string_view name);
 
