@@ -247,7 +247,7 @@ std::string UtcTimeText(std::int64_t seconds) {
   const unsigned d = doy - (153 * mp + 2) / 5 + 1;
   const unsigned m = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
-  char out[32];
+  char out[64];
   std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(y), m, d,
                 static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
                 static_cast<long long>(rest % 60));

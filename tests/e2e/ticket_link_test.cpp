@@ -3,8 +3,9 @@
 // starts the game with exactly the ticket's values, once; every other link
 // shows the one message and starts nothing.
 #include <gtest/gtest.h>
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstring>
 #include <ctime>
@@ -146,30 +147,31 @@ TEST_F(TicketLinkTest, EveryOtherLinkShowsTheMessageAndStartsNothing) {
   };
   const auto text = [this] { return TicketTextOf(TicketNow()); };
   const char* const kNotSigned = "the signature is not one of a PortalKeys key";
+  enum Keys { Portal, NoKeys, AString };  // what PortalKeys holds
   const struct {
     const char* id;
+    Keys keys;
     const char* reason;  // as the log says it
     std::function<std::string()> link;
-    std::function<void()> setting;  // the machine's settings for the case
   } cases[] = {
-      {"expired", "the ticket has expired",
+      {"expired", Portal, "the ticket has expired",
        [&] {
          return with([&](Ticket& t) {
            t.issued = now - 900;
            t.expires = now - 300;
          });
        }},
-      {"not yet valid", "the ticket is not valid yet",
+      {"not yet valid", Portal, "the ticket is not valid yet",
        [&] {
          return with([&](Ticket& t) {
            t.issued = now + 300;
            t.expires = now + 600;
          });
        }},
-      {"validity over ten minutes", "Expires is not after Issued, or more than 10 minutes",
+      {"validity over ten minutes", Portal, "Expires is not after Issued, or more than 10 minutes",
        [&] { return with([](Ticket& t) { t.expires = t.issued + 601; }); }},
-      {"a stranger's key", kNotSigned, [&] { return LinkOf(text(), TestSigner()); }},
-      {"a changed byte", kNotSigned,
+      {"a stranger's key", Portal, kNotSigned, [&] { return LinkOf(text(), TestSigner()); }},
+      {"a changed byte", Portal, kNotSigned,
        [&] {
          const std::string good = text();
          const std::string raw = portal_.Sign(good);
@@ -179,26 +181,26 @@ TEST_F(TicketLinkTest, EveryOtherLinkShowsTheMessageAndStartsNothing) {
          std::memcpy(signature.data(), raw.data(), signature.size());
          return TicketLinkOf(changed, signature);
        }},
-      {"an unknown key", "an unknown key: Comment",
+      {"an unknown key", Portal, "an unknown key: Comment",
        [&] { return LinkOf(text() + "Comment=hello\n", portal_); }},
-      {"an oversize field", "a value wider than its field of the launch record: RunMode",
+      {"an oversize field", Portal, "a value wider than its field of the launch record: RunMode",
        [&] { return with([](Ticket& t) { t.fields[0] = std::string(17, 'M'); }); }},
-      {"no PortalKeys", "no PortalKeys", [&] { return Signed(TicketNow()); },
-       [] { SetProductKeys("PortalKeys", {}); }},
-      {"PortalKeys of another type", "PortalKeys is set but unusable", [&] { return Signed(TicketNow()); },
-       [] {
-         HKEY key;
-         RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key);
-         RegSetValueExA(key, "PortalKeys", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-         RegCloseKey(key);
-       }},
-      {"extra arguments", "the command line is not exactly one quoted quorlynx: address",
+      {"no PortalKeys", NoKeys, "no PortalKeys", [&] { return Signed(TicketNow()); }},
+      {"PortalKeys of another type", AString, "PortalKeys is set but unusable",
+       [&] { return Signed(TicketNow()); }},
+      {"extra arguments", Portal, "the command line is not exactly one quoted quorlynx: address",
        [&] { return Signed(TicketNow()) + "\" \"--register-protocol"; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
-    SetProductKeys("PortalKeys", {portal_.PublicKeyLine()});
-    if (c.setting) c.setting();
+    SetProductKeys("PortalKeys", c.keys == Portal ? std::vector<std::string>{portal_.PublicKeyLine()}
+                                                  : std::vector<std::string>{});
+    if (c.keys == AString) {
+      HKEY key;
+      RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key);
+      RegSetValueExA(key, "PortalKeys", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+      RegCloseKey(key);
+    }
     ExpectRefused(c.link(), c.reason);
   }
 }
