@@ -90,9 +90,12 @@ class TicketLinkTest : public testing::Test {
 
   // The one message, OK pressed; nothing fetched, nothing started; the
   // support log names the reason.
-  void ExpectRefused(const std::string& link, const std::string& reason) {
+  void ExpectRefused(const std::string& link, const std::string& reason, const char* picture = nullptr) {
     Process run = OpenThroughShell(link);
     ASSERT_TRUE(run) << "the shell started no handler";
+    if (picture) {
+      if (HWND box = WaitForMessageBox(run.pid(), kWait)) Screenshot(box, picture);
+    }
     EXPECT_TRUE(Answer(run.pid(), texts::kTicketRefused, IDOK)) << "no refusal message";
     EXPECT_EQ(run.Wait(kWait), Exit(ExitCode::Stopped));
     EXPECT_TRUE(ServerRequests().empty()) << "the manifest was asked for";
@@ -130,7 +133,7 @@ TEST_F(TicketLinkTest, ValidTicketStartsTheGameWithExactlyItsValuesOnce) {
   // The same link again: used up.
   DeleteFileA((exe_ + ".record.txt").c_str());
   WriteFileBytes(ServerRoot() + ".requests", "");
-  ExpectRefused(link, "the ticket was used before");
+  ExpectRefused(link, "the ticket was used before", "ticket_refused");
 
   // Removed again by whatever removes the launcher.
   Process removing = StartProcess("\"" + launcher_ + "\" --unregister-protocol");
