@@ -31,22 +31,29 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
 
 namespace {
 
-void AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::string>& items) {
+enum class ListRead { Missing, Unusable, Read };
+
+// Appends the strings of one view's value; what the value was like.
+ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::string>& items) {
   RegKey key;
-  if (RegOpenKeyExA(root, kProductKey, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) return;
+  const LSTATUS opened = RegOpenKeyExA(root, kProductKey, 0, KEY_QUERY_VALUE | view, key.put());
+  if (opened == ERROR_FILE_NOT_FOUND) return ListRead::Missing;
+  if (opened != ERROR_SUCCESS) return ListRead::Unusable;
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_MULTI_SZ || size == 0 || size > 64 * 1024) {
-    return;
+  const LSTATUS queried = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
+  if (queried == ERROR_FILE_NOT_FOUND) return ListRead::Missing;
+  if (queried != ERROR_SUCCESS || type != REG_MULTI_SZ || size == 0 || size > 64 * 1024) {
+    return ListRead::Unusable;
   }
   std::string data(size, '\0');
   if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                        &size) != ERROR_SUCCESS ||
       type != REG_MULTI_SZ) {
-    return;
+    return ListRead::Unusable;
   }
   data.resize(size);  // the stored value need not end with its two zeros
+  const std::size_t before = items.size();
   std::size_t start = 0;
   while (start < data.size()) {
     std::size_t end = data.find('\0', start);
@@ -54,6 +61,7 @@ void AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::
     if (end > start) items.push_back(data.substr(start, end - start));
     start = end + 1;
   }
+  return items.size() > before ? ListRead::Read : ListRead::Unusable;
 }
 
 }  // namespace
@@ -63,6 +71,75 @@ std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy polic
   const RegistryViews views = RegistryViewsFor(policy);
   for (int i = 0; i < views.count; ++i) AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, items);
   return items;
+}
+
+ProductKeyList ReadProductKeys(const char* valueName, ViewPolicy policy) {
+  ProductKeyList list;
+  const RegistryViews views = RegistryViewsFor(policy);
+  bool unusable = false;
+  bool read = false;
+  for (int i = 0; i < views.count; ++i) {
+    const ListRead view = AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, list.lines);
+    unusable = unusable || view == ListRead::Unusable;
+    read = read || view == ListRead::Read;
+  }
+  list.state = unusable ? ProductKeyList::State::Unusable
+               : read   ? ProductKeyList::State::Read
+                        : ProductKeyList::State::Missing;
+  if (unusable) list.lines.clear();
+  return list;
+}
+
+namespace {
+
+constexpr char kTicketsKey[] = "Software\\Veltoworks\\Tickets";
+constexpr char kKeptUntil[] = "KeptUntil";
+
+// Whether a taken nonce may go. One whose time cannot be read stays: another
+// launcher may have taken it a moment ago and not written the time yet.
+bool Expired(HKEY tickets, const char* nonce, std::int64_t now) {
+  std::int64_t until = 0;
+  DWORD size = sizeof until;
+  const LSTATUS read = RegGetValueA(tickets, nonce, kKeptUntil, RRF_RT_REG_QWORD, nullptr, &until, &size);
+  return read == ERROR_SUCCESS && until <= now;
+}
+
+}  // namespace
+
+NonceClaim ClaimTicketNonce(const std::string& nonce, std::int64_t keepUntil, std::int64_t now) {
+  RegKey tickets;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kTicketsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE | DELETE, nullptr, tickets.put(), nullptr) != ERROR_SUCCESS) {
+    return NonceClaim::Failed;
+  }
+  // Names first, then removal: an index shifts under a key that goes.
+  std::vector<std::string> expired;
+  char name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name;
+    const LSTATUS status = RegEnumKeyExA(tickets.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) return NonceClaim::Failed;
+    if (Expired(tickets.get(), name, now)) expired.emplace_back(name, length);
+  }
+  for (const std::string& old : expired) RegDeleteTreeA(tickets.get(), old.c_str());
+
+  RegKey entry;
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(tickets.get(), nonce.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                      nullptr, entry.put(), &disposition) != ERROR_SUCCESS) {
+    return NonceClaim::Failed;
+  }
+  if (disposition != REG_CREATED_NEW_KEY) return NonceClaim::AlreadyUsed;
+  const std::uint64_t until = static_cast<std::uint64_t>(keepUntil);
+  if (RegSetValueExA(entry.get(), kKeptUntil, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&until),
+                     sizeof until) != ERROR_SUCCESS) {
+    // Not kept, so not taken: the ticket is refused and may come again.
+    entry.reset();
+    RegDeleteTreeA(tickets.get(), nonce.c_str());
+    return NonceClaim::Failed;
+  }
+  return NonceClaim::Taken;
 }
 
 DWORD ReadProductNumber(const char* valueName, DWORD fallback) {

@@ -1,6 +1,8 @@
 // The product's settings on the machine: the key under HKEY_LOCAL_MACHINE that
-// holds the machine-wide values (the trusted sites) and one installation
-// record per program. Only this unit knows where they live.
+// holds the machine-wide values (the trusted sites, the keys of publishers
+// and portals) and one installation record per program, and the launch
+// tickets each user's launcher has taken. Only this unit knows where they
+// live.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +30,28 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
 // in order, empty strings left out; a view where the value is missing, of
 // another type or over 64 KiB adds nothing.
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy views);
+
+// A list of keys in a REG_MULTI_SZ value of the product key, read in the
+// given views. Missing: no view has the value. Unusable: a view has it, but
+// of another type, over 64 KiB, unreadable, or without a single string. Keys
+// were configured then, so whatever relies on them refuses rather than run
+// without them.
+struct ProductKeyList {
+  enum class State { Missing, Unusable, Read } state = State::Missing;
+  std::vector<std::string> lines;  // in order, from every view that has them
+};
+ProductKeyList ReadProductKeys(const char* valueName, ViewPolicy views);
+
+// Takes a launch ticket's nonce (hex text) for the current user, kept until
+// `keepUntil` (seconds since 1970 UTC), the last moment its ticket could be
+// accepted; nonces kept past `now` are dropped first. The test and the taking
+// are one step, so two launchers given the same ticket cannot both take it.
+enum class NonceClaim {
+  Taken,
+  AlreadyUsed,  // taken before and still kept: a replay
+  Failed,       // the store could not be read or written: refused as well
+};
+NonceClaim ClaimTicketNonce(const std::string& nonce, std::int64_t keepUntil, std::int64_t now);
 
 // A REG_DWORD value of the product key in this program's view; `fallback`
 // when it is missing or of another type. For support and test settings that

@@ -14,20 +14,27 @@ std::wstring ToWide(UINT codePage, const std::string& text) {
   return out;
 }
 
+std::string FromWide(UINT codePage, const wchar_t* text, int length) {
+  if (!text || length == 0) return {};
+  const int n = WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(codePage, 0, text, length, &out[0], n, nullptr, nullptr);
+  return out;
+}
+
 }  // namespace
 
 std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
 
+std::string WideToAnsi(const wchar_t* text, int length) {
+  if (text && length < 0) length = lstrlenW(text);
+  return FromWide(CP_ACP, text, length);
+}
+
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
 
-std::string WideToAnsi(const wchar_t* text, int length) {
-  if (!text) return {};
-  if (length < 0) length = lstrlenW(text);
-  if (length == 0) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, text, length, &out[0], n, nullptr, nullptr);
-  return out;
+std::string WideToUtf8(const std::wstring& text) {
+  return FromWide(CP_UTF8, text.data(), static_cast<int>(text.size()));
 }
 
 }  // namespace qz

@@ -9,33 +9,14 @@
 #include <vector>
 
 #include "control/module.h"
-#include "control/registration_script.h"
 #include "control/resource.h"
 #include "control/tessacom1.h"
+#include "base/registration_rows.h"
 #include "base/win_handles.h"
+#include "base/win_text.h"
 
 namespace qz::control {
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-  return out;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr,
-                        nullptr);
-  }
-  return out;
-}
 
 // The module's full path in its long form; empty on failure.
 std::wstring ModulePath() {
@@ -62,55 +43,14 @@ std::wstring ModulePath() {
 std::string ClassIdText() {
   wchar_t text[40] = {};
   StringFromGUID2(CLSID_Tessacontrol1, text, 40);  // braces, upper-case digits
-  return Utf8(text);
+  return WideToUtf8(text);
 }
 
 // The rows of the registration resource; nothing when it is missing or damaged.
 std::vector<RegistryRow> RegistrationRows(const std::wstring& modulePath, bool* ok) {
-  *ok = false;
-  HRSRC found = FindResourceW(ThisModule(), MAKEINTRESOURCEW(IDR_REGISTRATION), L"REGISTRY");
-  HGLOBAL loaded = found ? LoadResource(ThisModule(), found) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) return {};
-  const std::string_view script(static_cast<const char*>(data), SizeofResource(ThisModule(), found));
-  auto rows = ParseRegistrationScript(script, ClassIdText(), Utf8(modulePath));
-  if (!rows) return {};
-  *ok = true;
-  return std::move(*rows);
-}
-
-LONG RemoveTree(const std::wstring& key) {
-  const LONG status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
-}
-
-void RemoveRegistration(const std::vector<RegistryRow>& rows) {
-  for (const RegistryRow& row : rows) {
-    if (row.kind != RegistryRow::Kind::Value) RemoveTree(Wide(row.key));
-  }
-}
-
-LONG WriteRegistration(const std::vector<RegistryRow>& rows) {
-  for (const RegistryRow& row : rows) {
-    const std::wstring key = Wide(row.key);
-    if (row.kind == RegistryRow::Kind::FreshTree) {
-      // What an earlier registration or anyone else left below our class key goes.
-      const LONG status = RemoveTree(key);
-      if (status != ERROR_SUCCESS) return status;
-    }
-    if (row.kind != RegistryRow::Kind::Value) continue;
-    RegKey opened;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, nullptr, opened.put(), nullptr);
-    if (status != ERROR_SUCCESS) return status;
-    const std::wstring name = Wide(row.name);
-    const std::wstring data = Wide(row.data);
-    status = RegSetValueExW(opened.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(data.c_str()),
-                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    if (status != ERROR_SUCCESS) return status;
-  }
-  return ERROR_SUCCESS;
+  auto rows = LoadRegistrationRows(ThisModule(), IDR_REGISTRATION, ClassIdText(), WideToUtf8(modulePath));
+  *ok = rows.has_value();
+  return rows ? std::move(*rows) : std::vector<RegistryRow>{};
 }
 
 // The type library from the module itself, else from the ".tlb" beside it.
@@ -168,10 +108,10 @@ STDAPI DllRegisterServer() {
     rows = RegistrationRows(modulePath, &ok);
     if (!ok) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
     writing = true;
-    const LONG status = WriteRegistration(rows);
+    const LONG status = WriteRegistrationRows(HKEY_CLASSES_ROOT, rows);
     writing = false;
     if (status != ERROR_SUCCESS) {
-      RemoveRegistration(rows);
+      RemoveRegistrationRows(HKEY_CLASSES_ROOT, rows);
       return HRESULT_FROM_WIN32(status);
     }
 
@@ -190,7 +130,7 @@ STDAPI DllRegisterServer() {
     // A registration cut short part-way is removed, as a failed write is.
     if (writing) {
       try {
-        RemoveRegistration(rows);
+        RemoveRegistrationRows(HKEY_CLASSES_ROOT, rows);
       } catch (...) {
       }
     }
@@ -202,7 +142,7 @@ STDAPI DllUnregisterServer() {
   try {
     const std::wstring modulePath = ModulePath();
     bool ok = false;
-    RemoveRegistration(RegistrationRows(modulePath, &ok));
+    RemoveRegistrationRows(HKEY_CLASSES_ROOT, RegistrationRows(modulePath, &ok));
 
     ITypeLib* library = nullptr;
     std::wstring loadedFrom;

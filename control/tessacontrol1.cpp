@@ -3,7 +3,7 @@
 #include <new>
 
 #include "control/cookie_check.h"
-#include "control/launch_fill.h"
+#include "record/launch_fill.h"
 #include "control/module.h"
 #include "control/site_lock.h"
 #include "record/handover.h"

@@ -1,7 +1,8 @@
-// The text forms of what proves a download genuine: a file's SHA-256 as hex
-// in the manifest, detached signatures and the publishers' public keys as
-// base64. Decoding is strict: anything but exactly the expected form is
-// refused, never repaired, so every value has one spelling.
+// The text forms of what proves a download or a launch genuine: a file's
+// SHA-256 as hex in the manifest, detached signatures and the publishers'
+// public keys as base64, and the launch ticket's parts as base64url and
+// percent-encoded values. Decoding is strict: anything but exactly the
+// expected form is refused, never repaired.
 #pragma once
 
 #include <array>
@@ -23,6 +24,9 @@ using P256PublicKey = std::array<std::uint8_t, 65>;
 std::string ToHex(std::string_view bytes);
 std::string ToHex(const Sha256Digest& digest);
 
+// The bytes of hexadecimal text: an even number of digits, either case.
+std::optional<std::string> DecodeHex(std::string_view text);
+
 // Exactly 64 hexadecimal digits, either case.
 std::optional<Sha256Digest> ParseSha256Hex(std::string_view text);
 
@@ -34,6 +38,25 @@ std::string ToBase64(std::string_view bytes);
 // allowed only before and after the text (a file's or a registry value's),
 // not inside it. The empty text is the empty string.
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text);
+
+// The URL-safe alphabet ("-" and "_" for "+" and "/") without padding, as a
+// link carries it: no character of it is ever escaped by a browser or the
+// shell. Decoding refuses padding, blanks, any other character, a length of
+// 1 modulo 4 and left-over bits that are not zero, so each byte string has
+// exactly one spelling.
+std::string ToBase64Url(std::string_view bytes);
+std::optional<std::string> DecodeBase64Url(std::string_view text);
+
+// Percent-encoding of a value, as written: the unreserved characters
+// A-Z a-z 0-9 - . _ ~ stand for themselves, every other byte is "%" and two
+// uppercase hex digits.
+std::string PercentEncode(std::string_view bytes);
+// The bytes of a percent-encoded value as read: any byte may come escaped
+// (hex digits in either case), and the visible ASCII characters but "%" may
+// also stand for themselves (what common encoders leave as it is). A blank, a
+// control character, a byte over 0x7E, or a "%" without two hex digits after
+// it refuses the value.
+std::optional<std::string> PercentDecode(std::string_view text);
 
 // Blanks and line ends around a text, as files and registry values carry them.
 std::string_view TrimBlanks(std::string_view text);

@@ -12,6 +12,7 @@
 #include "base/win_handles.h"
 #include "format/limits.h"
 #include "launcher/exit_code.h"
+#include "launcher/launch_command.h"
 #include "launcher/setup_params.h"
 #include "record/launch_block.h"
 #include "ui/dialogs.h"
@@ -36,10 +37,12 @@ class LauncherApp {
   // The whole program: start-up, the avatar module check and the run mode.
   ExitCode Main(const char* commandLine);
 
-  // Start-up, in order: zero everything, take the record over, find the
-  // folders, open the HTTP session.
+  // Start-up, in order: zero everything, take the record over (from the
+  // control's section, or from a link's ticket once the log is open, which
+  // names why a ticket is refused), find the folders, open the HTTP session.
   void ResetState();
   bool TakeOver(const char* sectionName);
+  bool TakeOverTicket(const LaunchCommand& command);
   void FindCommonFilesDir();
   void PrepareWorkDir();
   void OpenHttpSession();
@@ -92,6 +95,8 @@ class LauncherApp {
   // The preamble both checks share: the target's manifest behind the waiting
   // dialog, then the version decision.
   TargetCheck CheckTarget(Target target);
+  // --register-protocol / --unregister-protocol: no window, the exit code says.
+  ExitCode RegisterProtocol(bool add);
   void DecideAction();
   void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
   ExitCode RunModes();

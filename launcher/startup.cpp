@@ -1,7 +1,7 @@
 #include "base/field_text.h"
 #include "base/run_log.h"
 #include "launcher/launcher_app.h"
-#include "record/section_name.h"
+#include "launcher/link_protocol.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 
@@ -16,21 +16,39 @@ ExitCode StartUpMessage(const wchar_t* text) {
 
 }  // namespace
 
+ExitCode LauncherApp::RegisterProtocol(bool add) {
+  PrepareWorkDir();
+  runlog::Open(std::string(workDir_) + "Quorlynx.log");
+  const LONG status = add ? RegisterLinkProtocol(instance_) : UnregisterLinkProtocol(instance_);
+  runlog::Write("protocol", std::string(add ? "registering " : "removing ") + kLinkProtocolKey + ": " +
+                                (status == ERROR_SUCCESS ? "done" : runlog::ErrorText(status)));
+  return status == ERROR_SUCCESS ? ExitCode::Done : ExitCode::Stopped;
+}
+
 ExitCode LauncherApp::Main(const char* commandLine) {
-  if (!IsLauncherToken(commandLine)) return StartUpMessage(texts::kBadParameter);
+  const LaunchCommand command = ReadLaunchCommand(commandLine);
+  switch (command.form) {
+    case LaunchForm::Unreadable: return StartUpMessage(texts::kBadParameter);
+    case LaunchForm::RegisterProtocol: return RegisterProtocol(true);
+    case LaunchForm::UnregisterProtocol: return RegisterProtocol(false);
+    default: break;
+  }
+  const bool fromLink = command.form != LaunchForm::Section;
 
   // Held, never released, for the life of the process: one launcher at a time.
   HANDLE mutex = CreateMutexA(nullptr, TRUE, kProgramName);
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return StartUpMessage(texts::kAlreadyRunning);
 
   ResetState();
-  if (!TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
+  if (!fromLink && !TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
   FindCommonFilesDir();
   PrepareWorkDir();
   runlog::Open(std::string(workDir_) + "Quorlynx.log");
+  if (fromLink && !TakeOverTicket(command)) return StartUpMessage(texts::kTicketRefused);
   // Of the launch record only these: its other fields hold cookies.
-  runlog::Write("start", "run mode \"" + FieldText(block_.RunMode) + "\", program \"" +
-                             FieldText(block_.ProgName) + "\"");
+  runlog::Write("start", std::string(fromLink ? "from a link: " : "from the control: ") + "run mode \"" +
+                             FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) +
+                             "\"");
   OpenHttpSession();
   const ExitCode code = RunModes();
   runlog::Write("end", "exit code " + std::to_string(static_cast<int>(code)));

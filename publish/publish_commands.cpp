@@ -3,7 +3,11 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
+#include <ctime>
 #include <map>
+
+#include "format/ticket.h"
 
 #include "publish/manifest_text.h"
 #include "publish/patch_plan.h"
@@ -24,7 +28,8 @@ constexpr char kUsage[] =
     "       qzpublish full DIR OUT.zip\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
     "                          [--file VERSION FILE]... [--sign KEYFILE] OUT.txt\n"
-    "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n";
+    "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
+    "       qzpublish ticket --key PRIVATE --field NAME=VALUE... [--valid SECONDS]\n";
 
 struct Usage : PublishError {
   using PublishError::PublishError;
@@ -229,6 +234,61 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   return good ? 0 : 1;
 }
 
+// A launch link signed with the portal's key, valid from now for --valid
+// seconds (300 unless given). Values are taken byte for byte.
+int TicketLink(const std::vector<std::string>& a, std::ostream& out) {
+  std::string keyFile;
+  std::int64_t valid = 300;
+  Ticket ticket;
+  bool given[kTicketFieldCount] = {};
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    const std::string& o = a[i];
+    Need(o == "--key" || o == "--field" || o == "--valid", "unknown option " + o);
+    Need(i + 1 < a.size(), o + " needs a value");
+    const std::string& v = a[++i];
+    if (o == "--key") {
+      keyFile = v;
+    } else if (o == "--valid") {
+      const bool digits =
+          !v.empty() && v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
+      valid = digits ? std::stoll(v) : 0;
+      if (valid < 1 || valid > kMaxTicketValidity) {
+        throw PublishError("--valid: a whole number of seconds from 1 to " +
+                           std::to_string(kMaxTicketValidity));
+      }
+    } else {
+      const std::size_t equals = v.find('=');
+      const auto field = TicketFieldIndex(v.substr(0, equals));
+      if (equals == std::string::npos || !field) {
+        std::string names;
+        for (const TicketField& f : kTicketFields) names += std::string(names.empty() ? "" : ", ") + f.name;
+        throw PublishError("--field takes NAME=VALUE, NAME one of " + names + ": " + v);
+      }
+      if (given[*field]) throw PublishError("--field " + v.substr(0, equals) + " is given twice");
+      given[*field] = true;
+      ticket.fields[*field] = v.substr(equals + 1);
+    }
+  }
+  Need(!keyFile.empty(), "ticket needs --key PRIVATE");
+  const std::string privateKey = ReadText(keyFile);
+  ticket.issued = static_cast<std::int64_t>(std::time(nullptr));
+  ticket.expires = ticket.issued + valid;
+  const std::string nonce = RandomBytes(ticket.nonce.size());
+  std::memcpy(ticket.nonce.data(), nonce.data(), ticket.nonce.size());
+  // The launcher's own reader decides what a launcher would take.
+  const std::string text = TicketTextOf(ticket);
+  const TicketReading reading = ReadTicket(text);
+  if (reading.problem != TicketProblem::None) {
+    throw PublishError("the ticket would be refused: " + std::string(TicketProblemText(reading.problem)) +
+                       (reading.key.empty() ? "" : " (" + reading.key + ")"));
+  }
+  const std::string raw = Sign(privateKey, text);
+  P256Signature signature{};
+  std::memcpy(signature.data(), raw.data(), signature.size());
+  out << TicketLinkOf(text, signature) << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -241,8 +301,9 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
   }
   try {
-    static const std::map<std::string, int> kCommands = {{"keygen", 0}, {"pubkey", 1}, {"patch", 2},
-                                                          {"full", 3},   {"manifest", 4}, {"verify", 5}};
+    static const std::map<std::string, int> kCommands = {{"keygen", 0},   {"pubkey", 1}, {"patch", 2},
+                                                          {"full", 3},     {"manifest", 4}, {"verify", 5},
+                                                          {"ticket", 6}};
     const auto command = kCommands.find(args[0]);
     Need(command != kCommands.end(), "unknown command " + args[0]);
     switch (command->second) {
@@ -251,7 +312,8 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
       case 2: return Patch(args, out, err);
       case 3: return Full(args, out);
       case 4: return Manifest(args, out);
-      default: return Verify(args, out);
+      case 5: return Verify(args, out);
+      default: return TicketLink(args, out);
     }
   } catch (const Usage& e) {
     err << "qzpublish: " << e.what() << " (qzpublish --help shows the usage)\n";

@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/params.h>
 #include <openssl/pem.h>
+#include <openssl/rand.h>
 
 #include <cstdio>
 #include <memory>
@@ -136,6 +137,14 @@ std::string Sign(const std::string& privatePem, const std::string& message) {
     Fail("signing failed");
   }
   return raw;
+}
+
+std::string RandomBytes(std::size_t count) {
+  std::string bytes(count, '\0');
+  if (count > 0 && RAND_bytes(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<int>(count)) != 1) {
+    Fail("the system's random source failed");
+  }
+  return bytes;
 }
 
 bool Verify(const std::string& publicKey, const std::string& message, const std::string& signature) {

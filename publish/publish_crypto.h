@@ -21,6 +21,9 @@ std::string PublicKeyOf(const std::string& privatePem);
 
 // r || s, 32 bytes each, over the SHA-256 of message.
 std::string Sign(const std::string& privatePem, const std::string& message);
+// Bytes from the system's random source, for nonces.
+std::string RandomBytes(std::size_t count);
+
 // Throws PublishError when publicKey is not a P-256 point.
 bool Verify(const std::string& publicKey, const std::string& message, const std::string& signature);
 

@@ -1,5 +1,6 @@
 // qzpublish: the publisher's release tool. Makes signing keys, patch and full
-// archives, and signed update manifests, and checks what is to be uploaded.
+// archives, and signed update manifests, and checks what is to be uploaded;
+// for portals and tests it also signs launch links.
 #include <iostream>
 
 #include "publish/publish_commands.h"

@@ -7,7 +7,12 @@
 #     102 with the patches 101 and 102; its manifests made and signed by
 #     qzpublish, and the publisher's key set as ManifestKeys in the prefix;
 #   - the demo page (tools/demo/demo-page.js through cscript) making the calls
-#     a portal page makes: Init, the properties, Run.
+#     a portal page makes: Init, the properties, Run;
+#   - then the entry of every other browser: the launcher registered as the
+#     handler of quorlynx: links, the demo portal's key set as PortalKeys, and
+#     a link that qzpublish signs with it (values from
+#     tools/demo/demo-link-fields.txt) opened through the shell's protocol
+#     dispatch, the path a browser takes.
 # With a display the player clicks; without one (or with --headless) the run
 # happens on Xvfb and tools/demo/demo_driver.cpp presses Next and saves a
 # picture of every step. Nothing is left running afterwards.
@@ -45,11 +50,12 @@ bin=$build/bin
 www=$build/demo/www
 qzpublish=$build/qzpublish/qzpublish
 key=$build/demo/keys/demo-manifest.key
+portal_key=$build/demo/keys/demo-portal.key
 certs=$build/testcerts
 site_kind=${QZ_DEMO_SITE:-nginx}
 for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$bin/qz_add_test_root.exe" \
          "$www/full/VeltoDemoSetup.exe" "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" \
-         "$www/patch/VeltoDemo-102.zip" "$qzpublish" "$key" "$certs/server.pem" "$certs/ca.der"; do
+         "$www/patch/VeltoDemo-102.zip" "$qzpublish" "$key" "$portal_key" "$certs/server.pem" "$certs/ca.der"; do
   [[ -f $f ]] || { echo "demo: $f is missing; build first (make demo builds it)" >&2; exit 1; }
 done
 if [[ $site_kind == nginx ]] && ! command -v nginx >/dev/null && [[ ! -x /usr/sbin/nginx ]]; then
@@ -226,30 +232,87 @@ wait "$driver"
 driver_rc=$?
 set -e
 
-after=$(installed_version)
 game_dir="$prefix/drive_c/Program Files/Veltoworks/Velto Demo"
+values=$game_dir/launch-values.txt
+after=$(installed_version)
+page_done=0
+if [[ $page_ok == 1 && $driver_rc == 0 ]]; then page_done=1; fi
+[[ $page_done == 0 || ! -f $values ]] || cp "$values" "$pictures/page-values.txt"
+
+# The entry of every other browser, once the page's entry has worked: the
+# launcher registers itself as the handler of quorlynx: links (as the client
+# package does, with rights), the portal's key becomes PortalKeys, and the
+# portal signs a link for this player, which the shell hands to the handler.
+link_done=0
+if [[ $page_done == 1 ]]; then
+  echo
+  echo "demo: the same game from any browser: a quorlynx: link the portal signed"
+  set +e
+  wine 'C:\windows\Quorlynx1.exe' --register-protocol </dev/null >/dev/null 2>&1
+  registered=$?
+  set -e
+  # Exit code 1: done.
+  [[ $registered == 1 ]] || { echo "demo: the launcher could not register the quorlynx: protocol" >&2; exit 1; }
+  portal_public=$("$qzpublish" pubkey "$portal_key")
+  if ! wine reg add 'HKLM\SOFTWARE\Veltoworks' /v PortalKeys /t REG_MULTI_SZ /d "$portal_public" /f \
+       </dev/null >/dev/null 2>&1; then
+    echo "demo: PortalKeys could not be set in the prefix" >&2
+    exit 1
+  fi
+  fields=()
+  while IFS= read -r line; do
+    [[ -z $line || $line == \#* ]] || fields+=(--field "${line//@SERVER@/$server}")
+  done <"$here/demo/demo-link-fields.txt"
+  link=$("$qzpublish" ticket --key "$portal_key" "${fields[@]}")
+  echo "demo: link (valid 5 minutes, once): ${link:0:60}...${link: -12}"
+  rm -f "$values"
+  wine "$bin/demo_driver.exe" "$mode" "$(qz_dos_path "$pictures/link")" "$(qz_dos_path "$pictures/link/result.txt")" \
+    "$([[ $mode == watch ]] && echo 3600 || echo 120)" link </dev/null &
+  driver=$!
+  # What a browser does with a link to a registered protocol: hand it to the
+  # shell (Wine's start.exe takes no argument over MAX_PATH, so not that).
+  wine rundll32 url.dll,FileProtocolHandler "$link" </dev/null >/dev/null 2>&1 || true
+  set +e
+  wait "$driver"
+  link_rc=$?
+  set -e
+  if [[ $link_rc == 0 ]]; then link_done=1; fi
+  [[ ! -f $values ]] || cp "$values" "$pictures/link-values.txt"
+fi
+
 echo
 echo "demo: summary"
+echo "  two entries to the same game:"
+echo "   1. the portal page's control (Tessacom1, Run), as the old browser and compatibility mode host it"
 if [[ -z $before && -n $after ]]; then
-  echo "  first visit: release $after of the demo game was installed through the wizard"
+  echo "      first visit: release $after of the demo game was installed through the wizard"
 elif [[ -n $before && $after != "$before" ]]; then
-  echo "  release $before was upgraded to $after through the patch archives"
+  echo "      release $before was upgraded to $after through the patch archives"
 elif [[ -n $after ]]; then
-  echo "  release $after was current: the game started without the wizard"
+  echo "      release $after was current: the game started without the wizard"
+fi
+if [[ $link_done == 1 ]]; then
+  echo "   2. a quorlynx: link signed with the portal's key (PortalKeys), opened through the shell's protocol"
+  echo "      dispatch as any browser opens it: the launcher checked signature, audience, time and nonce,"
+  echo "      and the game started with the link's values"
+else
+  echo "   2. the quorlynx: link did not start the game (see the steps above)"
 fi
 echo "  installed version of the demo game: ${before:-none} before, ${after:-none} now"
 scheme=${server%%://*}
 echo "  download site: $site_kind at $server ($scheme$([[ $scheme == https ]] && echo ', certificate checked by the launcher'))"
 echo "  manifests signed with the demo publisher's key; ManifestKeys is set in the prefix, so the launcher verified"
 echo "  each signature and the SHA256 of every file it downloaded (qzpublish verify checked them before the run too)"
-if [[ -f $game_dir/launch-values.txt ]]; then
-  echo "  the game received (from $game_dir/launch-values.txt):"
-  tr -d '\r' <"$game_dir/launch-values.txt" | sed 's/^/    /'
-fi
-echo "  pictures of every step: $pictures"
+for entry in page link; do
+  if [[ -f $pictures/$entry-values.txt ]]; then
+    echo "  the game received from the $entry (its launch-values.txt, kept as $pictures/$entry-values.txt):"
+    tr -d '\r' <"$pictures/$entry-values.txt" | sed 's/^/    /'
+  fi
+done
+echo "  pictures of every step: $pictures (the link's in $pictures/link)"
 echo "  Wine prefix of the demo: $prefix"
 if [[ -z $before && -n $after ]]; then echo "  run the demo again to see the upgrade to release 102"; fi
-if [[ $page_ok == 1 && $driver_rc == 0 ]]; then
+if [[ $page_done == 1 && $link_done == 1 ]]; then
   echo "demo: done"
   exit 0
 fi

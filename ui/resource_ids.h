@@ -8,6 +8,8 @@
 #define IDB_BANNER 104
 #define IDB_SIDE 105
 #define IDI_APP 106
+// The launcher's link protocol rows (launcher/link_protocol.rgs).
+#define IDR_LINK_PROTOCOL 107
 
 // Waiting dialog
 #define IDC_WAIT_TEXT 1001

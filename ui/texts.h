@@ -10,6 +10,10 @@ inline constexpr wchar_t kAlreadyRunning[] =
     L"実行中のインストールウィザードがあります。\r\n\r\n使用中のプログラムを閉じた後､再実行してください。";
 inline constexpr wchar_t kDataReadFailed[] =
     L"原因不明のエラーのため､実行に失敗しました。\r\n\r\n再実行してください。(Data Read Failed)";
+// A "quorlynx:" link whose ticket is refused, whatever the reason (the log names it).
+inline constexpr wchar_t kTicketRefused[] =
+    L"このリンクではゲームを起動できませんでした。\r\n\r\n"
+    L"ポータルのゲームページから、もう一度ゲームスタートを押してください。(Ticket Refused)";
 
 // Captions
 inline constexpr wchar_t kNoticeCaption[] = L"お知らせ";

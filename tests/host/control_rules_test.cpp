@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "control/cookie_check.h"
-#include "control/launch_fill.h"
-#include "control/registration_script.h"
+#include "record/launch_fill.h"
+#include "base/registration_script.h"
 #include "control/site_origin.h"
 #include "base/portal.h"
 

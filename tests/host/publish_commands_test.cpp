@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+#include <fstream>
 #include <sstream>
 
+#include "format/ticket.h"
 #include "publish/publish_commands.h"
+#include "publish/publish_crypto.h"
 #include "publish/publish_text.h"
 #include "tests/host/zip_test_support.h"
 
@@ -106,6 +110,29 @@ TEST_F(PublishCommands, VerifyPassesOnlyWhenSignatureAndEveryFileMatch) {
   }
 }
 
+TEST_F(PublishCommands, TicketLinkIsSignedByTheKeyAndCarriesTheFieldsOnce) {
+  const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
+  const std::vector<std::string> args = {"ticket", "--key", key, "--field", "RunMode=Normal",
+                                         "--field", "AuthCookie=a=b; c=\"d\" %", "--valid", "120"};
+  const Result r = Publish(args);
+  ASSERT_EQ(r.rc, 0) << r.err;
+  ASSERT_EQ(r.out.back(), '\n');
+  const TicketLink link = ParseTicketLink(FirstLine(r.out));
+  ASSERT_EQ(link.problem, TicketProblem::None) << r.out;
+  const std::string signature(reinterpret_cast<const char*>(link.signature.data()), link.signature.size());
+  EXPECT_TRUE(publish::Verify(*FromBase64(publicKey), link.ticket, signature));
+  const TicketReading reading = ReadTicket(link.ticket);
+  ASSERT_EQ(reading.problem, TicketProblem::None);
+  EXPECT_EQ(reading.ticket.fields[*TicketFieldIndex("RunMode")], "Normal");
+  EXPECT_EQ(reading.ticket.fields[*TicketFieldIndex("AuthCookie")], "a=b; c=\"d\" %");
+  EXPECT_EQ(reading.ticket.fields[*TicketFieldIndex("ProgName")], "");
+  EXPECT_GE(reading.ticket.issued, before);
+  EXPECT_LE(reading.ticket.issued, before + 60);
+  EXPECT_EQ(reading.ticket.expires - reading.ticket.issued, 120);
+  const TicketLink second = ParseTicketLink(FirstLine(Publish(args).out));
+  EXPECT_NE(ReadTicket(second.ticket).ticket.nonce, reading.ticket.nonce) << "every link its own nonce";
+}
+
 TEST_F(PublishCommands, UnsignedManifestDropsAStaleSignature) {
   ASSERT_EQ(Publish(ManifestArgs(manifest)).rc, 0);
   std::vector<std::string> args = ManifestArgs(manifest);
@@ -149,6 +176,13 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
       {"unknown option", manifestWith(1, "--program"), out, "unknown option"},
       {"verify without key", {"verify", out}, "", "--key"},
       {"verify with a bad key", {"verify", dir / "www/full/Setup.exe", "--key", "QUJD"}, "", "not a public key"},
+      {"ticket without key", {"ticket", "--field", "RunMode=Normal"}, "", "--key"},
+      {"ticket field unknown", {"ticket", "--key", key, "--field", "Mode=Normal"}, "", "RunMode, ProgName"},
+      {"ticket field twice",
+       {"ticket", "--key", key, "--field", "Spare=a", "--field", "Spare=b"}, "", "twice"},
+      {"ticket field too wide", {"ticket", "--key", key, "--field", "ServPort=1234567"}, "", "ServPort"},
+      {"ticket valid too long", {"ticket", "--key", key, "--valid", "601"}, "", "1 to 600"},
+      {"ticket valid zero", {"ticket", "--key", key, "--valid", "0"}, "", "1 to 600"},
   };
   for (const auto& c : cases) {
     const Result r = Publish(c.args);
@@ -167,6 +201,42 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
     EXPECT_EQ(name.find(".XXXX"), std::string::npos) << name;
     EXPECT_EQ(name.find("out."), std::string::npos) << name;
   }
+}
+
+// The content of the n-th fenced block after the first line holding `marker`.
+std::string FencedBlockAfter(const std::string& text, const std::string& marker, int n) {
+  std::size_t at = text.find(marker);
+  std::string block;
+  for (int i = 0; i < n && at != std::string::npos; ++i) {
+    const std::size_t open = text.find("\n```", at);
+    const std::size_t start = text.find('\n', open + 1);
+    const std::size_t close = text.find("\n```", start);
+    if (open == std::string::npos || start == std::string::npos || close == std::string::npos) return "";
+    block = text.substr(start + 1, close - start);
+    at = close + 4;
+  }
+  return block;
+}
+
+TEST(PublishTicket, ReadmeExampleVerifiesWithItsKeyAndReads) {
+  std::ifstream in(QZ_README, std::ios::binary);
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string keyLine = FencedBlockAfter(readme, "as the `PortalKeys` line", 2);
+  const std::string ticketText = FencedBlockAfter(readme, "The ticket (444 bytes", 1);
+  const std::string linkLine = FencedBlockAfter(readme, "The link:", 1);
+  ASSERT_FALSE(linkLine.empty());
+  const TicketLink link = ParseTicketLink(linkLine.substr(0, linkLine.size() - 1));
+  ASSERT_EQ(link.problem, TicketProblem::None) << TicketProblemText(link.problem);
+  EXPECT_EQ(link.ticket, ticketText) << "the ticket shown is the one in the link";
+  EXPECT_EQ(link.ticket.size(), 444u);
+  const auto point = FromBase64(keyLine.substr(0, keyLine.size() - 1));
+  ASSERT_TRUE(point.has_value()) << keyLine;
+  EXPECT_TRUE(publish::Verify(*point, link.ticket,
+                              std::string(reinterpret_cast<const char*>(link.signature.data()), 64)));
+  const TicketReading reading = ReadTicket(link.ticket);
+  ASSERT_EQ(reading.problem, TicketProblem::None) << reading.key;
+  EXPECT_EQ(reading.ticket.fields[*TicketFieldIndex("DataCookie")], "M%5FCODE=D1234&ID=player42&");
+  EXPECT_EQ(CheckTicketClaims(reading.ticket, std::time(nullptr)), TicketProblem::Expired);
 }
 
 }  // namespace

@@ -57,15 +57,17 @@ std::string TestSigner::PublicKeyLine() const {
   return Base64(point);
 }
 
-std::string TestSigner::SignatureText(const std::string& bytes) const {
+std::string TestSigner::Sign(const std::string& bytes) const {
   std::string digest = Digest(bytes);
   std::string signature(64, '\0');
   ULONG size = 0;
   Check(BCryptSignHash(key_, nullptr, reinterpret_cast<PUCHAR>(&digest[0]), 32,
                        reinterpret_cast<PUCHAR>(&signature[0]), 64, &size, 0),
         "sign");
-  return Base64(signature) + "\n";
+  return signature;
 }
+
+std::string TestSigner::SignatureText(const std::string& bytes) const { return Base64(Sign(bytes)) + "\n"; }
 
 std::string Sha256Hex(const std::string& bytes) {
   static const char kHex[] = "0123456789abcdef";
@@ -77,18 +79,18 @@ std::string Sha256Hex(const std::string& bytes) {
   return hex;
 }
 
-void SetManifestKeys(const std::vector<std::string>& lines) {
+void SetProductKeys(const char* valueName, const std::vector<std::string>& lines) {
   HKEY key = nullptr;
   if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key) != ERROR_SUCCESS) {
     throw std::runtime_error("settings key");
   }
   if (lines.empty()) {
-    RegDeleteValueA(key, "ManifestKeys");
+    RegDeleteValueA(key, valueName);
   } else {
     std::string data;
     for (const std::string& line : lines) data += line + '\0';
     data += '\0';
-    RegSetValueExA(key, "ManifestKeys", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+    RegSetValueExA(key, valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
                    static_cast<DWORD>(data.size()));
   }
   RegCloseKey(key);

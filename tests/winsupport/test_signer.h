@@ -21,7 +21,9 @@ class TestSigner {
 
   // The 65-byte uncompressed public point, base64: a ManifestKeys line.
   std::string PublicKeyLine() const;
-  // The base64 of the 64-byte r||s signature of SHA-256(bytes): a .sig file.
+  // The 64-byte r||s signature of SHA-256(bytes).
+  std::string Sign(const std::string& bytes) const;
+  // Its base64 and a line end: a .sig file.
   std::string SignatureText(const std::string& bytes) const;
 
  private:
@@ -32,7 +34,9 @@ class TestSigner {
 // Lowercase hex SHA-256 of bytes, as a manifest's SHA256 value.
 std::string Sha256Hex(const std::string& bytes);
 
-// Sets the machine's ManifestKeys (REG_MULTI_SZ); an empty list removes it.
-void SetManifestKeys(const std::vector<std::string>& lines);
+// Sets a list of keys of the machine's settings (REG_MULTI_SZ): ManifestKeys,
+// PortalKeys; an empty list removes it.
+void SetProductKeys(const char* valueName, const std::vector<std::string>& lines);
+inline void SetManifestKeys(const std::vector<std::string>& lines) { SetProductKeys("ManifestKeys", lines); }
 
 }  // namespace qz::test

@@ -4,7 +4,9 @@
 // and closes the demo game as a player would. In mode "watch" the player
 // clicks and the driver only reports.
 //
-// Usage: demo_driver auto|watch PICTURE_FOLDER RESULT_FILE [TIMEOUT_SECONDS]
+// Usage: demo_driver auto|watch PICTURE_FOLDER RESULT_FILE [TIMEOUT_SECONDS [ENTRY]]
+// ENTRY names what starts the launcher: "page" (the control's Run, the
+// default) or "link" (a quorlynx: link through the shell).
 // RESULT_FILE receives key=value lines (launcher exit code, the game seen,
 // the steps) for the demo's script and test.
 #include <windows.h>
@@ -100,7 +102,8 @@ int ProgressOf(HWND wizard) {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: demo_driver auto|watch PICTURE_FOLDER RESULT_FILE [TIMEOUT_SECONDS]\n");
+    std::fprintf(stderr,
+                 "usage: demo_driver auto|watch PICTURE_FOLDER RESULT_FILE [TIMEOUT_SECONDS [ENTRY]]\n");
     return 2;
   }
   Driver d;
@@ -109,6 +112,8 @@ int main(int argc, char** argv) {
   if (!d.pictures.empty() && d.pictures.back() != '\\') d.pictures += '\\';
   const std::string resultFile = argv[3];
   const DWORD timeoutMs = (argc > 4 ? static_cast<DWORD>(std::atoi(argv[4])) : 300) * 1000;
+  const bool fromLink = argc > 5 && std::string(argv[5]) == "link";
+  const std::string starter = fromLink ? "the quorlynx: link, through the shell," : "the page's Run";
   MakeDirs(d.pictures);
 
   // The page starts the launcher; give the script host and the control time.
@@ -120,11 +125,11 @@ int main(int argc, char** argv) {
   }
   std::string result;
   if (!launcherPid) {
-    d.Say("the launcher was not started by the page");
+    d.Say("the launcher was not started by " + std::string(fromLink ? "the link" : "the page"));
     WriteFileBytes(resultFile, "launcher=none\r\n");
     return 1;
   }
-  d.Step("launcher", "the page's Run started the launcher (Quorlynx1.exe, process " +
+  d.Step("launcher", starter + " started the launcher (Quorlynx1.exe, process " +
                          std::to_string(launcherPid) + ")");
   HANDLE launcher = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, launcherPid);
 

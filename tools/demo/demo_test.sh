@@ -2,6 +2,8 @@
 # The demo's chain as a test: two runs of tools/demo.sh in a throwaway prefix.
 #   run 1: nothing installed; the avatar module and the demo game are installed
 #          through the wizard and the game starts with the block the page set;
+#          then a signed quorlynx: link, opened through the shell, starts the
+#          game again with exactly the link's values;
 #   run 2: release 102 is published; the game is upgraded through patches 101
 #          and 102, the record says 102 and the game starts again.
 # Usage: demo_test.sh BUILD_DIR
@@ -31,7 +33,8 @@ expect_eq() {  # what, expected, actual
 }
 
 game_dir="$prefix/drive_c/Program Files/Veltoworks/Velto Demo"
-values_file=$game_dir/launch-values.txt
+# What the game received from one entry of one run, as the demo kept it.
+values_file=
 value() { tr -d '\r' <"$values_file" | sed -n "s/^$1=//p" | head -1; }
 result() { tr -d '\r' <"$work/run-$1/result.txt" | sed -n "s/^$2=//p"; }
 
@@ -64,6 +67,23 @@ check_block_as_page_set() {
   [[ $(value CommonURL) =~ ^https://127\.0\.0\.1:[0-9]+/manifests/VeltoAvatar\.txt$ ]] || fail "CommonURL handed to the game"
 }
 
+# What the link carried, NAME=VALUE a line, the download site's address put in.
+check_block_as_link_set() {
+  local line name expected server
+  server=$(value AutoDownURL)
+  server=${server%manifests/VeltoDemo.txt}
+  [[ $server =~ ^https://127\.0\.0\.1:[0-9]+/$ ]] || fail "AutoDownURL from the link: '$(value AutoDownURL)'"
+  while IFS= read -r line; do
+    [[ -z $line || $line == \#* ]] && continue
+    name=${line%%=*}
+    expected=${line#*=}
+    expected=${expected//@SERVER@/$server}
+    # The launcher splits the start requirement in place before the hand-over.
+    [[ $name != Spare ]] || expected=DxMin
+    expect_eq "$name from the link" "$expected" "$(value "$name")"
+  done <"$here/demo-link-fields.txt"
+}
+
 start=$SECONDS
 echo "== run 1: first visit, nothing installed"
 bash "$tools/demo.sh" --headless --fast --prefix "$prefix" --pictures "$work/run-1" "$build" || fail "run 1 exited with $?"
@@ -72,7 +92,8 @@ expect_eq "run 1 game started" 1 "$(result 1 game)"
 for step in wait-avatar wait-game wizard-confirm wizard-progress setup-running game; do
   [[ " $(result 1 steps) " == *" $step "* ]] || fail "run 1 did not show step $step"
 done
-[[ -f $values_file ]] || fail "run 1: the demo game wrote no launch values"
+values_file=$work/run-1/page-values.txt
+[[ -f $values_file ]] || fail "run 1: the demo game wrote no launch values for the page"
 if [[ -f $values_file ]]; then
   expect_eq "run 1 block taken over" ok "$(value block)"
   expect_eq "run 1 release" 100 "$(value release)"
@@ -86,7 +107,18 @@ expect_eq "run 1 avatar module version" 1 "$(record VeltoAvatar Version)"
 [[ -s "$prefix/drive_c/Program Files/Common Files/Veltoworks/Avatar/Mirrafig.dll" ]] ||
   fail "run 1: the avatar module was not installed"
 [[ -n $(ls "$work/run-1"/*wizard-confirm*.png 2>/dev/null) ]] || fail "run 1: no picture of the wizard"
-rm -f "$values_file"
+expect_eq "run 1 link: launcher exit code" 1 "$(result 1/link launcher_exit)"
+expect_eq "run 1 link: game started" 1 "$(result 1/link game)"
+values_file=$work/run-1/link-values.txt
+[[ -f $values_file ]] || fail "run 1: the demo game wrote no launch values for the link"
+if [[ -f $values_file ]]; then
+  expect_eq "run 1 link: block taken over" ok "$(value block)"
+  check_block_as_link_set
+fi
+expect_eq "run 1 link: quorlynx: handler" '"C:\\windows\\Quorlynx1.exe" "%1"' \
+  "$(awk '/^\[Software\\\\Classes\\\\quorlynx\\\\shell\\\\open\\\\command\]/ { inside = 1; next }
+          /^\[/ { inside = 0 } inside && /^@=/ { v = substr($0, 3); gsub(/^"|"$/, "", v); gsub(/\\"/, "\"", v); print v }' \
+        "$prefix/system.reg")"
 
 echo "== run 2: release 102 published"
 bash "$tools/demo.sh" --headless --fast --prefix "$prefix" --pictures "$work/run-2" "$build" || fail "run 2 exited with $?"
@@ -98,6 +130,7 @@ steps2=" $(result 2 steps) "
 expect_eq "run 2 wizards (the avatar module is current)" 1 "$(grep -o wizard-progress <<<"$steps2" | wc -l)"
 expect_eq "run 2 recorded version" 102 "$(record VeltoDemo Version)"
 [[ -f $game_dir/data/news-101.txt && -f $game_dir/data/news-102.txt ]] || fail "run 2: patches not unpacked"
+values_file=$work/run-2/page-values.txt
 if [[ -f $values_file ]]; then
   expect_eq "run 2 release" 102 "$(value release)"
   expect_eq "run 2 block taken over" ok "$(value block)"

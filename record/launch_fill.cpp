@@ -1,4 +1,4 @@
-#include "control/launch_fill.h"
+#include "record/launch_fill.h"
 
 namespace qz {
 

@@ -1,4 +1,5 @@
-// Filling the launch record from the page's property texts.
+// Filling the launch record from its eleven texts: the page's properties
+// (the control) or the values of a signed launch ticket (the launcher).
 #pragma once
 
 #include <string>

@@ -1,6 +1,8 @@
-// The class registration as data: the module's "REGISTRY" resource lists the
-// HKEY_CLASSES_ROOT entries in the order they are written, and which trees are
-// ours to remove. Registration and unregistration both walk the same rows.
+// Registrations as data: a program's "REGISTRY" resource lists the registry
+// entries it owns in the order they are written, and which trees are ours to
+// remove: the control's class below HKEY_CLASSES_ROOT, the launcher's link
+// protocol below HKEY_LOCAL_MACHINE. Registration and unregistration both walk
+// the same rows, and an installer package can be made from the same table.
 #pragma once
 
 #include <optional>
@@ -26,8 +28,9 @@ struct RegistryRow {
 //   tree  KEY
 //   fresh KEY
 //   value KEY | NAME | DATA      NAME "@" is the default value
-// "%CLSID%" and "%MODULE%" in keys and data become the given texts. Nothing is
-// returned for a malformed line, so a damaged resource registers nothing.
+// "%CLSID%" and "%MODULE%" (the registered program's path) in keys and data
+// become the given texts. Nothing is returned for a malformed line, so a
+// damaged resource registers nothing.
 std::optional<std::vector<RegistryRow>> ParseRegistrationScript(std::string_view script,
                                                                 std::string_view classId,
                                                                 std::string_view modulePath);

@@ -1,4 +1,4 @@
-#include "control/registration_script.h"
+#include "base/registration_script.h"
 
 namespace qz {
 namespace {
