@@ -1,5 +1,6 @@
-// Self-registration: the class entries come from the module's "REGISTRY"
-// resource, the type library from its "TYPELIB" resource.
+// Self-registration: the class entries and the browsers' elevation policy
+// for the launcher come from the module's "REGISTRY" resource, the type
+// library from its "TYPELIB" resource.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -65,6 +66,13 @@ std::string ClassIdText() {
   return Utf8(text);
 }
 
+// Where the control starts the launcher from.
+std::string WindowsFolder() {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? Utf8(windows) : std::string();
+}
+
 // The rows of the registration resource; nothing when it is missing or damaged.
 std::vector<RegistryRow> RegistrationRows(const std::wstring& modulePath, bool* ok) {
   *ok = false;
@@ -73,41 +81,59 @@ std::vector<RegistryRow> RegistrationRows(const std::wstring& modulePath, bool* 
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (!data) return {};
   const std::string_view script(static_cast<const char*>(data), SizeofResource(ThisModule(), found));
-  auto rows = ParseRegistrationScript(script, ClassIdText(), Utf8(modulePath));
+  const std::string windows = WindowsFolder();
+  if (windows.empty()) return {};
+  auto rows = ParseRegistrationScript(script, ClassIdText(), Utf8(modulePath), windows);
   if (!rows) return {};
   *ok = true;
   return std::move(*rows);
 }
 
-LONG RemoveTree(const std::wstring& key) {
-  const LONG status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+// A machine key is written in the module's own view: a browser reads its
+// elevation policies from the view of its own width.
+HKEY RootOf(const RegistryRow& row) { return row.machine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT; }
+
+bool IsTree(const RegistryRow& row) {
+  return row.kind == RegistryRow::Kind::Tree || row.kind == RegistryRow::Kind::FreshTree;
+}
+
+LONG RemoveTree(const RegistryRow& row) {
+  const LONG status = RegDeleteTreeW(RootOf(row), Wide(row.key).c_str());
   return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 void RemoveRegistration(const std::vector<RegistryRow>& rows) {
   for (const RegistryRow& row : rows) {
-    if (row.kind != RegistryRow::Kind::Value) RemoveTree(Wide(row.key));
+    if (IsTree(row)) RemoveTree(row);
   }
+}
+
+LONG WriteValue(const RegistryRow& row) {
+  RegKey opened;
+  LONG status = RegCreateKeyExW(RootOf(row), Wide(row.key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE, nullptr, opened.put(), nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  const std::wstring name = Wide(row.name);
+  const wchar_t* valueName = name.empty() ? nullptr : name.c_str();
+  if (row.kind == RegistryRow::Kind::Number) {
+    const DWORD number = static_cast<DWORD>(row.number);
+    return RegSetValueExW(opened.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                          sizeof number);
+  }
+  const std::wstring data = Wide(row.data);
+  return RegSetValueExW(opened.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }
 
 LONG WriteRegistration(const std::vector<RegistryRow>& rows) {
   for (const RegistryRow& row : rows) {
-    const std::wstring key = Wide(row.key);
     if (row.kind == RegistryRow::Kind::FreshTree) {
-      // What an earlier registration or anyone else left below our class key goes.
-      const LONG status = RemoveTree(key);
+      // What an earlier registration or anyone else left below our key goes.
+      const LONG status = RemoveTree(row);
       if (status != ERROR_SUCCESS) return status;
     }
-    if (row.kind != RegistryRow::Kind::Value) continue;
-    RegKey opened;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, nullptr, opened.put(), nullptr);
-    if (status != ERROR_SUCCESS) return status;
-    const std::wstring name = Wide(row.name);
-    const std::wstring data = Wide(row.data);
-    status = RegSetValueExW(opened.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(data.c_str()),
-                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    if (IsTree(row)) continue;
+    const LONG status = WriteValue(row);
     if (status != ERROR_SUCCESS) return status;
   }
   return ERROR_SUCCESS;

@@ -1,6 +1,7 @@
-// The class registration as data: the module's "REGISTRY" resource lists the
+// The registration as data: the module's "REGISTRY" resource lists the
 // HKEY_CLASSES_ROOT entries in the order they are written, and which trees are
-// ours to remove. Registration and unregistration both walk the same rows.
+// ours to remove, then the browsers' elevation policy for the launcher under
+// HKEY_LOCAL_MACHINE. Registration and unregistration both walk the same rows.
 #pragma once
 
 #include <optional>
@@ -15,21 +16,29 @@ struct RegistryRow {
     Tree,       // a key ours with everything below it: removed on unregistration
     FreshTree,  // as Tree, and also removed just before registration writes it
     Value,      // a REG_SZ value; an empty name is the key's default value
+    Number,     // a REG_DWORD value
   };
   Kind kind;
+  bool machine = false;  // HKEY_LOCAL_MACHINE (in the module's own registry view), else HKEY_CLASSES_ROOT
   std::string key;
   std::string name;
   std::string data;
+  unsigned long number = 0;  // Number only
 };
 
 // Script lines (blank lines and lines starting with ";" are skipped):
-//   tree  KEY
-//   fresh KEY
-//   value KEY | NAME | DATA      NAME "@" is the default value
-// "%CLSID%" and "%MODULE%" in keys and data become the given texts. Nothing is
-// returned for a malformed line, so a damaged resource registers nothing.
+//   tree   KEY
+//   fresh  KEY
+//   value  KEY | NAME | DATA      NAME "@" is the default value
+//   number KEY | NAME | DECIMAL
+// "%CLSID%", "%MODULE%" and "%WINDOWS%" in keys and data become the given
+// texts. A KEY that starts with "HKLM\" is a machine key, and must lie below
+// the browsers' elevation policies (the only machine keys the control owns).
+// Nothing is returned for a malformed line, so a damaged resource registers
+// nothing.
 std::optional<std::vector<RegistryRow>> ParseRegistrationScript(std::string_view script,
                                                                 std::string_view classId,
-                                                                std::string_view modulePath);
+                                                                std::string_view modulePath,
+                                                                std::string_view windowsFolder = {});
 
 }  // namespace qz
