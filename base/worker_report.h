@@ -29,6 +29,7 @@ enum class FailureKind {
   ExtractFailed,   // the archive's local path
   NoDestination,   // the archive's address ("" when unknown): no folder to unpack into
   DiskSpaceShort,  // the drive ("C:"), with the bytes needed
+  NoRights,        // the path this account may not write: no message, the change needs other rights
 };
 
 struct WorkerFailure {
@@ -48,6 +49,7 @@ inline const char* FailureName(FailureKind kind) {
     case FailureKind::ExtractFailed: return "could not unpack";
     case FailureKind::NoDestination: return "no folder to unpack into";
     case FailureKind::DiskSpaceShort: return "disk space short";
+    case FailureKind::NoRights: return "this account may not write";
   }
   return "?";
 }

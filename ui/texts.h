@@ -10,6 +10,19 @@ inline constexpr wchar_t kAlreadyRunning[] =
     L"実行中のインストールウィザードがあります。\r\n\r\n使用中のプログラムを閉じた後､再実行してください。";
 inline constexpr wchar_t kDataReadFailed[] =
     L"原因不明のエラーのため､実行に失敗しました。\r\n\r\n再実行してください。(Data Read Failed)";
+// Started below medium integrity: a browser in protected mode that has no
+// elevation policy for us (the control's registration writes it).
+inline constexpr wchar_t kLowIntegrity[] =
+    L"ブラウザーの保護モードの中で起動されたため、インストールやゲームの起動ができません。\r\n\r\n"
+    L"コントロールを登録し直してから、ブラウザーを再起動してください。";
+
+// Rights
+inline constexpr wchar_t kRightsDeclined[] =
+    L"管理者の権限が許可されなかったため、インストールを中止しました。\r\n\r\n何も変更されていません。";
+inline constexpr wchar_t kElevationFailed[] =
+    L"管理者の権限での実行に失敗しました。\r\n\r\nしばらく後で再実行してください。";
+inline constexpr wchar_t kVersionWriteFailed[] =
+    L"インストールしたバージョンを記録できませんでした。\r\n\r\n再実行してください。";
 
 // Captions
 inline constexpr wchar_t kNoticeCaption[] = L"お知らせ";
