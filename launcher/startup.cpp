@@ -1,4 +1,5 @@
 #include "base/field_text.h"
+#include "base/rights.h"
 #include "base/run_log.h"
 #include "launcher/launcher_app.h"
 #include "record/section_name.h"
@@ -17,7 +18,14 @@ ExitCode StartUpMessage(const wchar_t* text) {
 }  // namespace
 
 ExitCode LauncherApp::Main(const char* commandLine) {
+  if (const std::optional<ChangeLine> change = ParseChangeLine(commandLine)) return RunElevatedChange(*change);
   if (!IsLauncherToken(commandLine)) return StartUpMessage(texts::kBadParameter);
+  // A browser in protected mode starts us at low integrity unless the
+  // control's elevation policy names us: then we could write almost nothing.
+  if (OwnIntegrityLevel() < SECURITY_MANDATORY_MEDIUM_RID) {
+    ShowMessage(nullptr, texts::kLowIntegrity, nullptr, MB_OK);
+    return ExitCode::LowIntegrity;
+  }
 
   // Held, never released, for the life of the process: one launcher at a time.
   HANDLE mutex = CreateMutexA(nullptr, TRUE, kProgramName);
