@@ -1,5 +1,7 @@
 #include "base/run_log.h"
 
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <typeinfo>
 
@@ -25,6 +27,33 @@ std::size_t NewerHalfStart(const std::string& content) {
   const std::size_t half = content.size() / 2;
   const std::size_t newline = content.find('\n', half > 0 ? half - 1 : 0);
   return newline == std::string::npos ? content.size() : newline + 1;
+}
+
+namespace {
+
+constexpr std::size_t kCountBytes = 4;
+
+std::uint32_t UsedBytes(const void* room, std::size_t size) {
+  std::uint32_t used = 0;
+  std::memcpy(&used, room, kCountBytes);
+  return used <= size - kCountBytes ? used : static_cast<std::uint32_t>(size - kCountBytes);
+}
+
+}  // namespace
+
+bool AppendToRoom(void* room, std::size_t size, const std::string& line) {
+  if (!room || size < kCountBytes) return false;
+  const std::uint32_t used = UsedBytes(room, size);
+  if (line.size() > size - kCountBytes - used) return false;
+  std::memcpy(static_cast<char*>(room) + kCountBytes + used, line.data(), line.size());
+  const std::uint32_t now = used + static_cast<std::uint32_t>(line.size());
+  std::memcpy(room, &now, kCountBytes);
+  return true;
+}
+
+std::string RoomText(const void* room, std::size_t size) {
+  if (!room || size < kCountBytes) return std::string();
+  return std::string(static_cast<const char*>(room) + kCountBytes, UsedBytes(room, size));
 }
 
 }  // namespace qz::runlog

@@ -24,9 +24,20 @@ std::string CaughtText();
 // after its middle (the end of the text when there is none).
 std::size_t NewerHalfStart(const std::string& content);
 
+// A room in shared memory that carries one process's lines to another (the
+// elevated copy's to the launcher that started it, which has the log file):
+// a 4-byte count of the text bytes, then the lines as written. A line that no
+// longer fits is left out; false then.
+bool AppendToRoom(void* room, std::size_t size, const std::string& line);
+// The text a room holds, bounded by its size whatever its count says.
+std::string RoomText(const void* room, std::size_t size);
+
 #ifdef _WIN32
 // Starts logging to `path` (nothing is written before). Any thread may Write.
 void Open(const std::string& path);
+// Also (or, without Open, only) puts every line into a room (see AppendToRoom)
+// that outlives the process; null stops that.
+void MirrorTo(void* room, std::size_t size);
 void Write(const char* phase, const std::string& text);
 // A catch-all's line: "unexpected error: <CaughtText>". Never throws (a
 // log that cannot be written is no error). Call only inside a catch block.

@@ -14,6 +14,8 @@ namespace {
 
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::string g_path;
+void* g_room = nullptr;
+std::size_t g_roomSize = 0;
 
 struct Hold {
   Hold() { AcquireSRWLockExclusive(&g_lock); }
@@ -66,10 +68,18 @@ void Open(const std::string& path) {
   g_path = path;
 }
 
+void MirrorTo(void* room, std::size_t size) {
+  Hold hold;
+  g_room = room;
+  g_roomSize = room ? size : 0;
+}
+
 void Write(const char* phase, const std::string& text) {
   Hold hold;
-  if (g_path.empty()) return;
+  if (g_path.empty() && !g_room) return;
   const std::string line = LineText(Now(), phase, text);
+  if (g_room) AppendToRoom(g_room, g_roomSize, line);
+  if (g_path.empty()) return;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (GetFileAttributesExA(g_path.c_str(), GetFileExInfoStandard, &data) &&
       (data.nFileSizeHigh != 0 || data.nFileSizeLow + line.size() > kMaxBytes)) {

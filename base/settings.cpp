@@ -29,6 +29,13 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
                         static_cast<DWORD>(n + 1)) == ERROR_SUCCESS;
 }
 
+bool MayWriteRecord(const char* progName, bool create) {
+  RegKey key;
+  const LSTATUS status = OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_SET_VALUE, ViewPolicy::OwnThenOther, key);
+  if (status != ERROR_FILE_NOT_FOUND) return status == ERROR_SUCCESS;
+  return !create || OpenInstallRecord(progName, KEY_SET_VALUE, true, key);
+}
+
 namespace {
 
 enum class ListRead { Missing, Unusable, Read };

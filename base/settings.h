@@ -26,6 +26,11 @@ bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey&
 // record no setup program made is left alone. False when nothing was written.
 bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create);
 
+// Whether this process may write the program's record, asked before a change:
+// true when the record opens for writing (made first when it is in neither
+// view and `create`), or when there is none and none is to be made.
+bool MayWriteRecord(const char* progName, bool create);
+
 // The strings of a REG_MULTI_SZ value of the product key in the given views,
 // in order, empty strings left out; a view where the value is missing, of
 // another type or over 64 KiB adds nothing.

@@ -30,6 +30,7 @@ enum class FailureKind {
   NameNotInCodePage,  // the archive's local path, with the entry's name as stored (UTF-8)
   NoDestination,   // the archive's address ("" when unknown): no folder to unpack into
   DiskSpaceShort,  // the drive ("C:"), with the bytes needed
+  NoRights,        // the path this account may not write: no message, the change needs other rights
 };
 
 struct WorkerFailure {
@@ -51,6 +52,7 @@ inline const char* FailureName(FailureKind kind) {
     case FailureKind::NameNotInCodePage: return "a name this code page cannot hold";
     case FailureKind::NoDestination: return "no folder to unpack into";
     case FailureKind::DiskSpaceShort: return "disk space short";
+    case FailureKind::NoRights: return "this account may not write";
   }
   return "?";
 }

@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip download resume)
+all=(zip download resume rights)
 # Each section adds its key figures here; the run ends with them in one table.
 export QZ_BENCH_SUMMARY=$build/bench-summary.txt
 : >"$QZ_BENCH_SUMMARY"
@@ -34,6 +34,27 @@ section_download() {
 section_resume() {
   cmake --build "$x64" --target download_bench_win -j2 >/dev/null
   "$here/download_bench.sh" "$x64" 400 "$runs" resume
+}
+
+# The rights check before an upgrade writes (every replaced file asked for)
+# against opening the same files once, under Wine, medians of the runs.
+section_rights() {
+  cmake --build "$x64" --target rights_bench -j2 >/dev/null
+  local data=$x64/bench-data/rights out replaced=() news=() opens=() i
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$data" && mkdir -p "$data"
+    out=$("$src/tools/winerun" --build "$x64" --fresh "$x64/bin/rights_bench.exe" 'D:\bench-data\rights' 5000 | tr -d '\r')
+    replaced+=("$(sed -n 's/^replaced=//p' <<<"$out")")
+    news+=("$(sed -n 's/^new=//p' <<<"$out")")
+    opens+=("$(sed -n 's/^opens=//p' <<<"$out")")
+  done
+  rm -rf "$data"
+  local median_replaced median_new median_opens
+  median_replaced=$(printf '%s\n' "${replaced[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  median_new=$(printf '%s\n' "${news[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  median_opens=$(printf '%s\n' "${opens[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  echo "5000 replaced files: check ${median_replaced} ms, opening each once ${median_opens} ms; 5000 new files in a new folder: ${median_new} ms"
+  awk -v r="$median_replaced" -v o="$median_opens" 'BEGIN { printf "rights.replaced_opens=%.2f\n", r / o }' >>"$QZ_BENCH_SUMMARY"
 }
 
 sections=("$@")
@@ -80,4 +101,5 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
   summary_row zip.large.peak_wine "< 24" "peak memory MiB: extraction under Wine"
   summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"
   summary_row dl.peak_bare "" "peak memory MiB: bare WinINet loop under Wine"
+  summary_row rights.replaced_opens "<= 3" "rights check of 5000 replaced files/opening them, Wine"
 fi

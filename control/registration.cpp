@@ -1,5 +1,6 @@
-// Self-registration: the class entries come from the module's "REGISTRY"
-// resource, the type library from its "TYPELIB" resource.
+// Self-registration: the class entries and the browsers' elevation policy
+// for the launcher come from the module's "REGISTRY" resource, the type
+// library from its "TYPELIB" resource.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -46,9 +47,20 @@ std::string ClassIdText() {
   return WideToUtf8(text);
 }
 
+// Where the control starts the launcher from.
+std::string WindowsFolder() {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? WideToUtf8(windows) : std::string();
+}
+
 // The rows of the registration resource; nothing when it is missing or damaged.
 std::vector<RegistryRow> RegistrationRows(const std::wstring& modulePath, bool* ok) {
-  auto rows = LoadRegistrationRows(ThisModule(), IDR_REGISTRATION, ClassIdText(), WideToUtf8(modulePath));
+  const std::string windows = WindowsFolder();
+  std::optional<std::vector<RegistryRow>> rows;
+  if (!windows.empty()) {
+    rows = LoadRegistrationRows(ThisModule(), IDR_REGISTRATION, ClassIdText(), WideToUtf8(modulePath), windows);
+  }
   *ok = rows.has_value();
   return rows ? std::move(*rows) : std::vector<RegistryRow>{};
 }

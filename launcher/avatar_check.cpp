@@ -2,27 +2,31 @@
 // date at every start, before the game is looked at.
 #include <cstdio>
 
-#include "base/settings.h"
 #include "launcher/launcher_app.h"
 
 namespace qz {
 
-int LauncherApp::CheckAvatarModule() {
+bool LauncherApp::AvatarModuleMissing() {
+  char module[300];
+  std::snprintf(module, sizeof module, "%sVeltoworks\\Avatar\\Mirrafig.dll", commonFilesDir_);
+  return !ExecutablePresent(module);
+}
+
+ExitCode LauncherApp::CheckAvatarModule() {
   switch (CheckTarget(Target::AvatarModule)) {
-    case TargetCheck::NoAddress: return 1;
-    case TargetCheck::Failed: return 0;
+    case TargetCheck::NoAddress: return ExitCode::Done;
+    case TargetCheck::Failed: return ExitCode::Stopped;
     case TargetCheck::Decided: break;
   }
-  if (action_ != Action::FullInstall) {
-    char module[300];
-    std::snprintf(module, sizeof module, "%sVeltoworks\\Avatar\\Mirrafig.dll", commonFilesDir_);
-    if (!ExecutablePresent(module)) action_ = Action::FullInstall;
+  if (action_ != Action::FullInstall && AvatarModuleMissing()) action_ = Action::FullInstall;
+  if (action_ == Action::None) return ExitCode::Done;
+  switch (MakeChange()) {
+    case ChangeEnd::Made:
+    case ChangeEnd::MadeByElevatedCopy: return ExitCode::Done;
+    case ChangeEnd::Failed: return ExitCode::Stopped;
+    case ChangeEnd::Declined: return RightsDeclined();
   }
-  if (action_ == Action::None) return 1;
-  if (RunWizard() == DialogEnd::Failed) return 0;
-  // Not reported when it fails: the next start simply checks again.
-  settings::WriteRecordVersion(plan_.progName, plan_.latestVer, true);
-  return 1;
+  return ExitCode::Stopped;
 }
 
 }  // namespace qz

@@ -20,7 +20,7 @@ DialogEnd LauncherApp::FetchManifestWithWait(const wchar_t* text) {
   return RunWaitDialog(instance_, request);
 }
 
-DialogEnd LauncherApp::RunWizard() {
+DialogEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrite) {
   DownloadRequest download;
   download.http = &http_;
   download.workDir = workDir_;
@@ -39,10 +39,12 @@ DialogEnd LauncherApp::RunWizard() {
   // them through the product key (no page can reach it).
   const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
   download.retryDelaysMs = {pause, pause * 4, pause * 16};
+  download.mayWrite = std::move(mayWrite);
   DownloadTask task(std::move(download), workerThread_);
 
   WizardRequest request;
   request.page = target_ == Target::AvatarModule ? WizardRequest::ProgressAvatar
+                 : elevatedCopy_                   ? WizardRequest::ProgressGame
                  : action_ == Action::Upgrade      ? WizardRequest::ConfirmUpgrade
                                                    : WizardRequest::Confirm;
   request.fullInstall = action_ == Action::FullInstall;
@@ -55,17 +57,60 @@ DialogEnd LauncherApp::RunWizard() {
   if (result.setStartPage) setStartPage_ = true;
   if (!result.setupSavePath.empty()) CopyCut(setupSavePath_, result.setupSavePath);
   if (!task.Outcome().installerPath.empty()) CopyCut(installerPath_, task.Outcome().installerPath);
+  rightsNeeded_ = task.Outcome().rightsNeeded;
   return result.result;
 }
 
+namespace {
+
+// The setup program moved (or, when the player keeps it, copied) into a new
+// folder of the work folder that holds nothing else: a program that runs with
+// administrator rights must find no other download beside it to load. The
+// folder is returned too; "" when it could not be made.
+std::string StageSetupProgram(const std::string& workDir, const std::string& program, bool keep,
+                              std::string& folder) {
+  const std::string name = program.substr(program.find_last_of('\\') + 1);
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    folder = workDir + "setup-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + "\\";
+    const std::string staged = folder + name;
+    if (staged.size() >= kPathField) break;
+    if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+      if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      break;
+    }
+    if (keep ? CopyFileA(program.c_str(), staged.c_str(), TRUE) : MoveFileExA(program.c_str(), staged.c_str(), 0)) {
+      return staged;
+    }
+    RemoveDirectoryA(folder.c_str());
+    break;
+  }
+  folder.clear();
+  return std::string();
+}
+
+}  // namespace
+
 DialogEnd LauncherApp::RunSetupProgram() {
+  setupDeclined_ = false;
+  std::string folder;
+  const std::string program = StageSetupProgram(workDir_, installerPath_, setupSavePath_[0] != '\0', folder);
+  if (program.empty()) {
+    runlog::Write("setup", std::string("could not move ") + installerPath_ + " into a folder of its own");
+    return DialogEnd::Failed;
+  }
   SetupRunRequest request;
-  request.programPath = installerPath_;
-  request.keepProgram = setupSavePath_[0] != '\0';
+  request.programPath = program;
+  request.keepProgram = false;  // the staged copy; a kept program stays where it was saved
   request.process = &installerProcess_;
-  runlog::Write("setup", std::string("run ") + installerPath_);
+  request.declined = &setupDeclined_;
+  runlog::Write("setup", "run " + program);
   const DialogEnd result = RunSetupRunDialog(instance_, request);
-  runlog::Write("setup", result == DialogEnd::Done ? "ended" : "not started or cancelled");
+  runlog::Write("setup", result == DialogEnd::Done ? "ended"
+                         : setupDeclined_          ? "the player declined its rights"
+                                                   : "not started or cancelled");
+  // A program still running (the player stopped waiting) keeps its folder.
+  DeleteFileA(program.c_str());
+  RemoveDirectoryA(folder.c_str());
   return result;
 }
 

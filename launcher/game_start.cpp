@@ -8,6 +8,8 @@
 #include "record/handover.h"
 #include "launcher/launcher_app.h"
 #include "base/registry_text.h"
+#include "base/run_log.h"
+#include "base/shell_start.h"
 #include "base/win_handles.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -63,19 +65,30 @@ int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const 
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   // The game needs none of our handles; the mutex it looks for by its name.
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      FolderOrNull(dir), &startup, &process)) {
-    return 0;
+  if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, FolderOrNull(dir), &startup,
+                     &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  } else {
+    // A game that asks for administrator rights starts through the shell,
+    // which asks the player.
+    if (GetLastError() != ERROR_ELEVATION_REQUIRED) return 0;
+    ShellStart start;
+    start.program = exe;
+    start.parameters = args ? args : "";
+    start.directory = dir ? dir : "";
+    Handle started;
+    if (StartThroughShell(start, started) != 0) return 0;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   HoldFor(kGameHoldMs);
   return 1;
 }
 
 int LauncherApp::StartGameWithHandOver(const char* exe, const char* dir) {
   if (!DirectXRequirement()) return 0;
-  return HandOverBlock(block_, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs) ? 1 : 0;
+  const bool started = HandOverBlock(block_, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs);
+  runlog::Write("game", std::string(started ? "started " : "could not start ") + exe + " with the launch record");
+  return started ? 1 : 0;
 }
 
 }  // namespace qz

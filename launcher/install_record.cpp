@@ -8,6 +8,7 @@
 #include "base/param_text.h"
 #include "base/portal.h"
 #include "base/registry_text.h"
+#include "base/run_log.h"
 #include "base/settings.h"
 #include "base/win_handles.h"
 #include "format/limits.h"
@@ -71,9 +72,12 @@ int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, cha
   return 1;
 }
 
-void LauncherApp::WriteVersion() {
-  // Only a setup program creates the record; without it there is nothing to update.
-  settings::WriteRecordVersion(plan_.progName, plan_.latestVer, false);
+bool LauncherApp::WriteVersion() {
+  // Only a setup program creates a game's record; without it there is nothing to update.
+  const bool written = settings::WriteRecordVersion(plan_.progName, plan_.latestVer, target_ == Target::AvatarModule);
+  runlog::Write("record", std::string(plan_.progName) + ": version " + std::to_string(plan_.latestVer) +
+                              (written ? " written" : " not written"));
+  return written;
 }
 
 void LauncherApp::ParseSetupParameters() {

@@ -20,6 +20,8 @@ void LauncherApp::ResetState() {
   installerProcess_ = ProcessHandles{};
   autoRun_ = setStartPage_ = false;
   setupSavePath_[0] = installerPath_[0] = '\0';
+  setupDeclined_ = rightsNeeded_ = elevatedCopy_ = false;
+  workDirHold_.reset();
 }
 
 bool LauncherApp::TakeOver(const char* sectionName) { return TakeOverBlock(sectionName, &block_); }

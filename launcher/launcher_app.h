@@ -8,9 +8,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "base/win_handles.h"
 #include "format/limits.h"
+#include "launcher/change_line.h"
 #include "launcher/exit_code.h"
 #include "launcher/launch_command.h"
 #include "launcher/setup_params.h"
@@ -34,7 +37,8 @@ class LauncherApp {
   LauncherApp(const LauncherApp&) = delete;
   LauncherApp& operator=(const LauncherApp&) = delete;
 
-  // The whole program: start-up, the avatar module check and the run mode.
+  // The whole program: start-up, the avatar module check and the run mode;
+  // or, started as "/change ...", the elevated copy's one change.
   ExitCode Main(const char* commandLine);
 
   // Start-up, in order: zero everything, take the record over (from the
@@ -52,7 +56,9 @@ class LauncherApp {
   // a value that cannot be read leaves its out value unchanged.
   int ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[kPathField],
                         char (&exe)[kPathField]);
-  void WriteVersion();  // the plan's latest version as the record's Version
+  // The plan's latest version as the record's Version (the avatar module's
+  // record is made when missing). False, logged, when nothing was written.
+  bool WriteVersion();
   void ParseSetupParameters();
   void ReadGameLocation();
   int ExecutablePresent(const char* path);
@@ -71,13 +77,20 @@ class LauncherApp {
   // dialog around the manifest of the current target, the wizard with the
   // download worker, and the setup program's run.
   DialogEnd FetchManifestWithWait(const wchar_t* text);
-  DialogEnd RunWizard();
+  // `mayWrite`: asked for every file the archives write, before the first
+  // is written (see DownloadRequest).
+  DialogEnd RunWizard(std::function<bool(const std::string&)> mayWrite = {});
   DialogEnd RunSetupProgram();
 
   // Run modes (run_modes.cpp) and the avatar module check (avatar_check.cpp).
   ExitCode NormalFlow();
   ExitCode SetupFlow(bool link);
-  int CheckAvatarModule();
+  // Done when the start goes on to the run mode; else how the launcher ends.
+  ExitCode CheckAvatarModule();
+
+  // Rights (change_rights.cpp): the elevated copy's whole run, started as
+  // "/change ..." by a launcher that may not make the change itself.
+  ExitCode RunElevatedChange(const ChangeLine& line);
 
   const LaunchBlock& Record() const { return block_; }
   const UpdatePlan& Plan() const { return plan_; }
@@ -85,6 +98,24 @@ class LauncherApp {
 
  private:
   friend class LauncherAppPeer;  // the Win32 tests and the bench set up single steps
+
+  // How a change ended: made here, made by the elevated copy, failed or
+  // cancelled (the player was told), or the player declined its rights.
+  enum class ChangeEnd { Made, MadeByElevatedCopy, Failed, Declined };
+  // The decided action's change to the installation: the wizard's downloads
+  // and unpacking, then, for archives, the version. Made here when this
+  // process may write every place it touches, else by the elevated copy.
+  ChangeEnd MakeChange();
+  bool MayMakeChange();
+  // Whether this process may write a path the change touches.
+  std::function<bool(const std::string&)> WriteCheck() const;
+  bool ChangeWritesInstallation() const;  // unpacking and recording, not a setup program's run
+  ChangeEnd ChangeThroughElevatedCopy();
+  ExitCode ElevatedChange(bool avatar);
+  ExitCode RightsDeclined();
+  bool AvatarModuleMissing();
+  bool PrepareElevatedWorkDir();
+  void RemoveElevatedWorkDir();
 
   // How reading a target's manifest ended.
   enum class TargetCheck {
@@ -122,6 +153,13 @@ class LauncherApp {
   bool setStartPage_ = false;
   char setupSavePath_[kPathField] = {};
   char installerPath_[kPathField] = {};
+  bool setupDeclined_ = false;  // the player declined the setup program's rights prompt
+  bool rightsNeeded_ = false;   // the wizard stopped: an archive would write where we may not
+
+  // This process is the elevated copy: it makes one change and nothing else.
+  bool elevatedCopy_ = false;
+  // The elevated copy's work folder, held open so nobody can move it away.
+  FileHandle workDirHold_;
 
   HttpClient http_;
   // The module whose resources the dialogs use.

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <objbase.h>
 
 #include <memory>
 #include <new>
@@ -10,6 +11,9 @@
 // ends it as failed or cancelled.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   using qz::ExitCode;
+  // The shell may hand a start (a setup program, the elevated copy, a page)
+  // to extensions that need a single-threaded apartment.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   try {
     std::unique_ptr<qz::LauncherApp> app(new (std::nothrow) qz::LauncherApp(instance));
     if (!app) return static_cast<int>(ExitCode::Stopped);

@@ -66,21 +66,20 @@ ExitCode LauncherApp::NormalFlow() {
   }
   if (action_ == Action::None) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
 
-  if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
+  const ChangeEnd change = MakeChange();
+  if (change == ChangeEnd::Failed) return ExitCode::Stopped;
+  if (change == ChangeEnd::Declined) return RightsDeclined();
   if (action_ == Action::FullInstall) {
-    if (HasZipExtension(installerPath_)) {
-      // A full archive was unpacked by the wizard: there is no setup program
-      // to run or to write the record, so the launcher records the release.
-      WriteVersion();
-    } else if (RunSetupProgram() == DialogEnd::Failed) {
-      return ExitCode::Stopped;
+    // A setup program installs the game and writes its record itself (the
+    // elevated copy only ever unpacks an archive).
+    if (change == ChangeEnd::Made && !HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) {
+      return setupDeclined_ ? RightsDeclined() : ExitCode::Stopped;
     }
     p.installedVer = 0;
     ReadInstallRecord(p.progName, p.installedVer, p.gameDir, p.gameExe);
     // The setup program installed an older release: the next pass patches it.
     if (p.installedVer != 0 && p.installedVer < p.latestVer) return ExitCode::SecondPass;
   }
-  if (action_ == Action::Upgrade) WriteVersion();
   if (setStartPage_) SetBrowserStartPage();
   if (autoRun_) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
   return ExitCode::Done;
@@ -121,7 +120,9 @@ ExitCode LauncherApp::SetupFlow(bool link) {
     return ExitCode::Done;
   }
   if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
-  if (!HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) return ExitCode::Stopped;
+  if (!HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) {
+    return setupDeclined_ ? RightsDeclined() : ExitCode::Stopped;
+  }
   ReadGameLocation();
   if (setStartPage_) SetBrowserStartPage();
   if (autoRun_) return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
@@ -129,7 +130,8 @@ ExitCode LauncherApp::SetupFlow(bool link) {
 }
 
 ExitCode LauncherApp::RunModes() {
-  if (!CheckAvatarModule()) return ExitCode::Stopped;
+  const ExitCode avatar = CheckAvatarModule();
+  if (avatar != ExitCode::Done) return avatar;
   const std::string mode = FieldText(block_.RunMode);
   if (mode == "Vltw_OnlySetup") return SetupFlow(false);
   if (mode == "Vltw_LinkSetup") return SetupFlow(true);

@@ -1,4 +1,5 @@
 #include "base/field_text.h"
+#include "base/rights.h"
 #include "base/run_log.h"
 #include "launcher/launcher_app.h"
 #include "launcher/link_protocol.h"
@@ -26,6 +27,7 @@ ExitCode LauncherApp::RegisterProtocol(bool add) {
 }
 
 ExitCode LauncherApp::Main(const char* commandLine) {
+  if (const std::optional<ChangeLine> change = ParseChangeLine(commandLine)) return RunElevatedChange(*change);
   const LaunchCommand command = ReadLaunchCommand(commandLine);
   switch (command.form) {
     case LaunchForm::Unreadable: return StartUpMessage(texts::kBadParameter);
@@ -34,6 +36,12 @@ ExitCode LauncherApp::Main(const char* commandLine) {
     default: break;
   }
   const bool fromLink = command.form != LaunchForm::Section;
+  // A browser in protected mode starts us at low integrity unless the
+  // control's elevation policy names us: then we could write almost nothing.
+  if (OwnIntegrityLevel() < SECURITY_MANDATORY_MEDIUM_RID) {
+    ShowMessage(nullptr, texts::kLowIntegrity, nullptr, MB_OK);
+    return ExitCode::LowIntegrity;
+  }
 
   // Held, never released, for the life of the process: one launcher at a time.
   HANDLE mutex = CreateMutexA(nullptr, TRUE, kProgramName);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/shell_start.h"
 #include "base/win_handles.h"
 
 namespace qz {
@@ -23,10 +24,12 @@ namespace {
 constexpr int kNameTries = 64;
 
 // A security descriptor whose only entry grants the current user full
-// access: no other account can open the section, whatever its name.
+// access: no other account can open the section, whatever its name. With
+// `administrators`, a second entry lets the administrators' group read and
+// write it (that group counts only in a token that holds its rights).
 class OwnerOnlySecurity {
  public:
-  OwnerOnlySecurity() {
+  explicit OwnerOnlySecurity(bool administrators = false) {
     Handle token;
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return;
@@ -37,10 +40,18 @@ class OwnerOnlySecurity {
     user_.resize(size);
     if (!GetTokenInformation(token.get(), TokenUser, user_.data(), size, &size)) return;
     PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
-    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    std::size_t aclBytes = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
+    if (administrators) {
+      DWORD size = sizeof administrators_;
+      if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size)) return;
+      aclBytes += sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(administrators_);
+    }
+    acl_.resize(aclBytes);
     auto* acl = reinterpret_cast<ACL*>(acl_.data());
     if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
         !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) ||
+        (administrators &&
+         !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE, administrators_)) ||
         !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
         !SetSecurityDescriptorOwner(&descriptor_, sid, FALSE)) {
@@ -59,6 +70,7 @@ class OwnerOnlySecurity {
  private:
   std::vector<BYTE> user_;  // 8-byte alignment of TOKEN_USER comes from the allocator
   std::vector<BYTE> acl_;
+  alignas(8) BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
   bool ok_ = false;
@@ -67,8 +79,8 @@ class OwnerOnlySecurity {
 // A new section of our own under a name nobody held before us. An object
 // already there (of any type) may belong to another process that could read
 // or rewrite the record, so its name is given up for the next tick's.
-Handle CreateOwnSection(SectionForm form, std::string& name) {
-  OwnerOnlySecurity security;
+Handle CreateOwnSection(SectionForm form, std::size_t bytes, bool administrators, std::string& name) {
+  OwnerOnlySecurity security(administrators);
   if (!security.get()) return Handle();
   DWORD last = 0;
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
@@ -80,7 +92,7 @@ Handle CreateOwnSection(SectionForm form, std::string& name) {
     last = t1;
     name = SectionName(form, t1, GetTickCount());
     Handle section(CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
-                                      static_cast<DWORD>(sizeof(LaunchBlock)), name.c_str()));
+                                      static_cast<DWORD>(bytes), name.c_str()));
     const DWORD error = GetLastError();
     if (section && error != ERROR_ALREADY_EXISTS) return section;
     // Another object holds the name: a section (opened, so closed again here),
@@ -90,37 +102,61 @@ Handle CreateOwnSection(SectionForm form, std::string& name) {
   return Handle();
 }
 
-}  // namespace
-
-bool HandOverBlock(const LaunchBlock& block, const std::string& exePath, const char* workDir,
-                   SectionForm form, DWORD delayMs) {
-  std::string name;
-  Handle section = CreateOwnSection(form, name);
-  if (!section) return false;
-  MappedView view(MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0));
-  if (!view) return false;
-  std::memcpy(view.get(), &block, sizeof(LaunchBlock));
-
+// Starts the receiver; one that asks for administrator rights (a game's
+// manifest may) is started through the shell, which asks the player.
+bool StartReceiver(const std::string& exePath, const std::string& name, const char* workDir) {
   std::string commandLine = QuotedCommandLine(exePath, name);
   if (commandLine.empty()) return false;
-
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   // The receiver needs none of our handles; the section travels by its name.
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, workDir,
-                      &startup, &process)) {
-    return false;
+  if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, workDir, &startup,
+                     &process)) {
+    // The receiver is not waited for; only the section must outlive its start.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
   }
-  // The receiver is not waited for; only the section must outlive its start.
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (GetLastError() != ERROR_ELEVATION_REQUIRED) return false;
+  ShellStart start;
+  start.program = exePath;
+  start.parameters = name;
+  start.directory = workDir ? workDir : "";
+  Handle started;
+  return StartThroughShell(start, started) == 0;
+}
+
+}  // namespace
+
+bool PublishedRecord::Publish(const LaunchBlock& block, SectionForm form, std::size_t roomBytes,
+                              bool administrators) {
+  view_.reset();
+  section_ = CreateOwnSection(form, sizeof(LaunchBlock) + roomBytes, administrators, name_);
+  if (!section_) return false;
+  view_.reset(MapViewOfFile(section_.get(), FILE_MAP_WRITE, 0, 0, 0));
+  if (!view_) return false;
+  // A new section starts zeroed, so the room reads as empty.
+  std::memcpy(view_.get(), &block, sizeof(LaunchBlock));
+  roomBytes_ = roomBytes;
+  return true;
+}
+
+const void* PublishedRecord::Room() const {
+  return view_ ? static_cast<const char*>(view_.get()) + sizeof(LaunchBlock) : nullptr;
+}
+
+bool HandOverBlock(const LaunchBlock& block, const std::string& exePath, const char* workDir,
+                   SectionForm form, DWORD delayMs) {
+  PublishedRecord record;
+  if (!record.Publish(block, form, 0, false) || !StartReceiver(exePath, record.Name(), workDir)) return false;
   HoldFor(delayMs);
   return true;
 }
 
 bool TakeOverBlock(const char* sectionName, LaunchBlock* out) {
-  Handle section(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, sectionName));
+  // Read only: the receiver takes a copy and changes nothing there.
+  Handle section(OpenFileMappingA(FILE_MAP_READ, FALSE, sectionName));
   if (!section) return false;
   MappedView view(MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0));
   if (!view) return false;
@@ -131,6 +167,22 @@ bool TakeOverBlock(const char* sectionName, LaunchBlock* out) {
   }
   std::memcpy(out, view.get(), sizeof(LaunchBlock));
   return true;
+}
+
+SectionRoom OpenRoomAfterBlock(const char* sectionName) {
+  SectionRoom room;
+  Handle section(OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, sectionName));
+  if (!section) return room;
+  room.view.reset(MapViewOfFile(section.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+  MEMORY_BASIC_INFORMATION info{};
+  if (!room.view || VirtualQuery(room.view.get(), &info, sizeof info) == 0 ||
+      info.RegionSize <= sizeof(LaunchBlock)) {
+    room.view.reset();
+    return room;
+  }
+  room.bytes = static_cast<char*>(room.view.get()) + sizeof(LaunchBlock);
+  room.size = info.RegionSize - sizeof(LaunchBlock);
+  return room;
 }
 
 }  // namespace qz

@@ -6,21 +6,53 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 #include "base/command_line.h"
+#include "base/win_handles.h"
 #include "record/launch_block.h"
 #include "record/section_name.h"
 
 namespace qz {
 
 // Publishes the block, starts exePath with the section name, waits delayMs and
-// releases the section. Returns true when the receiving process was created.
+// releases the section. Returns true when the receiving process was created
+// (through the shell when the program asks for more rights than ours).
 bool HandOverBlock(const LaunchBlock& block, const std::string& exePath, const char* workDir,
                    SectionForm form, DWORD delayMs);
 
+// The record in a new section of our own under a fresh name, open while this
+// lives. `roomBytes` after the record are the receiver's, to answer in.
+// Only this account may open it, and with `administrators` also the machine's
+// administrators: a copy started with their rights may run under another
+// account (a player without rights types an administrator's password).
+class PublishedRecord {
+ public:
+  bool Publish(const LaunchBlock& block, SectionForm form, std::size_t roomBytes, bool administrators);
+  const std::string& Name() const { return name_; }
+  // The receiver's room as it left it; null before Publish.
+  const void* Room() const;
+  std::size_t RoomSize() const { return roomBytes_; }
+
+ private:
+  Handle section_;
+  MappedView view_;
+  std::string name_;
+  std::size_t roomBytes_ = 0;
+};
+
 // Receiver side: copies the block out of the named section.
 bool TakeOverBlock(const char* sectionName, LaunchBlock* out);
+
+// Receiver side of a record published with room after it: the room, mapped
+// for writing. Empty when the section has no room.
+struct SectionRoom {
+  MappedView view;
+  void* bytes = nullptr;
+  std::size_t size = 0;
+};
+SectionRoom OpenRoomAfterBlock(const char* sectionName);
 
 // Waits without anything to wake the wait: the fixed delays that keep a
 // section or a start mutex alive for the receiver.

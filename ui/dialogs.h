@@ -43,7 +43,9 @@ class WizardTask {
 };
 
 struct WizardRequest {
-  enum Page { Confirm, ConfirmUpgrade, ProgressAvatar };
+  // ProgressGame: the game's change at once, without the questions (the
+  // launcher's elevated copy, which the player already agreed to).
+  enum Page { Confirm, ConfirmUpgrade, ProgressAvatar, ProgressGame };
   Page page = Confirm;
   bool fullInstall = false;  // the progress page's phase line: download or upgrade
   const char* installerUrl = "";  // offered as the name when the setup program is saved
@@ -57,12 +59,14 @@ struct WizardResult {
 };
 WizardResult RunWizardDialog(HINSTANCE instance, const WizardRequest& request);
 
-// Runs the downloaded setup program and waits for it; the program is deleted
-// afterwards unless the player chose to keep it.
+// Runs the downloaded setup program through the shell (so Windows asks the
+// player for the rights it wants) from its own folder, and waits for it; the
+// program is deleted afterwards unless the player chose to keep it.
 struct SetupRunRequest {
   std::string programPath;
   bool keepProgram = false;
   ProcessHandles* process = nullptr;  // receives the started program
+  bool* declined = nullptr;           // set when the player declined its rights prompt
 };
 DialogEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request);
 

@@ -1,5 +1,6 @@
 // The setup-running dialog: runs the downloaded setup program and waits for it.
-#include "base/command_line.h"
+#include "base/run_log.h"
+#include "base/shell_start.h"
 #include "ui/dialog_common.h"
 #include "ui/dialogs.h"
 #include "ui/message_box.h"
@@ -10,26 +11,29 @@ namespace qz {
 
 namespace {
 
-bool StartSetupProgram(const SetupRunRequest& request) {
-  // The path alone, quoted, so a folder with blanks starts the right program.
-  std::string commandLine = QuotedCommandLine(request.programPath, "");
-  if (commandLine.empty()) return false;
-  while (!commandLine.empty() && commandLine.back() == ' ') commandLine.pop_back();
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
-    return false;
-  }
-  request.process->Take(info);
+// Nearly every setup program asks for administrator rights; only the shell
+// starts such a program (asking the player first), and it runs in its own
+// folder, where nothing else lies that it could load.
+bool StartSetupProgram(HWND dialog, const SetupRunRequest& request) {
+  const std::size_t slash = request.programPath.find_last_of('\\');
+  ShellStart start;
+  start.owner = dialog;
+  start.program = request.programPath;
+  start.directory = slash == std::string::npos ? std::string() : request.programPath.substr(0, slash + 1);
+  Handle process;
+  const DWORD error = StartThroughShell(start, process);
+  runlog::Write("setup", error == 0 ? std::string("started through the shell")
+                                    : "not started: " + runlog::ErrorText(error));
+  if (error == ERROR_CANCELLED && request.declined) *request.declined = true;
+  if (error != 0) return false;
+  request.process->process = std::move(process);
   return true;
 }
 
 INT_PTR OnTimer(HWND dialog, WPARAM timer, const SetupRunRequest& request) {
   if (timer == TIMER_START) {
     KillTimer(dialog, TIMER_START);
-    if (StartSetupProgram(request)) {
+    if (StartSetupProgram(dialog, request)) {
       SetTimer(dialog, TIMER_POLL, 100, nullptr);
     } else {
       EndWith(dialog, DialogEnd::Failed);

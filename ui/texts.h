@@ -14,6 +14,19 @@ inline constexpr wchar_t kDataReadFailed[] =
 inline constexpr wchar_t kTicketRefused[] =
     L"このリンクではゲームを起動できませんでした。\r\n\r\n"
     L"ポータルのゲームページから、もう一度ゲームスタートを押してください。(Ticket Refused)";
+// Started below medium integrity: a browser in protected mode that has no
+// elevation policy for us (the control's registration writes it).
+inline constexpr wchar_t kLowIntegrity[] =
+    L"ブラウザーの保護モードの中で起動されたため、インストールやゲームの起動ができません。\r\n\r\n"
+    L"コントロールを登録し直してから、ブラウザーを再起動してください。";
+
+// Rights
+inline constexpr wchar_t kRightsDeclined[] =
+    L"管理者の権限が許可されなかったため、インストールを中止しました。\r\n\r\n何も変更されていません。";
+inline constexpr wchar_t kElevationFailed[] =
+    L"管理者の権限での実行に失敗しました。\r\n\r\nしばらく後で再実行してください。";
+inline constexpr wchar_t kVersionWriteFailed[] =
+    L"インストールしたバージョンを記録できませんでした。\r\n\r\n再実行してください。";
 
 // Captions
 inline constexpr wchar_t kNoticeCaption[] = L"お知らせ";

@@ -100,7 +100,7 @@ void OnInit(HWND dialog, WizardState& state) {
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_wizardIcon));
   SetWindowTextW(dialog, texts::kWizardCaption);
 
-  if (state.request.page != WizardRequest::ProgressAvatar) {
+  if (state.request.page == WizardRequest::Confirm || state.request.page == WizardRequest::ConfirmUpgrade) {
     ShowControls(dialog, kConfirmPage, 6, true);
     SetTick(dialog, IDC_START_PAGE, false);
     SetTick(dialog, IDC_AUTO_RUN, true);
@@ -122,7 +122,10 @@ void OnInit(HWND dialog, WizardState& state) {
     }
   } else {
     EnableWindow(GetDlgItem(dialog, IDC_AUTO_RUN), FALSE);
-    ShowProgressPage(dialog, texts::kPhaseAvatar);
+    const wchar_t* phase = state.request.page == WizardRequest::ProgressAvatar ? texts::kPhaseAvatar
+                           : state.request.fullInstall                         ? texts::kPhaseDownload
+                                                                               : texts::kPhaseUpgrade;
+    ShowProgressPage(dialog, phase);
     StartWorker(dialog, state);
   }
 }

@@ -49,7 +49,8 @@ std::wstring StatusText(WorkerStatus status, const std::wstring& subject, const 
 std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uint64_t bytesNeeded,
                          const std::wstring& entryName) {
   switch (kind) {
-    case FailureKind::Quiet: return L"";
+    case FailureKind::Quiet:
+    case FailureKind::NoRights: return L"";
     case FailureKind::FileMissing: return Format(texts::kFileMissingFormat, subject);
     case FailureKind::SaveFailed: return Format(texts::kSaveFailedFormat, subject);
     case FailureKind::DownloadFailed: return Format(texts::kDownloadFailedFormat, subject);

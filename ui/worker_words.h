@@ -15,7 +15,8 @@ namespace qz {
 std::wstring StatusText(WorkerStatus status, const std::wstring& subject = L"",
                         const std::wstring& detail = L"");
 
-// The message box text for a failure; empty for FailureKind::Quiet.
+// The message box text for a failure; empty for FailureKind::Quiet and
+// NoRights (the launcher then hands the change on instead).
 std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uint64_t bytesNeeded = 0,
                          const std::wstring& entryName = L"");
 

@@ -37,17 +37,20 @@ bool WrittenWhole(const CZipArchive& archive, const CZipEntryInfo& entry, const 
 
 // Every entry's target checked and the bytes the archives unpack to added up.
 std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, const char* destination,
-                                         ProgressSink& sink, std::uint64_t& bytes) {
+                                         ProgressSink& sink, const std::function<bool(const std::string&)>& mayWrite,
+                                         std::uint64_t& bytes) {
   CZipArchive archive;
   CZipEntryInfo entry;
   for (const auto& file : files) {
     if (!HasZipExtension(file.localPath)) continue;
+    std::string refused;
     try {
       archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
       const int entries = archive.GetEntryCount();
-      for (int i = 0; i < entries; ++i) {
+      for (int i = 0; i < entries && refused.empty(); ++i) {
         archive.GetEntryInfo(entry, static_cast<std::uint32_t>(i));
-        archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
+        const std::string target = archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
+        if (mayWrite && !mayWrite(target)) refused = target;
         if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
       }
       archive.Close(0, false);
@@ -55,6 +58,7 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
       archive.Close(1, false);
       return Unpackable(file, error);
     }
+    if (!refused.empty()) return WorkerFailure{FailureKind::NoRights, refused};
     if (sink.StopRequested()) return WorkerFailure{};
   }
   return std::nullopt;
@@ -94,14 +98,15 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
 }  // namespace
 
 std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files, const std::string& destination,
-                                             ProgressSink& sink) {
+                                             ProgressSink& sink,
+                                             const std::function<bool(const std::string&)>& mayWrite) {
   if (!sink.ShowStatus(WorkerStatus::Extracting) || !sink.ShowPercent(0) ||
       !sink.ShowLine(ProgressSink::Line::Speed, L"")) {
     return WorkerFailure{};
   }
   if (destination.empty()) return NoDestination(files);
   std::uint64_t bytes = 0;
-  if (auto failure = ReadThrough(files, destination.c_str(), sink, bytes)) return failure;
+  if (auto failure = ReadThrough(files, destination.c_str(), sink, mayWrite, bytes)) return failure;
   if (auto failure = CheckSpace(destination, bytes)) return failure;
   for (const auto& file : files) {
     if (!HasZipExtension(file.localPath)) continue;

@@ -5,6 +5,7 @@
 // one's files) and, once all are in, deleted.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +17,11 @@
 namespace qz {
 
 // Unpacks the files whose local names are archives into `destination`; a
-// stop ends it with a quiet failure.
+// stop ends it with a quiet failure. `mayWrite`, when given, is asked for
+// every target during the read-through: one it refuses stops the run with
+// FailureKind::NoRights before anything is written.
 std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files, const std::string& destination,
-                                             ProgressSink& sink);
+                                             ProgressSink& sink,
+                                             const std::function<bool(const std::string&)>& mayWrite = {});
 
 }  // namespace qz

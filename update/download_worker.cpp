@@ -50,7 +50,9 @@ class Worker {
     if (!sink_.Settle() || !sink_.ShowStatus(WorkerStatus::DownloadCompleted)) return Fail(WorkerFailure{});
     if (archiveSeen) {
       runlog::Write("extract", "into " + request_.destination);
-      if (auto failure = InstallArchives(files_, request_.destination, sink_)) return Fail(*failure);
+      if (auto failure = InstallArchives(files_, request_.destination, sink_, request_.mayWrite)) {
+        return Fail(*failure);
+      }
     }
     runlog::Write("download", "run done");
     return End(WorkerOutcome::Done);
@@ -70,6 +72,7 @@ class Worker {
 
   WorkerOutcome Fail(const WorkerFailure& failure) {
     request_.http->CloseRequest();
+    outcome_.rightsNeeded = failure.kind == FailureKind::NoRights;
     const bool stopped = sink_.StopRequested();
     runlog::Write("download", stopped ? std::string("stopped by the player")
                                       : "failed: " + std::string(FailureName(failure.kind)) +

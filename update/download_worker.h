@@ -5,6 +5,7 @@
 // archives' installation.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,15 @@ struct DownloadRequest {
   // these pauses in turn, going on from the bytes already saved; one lost
   // after new bytes arrived is tried again at once and starts the count anew.
   std::vector<unsigned> retryDelaysMs{1000, 4000, 16000};
+  // Asked for every target an archive writes, before anything is written;
+  // a target it refuses ends the run with FailureKind::NoRights. Empty: none
+  // is asked.
+  std::function<bool(const std::string& path)> mayWrite;
 };
 
 struct DownloadOutcome {
   std::string installerPath;  // where the game's full installer was saved
+  bool rightsNeeded = false;  // an archive would write where this account may not
 };
 
 // Runs on the worker's thread. Reports through `sink` and ends with

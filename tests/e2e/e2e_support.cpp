@@ -1,5 +1,6 @@
 #include "tests/e2e/e2e_support.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <fstream>
@@ -94,6 +95,44 @@ std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files)
   }
   return builder.Build();
 }
+
+std::string WorkDir() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + "~qztmp\\";
+}
+
+std::string SupportLog() { return ReadFileBytes(WorkDir() + "Quorlynx.log"); }
+
+int CountRequests(const std::string& fragment) {
+  const auto lines = ServerRequests();
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(fragment) != std::string::npos;
+  }));
+}
+
+std::string PublishAvatarManifest(std::vector<std::pair<int, std::string>> files) {
+  Publish("avatar/full.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module full"}}));
+  Publish("avatar/a101.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 101"}}));
+  Publish("avatar/a102.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 102"}}));
+  ManifestPlan plan;
+  plan.progName = "Avatar";
+  plan.minVer = 100;
+  plan.fullUrl = ServerUrl("avatar/full.zip");
+  plan.baseUrl = ServerUrl("avatar");
+  plan.files = std::move(files);
+  return PublishManifest("avatar.txt", plan);
+}
+
+std::string CommonFilesDir() {
+  char dir[MAX_PATH] = {};
+  DWORD size = sizeof dir;
+  RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir", RRF_RT_REG_SZ,
+               nullptr, dir, &size);
+  return std::string(dir) + "\\";
+}
+
+std::string AvatarModulePath() { return CommonFilesDir() + "Veltoworks\\Avatar\\Mirrafig.dll"; }
 
 LaunchBlock BlockWith(const std::string& autoDownUrl, const std::string& commonUrl) {
   LaunchBlock block{};

@@ -44,6 +44,19 @@ std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan
 // A zip archive of (name, contents) pairs.
 std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files);
 
+// The player's work folder ("%TEMP%\~qztmp\") and the launcher's support log there.
+std::string WorkDir();
+std::string SupportLog();
+// How many requests in the test server's log hold `fragment`.
+int CountRequests(const std::string& fragment);
+
+// The avatar module: its manifest at "avatar.txt" with the full archive
+// (module "module full", version 100 at least) and patches 101 and 102
+// published, the common files folder and the module's place in it.
+std::string PublishAvatarManifest(std::vector<std::pair<int, std::string>> files);
+std::string CommonFilesDir();
+std::string AvatarModulePath();
+
 LaunchBlock BlockWith(const std::string& autoDownUrl, const std::string& commonUrl = "");
 
 // A product text with one value (ASCII data) put in, as the launcher shows it.

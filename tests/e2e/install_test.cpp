@@ -28,22 +28,6 @@ void SetStartPage(const std::string& page) {
   RegCloseKey(key);
 }
 
-std::string WorkDir() {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  return std::string(temp) + "~qztmp\\";
-}
-
-int CountRequests(const std::string& fragment) {
-  const auto lines = ServerRequests();
-  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.find(fragment) != std::string::npos;
-  }));
-}
-
-// The launcher's support log in the work folder.
-std::string SupportLog() { return ReadFileBytes(WorkDir() + "Quorlynx.log"); }
-
 // Seconds from the time the log gives its last line holding `marker` until
 // now. Under Xvfb without a window manager Wine waits up to 2 s for each
 // window it hides, so a launcher's promptness is measured from its own log.
@@ -136,11 +120,20 @@ TEST_F(InstallTest, FullInstallationRunsTheSetupProgramAndStartsTheGame) {
   EXPECT_EQ(ReadFileBytes(exe + ".block"), std::string(reinterpret_cast<const char*>(&block), sizeof block));
   EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
 
+  // It asks for administrator rights, so the shell started it, from a new
+  // folder that holds nothing else it could load.
   auto setupRun = ReadRecord(setupLog_);
-  const std::string installer = WorkDir() + "VeltoSetup.exe";
-  EXPECT_EQ(setupRun["self"], installer);
-  EXPECT_EQ(setupRun["cmdline"], "\"" + installer + "\"");
+  const std::string installer = setupRun["self"];
+  const std::string folder = installer.substr(0, installer.find_last_of('\\') + 1);
+  EXPECT_EQ(folder.rfind(WorkDir() + "setup-", 0), 0u) << installer;
+  EXPECT_EQ(installer.substr(folder.size()), "VeltoSetup.exe");
+  EXPECT_EQ(setupRun["beside"], "") << "alone in its folder";
+  EXPECT_EQ(setupRun["cwd"] + "\\", folder);
+  EXPECT_EQ(setupRun["cmdline"].rfind("\"" + installer + "\"", 0), 0u) << setupRun["cmdline"];
+  EXPECT_NE(SupportLog().find("[setup] started through the shell"), std::string::npos);
   EXPECT_FALSE(FileExists(installer)) << "a setup program not kept is deleted";
+  EXPECT_FALSE(FileExists(folder)) << "and its folder";
+  EXPECT_FALSE(FileExists(WorkDir() + "VeltoSetup.exe"));
   EXPECT_EQ(RegText(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", "Start Page"),
             kPortalAddress);
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
@@ -168,9 +161,28 @@ TEST_F(InstallTest, SetupProgramSavedByThePlayerIsKept) {
   Press(save, IDOK);
   EXPECT_EQ(GameRecord(gameDir_ + "game.exe")["block"], "ok");
   EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
-  EXPECT_EQ(ReadRecord(setupLog_)["self"], kept) << "the program ran from where it was saved";
-  EXPECT_TRUE(FileExists(kept)) << "a saved setup program is kept";
+  const std::string ran = ReadRecord(setupLog_)["self"];
+  EXPECT_EQ(ran.rfind(WorkDir() + "setup-", 0), 0u) << "a copy ran from a folder of its own, not beside the player's files";
+  EXPECT_FALSE(FileExists(ran));
+  EXPECT_EQ(ReadFileBytes(kept), ReadFileBytes(BinDir() + "standin_setup.exe")) << "a saved setup program is kept";
   EXPECT_FALSE(FileExists(WorkDir() + "VeltoSetup.exe"));
+}
+
+TEST_F(InstallTest, SetupProgramWhoseRightsAreDeclinedRecordsNothing) {
+  SetStartPage(kPortalAddress);  // no question on the wizard's first page
+  PublishSetup("full/VeltoSetup.exe", "100");
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key), ERROR_SUCCESS);
+  const DWORD decline = 1;
+  RegSetValueExA(key, "TestDeclineElevation", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&decline), sizeof decline);
+  RegCloseKey(key);
+  LauncherRun run = StartLauncher(BlockWith(Manifest(0, {}, ServerUrl("full/VeltoSetup.exe"))));
+  ASSERT_TRUE(Answer(run.process.pid(), texts::kRightsDeclined, IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Declined));
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "TestDeclineElevation");
+  EXPECT_FALSE(FileExists(setupLog_)) << "the setup program never ran";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_FALSE(FileExists(gameDir_ + "game.exe.record.txt"));
 }
 
 TEST_F(InstallTest, FullInstallationFromAnArchiveUnpacksIntoTheGameFolder) {
@@ -536,29 +548,9 @@ TEST_F(InstallTest, CancelAnsweredNoLetsTheDownloadComplete) {
 
 class AvatarTest : public InstallTest {
  protected:
-  std::string Common() {
-    char dir[MAX_PATH] = {};
-    DWORD size = sizeof dir;
-    RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
-                 RRF_RT_REG_SZ, nullptr, dir, &size);
-    return std::string(dir) + "\\";
-  }
-  std::string Module() { return Common() + "Veltoworks\\Avatar\\Mirrafig.dll"; }
-  std::string AvatarManifest(std::vector<std::pair<int, std::string>> files) {
-    Publish("avatar/full.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module full"}}));
-    Publish("avatar/a101.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 101"}}));
-    Publish("avatar/a102.zip", ZipOf({{"Veltoworks/Avatar/Mirrafig.dll", "module 102"}}));
-    ManifestPlan plan;
-    plan.progName = "Avatar";
-    plan.minVer = 100;
-    plan.fullUrl = ServerUrl("avatar/full.zip");
-    plan.baseUrl = ServerUrl("avatar");
-    plan.files = std::move(files);
-    return PublishManifest("avatar.txt", plan);
-  }
   void InstallModule(const char* version, const std::string& contents) {
-    MakeDirs(Common() + "Veltoworks\\Avatar");
-    WriteFileBytes(Module(), contents);
+    MakeDirs(CommonFilesDir() + "Veltoworks\\Avatar");
+    WriteFileBytes(AvatarModulePath(), contents);
     WriteInstallRecord("Avatar", version, "", "");
   }
   // Runs the check alone (no game address) and returns the exit code.
@@ -569,32 +561,32 @@ class AvatarTest : public InstallTest {
 };
 
 TEST_F(AvatarTest, NoRecordInstallsTheFullArchiveAndRecordsTheHighestVersion) {
-  const std::string url = AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}});
+  const std::string url = PublishAvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}});
   EXPECT_EQ(RunCheck(url), Exit(ExitCode::Done));
-  EXPECT_EQ(ReadFileBytes(Module()), "module full");
+  EXPECT_EQ(ReadFileBytes(AvatarModulePath()), "module full");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
 }
 
 TEST_F(AvatarTest, EmptyModuleMeansFullInstallation) {
   InstallModule("102", "");
-  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), Exit(ExitCode::Done));
-  EXPECT_EQ(ReadFileBytes(Module()), "module full");
+  EXPECT_EQ(RunCheck(PublishAvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), Exit(ExitCode::Done));
+  EXPECT_EQ(ReadFileBytes(AvatarModulePath()), "module full");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
 }
 
 TEST_F(AvatarTest, RecordAboveEveryListedVersionCountsAsCurrent) {
   // The newest known release is the recorded one: nothing to fetch.
   InstallModule("200", "module 200");
-  EXPECT_EQ(RunCheck(AvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), Exit(ExitCode::Done));
-  EXPECT_EQ(ReadFileBytes(Module()), "module 200");
+  EXPECT_EQ(RunCheck(PublishAvatarManifest({{101, "a101.zip"}, {102, "a102.zip"}})), Exit(ExitCode::Done));
+  EXPECT_EQ(ReadFileBytes(AvatarModulePath()), "module 200");
   EXPECT_EQ(CountRequests("a10"), 0);
 }
 
 TEST_F(AvatarTest, PatchesBringTheModuleUpToDateAndCurrentMeansNothing) {
   InstallModule("100", "module 100");
-  const std::string url = AvatarManifest({{102, "a102.zip"}, {101, "a101.zip"}});
+  const std::string url = PublishAvatarManifest({{102, "a102.zip"}, {101, "a101.zip"}});
   EXPECT_EQ(RunCheck(url), Exit(ExitCode::Done));
-  EXPECT_EQ(ReadFileBytes(Module()), "module 102");
+  EXPECT_EQ(ReadFileBytes(AvatarModulePath()), "module 102");
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
   const int before = CountRequests("a10");
   EXPECT_EQ(RunCheck(url), Exit(ExitCode::Done));

@@ -210,6 +210,35 @@ TEST(ControlRegistration, ScriptRowsWithIdentifiersFilledIn) {
   EXPECT_EQ((*rows)[4].data, "C:\\dir\\Tessacom1.dll");
 }
 
+// The launcher's elevation policy is the only machine key the control owns.
+TEST(ControlRegistration, MachineRowsOnlyForTheElevationPolicy) {
+  const std::string policy = "SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\{P}";
+  const std::string script = "fresh HKLM\\" + policy + "\n" +
+                             "value HKLM\\" + policy + " | AppPath | %WINDOWS%\n" +
+                             "number HKLM\\" + policy + " | Policy | 3\n" +
+                             "number Prog.Id | Big | 4294967295\n";
+  const auto rows = ParseRegistrationScript(script, "{ID}", "m", "C:\\Windows");
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->size(), 4u);
+  EXPECT_TRUE((*rows)[0].machine);
+  EXPECT_EQ((*rows)[0].key, policy);
+  EXPECT_EQ((*rows)[1].data, "C:\\Windows");
+  EXPECT_EQ((*rows)[2].kind, RegistryRow::Kind::Number);
+  EXPECT_EQ((*rows)[2].number, 3u);
+  EXPECT_FALSE((*rows)[3].machine);
+  EXPECT_EQ((*rows)[3].number, 4294967295u);
+
+  for (const char* bad :
+       {"tree HKLM\\SOFTWARE\\Microsoft",
+        "tree HKLM\\SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\",
+        "tree HKLM\\SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicyX\\{P}",
+        "value HKLM\\SOFTWARE\\Veltoworks | x | y", "number Key | n | 4294967296", "number Key | n | -1",
+        "number Key | n | 3x", "number Key | n | "}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(ParseRegistrationScript(bad, "{ID}", "m", "C:\\Windows"));
+  }
+}
+
 TEST(ControlRegistration, DamagedScriptsRegisterNothing) {
   for (const char* script : {"value Key | @", "remove Key", "tree", "tree CLSID", "tree \\Key",
                              "tree Key\\", "value Key\\\\Sub | @ | x", "value Key |  | x"}) {

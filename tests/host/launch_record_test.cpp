@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "launcher/change_line.h"
 #include "launcher/folders.h"
 #include "record/launch_block.h"
 #include "record/section_name.h"
@@ -75,6 +76,42 @@ TEST(LauncherToken, ReceiversFindTheirArguments) {
   };
   for (const Case& c : cases) EXPECT_EQ(ArgumentsAfterProgram(c.line), c.args) << c.line;
   EXPECT_EQ(ArgumentsAfterProgram(nullptr), "");
+}
+
+// The elevated copy's command line has one shape; everything else is
+// refused, and no shape of it passes for a launcher token.
+TEST(ChangeLine, OnlyTheExactFormIsTaken) {
+  struct Case {
+    const char* line;
+    bool ok;
+    bool avatar;
+  } cases[] = {
+      {"/change game K1234_56789", true, false},
+      {"/change avatar K1000_10000", true, true},
+      {"/change game K1234_56789 ", false, false},   // trailing blank
+      {"/change  game K1234_56789", false, false},   // two blanks
+      {"/change Game K1234_56789", false, false},
+      {"/change game KG1234_56789", false, false},   // a game's section
+      {"/change game K1234-56789", false, false},
+      {"/change game K12a4_56789", false, false},
+      {"/change game K1234_5678", false, false},
+      {"/change game", false, false},
+      {"/CHANGE game K1234_56789", false, false},
+      {"\"/change game K1234_56789\"", false, false},
+      {"K1234_56789", false, false},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const auto line = ParseChangeLine(c.line);
+    ASSERT_EQ(line.has_value(), c.ok);
+    if (!line) continue;
+    EXPECT_FALSE(IsLauncherToken(c.line));
+    EXPECT_EQ(line->avatar, c.avatar);
+    EXPECT_EQ(line->section, std::string(c.line).substr(std::string(c.line).size() - 11));
+    EXPECT_EQ(ChangeLineText(line->avatar, line->section), c.line) << "written as it is read";
+  }
+  EXPECT_FALSE(ParseChangeLine(nullptr));
 }
 
 TEST(LaunchBlock, FieldTableCoversTheRecordContiguously) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/run_log.h"
 #include "update/progress_text.h"
 #include "update/version_decision.h"
@@ -146,6 +148,25 @@ TEST(SupportLog, StepsStayOneLineAndTheLogIsCutBetweenLines) {
       {"x\n", 2},
   };
   for (const Case& c : cases) EXPECT_EQ(runlog::NewerHalfStart(c.content), c.newer) << c.content;
+}
+
+// The elevated copy's lines travel back in a room of shared memory: whole
+// lines only, never past the room, whatever count the room holds.
+TEST(SupportLog, RoomKeepsWholeLinesWithinItsSize) {
+  char room[4 + 10] = {};
+  EXPECT_EQ(runlog::RoomText(room, sizeof room), "");
+  EXPECT_TRUE(runlog::AppendToRoom(room, sizeof room, "abcd\n"));
+  EXPECT_TRUE(runlog::AppendToRoom(room, sizeof room, "ef\n"));
+  EXPECT_FALSE(runlog::AppendToRoom(room, sizeof room, "ghij\n")) << "does not fit";
+  EXPECT_TRUE(runlog::AppendToRoom(room, sizeof room, "g\n"));
+  EXPECT_EQ(runlog::RoomText(room, sizeof room), "abcd\nef\ng\n");
+  EXPECT_FALSE(runlog::AppendToRoom(room, sizeof room, "h"));
+
+  std::memset(room, 0xFF, 4);  // a count no writer could have left
+  EXPECT_EQ(runlog::RoomText(room, sizeof room).size(), 10u);
+  EXPECT_FALSE(runlog::AppendToRoom(room, sizeof room, "x"));
+  EXPECT_FALSE(runlog::AppendToRoom(room, 3, "x"));
+  EXPECT_EQ(runlog::RoomText(room, 3), "");
 }
 
 }  // namespace

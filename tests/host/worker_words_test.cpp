@@ -27,6 +27,8 @@ TEST(WorkerWords, EachFailureKindIsWordedWithItsSubject) {
        L"インストール先のフォルダが分からないため、圧縮ファイルを展開できません。\r\n\r\n"},
       {FailureKind::DiskSpaceShort, L"D:", 1536ull << 20,
        L"ディスクの空き容量が不足しています。\r\n\r\nドライブ D: に 1.5 GB 以上の空き容量が必要です。"},
+      // The launcher hands the change to its elevated copy instead.
+      {FailureKind::NoRights, L"C:\\Program Files\\g\\a.dll", 0, L""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FailureText(c.kind, c.subject, c.bytes), c.text) << FailureName(c.kind);

@@ -1,12 +1,14 @@
 // Stand-in for a program that receives the launch record: the game (a "KG"
 // name) or the installed launcher (a "K" name). It writes, next to itself,
-//   <exe>.record.txt  command line, current folder, what it found
+//   <exe>.record.txt  command line, current folder, the process that started
+//                     it, what it found
 //   <exe>.block       the 1492 bytes it took over
 // Environment: QZ_STANDIN_DELAY_MS delays the take-over (a slow start);
 // QZ_STANDIN_MUTEX names a mutex whose existence is recorded;
 // QZ_STANDIN_WRITE_HANDLE is a handle value of the starter's: the stand-in
 // writes one byte to it, which arrives only if the handle was inherited.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +19,20 @@
 #include "record/section_name.h"
 
 namespace {
+
+// The process that started this one (0 when it cannot be told).
+DWORD ParentProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  DWORD parent = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  }
+  CloseHandle(snapshot);
+  return parent;
+}
 
 bool WriteWhole(const std::string& path, const void* data, size_t size) {
   const std::string tmp = path + ".tmp";
@@ -44,6 +60,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char cwd[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, cwd);
   record += "cwd=" + std::string(cwd) + "\n";
+  record += "parent=" + std::to_string(ParentProcess()) + "\n";
 
   char mutexName[128] = {};
   if (GetEnvironmentVariableA("QZ_STANDIN_MUTEX", mutexName, sizeof mutexName)) {

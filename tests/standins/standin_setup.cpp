@@ -5,7 +5,9 @@
 //   QZ_SETUP_DIR      game folder (RunDir); the game is installed there
 //   QZ_SETUP_GAME     program to copy in as the game (RunFileName = DIR\game.exe)
 //   QZ_SETUP_WAIT_MS  how long it runs
-//   QZ_SETUP_LOG      file that records its command line, folder and own path
+//   QZ_SETUP_LOG      file that records its command line, current folder, own
+//                     path and what else lies in its own folder
+// Like nearly every setup program, its manifest asks for administrator rights.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,8 +30,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     char self[MAX_PATH] = {}, cwd[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     GetCurrentDirectoryA(MAX_PATH, cwd);
+    const std::string path = self;
+    const std::string folder = path.substr(0, path.find_last_of('\\') + 1);
+    std::string others;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != ".." && folder + name != path) others += name + ";";
+      } while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
     if (FILE* f = std::fopen(log.c_str(), "ab")) {
-      std::fprintf(f, "cmdline=%s\nself=%s\ncwd=%s\n", GetCommandLineA(), self, cwd);
+      std::fprintf(f, "cmdline=%s\nself=%s\ncwd=%s\nbeside=%s\n", GetCommandLineA(), self, cwd, others.c_str());
       std::fclose(f);
     }
   }

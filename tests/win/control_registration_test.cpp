@@ -159,6 +159,45 @@ TEST_F(ControlRegistrationTest, RegisteringTwiceLeavesExactlyTheTable) {
   EXPECT_TRUE(KeyExists(L"Interface\\" + GuidText(IID_ITessacontrol1)));
 }
 
+// The launcher's elevation policy: written in the registry view of the
+// module's own width (the browser's, which reads no other), and only there.
+// The x86 tree runs this in a 32-bit process of a 64-bit prefix.
+TEST_F(ControlRegistrationTest, ElevationPolicyNamesTheLauncherInTheModulesOwnView) {
+  const std::wstring policies = L"SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\";
+  const std::wstring ours = policies + L"{A6D83DD5-11A9-4C9A-B54F-CDD8CC4C8B89}";
+  const std::wstring someoneElses = policies + L"{0A1B2C3D-1111-2222-3333-444455556666}";
+  const REGSAM other = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  // "AppName=..|AppPath=..|Policy=.." as the browser of that view reads it; "" when there is none.
+  auto entry = [&](REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ours.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return std::wstring();
+    wchar_t name[MAX_PATH] = {}, path[MAX_PATH] = {};
+    DWORD nameSize = sizeof name, pathSize = sizeof path, policy = 0, policySize = sizeof policy;
+    RegGetValueW(key, nullptr, L"AppName", RRF_RT_REG_SZ, nullptr, name, &nameSize);
+    RegGetValueW(key, nullptr, L"AppPath", RRF_RT_REG_SZ, nullptr, path, &pathSize);
+    RegGetValueW(key, nullptr, L"Policy", RRF_RT_REG_DWORD, nullptr, &policy, &policySize);
+    RegCloseKey(key);
+    return std::wstring(L"AppName=") + name + L"|AppPath=" + path + L"|Policy=" + std::to_wstring(policy);
+  };
+  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, someoneElses.c_str(), L"AppName", REG_SZ, L"other.exe", 20),
+            ERROR_SUCCESS);
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+
+  ASSERT_EQ(Module().Register(), S_OK);
+  EXPECT_EQ(entry(0), std::wstring(L"AppName=Quorlynx1.exe|AppPath=") + windows + L"|Policy=3");
+  EXPECT_EQ(entry(other), L"") << "a browser of the other width has a control of its own";
+  ASSERT_EQ(Module().Register(), S_OK) << "registering again";
+  EXPECT_EQ(entry(0), std::wstring(L"AppName=Quorlynx1.exe|AppPath=") + windows + L"|Policy=3");
+
+  EXPECT_EQ(Module().Unregister(), S_OK);
+  EXPECT_EQ(entry(0), L"");
+  HKEY kept = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, someoneElses.c_str(), 0, KEY_READ, &kept), ERROR_SUCCESS);
+  if (kept) RegCloseKey(kept);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, someoneElses.c_str());
+}
+
 TEST_F(ControlRegistrationTest, UnregisteringRemovesOurKeysOnly) {
   ASSERT_EQ(Module().Register(), S_OK);
   EXPECT_EQ(Module().Unregister(), S_OK);

@@ -1,0 +1,311 @@
+// Which process makes a change to the installation. The launcher runs with
+// the player's rights; it makes a change itself when its own token may write
+// every place the change touches, and otherwise hands the whole change to a
+// copy of itself that the player starts with administrator rights (one
+// prompt). That copy trusts nothing the first launcher computed: it takes
+// the launch record over and repeats the check from the manifest on. It
+// never starts the game, opens a page or touches the browser; the first
+// launcher waits for it and then starts the game with the player's rights.
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "base/field_text.h"
+#include "base/rights.h"
+#include "base/run_log.h"
+#include "base/settings.h"
+#include "base/shell_start.h"
+#include "launcher/folders.h"
+#include "launcher/launcher_app.h"
+#include "record/handover.h"
+#include "ui/message_box.h"
+#include "ui/texts.h"
+#include "update/progress_text.h"
+
+namespace qz {
+
+namespace {
+
+// One elevated change at a time, whoever started it.
+constexpr char kChangeMutex[] = "Quorlynx.change";
+// The elevated copy's log lines come back in the section, after the record.
+constexpr std::size_t kRoomBytes = 64 * 1024 - sizeof(LaunchBlock);
+
+// Support and test setting that only the machine's administrators can set:
+// 1, the rights check answers "may not write" everywhere; 2, only for the
+// files a patch replaces (the folder and the record may be written).
+enum class NoWriteRights { Off, Everywhere, ReplacedFiles };
+NoWriteRights TestNoWriteRights() {
+  switch (settings::ReadProductNumber("TestNoWriteRights", 0)) {
+    case 0: return NoWriteRights::Off;
+    case 2: return NoWriteRights::ReplacedFiles;
+    default: return NoWriteRights::Everywhere;
+  }
+}
+
+// The system's own Windows folder (on a terminal server a program may be
+// shown a private one of the user's): where the launcher is installed and
+// only administrators may write.
+std::string SystemWindowsFolder() {
+  char windows[MAX_PATH] = {};
+  const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return WithTrailingBackslash(windows);
+}
+
+// Waits for the process while this thread's messages are still served.
+DWORD ExitCodeWhenEnded(HANDLE process) {
+  for (;;) {
+    const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    if (woke == WAIT_OBJECT_0) break;
+    if (woke != WAIT_OBJECT_0 + 1) return STILL_ACTIVE;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  DWORD code = STILL_ACTIVE;
+  return GetExitCodeProcess(process, &code) ? code : STILL_ACTIVE;
+}
+
+// The elevated copy's lines, each kept as one line of ours.
+void CopyLinesOf(const std::string& text) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    if (!line.empty()) runlog::Write("elevated", line);
+    start = end + 1;
+  }
+}
+
+// Lines logged after the room is gone would land in unmapped memory.
+struct RoomInUse {
+  explicit RoomInUse(const SectionRoom& room) { runlog::MirrorTo(room.bytes, room.size); }
+  ~RoomInUse() { runlog::MirrorTo(nullptr, 0); }
+  RoomInUse(const RoomInUse&) = delete;
+  RoomInUse& operator=(const RoomInUse&) = delete;
+};
+
+}  // namespace
+
+bool LauncherApp::ChangeWritesInstallation() const {
+  return target_ == Target::AvatarModule || action_ == Action::Upgrade || HasZipExtension(plan_.fullDnUrl);
+}
+
+std::function<bool(const std::string&)> LauncherApp::WriteCheck() const {
+  const NoWriteRights test = TestNoWriteRights();
+  // One answer per folder, however many files of a patch go there.
+  auto rights = std::make_shared<WriteRights>();
+  return [test, rights](const std::string& path) {
+    if (test == NoWriteRights::Everywhere) return false;
+    if (test == NoWriteRights::ReplacedFiles) {
+      const DWORD attributes = GetFileAttributesA(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    }
+    return rights->May(path);
+  };
+}
+
+bool LauncherApp::MayMakeChange() {
+  const bool avatar = target_ == Target::AvatarModule;
+  const std::string destination = avatar ? commonFilesDir_ : plan_.gameDir;
+  // No folder to unpack into is for the wizard to report, not a question of rights.
+  const bool folder = destination.empty() || WriteCheck()(destination);
+  const bool record =
+      TestNoWriteRights() != NoWriteRights::Everywhere && settings::MayWriteRecord(plan_.progName, avatar);
+  runlog::Write("rights", std::string("this account ") + (folder ? "may" : "may not") + " write " +
+                              (destination.empty() ? "(no folder)" : destination) + " and " +
+                              (record ? "may" : "may not") + " write the record of " + plan_.progName);
+  return folder && record;
+}
+
+LauncherApp::ChangeEnd LauncherApp::MakeChange() {
+  if (!elevatedCopy_ && ChangeWritesInstallation() && !MayMakeChange()) return ChangeThroughElevatedCopy();
+  // Every file an archive replaces is checked too, before the first is
+  // written; the elevated copy has nobody to hand the change on to.
+  if (RunWizard(elevatedCopy_ ? nullptr : WriteCheck()) == DialogEnd::Failed) {
+    if (rightsNeeded_) return ChangeThroughElevatedCopy();
+    return ChangeEnd::Failed;
+  }
+  // What was unpacked is recorded; a setup program records its own release.
+  const bool unpacked =
+      target_ == Target::AvatarModule || action_ != Action::FullInstall || HasZipExtension(installerPath_);
+  if (unpacked && !WriteVersion()) {
+    // Never left silent: an unrecorded release would be downloaded again at every start.
+    ShowMessage(nullptr, texts::kVersionWriteFailed, nullptr, MB_OK);
+    return ChangeEnd::Failed;
+  }
+  return ChangeEnd::Made;
+}
+
+LauncherApp::ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
+  const bool avatar = target_ == Target::AvatarModule;
+  const std::string windows = SystemWindowsFolder();
+  PublishedRecord record;
+  if (windows.empty() || !record.Publish(block_, SectionForm::Launcher, kRoomBytes, true)) {
+    runlog::Write("rights", "the launch record could not be published for the elevated copy");
+    ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
+    return ChangeEnd::Failed;
+  }
+  ShellStart start;
+  start.verb = "runas";
+  start.program = windows + "Quorlynx1.exe";
+  start.parameters = ChangeLineText(avatar, record.Name());
+  start.directory = windows;
+  runlog::Write("rights", "asking for administrator rights for " + start.program + " " + start.parameters);
+  Handle process;
+  const DWORD error = StartThroughShell(start, process);
+  if (error == ERROR_CANCELLED) return ChangeEnd::Declined;
+  if (error != 0) {
+    runlog::Write("rights", "the elevated copy did not start: " + runlog::ErrorText(error));
+    ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
+    return ChangeEnd::Failed;
+  }
+  const std::string copy = "the elevated copy (process " + std::to_string(GetProcessId(process.get())) + ")";
+  runlog::Write("rights", copy + " runs; waiting for it");
+  const DWORD code = ExitCodeWhenEnded(process.get());
+  CopyLinesOf(runlog::RoomText(record.Room(), record.RoomSize()));
+  runlog::Write("rights", copy + " ended with exit code " + std::to_string(code));
+  switch (static_cast<ExitCode>(code)) {
+    case ExitCode::ChangeMade:
+      // The player's wizard did not run: its box for the game's start is ticked by default.
+      if (!avatar) autoRun_ = true;
+      return ChangeEnd::MadeByElevatedCopy;
+    case ExitCode::ChangeFailed:
+    case ExitCode::Stopped: return ChangeEnd::Failed;  // it told the player why
+    default:
+      ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
+      return ChangeEnd::Failed;
+  }
+}
+
+ExitCode LauncherApp::RightsDeclined() {
+  runlog::Write("rights", "the player declined administrator rights: nothing was changed");
+  ShowMessage(nullptr, texts::kRightsDeclined, nullptr, MB_OK);
+  return ExitCode::Declined;
+}
+
+bool LauncherApp::PrepareElevatedWorkDir() {
+  // A new folder under the system's temporary folder that only the system
+  // and administrators may change, held open while the copy works: nothing
+  // running with the player's rights can swap an archive after its check, or
+  // a folder in its path, before it is unpacked with administrator rights.
+  const std::string windows = SystemWindowsFolder();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (windows.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                             "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  std::string dir;
+  for (int attempt = 1; attempt <= 100 && dir.empty(); ++attempt) {
+    const std::string candidate = windows + "Temp\\Quorlynx-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                  std::to_string(attempt) + "\\";
+    if (CreateDirectoryA(candidate.c_str(), &attributes)) {
+      dir = candidate;
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;  // one made by someone else is never used
+    }
+  }
+  LocalFree(descriptor);
+  if (dir.empty()) return false;
+  workDirHold_.reset(CreateFileA(dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!workDirHold_ || dir.size() >= sizeof workDir_) {
+    workDirHold_.reset();
+    RemoveDirectoryA(dir.c_str());
+    return false;
+  }
+  CopyCut(workDir_, dir);
+  return true;
+}
+
+void LauncherApp::RemoveElevatedWorkDir() {
+  if (!workDirHold_) return;
+  const std::string dir = workDir_;
+  WIN32_FIND_DATAA found{};
+  FindHandle search(FindFirstFileA((dir + "*").c_str(), &found));
+  if (search) {
+    do {
+      // Only the files it saved there; nothing below the folder is followed.
+      if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        const std::string path = dir + found.cFileName;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(search.get(), &found));
+  }
+  search.reset();
+  workDirHold_.reset();
+  RemoveDirectoryA(dir.c_str());
+}
+
+ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
+  // Held, never released, for the life of the process.
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, kChangeMutex);
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    ShowMessage(nullptr, texts::kAlreadyRunning, nullptr, MB_OK);
+    return ExitCode::Stopped;
+  }
+  ResetState();
+  elevatedCopy_ = true;
+  // Of the first launcher only the launch record is taken, copied out at once.
+  if (!TakeOver(line.section.c_str())) {
+    ShowMessage(nullptr, texts::kDataReadFailed, nullptr, MB_OK);
+    return ExitCode::Stopped;
+  }
+  // The log goes back to the first launcher, whose log file is the player's:
+  // nothing is written with these rights where the player's programs can write.
+  const SectionRoom room = OpenRoomAfterBlock(line.section.c_str());
+  RoomInUse mirrored(room);
+  runlog::Write("start", "elevated copy, process " + std::to_string(GetCurrentProcessId()) + ": " +
+                             (line.avatar ? "the avatar module" : "the game") + ", run mode \"" +
+                             FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) + "\"");
+  FindCommonFilesDir();
+  ExitCode code = ExitCode::ChangeFailed;
+  if (!PrepareElevatedWorkDir()) {
+    runlog::Write("start", "no work folder of its own: " + runlog::ErrorText(GetLastError()));
+    ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
+  } else {
+    OpenHttpSession();
+    code = ElevatedChange(line.avatar);
+    RemoveElevatedWorkDir();
+  }
+  runlog::Write("end", "exit code " + std::to_string(static_cast<int>(code)));
+  return code;
+}
+
+ExitCode LauncherApp::ElevatedChange(bool avatar) {
+  switch (CheckTarget(avatar ? Target::AvatarModule : Target::Game)) {
+    case TargetCheck::NoAddress:
+      runlog::Write("decide", "the launch record names no manifest for it");
+      ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
+      return ExitCode::ChangeFailed;
+    case TargetCheck::Failed: return ExitCode::ChangeFailed;
+    case TargetCheck::Decided: break;
+  }
+  // As the first launcher decides, without its question: the player already
+  // agreed there to install again what is missing.
+  if (action_ != Action::FullInstall && (avatar ? AvatarModuleMissing() : !ExecutablePresent(plan_.gameExe))) {
+    action_ = Action::FullInstall;
+  }
+  if (action_ == Action::None) {
+    runlog::Write("decide", "already current: nothing to change");
+    return ExitCode::ChangeMade;
+  }
+  if (!ChangeWritesInstallation()) {
+    runlog::Write("decide", "a setup program is never run with these rights");
+    ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
+    return ExitCode::ChangeFailed;
+  }
+  return MakeChange() == ChangeEnd::Made ? ExitCode::ChangeMade : ExitCode::ChangeFailed;
+}
+
+}  // namespace qz

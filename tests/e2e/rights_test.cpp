@@ -1,0 +1,150 @@
+// Windows as players run it: a launcher that may not write where a change
+// goes hands the change to its elevated copy, and a player may decline the
+// rights prompt. Under Wine every process holds an administrator's token, so
+// two support settings that only a machine's administrators can set stand in
+// for a standard account: TestNoWriteRights (the rights check answers "may
+// not write": 1 everywhere, 2 for the files a patch replaces) and
+// TestDeclineElevation (every rights prompt is declined).
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/win/control_test_support.h"
+#include "ui/texts.h"
+
+namespace qz::e2e {
+namespace {
+
+const char kProg[] = "VeltoGame";
+const std::string kRecordKey = std::string("SOFTWARE\\Veltoworks\\") + kProg;
+
+void SetProductNumber(const char* name, DWORD value) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key) != ERROR_SUCCESS) return;
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+std::vector<std::string> LinesWith(const std::string& log, const std::string& fragment) {
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(fragment) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+class RightsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    gameDir_ = NewTempDir("Velto Game ");
+    SetProductNumber("RetryDelayMs", 50);
+    // The elevated copy is the launcher installed in the Windows folder.
+    ASSERT_TRUE(CopyProgram("Quorlynx.exe", LauncherPath()));
+    exe_ = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe_);
+    WriteFileBytes(gameDir_ + "a.txt", "100");
+    Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}}));
+  }
+  void TearDown() override {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, "TestNoWriteRights");
+    RegDeleteValueA(key, "TestDeclineElevation");
+    RegCloseKey(key);
+  }
+  std::string GameManifest() {
+    ManifestPlan plan;
+    plan.progName = kProg;
+    plan.minVer = 100;
+    plan.baseUrl = ServerUrl("patch");
+    plan.files = {{101, "p101.zip"}};
+    return PublishManifest("game.txt", plan);
+  }
+
+  std::string gameDir_;
+  std::string exe_;
+};
+
+// Both changes of one start (the missing avatar module, then the game's
+// patch) go to elevated copies; the player's own launcher starts the game.
+TEST_F(RightsTest, ChangesThisAccountMayNotWriteAreMadeByTheElevatedCopy) {
+  SetProductNumber("TestNoWriteRights", 1);
+  const LaunchBlock block = BlockWith(GameManifest(), PublishAvatarManifest({{102, "a102.zip"}}));
+  LauncherRun run = StartLauncher(block);
+
+  auto game = GameRecord(exe_, kWait * 2);
+  ASSERT_EQ(game["block"], "ok") << SupportLog();
+  EXPECT_EQ(game["parent"], std::to_string(run.process.pid())) << "started by the player's own launcher";
+  EXPECT_EQ(ReadFileBytes(exe_ + ".block"), std::string(reinterpret_cast<const char*>(&block), sizeof block));
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "101");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+  EXPECT_EQ(ReadFileBytes(AvatarModulePath()), "module full");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\Avatar", "Version"), "102");
+
+  // The log tells it: two elevated copies, each another process, each
+  // recording its change once; the game started by the first launcher.
+  const std::string log = SupportLog();
+  EXPECT_EQ(LinesWith(log, "[rights] this account may not write").size(), 2u) << log;
+  const auto starts = LinesWith(log, "[start] elevated copy, process ");
+  ASSERT_EQ(starts.size(), 2u) << log;
+  for (const std::string& line : starts) {
+    EXPECT_EQ(line.find("[elevated]"), 24u) << "brought back from the copy: " << line;
+    const std::size_t at = line.find("process ") + 8;
+    EXPECT_NE(std::stoul(line.substr(at)), run.process.pid()) << line;
+  }
+  for (const char* written : {"[record] VeltoGame: version 101 written", "[record] Avatar: version 102 written"}) {
+    const auto lines = LinesWith(log, written);
+    ASSERT_EQ(lines.size(), 1u) << written << "\n" << log;
+    EXPECT_NE(lines[0].find("[elevated]"), std::string::npos) << lines[0];
+  }
+  const auto started = LinesWith(log, "[game] started " + exe_);
+  ASSERT_EQ(started.size(), 1u) << log;
+  EXPECT_EQ(started[0].find("[elevated]"), std::string::npos) << started[0];
+  // Nothing of the copies' downloads is left, in the player's folder or theirs.
+  EXPECT_FALSE(FileExists(WorkDir() + "101_p101.zip"));
+  char windows[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  WIN32_FIND_DATAA found{};
+  HANDLE left = FindFirstFileA((std::string(windows) + "\\Temp\\Quorlynx-*").c_str(), &found);
+  EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
+  if (left != INVALID_HANDLE_VALUE) FindClose(left);
+}
+
+// The game's folder may be written, one file the patch replaces may not:
+// found while the archives are read through, before anything is written.
+TEST_F(RightsTest, FileThePatchReplacesThatThisAccountMayNotWriteGoesToTheElevatedCopy) {
+  SetProductNumber("TestNoWriteRights", 2);  // only the files a patch replaces
+  const std::string locked = gameDir_ + "a.txt";
+  LauncherRun run = StartLauncher(BlockWith(GameManifest()));
+  ASSERT_EQ(GameRecord(exe_, kWait * 2)["block"], "ok") << SupportLog();
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
+  EXPECT_EQ(ReadFileBytes(locked), "101");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+  const std::string log = SupportLog();
+  EXPECT_EQ(LinesWith(log, "[rights] this account may write").size(), 1u) << log;
+  EXPECT_EQ(LinesWith(log, "[download] failed: this account may not write: " + locked).size(), 1u) << log;
+  EXPECT_EQ(LinesWith(log, "[start] elevated copy, process ").size(), 1u) << log;
+  EXPECT_EQ(LinesWith(log, "VeltoGame: version 101 written").size(), 1u) << log;
+}
+
+TEST_F(RightsTest, DeclinedRightsChangeNothingAndStartNothing) {
+  SetProductNumber("TestNoWriteRights", 1);
+  SetProductNumber("TestDeclineElevation", 1);
+  LauncherRun run = StartLauncher(BlockWith(GameManifest()));
+  HWND box = WaitForMessageBox(run.process.pid(), kWait);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageText(box), texts::kRightsDeclined);
+  Screenshot(box, "rights_declined");
+  Press(box, IDOK);
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Declined));
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "100");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  EXPECT_EQ(CountRequests("p101"), 0) << "nothing is downloaded for a change nobody may make";
+  EXPECT_FALSE(FileExists(exe_ + ".record.txt")) << "the game is not started";
+}
+
+}  // namespace
+}  // namespace qz::e2e
