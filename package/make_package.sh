@@ -30,8 +30,10 @@ msi=$stage/package.msi
 (cd "$stage" && wixl -a "$arch" -D Version="$version" -D Arch="$arch" -D Rows=rows -o "$msi" "$src/package/Quorlynx.wxs")
 
 # What wixl has no element for: a setting's components are installed only
-# when its property is set, and the properties pass from the client side of
-# the installation to the server side (as under a managed deployment).
+# when its property is set; the properties pass from the client side of the
+# installation to the server side (as under a managed deployment); and a
+# package of the same version replaces the installed one (a rebuilt package
+# gets a new product code) instead of installing beside it.
 settings="ManifestKeys:MANIFESTKEYS PortalKeys:PORTALKEYS TrustedSites:TRUSTEDSITES GameLocations:GAMELOCATIONS"
 widths=32
 [[ $arch == x64 ]] && widths="64 32"
@@ -43,6 +45,11 @@ for pair in $settings; do
 done
 queries+=(-q "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;MANIFESTKEYS;PORTALKEYS;TRUSTEDSITES;GAMELOCATIONS' WHERE \`Property\` = 'SecureCustomProperties'")
 msibuild "$msi" "${queries[@]}"
+# (The attributes are part of the Upgrade table's key: the table is replaced.)
+msiinfo export "$msi" Upgrade >"$stage/Upgrade.idt"
+awk -F '\t' -v OFS='\t' 'NR > 3 && $7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 = 513 } { print }' \
+  "$stage/Upgrade.idt" >"$stage/Upgrade.new" && mv "$stage/Upgrade.new" "$stage/Upgrade.idt"
+(cd "$stage" && msibuild "$msi" -i Upgrade.idt)
 
 # The package's rows must be the tables' rows, whatever wixl made of them.
 msiinfo export "$msi" Registry >"$stage/Registry.idt"
