@@ -57,5 +57,8 @@ check=("$rows_tool" check "$control" HKCR "$clsid" '[#Control32]' "$windows" "$s
 "${check[@]}" >/dev/null
 [[ $arch == x64 ]] && "$rows_tool" check "$control" HKCR "$clsid" '[#Control64]' "$windows" "$stage/Registry.idt" Control64 >/dev/null
 "$rows_tool" check "$protocol" HKLM "$clsid" '[#Launcher]' "$windows" "$stage/Registry.idt" Launcher >/dev/null
+# An older package than the installed one is refused with a message that says why.
+msiinfo export "$msi" LaunchCondition | grep -q "^NOT WIX_DOWNGRADE_DETECTED"$'\t'"A newer version of " ||
+  { echo "make_package.sh: the package lacks its downgrade refusal" >&2; exit 1; }
 mv -f -- "$msi" "$out"
 echo "wrote $out"
