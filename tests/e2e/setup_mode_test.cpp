@@ -212,12 +212,14 @@ TEST_F(SetupTrustTest, OnlySignedInstallersAndListedProgramLocations) {
     std::string signature;  // published as setup.exe.sig; "" none
     std::wstring says;      // answered with OK, or No to the reinstall question
     bool setupRuns;
+    bool brokenList = false;  // GameLocations written as REG_SZ for this run
   } cases[] = {
       {"an unlisted location", "HKey=2&RegPath=SOFTWARE\\VendorX\\Game&RegName=Path&FileName=game.exe", "",
        texts::kReinstallQuestion, false},
       {"AppDataLow, though listed", "HKey=1&RegPath=Software\\AppDataLow\\Vendor\\Game&RegName=Path&FileName=game.exe",
        "", texts::kReinstallQuestion, false},
       {"a batch file", ours + "Path&FileName=run.cmd", "", texts::kReinstallQuestion, false},
+      {"GameLocations of another type", ours + "Path&FileName=game.exe", "", texts::kReinstallQuestion, false, true},
       {"an unsigned installer", ours + "Missing", "", texts::kInstallerNotSigned, false},
       {"an installer signed by another key", ours + "Missing", other.SignatureText(setup),
        Formatted(texts::kHashMismatchFormat, ServerUrl("setup.exe")), false},
@@ -227,6 +229,12 @@ TEST_F(SetupTrustTest, OnlySignedInstallersAndListedProgramLocations) {
     SCOPED_TRACE(c.id);
     Publish("setup.exe.sig", c.signature);  // an empty file is no signature either
     const int fetched = CountRequests("/setup.exe ");
+    const std::string listed = std::string("HKLM\\") + kLocationKey;
+    if (c.brokenList) {
+      ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "GameLocations", REG_SZ, listed.c_str(),
+                                static_cast<DWORD>(listed.size() + 1)),
+                ERROR_SUCCESS);
+    }
     LauncherRun run = StartLauncher(SetupBlock("Vltw_OnlySetup", c.location, ServerUrl("setup.exe")));
     if (!c.says.empty()) {
       const bool question = c.says == texts::kReinstallQuestion;
@@ -241,10 +249,12 @@ TEST_F(SetupTrustTest, OnlySignedInstallersAndListedProgramLocations) {
     }
     EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\VeltoGame"), c.setupRuns);
     EXPECT_FALSE(FileExists(WorkDir() + "setup.exe")) << "nothing left in the work folder";
+    if (c.brokenList) SetProductKeys("GameLocations", {listed, "HKCU\\Software\\AppDataLow\\Vendor\\Game"});
   }
   EXPECT_FALSE(FileExists(exe + ".record.txt")) << "no refused location started the game";
   EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "the batch file ran";
   EXPECT_NE(SupportLog().find("is not listed in GameLocations"), std::string::npos);
+  EXPECT_NE(SupportLog().find("GameLocations is not a list of locations"), std::string::npos);
 }
 
 }  // namespace
