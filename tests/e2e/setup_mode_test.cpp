@@ -257,5 +257,48 @@ TEST_F(SetupTrustTest, OnlySignedInstallersAndListedProgramLocations) {
   EXPECT_NE(SupportLog().find("GameLocations is not a list of locations"), std::string::npos);
 }
 
+// A signed archive is unpacked only into the folder of a location that passed
+// the rules; for any other there is no folder to unpack into.
+TEST_F(SetupTrustTest, SignedArchiveGoesOnlyIntoTheListedLocation) {
+  TestSigner signer;
+  SetManifestKeys({signer.PublicKeyLine()});
+  SetProductKeys("GameLocations", {std::string("HKLM\\") + kLocationKey});
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Explorer\\Main", &key), ERROR_SUCCESS);
+  RegSetValueExA(key, "Start Page", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPortalAddress), sizeof kPortalAddress);
+  RegCloseKey(key);
+  const std::string elsewhere = NewTempDir("elsewhere");
+  SetLocation(elsewhere, HKEY_LOCAL_MACHINE, "SOFTWARE\\VendorX\\Game");
+  SetLocation(gameDir_);
+  const std::string zip = ZipOf({{"game.exe", ReadFileBytes(BinDir() + "standin_game.exe")}, {"readme.txt", "signed"}});
+  Publish("setup.zip", zip);
+  Publish("setup.zip.sig", signer.SignatureText(zip));
+  const struct {
+    const char* id;
+    const char* regPath;
+    std::string folder;
+    bool unpacks;
+  } cases[] = {
+      {"an unlisted location", "SOFTWARE\\VendorX\\Game", elsewhere, false},
+      {"the listed location", kLocationKey, gameDir_, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    LauncherRun run = StartLauncher(SetupBlock(
+        "Vltw_OnlySetup", std::string("HKey=2&RegPath=") + c.regPath + "&RegName=Path&FileName=game.exe",
+        ServerUrl("setup.zip")));
+    ASSERT_TRUE(Answer(run.process.pid(), texts::kReinstallQuestion, IDYES));
+    if (!c.unpacks) {
+      ASSERT_TRUE(
+          Answer(run.process.pid(), Formatted(texts::kNoDestinationFormat, ServerUrl("setup.zip")).c_str(), IDOK));
+      EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+    } else {
+      run.process.Wait(kWait);
+    }
+    EXPECT_EQ(FileExists(c.folder + "readme.txt"), c.unpacks);
+  }
+  EXPECT_FALSE(FileExists(elsewhere + "game.exe"));
+}
+
 }  // namespace
 }  // namespace qz::e2e
