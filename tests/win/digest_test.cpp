@@ -96,36 +96,5 @@ TEST(Digest, OnlyTheRightKeyOverTheExactBytesVerifies) {
   }
 }
 
-// A download's hash against what its publisher released: a named hash, or a
-// signature over the file that one of the signers verifies.
-TEST(Digest, DownloadedFileMatchesItsHashOrItsSignature) {
-  const Sha256Digest digest = *Sha256Of(kMessage.data(), kMessage.size());
-  Sha256Digest otherDigest = digest;
-  otherDigest[0] ^= 1;
-  auto hash = [](bool present, const Sha256Digest& d, std::optional<P256Signature> signature,
-                 std::vector<P256PublicKey> signers) {
-    FileHash h;
-    h.present = present;
-    h.digest = d;
-    h.signature = signature;
-    h.signers = std::move(signers);
-    return h;
-  };
-  const struct {
-    const char* name;
-    FileHash expected;
-    bool matches;
-  } cases[] = {
-      {"the named hash", hash(true, digest, std::nullopt, {}), true},
-      {"another named hash", hash(true, otherDigest, std::nullopt, {}), false},
-      {"signed, second signer verifies", hash(false, {}, kSignature, {kOtherKey, kKey}), true},
-      {"signed by none of the signers", hash(false, {}, kSignature, {kOtherKey}), false},
-      {"a signature and no signer", hash(false, {}, kSignature, {}), false},
-      {"a signature and another named hash", hash(true, otherDigest, kSignature, {kKey}), false},
-      {"nothing to check against", hash(false, digest, std::nullopt, {kKey}), false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(FileHashMatches(c.expected, digest), c.matches) << c.name;
-}
-
 }  // namespace
 }  // namespace qz
