@@ -92,7 +92,7 @@ std::string Multi(const std::string& text) { return text + std::string("\0\0", 2
 const std::string kPortalKey = "BPortalKeyOfTheOperator=";
 std::string ManifestKeys() { return Signer().PublicKeyLine() + ";BAnotherPublishersKey="; }
 const std::string kSites = "https://portal.example;https://games.example";
-const std::string kLocations = "C:\\Games";
+const std::string kLocations = "HKLM\\SOFTWARE\\Veltoworks\\VeltoDemo;HKLM\\SOFTWARE\\Vendor\\Game";
 
 // What the package writes, in both registry views.
 void ExpectInstalled(const std::string& step) {
