@@ -52,11 +52,7 @@ awk -F '\t' -v OFS='\t' 'NR > 3 && $7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 = 513 }
 (cd "$stage" && msibuild "$msi" -i Upgrade.idt)
 
 # The package's rows must be the tables' rows, whatever wixl made of them.
-msiinfo export "$msi" Registry >"$stage/Registry.idt"
-check=("$rows_tool" check "$control" HKCR "$clsid" '[#Control32]' "$windows" "$stage/Registry.idt" Control32)
-"${check[@]}" >/dev/null
-[[ $arch == x64 ]] && "$rows_tool" check "$control" HKCR "$clsid" '[#Control64]' "$windows" "$stage/Registry.idt" Control64 >/dev/null
-"$rows_tool" check "$protocol" HKLM "$clsid" '[#Launcher]' "$windows" "$stage/Registry.idt" Launcher >/dev/null
+"$src/package/check_tables.sh" "$rows_tool" "$src" "$msi" "$clsid" >/dev/null
 # An older package than the installed one is refused with a message that says why.
 msiinfo export "$msi" LaunchCondition | grep -q "^NOT WIX_DOWNGRADE_DETECTED"$'\t'"A newer version of " ||
   { echo "make_package.sh: the package lacks its downgrade refusal" >&2; exit 1; }

@@ -52,3 +52,11 @@ add_custom_target(package
   DEPENDS qz_packrows_host Quorlynx Tessacom1
   COMMENT "Building the client packages"
   VERBATIM)
+
+# The built package's registry rows against the registration tables, and
+# the check itself against a package that differs (`make test` builds the
+# packages first).
+add_test(NAME package.Tables
+  COMMAND ${CMAKE_SOURCE_DIR}/package/check_tables.sh ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR}
+          ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x64.msi ${QZ_CONTROL_CLSID} --self-test)
+set_tests_properties(package.Tables PROPERTIES LABELS package)
