@@ -92,6 +92,7 @@ std::string Multi(const std::string& text) { return text + std::string("\0\0", 2
 const std::string kPortalKey = "BPortalKeyOfTheOperator=";
 std::string ManifestKeys() { return Signer().PublicKeyLine() + ";BAnotherPublishersKey="; }
 const std::string kSites = "https://portal.example;https://games.example";
+std::string gSites = kSites;  // as the last installation was given them
 const std::string kLocations = "HKLM\\SOFTWARE\\Veltoworks\\VeltoDemo;HKLM\\SOFTWARE\\Vendor\\Game";
 
 // What the package writes, in both registry views.
@@ -117,7 +118,7 @@ void ExpectInstalled(const std::string& step) {
          Text("\"" + WindowsDir() + "\\Quorlynx1.exe\" \"%1\""), true},
         {"SOFTWARE\\Veltoworks", "ManifestKeys", REG_MULTI_SZ, Multi(ManifestKeys())},
         {"SOFTWARE\\Veltoworks", "PortalKeys", REG_MULTI_SZ, Multi(kPortalKey)},
-        {"SOFTWARE\\Veltoworks", "TrustedSites", REG_MULTI_SZ, Multi(kSites)},
+        {"SOFTWARE\\Veltoworks", "TrustedSites", REG_MULTI_SZ, Multi(gSites)},
         {"SOFTWARE\\Veltoworks", "GameLocations", REG_MULTI_SZ, Multi(kLocations)},
     };
     for (const auto& row : rows) {
@@ -275,9 +276,12 @@ TEST(PackageTest, ControlFromAPageStartsTheInstalledLauncher) {
   EXPECT_TRUE(WaitUntilEnded("Quorlynx1.exe"));
 }
 
-TEST(PackageTest, RepairBringsBackADeletedFile) {
+// A setting given again replaces the saved one; the others stay.
+TEST(PackageTest, RepairBringsBackADeletedFileAndTakesANewSetting) {
   ASSERT_TRUE(DeleteFileA(ProgramFiles("ProgramFilesDir").c_str()));
-  ASSERT_EQ(Msiexec("/i \"" + kCurrent + "\" /qn REINSTALL=ALL REINSTALLMODE=amus"), 0u);
+  gSites = "https://games.example.jp";
+  ASSERT_EQ(Msiexec("/i \"" + kCurrent + "\" /qn REINSTALL=ALL REINSTALLMODE=amus TRUSTEDSITES=\"" + gSites + "\""),
+            0u);
   ExpectInstalled("repair");
 }
 
