@@ -49,7 +49,7 @@ std::vector<std::string> RemovedNames(CZipArchive& archive, std::uint32_t index,
   std::string problem;
   const auto names = ReadRemovedList(text, &problem);
   if (!names) {
-    runlog::Write("remove", "the list of removed files is refused: " + problem);
+    runlog::Write("remove", "refused: the list of removed files holds " + problem + "; nothing removed");
     return {};
   }
   return *names;

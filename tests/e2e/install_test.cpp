@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/portal.h"
+#include "format/delta_archive.h"
 #include "tests/common/zip_builder.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/winsupport/test_signer.h"
@@ -275,6 +276,79 @@ TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
   const auto first101 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p101") != l.npos; });
   const auto first102 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p102") != l.npos; });
   EXPECT_LT(first101 - log.begin(), first102 - log.begin()) << "101 is fetched before 102";
+}
+
+// A Zstandard frame of raw blocks: valid against any base, so the test needs
+// no compressor (the release tool's frames are checked natively).
+std::string RawFrame(const std::string& content) {
+  std::string f("\x28\xB5\x2F\xFD\xE0", 5);  // magic; one segment, 8-byte content size
+  for (int i = 0; i < 8; ++i) f += static_cast<char>((static_cast<std::uint64_t>(content.size()) >> (8 * i)) & 0xFF);
+  std::size_t at = 0;
+  do {
+    const std::size_t n = std::min<std::size_t>(content.size() - at, 1u << 17);
+    const std::uint32_t header = (static_cast<std::uint32_t>(n) << 3) | (at + n == content.size() ? 1u : 0u);
+    f += std::string{static_cast<char>(header), static_cast<char>(header >> 8), static_cast<char>(header >> 16)};
+    f += content.substr(at, n);
+    at += n;
+  } while (at < content.size());
+  return f;
+}
+
+Sha256Digest DigestOf(const std::string& bytes) { return *ParseSha256Hex(Sha256Hex(bytes)); }
+
+TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder) {
+  const std::string outsideDir = NewTempDir("outside");
+  const std::string outside = outsideDir + "keep.txt";
+  const std::size_t cut = outsideDir.rfind('\\', outsideDir.size() - 2) + 1;
+  const std::string climb = "../" + outsideDir.substr(cut, outsideDir.size() - cut - 1) + "/keep.txt";
+  const struct {
+    const char* id;
+    const char* base;     // data\a.txt on the player's disk
+    std::string removal;  // what the release removes
+    bool deltaTaken;
+    bool removed;
+  } cases[] = {
+      {"delta applied, old file removed", "100 a", "data/gone.dll", true, true},
+      {"damaged base: whole-file patch", "damaged", "data/gone.dll", false, true},
+      {"removal climbing out: refused, nothing removed", "100 a", climb, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    MakeDirs(gameDir_ + "data");
+    WriteFileBytes(gameDir_ + "data\\a.txt", c.base);
+    WriteFileBytes(gameDir_ + "data\\gone.dll", "old");
+    WriteFileBytes(outside, "mine");
+    DeleteFileA((gameDir_ + "data\\new.txt").c_str());
+    const int wholeFetched = CountRequests("p101.zip");
+    const std::size_t logBefore = SupportLog().size();
+    DeltaIndex index;
+    index.patches = {{"data/a.txt", 5, DigestOf("100 a"), 5, DigestOf("101 a"), RawFrame("101 a").size(), 0},
+                     {"data/new.txt", 0, DigestOf(""), 3, DigestOf("new"), RawFrame("new").size(), 0}};
+    index.removed = {c.removal};
+    const std::string delta = DeltaIndexText(index) + RawFrame("101 a") + RawFrame("new");
+    Publish("patch/p101.qzd", delta);
+    Publish("patch/p101.zip", ZipOf({{"data/a.txt", "101 a"}, {"data/new.txt", "new"},
+                                     {kRemovedListName, RemovedListText({c.removal})}}));
+    Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "p101.zip"}}}) +
+                            "UpDeltaList 101 p101.qzd\r\nSHA256 " + Sha256Hex(delta) + "\r\nSize " +
+                            std::to_string(delta.size()) + "\r\n");
+    LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+    EXPECT_EQ(run.process.Wait(kWait * 2), Exit(ExitCode::Done));
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\a.txt"), "101 a");
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\new.txt"), "new");
+    EXPECT_FALSE(FileExists(gameDir_ + "data\\a.txt.qzdnew"));
+    EXPECT_FALSE(FileExists(gameDir_ + kRemovedListName)) << "the list is acted on, not unpacked";
+    EXPECT_EQ(FileExists(gameDir_ + "data\\gone.dll"), !c.removed || c.removal != "data/gone.dll");
+    EXPECT_EQ(ReadFileBytes(outside), "mine");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+    std::string log = SupportLog();
+    if (log.size() >= logBefore) log = log.substr(logBefore);
+    EXPECT_EQ(CountRequests("p101.zip") > wholeFetched, !c.deltaTaken);
+    EXPECT_NE(log.find(c.deltaTaken ? "delta applied" : "the whole-file patch instead"), std::string::npos) << log;
+    if (!c.removed) EXPECT_NE(log.find("[remove] refused"), std::string::npos) << log;
+  }
 }
 
 TEST_F(InstallTest, PatchOfMoreThan65535EntriesIsUnpackedWhole) {
