@@ -74,6 +74,10 @@ bool ClearReadOnly(const std::string& path) {
 // The result of one frame, written beside its target and checked; "" or why not.
 std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Mapping& base,
                         const std::string& temp) {
+  // The frame must say the size the index states before a file of that size is made.
+  const unsigned long long content =
+      ZSTD_getFrameContentSize(archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
+  if (content != p.resultBytes) return "the frame of " + p.name + " does not hold the stated size";
   FileHandle out(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";

@@ -278,24 +278,6 @@ TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
   EXPECT_LT(first101 - log.begin(), first102 - log.begin()) << "101 is fetched before 102";
 }
 
-// A Zstandard frame of raw blocks: valid against any base, so the test needs
-// no compressor (the release tool's frames are checked natively).
-std::string RawFrame(const std::string& content) {
-  std::string f("\x28\xB5\x2F\xFD\xE0", 5);  // magic; one segment, 8-byte content size
-  for (int i = 0; i < 8; ++i) f += static_cast<char>((static_cast<std::uint64_t>(content.size()) >> (8 * i)) & 0xFF);
-  std::size_t at = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(content.size() - at, 1u << 17);
-    const std::uint32_t header = (static_cast<std::uint32_t>(n) << 3) | (at + n == content.size() ? 1u : 0u);
-    f += std::string{static_cast<char>(header), static_cast<char>(header >> 8), static_cast<char>(header >> 16)};
-    f += content.substr(at, n);
-    at += n;
-  } while (at < content.size());
-  return f;
-}
-
-Sha256Digest DigestOf(const std::string& bytes) { return *ParseSha256Hex(Sha256Hex(bytes)); }
-
 TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder) {
   const std::string outsideDir = NewTempDir("outside");
   const std::string outside = outsideDir + "keep.txt";
@@ -323,17 +305,12 @@ TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder
     DeleteFileA((gameDir_ + "data\\new.txt").c_str());
     const int wholeFetched = CountRequests("p101.zip");
     const std::size_t logBefore = SupportLog().size();
-    DeltaIndex index;
-    index.patches = {{"data/a.txt", 5, DigestOf("100 a"), 5, DigestOf("101 a"), RawFrame("101 a").size(), 0},
-                     {"data/new.txt", 0, DigestOf(""), 3, DigestOf("new"), RawFrame("new").size(), 0}};
-    index.removed = {c.removal};
-    const std::string delta = DeltaIndexText(index) + RawFrame("101 a") + RawFrame("new");
+    const std::string delta = DeltaArchiveOf({{"data/a.txt", "100 a", "101 a"}, {"data/new.txt", "", "new"}}, {c.removal});
     Publish("patch/p101.qzd", delta);
     Publish("patch/p101.zip", ZipOf({{"data/a.txt", "101 a"}, {"data/new.txt", "new"},
                                      {kRemovedListName, RemovedListText({c.removal})}}));
     Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "p101.zip"}}}) +
-                            "UpDeltaList 101 p101.qzd\r\nSHA256 " + Sha256Hex(delta) + "\r\nSize " +
-                            std::to_string(delta.size()) + "\r\n");
+                            DeltaLines(101, "p101.qzd", delta));
     LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
     EXPECT_EQ(run.process.Wait(kWait * 2), Exit(ExitCode::Done));
     EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\a.txt"), "101 a");
