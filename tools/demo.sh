@@ -134,6 +134,11 @@ installed_version() {
 }
 before=$(installed_version)
 if [[ -z $before ]]; then release=100; else release=102; fi
+# The launcher's support log in the prefix: what this run adds tells how
+# each version came (delta archive or whole-file patch).
+support_log() { find "$prefix/drive_c/users" -path '*~qztmp/Quorlynx.log' 2>/dev/null | head -n 1; }
+log_lines_before=0
+if [[ -n $(support_log) ]]; then log_lines_before=$(wc -l <"$(support_log)"); fi
 
 # The download site and what it publishes: nginx as a portal runs it
 # (tools/demo/nginx-site.sh), over https with the build tree's test
@@ -180,7 +185,10 @@ fi
   --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
 patches=()
 if [[ $release == 102 ]]; then
-  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip")
+  # Each version as a delta archive too; the whole-file patches stay for
+  # older launchers and for players whose files differ.
+  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip"
+           --delta 101 "$site/patch/VeltoDemo-101.qzd" --delta 102 "$site/patch/VeltoDemo-102.qzd")
 fi
 "$qzpublish" manifest --prog VeltoDemo --minver 100 \
   --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
@@ -272,7 +280,18 @@ echo "   1. the portal page's control (Tessacom1, Run), as the old browser and c
 if [[ -z $before && -n $after ]]; then
   echo "      first visit: release $after of the demo game was installed through the wizard"
 elif [[ -n $before && $after != "$before" ]]; then
-  echo "      release $before was upgraded to $after through the patch archives"
+  deltas=0
+  if [[ -n $(support_log) ]]; then
+    deltas=$(tail -n +"$((log_lines_before + 1))" "$(support_log)" | grep -c 'delta applied' || true)
+  fi
+  if [[ $deltas -gt 0 ]]; then
+    whole=$(( $(stat -c %s "$site/patch/VeltoDemo-101.zip") + $(stat -c %s "$site/patch/VeltoDemo-102.zip") ))
+    small=$(( $(stat -c %s "$site/patch/VeltoDemo-101.qzd") + $(stat -c %s "$site/patch/VeltoDemo-102.qzd") ))
+    echo "      release $before was upgraded to $after through $deltas delta archives: $small bytes downloaded"
+    echo "      instead of $whole for the whole-file patches, $((whole - small)) bytes saved"
+  else
+    echo "      release $before was upgraded to $after through the patch archives"
+  fi
 elif [[ -n $after ]]; then
   echo "      release $after was current: the game started without the wizard"
 fi
