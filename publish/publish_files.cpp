@@ -132,6 +132,15 @@ bool IsFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::uint32_t SizeOfFile(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw PublishError("cannot read " + path + ": no such file");
+  if (static_cast<unsigned long long>(st.st_size) > 0xFFFFFFFFull) {
+    throw PublishError(path + ": 4 GiB or more; a launcher fetches files below 4 GiB only");
+  }
+  return static_cast<std::uint32_t>(st.st_size);
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -35,6 +35,9 @@ publish::ManifestRequest Release() {
   r.minVer = 100;
   r.fullUrl = "https://dl.example/full/Setup.exe";
   r.fullSha256 = std::string(64, 'a');
+  r.fullSize = 100;
+  r.serial = 1;
+  r.expires = 1751371200;
   return r;
 }
 
@@ -99,7 +102,7 @@ TEST(FormatDrift, ToolAndLauncherAgree) {
       case HashLine: {
         const std::string text = std::string(kManifestHeader) + " UpBaseURL https://h/ " + c.value;
         const ManifestReading reading = ReadManifest(text, [](const std::string&) { return std::uint16_t{0}; });
-        EXPECT_EQ(reading.unboundHashes > 0, c.refused) << "launcher binds it to nothing";
+        EXPECT_EQ(reading.unboundFileValues > 0, c.refused) << "launcher binds it to nothing";
         EXPECT_EQ(ToolRefuses([&] { publish::ListManifestFiles(text); }), c.refused) << "tool";
         break;
       }
