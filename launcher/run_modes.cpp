@@ -46,7 +46,7 @@ LauncherApp::TargetCheck LauncherApp::CheckTarget(Target target) {
   target_ = target;
   action_ = Action::None;
   if (FetchManifestWithWait(avatar ? texts::kWaitAvatar : texts::kWaitGame) == DialogEnd::Failed) {
-    ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
+    ShowMessage(nullptr, manifestOutOfDate_ ? texts::kUpdateOutOfDate : texts::kUpdateFailed, nullptr, MB_OK);
     return TargetCheck::Failed;
   }
   DecideAction();

@@ -20,6 +20,9 @@ struct UpdateFile {
   char url[kPathField] = {};
   char localPath[kPathField] = {};
   FileHash hash;
+  // The length the manifest states (0: none stated). The server's
+  // Content-Length must be exactly it, and no byte past it is taken.
+  std::uint32_t size = 0;
 };
 
 }  // namespace qz

@@ -142,11 +142,11 @@ TEST(ManifestSignature, OnlyAValidSignatureFileLetsTheManifestThrough) {
       ASSERT_TRUE(WriteFileBytes(ServerRoot() + c.sig, c.bytes));
     }
     const auto plan = FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, trust);
-    EXPECT_EQ(plan.has_value(), c.ok);
+    EXPECT_EQ(plan.plan.has_value(), c.ok);
   }
   // No key configured: the manifest is read without looking for a signature.
   DeleteFileA((ServerRoot() + "m.txt.sig").c_str());
-  EXPECT_TRUE(FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, ManifestTrust{}));
+  EXPECT_TRUE(FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, ManifestTrust{}).plan);
   // A configured line that is no key still demands a signature.
   EXPECT_TRUE(TrustFromKeyLines({"not a key"}).signatureRequired);
 }
