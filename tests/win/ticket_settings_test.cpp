@@ -61,6 +61,7 @@ TEST_F(TicketSettings, KeyListsThatExistButCannotBeUsedAreNotMissing) {
     const settings::ProductKeyList list = settings::ReadProductKeys("PortalKeys", ViewPolicy::OwnView);
     EXPECT_EQ(list.state, c.state);
     EXPECT_EQ(list.lines.size(), c.lines);
+    EXPECT_EQ(list.why.empty(), c.state != State::Unusable) << list.why;
   }
 }
 
