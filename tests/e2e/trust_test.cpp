@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                 false, texts::kUpdateFailed, "its ProgName is not the page's", false, "OtherGame"},
         Refusal{"page_names_this_game", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); },
                 true, texts::kUpdateFailed, "", false, "veltogame"},
-        Refusal{"unbound", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", Replaced(m, Bound(), "")); },
+        Refusal{"unbound",
+                [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", Replaced(m, Bound(), "")); },
                 false, texts::kUpdateFailed, "Serial, Expires, Target or a file's Size is missing"},
         // A trust setting the launcher cannot use is no reason to trust less.
         Refusal{"manifest_keys_of_another_type",

@@ -59,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const qz::ManifestReading reading =
       qz::ReadManifest(qz::ManifestTextOf(content), [](const std::string&) { return std::uint16_t{0}; });
   const qz::ManifestPlan& plan = reading.plan;
-  if (reading.outcome != qz::ManifestOutcome::Read || reading.unboundFileValues || reading.keyWithoutValues) std::abort();
+  if (reading.outcome != qz::ManifestOutcome::Read || reading.unboundFileValues || reading.keyWithoutValues) {
+    std::abort();
+  }
   if (plan.progName != content.progName || plan.minVer != content.minVer || plan.fullDnUrl != content.fullUrl ||
       plan.fullDnSha256 != content.fullSha256 || plan.fullDnSize != content.fullSize ||
       plan.serial != content.serial || plan.expires != content.expires || plan.target != content.target) {

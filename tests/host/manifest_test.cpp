@@ -379,7 +379,8 @@ TEST(Manifest, SignedManifestIsBoundToCheckProgramOrderAndTime) {
     expect.progName = c.pageProg;
     expect.highestSerial = c.highest;
     expect.now = c.now;
-    EXPECT_EQ(CheckManifestBinding(s.plan(), expect), c.problem) << BindingProblemText(CheckManifestBinding(s.plan(), expect));
+    const BindingProblem problem = CheckManifestBinding(s.plan(), expect);
+    EXPECT_EQ(problem, c.problem) << BindingProblemText(problem);
   }
 }
 
