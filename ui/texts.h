@@ -39,6 +39,11 @@ inline constexpr wchar_t kUpdateFailed[] =
 // information (or the PC's clock is wrong).
 inline constexpr wchar_t kUpdateOutOfDate[] =
     L"アップデート情報が古くなっています。\r\n\r\nしばらく後で再実行してください";
+// A setup mode's installer without a signature by a configured key: nothing
+// was run or unpacked.
+inline constexpr wchar_t kInstallerNotSigned[] =
+    L"インストールファイルの署名を確認できないため、インストールを中止しました。\r\n\r\n"
+    L"何も実行されていません。(Installer Not Signed)";
 inline constexpr wchar_t kReinstallQuestion[] =
     L"ゲームがインストールされているフォルダや実行ファイルが存在しません。\r\n"
     L"インストールされたフォルダやファイルを変更または削除した場合､再インストールが必要です。\r\n\r\n"

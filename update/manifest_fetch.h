@@ -41,4 +41,8 @@ struct FetchedPlan {
 FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
                             const ManifestTrust& trust, const ManifestCheck& check = {});
 
+// The detached signature published at `url` + ".sig" (one line of base64, the
+// same form as a manifest's); nothing when it cannot be fetched whole or read.
+std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string& url);
+
 }  // namespace qz
