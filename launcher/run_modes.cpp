@@ -90,6 +90,7 @@ ExitCode LauncherApp::NormalFlow() {
 void LauncherApp::LoadSetupTrust() {
   setupTrust_ = SetupTrust{};
   setupTrust_.keys = LoadManifestTrust();
+  if (!setupTrust_.keys.problem.empty()) runlog::Write("trust", setupTrust_.keys.problem + ": nothing verifies");
   const settings::ProductKeyList listed = settings::ReadProductKeys("GameLocations", ViewPolicy::EveryView);
   setupTrust_.gameLocations = listed.lines;
   setupTrust_.required = setupTrust_.keys.signatureRequired || listed.state == settings::ProductKeyList::State::Unusable;
