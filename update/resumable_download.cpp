@@ -185,7 +185,10 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   std::uint64_t onDisk = have;  // progress counts what is on disk as done
   for (;;) {
     const double asked = NowMs();
-    const int n = http_.Read(buffer.get(), readSize);
+    // One byte past the end at most: enough to see a body longer than its
+    // length, never an endless one taken in.
+    const std::uint64_t room = expected - onDisk + 1;
+    const int n = http_.Read(buffer.get(), static_cast<std::uint32_t>(room < readSize ? room : readSize));
     if (stopRequested_()) return Attempt::Stopped;  // the partial file stays
     if (n == 0) break;
     if (n < 0) {
