@@ -2,19 +2,26 @@
 
 #include <unistd.h>
 
+#include <openssl/crypto.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
 
 #include "format/ticket.h"
 
 #include "publish/manifest_text.h"
+#include "publish/output_guard.h"
 #include "publish/patch_plan.h"
 #include "publish/publish_archive.h"
 #include "publish/publish_crypto.h"
 #include "publish/publish_error.h"
 #include "publish/publish_files.h"
+#include "publish/publish_report.h"
 #include "publish/publish_text.h"
 
 namespace qz::publish {
@@ -22,14 +29,20 @@ namespace qz::publish {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: qzpublish keygen KEYFILE\n"
-    "       qzpublish pubkey KEYFILE\n"
-    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip\n"
-    "       qzpublish full DIR OUT.zip\n"
+    "usage: qzpublish keygen KEYFILE [PASS] [--json]\n"
+    "       qzpublish pubkey KEYFILE [PASS]\n"
+    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--from VERSION --to VERSION] [--allow-downgrade]\n"
+    "                       [--mtime SECONDS] [--force] [--json]\n"
+    "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
-    "                          [--file VERSION FILE]... [--sign KEYFILE] OUT.txt\n"
+    "                          [--file VERSION FILE]... [--sign KEYFILE [PASS]] [--force] [--json] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
-    "       qzpublish ticket --key PRIVATE --field NAME=VALUE... [--valid SECONDS]\n";
+    "       qzpublish ticket --key PRIVATE [PASS] --field NAME=VALUE... [--valid SECONDS]\n"
+    "PASS, the passphrase of a protected key: --pass-env NAME or --pass-file FILE\n";
+
+// Archive times from here on: DOS dates end in 2107, the UTC stamp in 2038.
+constexpr std::time_t kFirstArchiveTime = 315532800;  // 1980-01-01 00:00 UTC
+constexpr std::time_t kLastArchiveTime = 2147483647;  // 2038-01-19 03:14:07 UTC
 
 struct Usage : PublishError {
   using PublishError::PublishError;
@@ -37,6 +50,88 @@ struct Usage : PublishError {
 
 void Need(bool ok, const std::string& what) {
   if (!ok) throw Usage(what);
+}
+
+// The options several commands share, taken out of the arguments wherever
+// they stand; each command names the ones it takes.
+struct Shared {
+  bool force = false;
+  bool json = false;
+  bool allowDowngrade = false;
+  std::optional<std::time_t> mtime;
+  std::optional<std::uint16_t> from, to;
+  Passphrase passphrase;
+  std::string passFile;
+
+  Shared() = default;
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+  ~Shared() {
+    if (passphrase && !passphrase->empty()) OPENSSL_cleanse(&(*passphrase)[0], passphrase->size());
+  }
+};
+
+std::time_t ParseTime(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+  const long long value = digits ? std::stoll(text) : 0;
+  if (value < kFirstArchiveTime || value > kLastArchiveTime) {
+    throw PublishError("--mtime: seconds since 1970 in UTC, from " + std::to_string(kFirstArchiveTime) +
+                       " (1980) to " + std::to_string(kLastArchiveTime) + " (2038), not '" + text + "'");
+  }
+  return static_cast<std::time_t>(value);
+}
+
+// The passphrase's first line, without its line end.
+std::string PassphraseFile(const std::string& path) {
+  std::string text = ReadText(path);
+  text.resize(std::min(text.find('\n'), text.size()));
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+void TakeShared(std::vector<std::string>& a, Shared& s, std::initializer_list<const char*> accepted) {
+  static const char* const kFlags[] = {"--force", "--json", "--allow-downgrade"};
+  static const char* const kValued[] = {"--mtime", "--from", "--to", "--pass-env", "--pass-file"};
+  std::vector<std::string> rest{a[0]};
+  std::map<std::string, std::string> seen;
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    const std::string& o = a[i];
+    const bool flag = std::find(std::begin(kFlags), std::end(kFlags), o) != std::end(kFlags);
+    const bool valued = std::find(std::begin(kValued), std::end(kValued), o) != std::end(kValued);
+    if (!flag && !valued) {
+      rest.push_back(o);
+      continue;
+    }
+    Need(std::find(accepted.begin(), accepted.end(), o) != accepted.end(), a[0] + " takes no " + o);
+    Need(!seen.count(o), o + " is given twice");
+    if (valued) Need(i + 1 < a.size(), o + " needs a value");
+    seen[o] = valued ? a[++i] : "";
+  }
+  a.swap(rest);
+  s.force = seen.count("--force") > 0;
+  s.json = seen.count("--json") > 0;
+  s.allowDowngrade = seen.count("--allow-downgrade") > 0;
+  if (seen.count("--mtime")) s.mtime = ParseTime(seen["--mtime"]);
+  if (seen.count("--from")) s.from = ParseVersion(seen["--from"], "--from");
+  if (seen.count("--to")) s.to = ParseVersion(seen["--to"], "--to");
+  Need(s.from.has_value() == s.to.has_value(), "--from and --to go together");
+  Need(!(seen.count("--pass-env") && seen.count("--pass-file")), "one passphrase only: --pass-env or --pass-file");
+  if (seen.count("--pass-env")) {
+    const std::string& name = seen["--pass-env"];
+    const char* value = std::getenv(name.c_str());
+    if (!value) throw PublishError("--pass-env: the environment has no variable " + name);
+    s.passphrase = std::string(value);
+  } else if (seen.count("--pass-file")) {
+    s.passFile = seen["--pass-file"];
+    s.passphrase = PassphraseFile(s.passFile);
+  }
+  if (s.passphrase && s.passphrase->empty()) throw PublishError("the passphrase given is empty");
+}
+
+// Exactly `count` arguments after the command, and no unknown option.
+void Positional(const std::vector<std::string>& a, std::size_t count, const std::string& usage) {
+  for (std::size_t i = 1; i < a.size(); ++i) Need(a[i].compare(0, 2, "--") != 0, "unknown option " + a[i]);
+  Need(a.size() == count + 1, usage);
 }
 
 std::string BaseName(const std::string& path) {
@@ -55,51 +150,108 @@ std::string TrimLineEnd(std::string text) {
 }
 
 void WriteArchiveOf(const std::string& root, const Listing& tree, const PatchPlan& plan, const std::string& out,
-                    std::ostream& report) {
-  CheckOutputFolder(out);
-  WriteArchive(out, root, tree, plan.entries);
-  for (const ArchiveEntry& e : plan.entries) report << "added " << e.path << (e.folder ? "/" : "") << "\n";
-  report << "wrote " << out << " (" << plan.entries.size() << " entries)\n";
+                    const Shared& s, WriteReport& report, std::ostream& text) {
+  WriteArchive(out, root, tree, plan.entries, s.mtime);
+  report.Wrote(out);
+  if (s.json) return report.PrintJson(text);
+  for (const ArchiveEntry& e : plan.entries) text << "added " << e.path << (e.folder ? "/" : "") << "\n";
+  text << "wrote " << out << " (" << plan.entries.size() << " entries)\n";
 }
 
-int Keygen(const std::vector<std::string>& a, std::ostream& out) {
-  Need(a.size() == 2, "keygen takes one KEYFILE");
+int Keygen(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--json"});
+  Positional(a, 1, "keygen takes one KEYFILE");
   CheckOutputFolder(a[1]);
-  const KeyPair key = GenerateKey();
+  const KeyPair key = GenerateKey(s.passphrase);
   WriteNewPrivate(a[1], key.privatePem);
-  out << ToBase64(key.publicKey) << "\n";
+  WriteReport report("keygen");
+  report.Wrote(a[1]);
+  report.Add("publicKey", ToBase64(key.publicKey));
+  if (s.json) report.PrintJson(out);
+  else out << ToBase64(key.publicKey) << "\n";
   return 0;
 }
 
-int Pubkey(const std::vector<std::string>& a, std::ostream& out) {
-  Need(a.size() == 2, "pubkey takes one KEYFILE");
-  out << ToBase64(PublicKeyOf(ReadText(a[1]))) << "\n";
+int Pubkey(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file"});
+  Positional(a, 1, "pubkey takes one KEYFILE");
+  out << ToBase64(PublicKeyOf(ReadText(a[1]), s.passphrase)) << "\n";
   return 0;
 }
 
-int Patch(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
-  Need(a.size() == 4, "patch takes OLD_DIR NEW_DIR OUT.zip");
+// The version a release folder is named by ("release/102"), if it is one.
+std::optional<std::uint16_t> VersionOfFolder(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  try {
+    return ParseVersion(BaseName(path), "");
+  } catch (const PublishError&) {
+    return std::nullopt;
+  }
+}
+
+// A patch leads from the older release to the newer: the versions given, or
+// else the folders' names when both are versions, must say so. False when
+// neither tells the versions.
+bool CheckDirection(const std::vector<std::string>& a, const Shared& s) {
+  const bool given = s.from.has_value();
+  const std::optional<std::uint16_t> from = given ? s.from : VersionOfFolder(a[1]);
+  const std::optional<std::uint16_t> to = given ? s.to : VersionOfFolder(a[2]);
+  const std::string names = given ? "--from and --to" : a[1] + " and " + a[2];
+  if (!from || !to) return false;
+  if (*from == *to) throw PublishError(names + " are both version " + std::to_string(*from) + ": a patch leads from one version to another");
+  if (*from > *to && !s.allowDowngrade) {
+    throw PublishError("the trees are in the wrong order: " + names + " make a patch from version " +
+                       std::to_string(*from) + " back to " + std::to_string(*to) +
+                       " (give --allow-downgrade if that is meant)");
+  }
+  return true;
+}
+
+int Patch(std::vector<std::string> a, std::ostream& out, std::ostream& err) {
+  Shared s;
+  TakeShared(a, s, {"--from", "--to", "--allow-downgrade", "--mtime", "--force", "--json"});
+  Positional(a, 3, "patch takes OLD_DIR NEW_DIR OUT.zip");
+  const bool ordered = CheckDirection(a, s);
   const Listing oldTree = ReadTree(a[1]);
   const Listing newTree = ReadTree(a[2]);
+  OutputGuard guard(s.force);
+  guard.KeepTree(a[1], oldTree, "a file of the old release");
+  guard.KeepTree(a[2], newTree, "a file of the new release");
+  guard.Allow(a[3]);
   const PatchPlan plan = PlanPatch(oldTree, newTree);
   if (plan.entries.empty()) throw PublishError("nothing in " + a[2] + " differs from " + a[1] + ": no patch written");
-  WriteArchiveOf(a[2], newTree, plan, a[3], out);
+  WriteReport report("patch");
+  WriteArchiveOf(a[2], newTree, plan, a[3], s, report, out);
   for (const std::string& path : plan.onlyInOld) {
     err << "warning: only in " << a[1] << ", a patch can't delete it: " << path << "\n";
+  }
+  if (!ordered) {
+    err << "warning: the versions of " << a[1] << " and " << a[2]
+        << " are not known (give --from and --to): their order was not checked\n";
   }
   return 0;
 }
 
-int Full(const std::vector<std::string>& a, std::ostream& out) {
-  Need(a.size() == 3, "full takes DIR OUT.zip");
+int Full(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--mtime", "--force", "--json"});
+  Positional(a, 2, "full takes DIR OUT.zip");
   const Listing tree = ReadTree(a[1]);
+  OutputGuard guard(s.force);
+  guard.KeepTree(a[1], tree, "a file of the release");
+  guard.Allow(a[2]);
   const PatchPlan plan = PlanFull(tree);
   if (plan.entries.empty()) throw PublishError(a[1] + " is empty: no archive written");
-  WriteArchiveOf(a[1], tree, plan, a[2], out);
+  WriteReport report("full");
+  WriteArchiveOf(a[1], tree, plan, a[2], s, report, out);
   return 0;
 }
 
-int Manifest(const std::vector<std::string>& a, std::ostream& out) {
+int Manifest(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--force", "--json"});
   ManifestRequest request;
   std::string fullFile, keyFile, output;
   bool prog = false, minver = false;
@@ -141,22 +293,35 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   Need(prog && minver && !fullFile.empty(), "manifest needs --prog, --minver and --full");
   Need(!output.empty(), "manifest needs the output file OUT.txt");
   CheckManifest(request);
-  CheckOutputFolder(output);
+  const std::string sigPath = output + ".sig";
+  OutputGuard guard(s.force);
+  guard.Keep(fullFile, "the full installer given");
+  for (const std::string& f : patchFiles) guard.Keep(f, "a patch file given");
+  if (!keyFile.empty()) guard.Keep(keyFile, "the signing key");
+  if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
+  guard.Allow(output);
+  guard.Allow(sigPath);
   request.fullSha256 = Sha256OfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
   const std::string text = ManifestText(request);
-  const std::string sigPath = output + ".sig";
+  WriteReport report("manifest");
+  // The signature goes first; a failure puts back the old pair.
   if (!keyFile.empty()) {
-    const std::string signature = ToBase64(Sign(ReadText(keyFile), text)) + "\n";
-    WriteReplacing(output, text);
-    WriteReplacing(sigPath, signature);
-    out << "wrote " << output << " and its signature " << sigPath << "\n";
+    const std::string signature = ToBase64(Sign(ReadText(keyFile), text, s.passphrase)) + "\n";
+    ReplaceTogether({{sigPath, signature}, {output, text}});
+    report.Wrote(output);
+    report.Wrote(sigPath);
+    if (!s.json) out << "wrote " << output << " and its signature " << sigPath << "\n";
   } else {
-    WriteReplacing(output, text);
-    out << "wrote " << output << " (unsigned)\n";
     // A signature of an earlier manifest would only make launchers refuse this one.
-    if (IsFile(sigPath) && unlink(sigPath.c_str()) == 0) out << "removed the stale signature " << sigPath << "\n";
+    const bool stale = IsFile(sigPath);
+    ReplaceTogether({{sigPath, std::nullopt}, {output, text}});
+    report.Wrote(output);
+    if (stale) report.Removed(sigPath);
+    if (!s.json) out << "wrote " << output << " (unsigned)\n";
+    if (stale && !s.json) out << "removed the stale signature " << sigPath << "\n";
   }
+  if (s.json) report.PrintJson(out);
   return 0;
 }
 
@@ -220,6 +385,10 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   } else {
     out << "signature: verified\n";
   }
+  const std::vector<std::string> problems = ManifestRuleProblems(text);
+  for (const std::string& p : problems) out << "rules: " << p << "\n";
+  if (problems.empty()) out << "rules: kept (addresses, names, versions and limits as the launcher reads them)\n";
+  good = good && problems.empty();
   if (!dir.empty()) {
     for (const ListedFile& f : files) {
       const std::string local = LocalFileOf(f.url, dir);
@@ -236,7 +405,9 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
 
 // A launch link signed with the portal's key, valid from now for --valid
 // seconds (300 unless given). Values are taken byte for byte.
-int TicketLink(const std::vector<std::string>& a, std::ostream& out) {
+int TicketLink(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file"});
   std::string keyFile;
   std::int64_t valid = 300;
   Ticket ticket;
@@ -282,7 +453,7 @@ int TicketLink(const std::vector<std::string>& a, std::ostream& out) {
     throw PublishError("the ticket would be refused: " + std::string(TicketProblemText(reading.problem)) +
                        (reading.key.empty() ? "" : " (" + reading.key + ")"));
   }
-  const std::string raw = Sign(privateKey, text);
+  const std::string raw = Sign(privateKey, text, s.passphrase);
   P256Signature signature{};
   std::memcpy(signature.data(), raw.data(), signature.size());
   out << TicketLinkOf(text, signature) << "\n";

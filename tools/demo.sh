@@ -172,7 +172,7 @@ fi
 "$qzpublish" manifest --prog VeltoAvatar --minver 1 \
   --full "${files}avatar/Mirrafig-1.zip" "$site/avatar/Mirrafig-1.zip" \
   --base "${files}avatar/" --file 1 "$site/avatar/Mirrafig-1.zip" \
-  --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
+  --sign "$key" --force "$site/manifests/VeltoAvatar.txt" >/dev/null
 patches=()
 if [[ $release == 102 ]]; then
   patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip")
@@ -180,7 +180,7 @@ fi
 "$qzpublish" manifest --prog VeltoDemo --minver 100 \
   --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
   --base "${files}patch/" "${patches[@]}" \
-  --sign "$key" "$site/manifests/VeltoDemo.txt" >/dev/null
+  --sign "$key" --force "$site/manifests/VeltoDemo.txt" >/dev/null
 public_key=$("$qzpublish" pubkey "$key")
 # The portal's settings on the player's PC: the demo publisher's key, so the
 # launcher accepts only manifests signed with it.

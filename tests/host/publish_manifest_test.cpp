@@ -59,6 +59,13 @@ TEST(PublishManifest, RefusesWhatTheLauncherWouldRefuseOrMisread) {
       {"file named like a key", [](ManifestRequest& s) { s.files[0].name = "MinVer.zip"; }, true},
       {"file named like the digest key", [](ManifestRequest& s) { s.files[0].name = "SHA256.zip"; }, true},
       {"file with a blank", [](ManifestRequest& s) { s.files[0].name = "a b.zip"; }, true},
+      {"MinVer at the newest", [](ManifestRequest& s) { s.minVer = 102; }, false},
+      {"MinVer above the newest", [](ManifestRequest& s) { s.minVer = 103; }, true},
+      {"MinVer high, no files", [](ManifestRequest& s) { s.minVer = 900; s.files.clear(); }, false},
+      {"version twice", [](ManifestRequest& s) { s.files[1].version = 101; }, true},
+      {"name twice, other case", [](ManifestRequest& s) { s.files[1].name = "p-101.ZIP"; }, true},
+      {"query in base", [](ManifestRequest& s) { s.baseUrl = "https://dl.example/get?f="; }, true},
+      {"fragment in base", [](ManifestRequest& s) { s.baseUrl = "https://dl.example/p#"; }, true},
   };
   for (const auto& c : cases) {
     ManifestRequest s = Good();
