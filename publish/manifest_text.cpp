@@ -143,6 +143,10 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
                        std::to_string(kMaxManifestBytes));
   }
   const ManifestPlan plan = ReadAsNewPlayer(text).plan;
+  if (!EveryFileHashed(plan)) {
+    problems.push_back("SHA256: a file is listed without its digest; launchers that check signatures refuse the "
+                       "manifest");
+  }
   ManifestContent content;
   content.progName = plan.progName;
   content.minVer = plan.minVer;

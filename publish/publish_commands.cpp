@@ -292,6 +292,7 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   }
   Need(prog && minver && !fullFile.empty(), "manifest needs --prog, --minver and --full");
   Need(!output.empty(), "manifest needs the output file OUT.txt");
+  Need(!s.passphrase || !keyFile.empty(), "a passphrase is only for the key of --sign");
   CheckManifest(request);
   const std::string sigPath = output + ".sig";
   OutputGuard guard(s.force);

@@ -354,12 +354,14 @@ TEST_F(PublishCommands, VerifyAppliesTheLaunchersRules) {
   const std::string h = "[VLTWUpdateFile]\nProgName VeltoDemo\n";
   const std::string full = "FullDnURL https://dl.example/full/Setup.exe\n";
   const std::string base = "UpBaseURL https://dl.example/patch/\n";
+  const std::string sha = "SHA256 " + std::string(64, 'a') + "\n";
   const struct {
     const char* id;
     std::string text;
     const char* says;  // nullptr: every rule kept
   } cases[] = {
-      {"kept", h + "MinVer 100\n" + full + base + "UpFileList 101 P-101.zip\n", nullptr},
+      {"kept", h + "MinVer 100\n" + full + sha + base + "UpFileList 101 P-101.zip\n" + sha, nullptr},
+      {"no digest", h + "MinVer 100\n" + full + sha + base + "UpFileList 101 P-101.zip\n", "SHA256: a file"},
       {"minver above the newest", h + "MinVer 102\n" + full + base + "UpFileList 101 P-101.zip\n", "MinVer: 102 is above"},
       {"version over 9999", h + "MinVer 1\n" + full + base + "UpFileList 10000 P.zip\n", "1 to 9999"},
       {"version twice", h + "MinVer 1\n" + full + base + "UpFileList 2 a.zip\nUpFileList 2 b.zip\n", "listed twice"},
