@@ -37,6 +37,7 @@ constexpr char kUsage[] =
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
     "                          [--file VERSION FILE]... [--sign KEYFILE [PASS]] [--force] [--json] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
+    "       qzpublish sign FILE --key PRIVATE [PASS] [--force] [--json]\n"
     "       qzpublish ticket --key PRIVATE [PASS] --field NAME=VALUE... [--valid SECONDS]\n"
     "PASS, the passphrase of a protected key: --pass-env NAME or --pass-file FILE\n";
 
@@ -404,6 +405,40 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   return good ? 0 : 1;
 }
 
+// The detached signature a launcher asks for before it runs or unpacks a
+// setup mode's installer: over the file's bytes, in a manifest's form, as
+// FILE.sig beside it.
+int SignFile(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--force", "--json"});
+  std::string file, keyFile;
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    if (a[i] == "--key") {
+      Need(i + 1 < a.size(), "--key needs a value");
+      keyFile = a[++i];
+    } else {
+      Need(a[i].compare(0, 2, "--") != 0, "unknown option " + a[i]);
+      Need(file.empty(), "sign signs one file");
+      file = a[i];
+    }
+  }
+  Need(!file.empty() && !keyFile.empty(), "sign needs FILE and --key PRIVATE");
+  if (!IsFile(file)) throw PublishError(file + ": no such file");
+  const std::string sigPath = file + ".sig";
+  OutputGuard guard(s.force);
+  guard.Keep(file, "the file signed");
+  guard.Keep(keyFile, "the signing key");
+  if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
+  guard.Allow(sigPath);
+  const std::string signature = ToBase64(Sign(ReadText(keyFile), ReadText(file), s.passphrase)) + "\n";
+  WriteReplacing(sigPath, signature);
+  WriteReport report("sign");
+  report.Wrote(sigPath);
+  if (s.json) report.PrintJson(out);
+  else out << "wrote " << sigPath << "\n";
+  return 0;
+}
+
 // A launch link signed with the portal's key, valid from now for --valid
 // seconds (300 unless given). Values are taken byte for byte.
 int TicketLink(std::vector<std::string> a, std::ostream& out) {
@@ -475,7 +510,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
   try {
     static const std::map<std::string, int> kCommands = {{"keygen", 0},   {"pubkey", 1}, {"patch", 2},
                                                           {"full", 3},     {"manifest", 4}, {"verify", 5},
-                                                          {"ticket", 6}};
+                                                          {"ticket", 6},   {"sign", 7}};
     const auto command = kCommands.find(args[0]);
     Need(command != kCommands.end(), "unknown command " + args[0]);
     switch (command->second) {
@@ -485,6 +520,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
       case 3: return Full(args, out);
       case 4: return Manifest(args, out);
       case 5: return Verify(args, out);
+      case 7: return SignFile(args, out);
       default: return TicketLink(args, out);
     }
   } catch (const Usage& e) {
