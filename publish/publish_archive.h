@@ -7,17 +7,23 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "publish/patch_plan.h"
 
 namespace qz::publish {
 
 // Files are read from root + "/" + entry path. The archive appears whole at
-// out or not at all; throws PublishError. With a fixed time every entry gets
-// it, its DOS time read as UTC, so the same tree gives the same bytes on any
-// machine and in any time zone; otherwise each gets its file's time.
+// out or not at all; throws PublishError.
+// `notes` are further entries made from text (zip name, content), stamped
+// with the newest time of the other entries. With a fixed time every entry
+// gets it, its DOS time read as UTC, so the same tree gives the same bytes on
+// any machine and in any time zone; otherwise each gets its file's time.
 void WriteArchive(const std::string& out, const std::string& root, const Listing& tree,
-                  const std::vector<ArchiveEntry>& entries, std::optional<std::time_t> fixedTime = std::nullopt);
+                  const std::vector<ArchiveEntry>& entries,
+                  const std::vector<std::pair<std::string, std::string>>& notes = {},
+                  std::optional<std::time_t> fixedTime = std::nullopt);
 
 // The DOS date and time (high and low half) of a time, read in UTC; 1980 to
 // 2107 only.

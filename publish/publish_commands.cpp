@@ -11,7 +11,9 @@
 #include <ctime>
 #include <map>
 #include <optional>
+#include <sstream>
 
+#include "format/delta_archive.h"
 #include "format/ticket.h"
 
 #include "publish/manifest_text.h"
@@ -19,6 +21,7 @@
 #include "publish/patch_plan.h"
 #include "publish/publish_archive.h"
 #include "publish/publish_crypto.h"
+#include "publish/publish_delta.h"
 #include "publish/publish_error.h"
 #include "publish/publish_files.h"
 #include "publish/publish_report.h"
@@ -31,11 +34,12 @@ namespace {
 constexpr char kUsage[] =
     "usage: qzpublish keygen KEYFILE [PASS] [--json]\n"
     "       qzpublish pubkey KEYFILE [PASS]\n"
-    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--from VERSION --to VERSION] [--allow-downgrade]\n"
-    "                       [--mtime SECONDS] [--force] [--json]\n"
+    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES] [--from VERSION --to VERSION]\n"
+    "                       [--allow-downgrade] [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
-    "                          [--file VERSION FILE]... [--sign KEYFILE [PASS]] [--force] [--json] OUT.txt\n"
+    "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--sign KEYFILE [PASS]]\n"
+    "                          [--force] [--json] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
     "       qzpublish sign FILE --key PRIVATE [PASS] [--force] [--json]\n"
     "       qzpublish ticket --key PRIVATE [PASS] --field NAME=VALUE... [--valid SECONDS]\n"
@@ -152,7 +156,7 @@ std::string TrimLineEnd(std::string text) {
 
 void WriteArchiveOf(const std::string& root, const Listing& tree, const PatchPlan& plan, const std::string& out,
                     const Shared& s, WriteReport& report, std::ostream& text) {
-  WriteArchive(out, root, tree, plan.entries, s.mtime);
+  WriteArchive(out, root, tree, plan.entries, {}, s.mtime);
   report.Wrote(out);
   if (s.json) return report.PrintJson(text);
   for (const ArchiveEntry& e : plan.entries) text << "added " << e.path << (e.folder ? "/" : "") << "\n";
@@ -210,10 +214,23 @@ bool CheckDirection(const std::vector<std::string>& a, const Shared& s) {
   return true;
 }
 
-int Patch(std::vector<std::string> a, std::ostream& out, std::ostream& err) {
+int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
   Shared s;
-  TakeShared(a, s, {"--from", "--to", "--allow-downgrade", "--mtime", "--force", "--json"});
-  Positional(a, 3, "patch takes OLD_DIR NEW_DIR OUT.zip");
+  TakeShared(args, s, {"--from", "--to", "--allow-downgrade", "--mtime", "--force", "--json"});
+  std::vector<std::string> a;
+  std::uint64_t deltaMax = kDefaultDeltaMax;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--delta-max") {
+      a.push_back(args[i]);
+      continue;
+    }
+    Need(i + 1 < args.size(), "--delta-max needs a number of bytes");
+    const std::string& v = args[++i];
+    Need(!v.empty() && v.size() < 19 && v.find_first_not_of("0123456789") == std::string::npos,
+         "--delta-max: a whole number of bytes");
+    deltaMax = std::stoull(v);
+  }
+  Positional(a, 3, "patch takes OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]");
   const bool ordered = CheckDirection(a, s);
   const Listing oldTree = ReadTree(a[1]);
   const Listing newTree = ReadTree(a[2]);
@@ -222,12 +239,40 @@ int Patch(std::vector<std::string> a, std::ostream& out, std::ostream& err) {
   guard.KeepTree(a[2], newTree, "a file of the new release");
   guard.Allow(a[3]);
   const PatchPlan plan = PlanPatch(oldTree, newTree);
-  if (plan.entries.empty()) throw PublishError("nothing in " + a[2] + " differs from " + a[1] + ": no patch written");
-  WriteReport report("patch");
-  WriteArchiveOf(a[2], newTree, plan, a[3], s, report, out);
-  for (const std::string& path : plan.onlyInOld) {
-    err << "warning: only in " << a[1] << ", a patch can't delete it: " << path << "\n";
+  if (plan.entries.empty() && plan.removed.empty()) {
+    throw PublishError("nothing in " + a[2] + " differs from " + a[1] + ": no patch written");
   }
+  for (const auto& entry : plan.entries) {
+    if (Lower(entry.zipName) == kRemovedListName) {
+      throw PublishError(entry.path + ": the name is the one that lists removed files in a patch");
+    }
+  }
+  const std::string deltaPath = DeltaPathOf(a[3]);
+  guard.Allow(deltaPath);
+  std::vector<std::pair<std::string, std::string>> notes;
+  if (!plan.removed.empty()) notes.emplace_back(kRemovedListName, RemovedListText(plan.removed));
+  WriteArchive(a[3], a[2], newTree, plan.entries, notes, s.mtime);
+  WriteReport report("patch");
+  report.Wrote(a[3]);
+  std::ostringstream text;
+  for (const ArchiveEntry& e : plan.entries) text << "added " << e.path << (e.folder ? "/" : "") << "\n";
+  for (const std::string& name : plan.removed) text << "removed " << name << "\n";
+  text << "wrote " << a[3] << " (" << plan.entries.size() + notes.size() << " entries)\n";
+  const DeltaResult delta = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], plan, deltaMax);
+  if (delta.written) {
+    report.Wrote(deltaPath);
+    text << "wrote " << deltaPath << " (" << delta.changed << " deltas, " << plan.removed.size() << " removals, "
+         << delta.bytes << " bytes)\n";
+  } else {
+    text << "no delta archive: " << delta.why << "\n";
+    // One of an earlier run would be listed by mistake.
+    if (IsFile(deltaPath) && unlink(deltaPath.c_str()) == 0) {
+      report.Removed(deltaPath);
+      text << "removed the stale " << deltaPath << "\n";
+    }
+  }
+  if (s.json) report.PrintJson(out);
+  else out << text.str();
   if (!ordered) {
     err << "warning: the versions of " << a[1] << " and " << a[2]
         << " are not known (give --from and --to): their order was not checked\n";
@@ -256,7 +301,7 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   ManifestRequest request;
   std::string fullFile, keyFile, output;
   bool prog = false, minver = false;
-  std::vector<std::string> patchFiles;
+  std::vector<std::string> patchFiles, deltaFiles;
   for (std::size_t i = 1; i < a.size(); ++i) {
     const std::string& o = a[i];
     auto value = [&](std::size_t n) {
@@ -282,6 +327,10 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
       value(2);
       request.files.push_back({ParseVersion(a[i - 1], "--file"), BaseName(a[i]), ""});
       patchFiles.push_back(a[i]);
+    } else if (o == "--delta") {
+      value(2);
+      request.deltas.push_back({ParseVersion(a[i - 1], "--delta"), BaseName(a[i]), "", 0});
+      deltaFiles.push_back(a[i]);
     } else if (o == "--sign") {
       value(1);
       keyFile = a[i];
@@ -299,12 +348,17 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   OutputGuard guard(s.force);
   guard.Keep(fullFile, "the full installer given");
   for (const std::string& f : patchFiles) guard.Keep(f, "a patch file given");
+  for (const std::string& f : deltaFiles) guard.Keep(f, "a delta archive given");
   if (!keyFile.empty()) guard.Keep(keyFile, "the signing key");
   if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
   guard.Allow(output);
   guard.Allow(sigPath);
   request.fullSha256 = Sha256OfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
+  for (std::size_t k = 0; k < request.deltas.size(); ++k) {
+    request.deltas[k].sha256 = Sha256OfFile(deltaFiles[k]);
+    request.deltas[k].size = FileBytes(deltaFiles[k]);
+  }
   const std::string text = ManifestText(request);
   WriteReport report("manifest");
   // The signature goes first; a failure puts back the old pair.

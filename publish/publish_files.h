@@ -2,6 +2,7 @@
 // whole or not at all.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ void WriteNewPrivate(const std::string& path, const std::string& bytes);
 void CheckOutputFolder(const std::string& path);
 
 bool IsFile(const std::string& path);
+// A file's length in bytes; throws PublishError when it can't be read.
+std::uint64_t FileBytes(const std::string& path);
 bool IsFolder(const std::string& path);
 
 }  // namespace qz::publish
