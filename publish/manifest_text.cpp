@@ -1,5 +1,9 @@
 #include "publish/manifest_text.h"
 
+#include <algorithm>
+#include <cctype>
+#include <map>
+
 #include "format/codec.h"
 #include "publish/publish_error.h"
 
@@ -30,7 +34,47 @@ ManifestContent ContentOf(const ManifestRequest& request) {
   return content;
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+ManifestReading ReadAsNewPlayer(const std::string& text) {
+  // Nothing installed: every entry is taken, as for a new player.
+  return ReadManifest(text, [](const std::string&) { return std::uint16_t{0}; });
+}
+
 }  // namespace
+
+ManifestProblem CheckRelease(const ManifestContent& c) {
+  if (c.baseUrl.find_first_of("?#") != std::string::npos) {
+    return {ManifestField::BaseUrl, 0,
+            "the base address has a query or fragment ('?' or '#'): the launcher appends each file name to it, "
+            "so no file would be fetched and unpacked as listed"};
+  }
+  std::map<std::uint16_t, std::size_t> versions;
+  std::map<std::string, std::size_t> names;
+  std::uint16_t newest = 0;
+  for (std::size_t k = 0; k < c.files.size(); ++k) {
+    const ManifestEntry& f = c.files[k];
+    newest = std::max(newest, f.version);
+    if (!versions.emplace(f.version, k).second) {
+      return {ManifestField::File, k, "version " + std::to_string(f.version) + " is listed twice"};
+    }
+    const auto [first, fresh] = names.emplace(Lower(f.name), k);
+    if (!fresh) {
+      return {ManifestField::File, k,
+              "the file name is listed twice (as " + c.files[first->second].name +
+                  " too; names differ in more than case): one address would stand for two files"};
+    }
+  }
+  if (!c.files.empty() && c.minVer > newest) {
+    return {ManifestField::MinVer, 0,
+            std::to_string(c.minVer) + " is above the newest listed version " + std::to_string(newest) +
+                ": every visit would install the game in full"};
+  }
+  return {};
+}
 
 std::uint16_t ParseVersion(const std::string& text, const std::string& what) {
   unsigned long value = 0;
@@ -72,7 +116,8 @@ ManifestTarget ParseTarget(const std::string& text) {
 }
 
 void CheckManifest(const ManifestRequest& request) {
-  const ManifestProblem problem = CheckManifestContent(ContentOf(request));
+  ManifestProblem problem = CheckManifestContent(ContentOf(request));
+  if (!problem) problem = CheckRelease(ContentOf(request));
   if (!problem) return;
   std::string what;
   switch (problem.field) {
@@ -108,8 +153,7 @@ std::string ManifestText(const ManifestRequest& request) {
 }
 
 std::vector<ListedFile> ListManifestFiles(const std::string& text) {
-  // Nothing installed: every entry is taken, as for a new player.
-  const ManifestReading reading = ReadManifest(text, [](const std::string&) { return std::uint16_t{0}; });
+  const ManifestReading reading = ReadAsNewPlayer(text);
   if (reading.outcome == ManifestOutcome::NoHeader) {
     Refuse(std::string("not a manifest: it does not begin with ") + kManifestHeader);
   }
@@ -143,6 +187,76 @@ ManifestBinding BindingOf(const std::string& text) {
   if (plan.expires) binding.expires = ManifestTimeText(*plan.expires);
   binding.expiresAt = plan.expires;
   return binding;
+}
+
+}  // namespace qz::publish
+
+namespace qz::publish {
+
+std::vector<std::string> ManifestRuleProblems(const std::string& text) {
+  std::vector<std::string> problems;
+  if (text.size() > kMaxManifestBytes) {
+    problems.push_back("the manifest has " + std::to_string(text.size()) + " bytes; the launcher reads at most " +
+                       std::to_string(kMaxManifestBytes));
+  }
+  const ManifestPlan plan = ReadAsNewPlayer(text).plan;
+  if (!EveryFileHashed(plan)) {
+    problems.push_back("SHA256: a file is listed without its digest; launchers that check signatures refuse the "
+                       "manifest");
+  }
+  ManifestContent content;
+  content.progName = plan.progName;
+  content.minVer = plan.minVer;
+  content.fullUrl = plan.fullDnUrl;
+  content.baseUrl = plan.upBaseUrl;
+  for (const ManifestFile& f : plan.files) {
+    if (f.url.compare(0, plan.upBaseUrl.size(), plan.upBaseUrl) != 0) {
+      problems.push_back("UpFileList " + std::to_string(f.version) + " " + f.url +
+                         ": listed under another base address than the last UpBaseURL");
+      continue;
+    }
+    content.files.push_back({f.version, f.url.substr(plan.upBaseUrl.size()), {}, f.size.value_or(1)});
+  }
+  for (const ManifestFile& d : plan.deltas) {
+    if (d.url.compare(0, plan.upBaseUrl.size(), plan.upBaseUrl) != 0) {
+      problems.push_back("UpDeltaList " + std::to_string(d.version) + " " + d.url +
+                         ": listed under another base address than the last UpBaseURL");
+      continue;
+    }
+    content.deltas.push_back({d.version, d.url.substr(plan.upBaseUrl.size()), {}, d.size.value_or(1)});
+  }
+  // Missing binding keys and sizes are reported with the binding; stand-ins
+  // let the remaining rules be checked.
+  content.fullSize = plan.fullDnSize.value_or(1);
+  content.serial = plan.serial.value_or(1);
+  content.expires = plan.expires.value_or(0);
+  content.target = plan.target.value_or(ManifestTarget::Game);
+  auto name = [&](const ManifestProblem& p) -> std::string {
+    switch (p.field) {
+      case ManifestField::ProgName: return "ProgName";
+      case ManifestField::MinVer: return "MinVer";
+      case ManifestField::FullUrl: return "FullDnURL";
+      case ManifestField::BaseUrl: return "UpBaseURL";
+      case ManifestField::File:
+        return "UpFileList " + std::to_string(content.files[p.file].version) + " " + content.files[p.file].name;
+      case ManifestField::Delta:
+        return "UpDeltaList " + std::to_string(content.deltas[p.file].version) + " " + content.deltas[p.file].name;
+      case ManifestField::Serial: return "Serial";
+      case ManifestField::Expires: return "Expires";
+      case ManifestField::Text:
+      case ManifestField::None: break;
+    }
+    return "manifest";
+  };
+  // A value the text lacks is named once; a stand-in lets the rest be checked.
+  if (plan.progName.empty()) problems.push_back("ProgName: missing");
+  if (plan.fullDnUrl.empty()) problems.push_back("FullDnURL: missing");
+  if (content.progName.empty()) content.progName = "-";
+  if (content.fullUrl.empty()) content.fullUrl = "https://missing/";
+  for (const ManifestProblem& p : {CheckManifestContent(content), CheckRelease(content)}) {
+    if (p) problems.push_back(name(p) + ": " + p.message);
+  }
+  return problems;
 }
 
 }  // namespace qz::publish

@@ -44,9 +44,16 @@ std::uint16_t ParseVersion(const std::string& text, const std::string& what);
 std::uint32_t ParseSerial(const std::string& text);
 std::int64_t ParseExpires(const std::string& text, std::int64_t now);
 ManifestTarget ParseTarget(const std::string& text);
+// What the launcher would take but act on badly: MinVer above the newest
+// listed version (a full installation on every visit), a version or a file
+// name (in any case) listed twice, and a base address with a query or
+// fragment (the file names would end up in it). Field and entry as
+// CheckManifestContent gives them.
+ManifestProblem CheckRelease(const ManifestContent& content);
 
 // Throws PublishError, naming the option, for anything the launcher would
-// refuse or read differently (see CheckManifestContent).
+// refuse, read differently (see CheckManifestContent) or act on badly (see
+// CheckRelease).
 void CheckManifest(const ManifestRequest& request);
 
 // The manifest text; CheckManifest first.
@@ -73,5 +80,9 @@ struct ManifestBinding {
   std::optional<std::int64_t> expiresAt;
 };
 ManifestBinding BindingOf(const std::string& text);
+// What the launcher's own rules (addresses, names, versions, limits) and
+// CheckRelease find wrong with a manifest the launcher reads, one line each,
+// naming the key; empty when nothing is.
+std::vector<std::string> ManifestRuleProblems(const std::string& text);
 
 }  // namespace qz::publish

@@ -27,6 +27,8 @@ struct ArchiveEntry {
 };
 
 struct PatchPlan {
+  // In the order of their paths' bytes, whatever order the disk lists them
+  // in, so the same tree always gives the same archive.
   std::vector<ArchiveEntry> entries;
   // Paths of the old tree the new one lacks (a patch can't delete them); the
   // topmost only, so a removed folder is named once.

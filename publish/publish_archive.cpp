@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 
 #include "publish/publish_error.h"
 
@@ -20,9 +21,17 @@ constexpr std::uint16_t kExtendedTimestamp = 0x5455;
 
 }  // namespace
 
+std::uint32_t DosTimeOf(std::time_t time) {
+  std::tm utc{};
+  gmtime_r(&time, &utc);
+  const auto date = static_cast<std::uint32_t>(((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
+  const auto clock = static_cast<std::uint32_t>((utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
+  return date << 16 | clock;
+}
+
 void WriteArchive(const std::string& out, const std::string& root, const Listing& tree,
                   const std::vector<ArchiveEntry>& entries,
-                  const std::vector<std::pair<std::string, std::string>>& notes) {
+                  const std::vector<std::pair<std::string, std::string>>& notes, std::optional<std::time_t> fixedTime) {
   int error = 0;
   zip_t* zip = zip_open(out.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (!zip) {
@@ -52,7 +61,8 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
     }
     if (index < 0) fail("cannot add " + e.path);
     const auto i = static_cast<zip_uint64_t>(index);
-    const std::time_t modified = tree.at(e.path).modified;
+    const std::time_t modified = fixedTime ? *fixedTime : tree.at(e.path).modified;
+    const std::uint32_t dos = DosTimeOf(modified);
     // Seconds since 1970 in UTC beside the local DOS time, for tools that read it.
     const auto utc = static_cast<std::uint32_t>(modified);
     const zip_uint8_t stamp[5] = {1, static_cast<zip_uint8_t>(utc), static_cast<zip_uint8_t>(utc >> 8),
@@ -62,7 +72,10 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
     // compressor set up for each of many such files costs more than the rest.
     struct stat st;
     const bool empty = !e.folder && stat((root + "/" + e.path).c_str(), &st) == 0 && st.st_size == 0;
-    if (zip_file_set_mtime(zip, i, modified, 0) != 0 ||
+    const int timeSet = fixedTime ? zip_file_set_dostime(zip, i, static_cast<zip_uint16_t>(dos & 0xFFFF),
+                                                         static_cast<zip_uint16_t>(dos >> 16), 0)
+                                  : zip_file_set_mtime(zip, i, modified, 0);
+    if (timeSet != 0 ||
         zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, e.folder ? kFolderMode : kFileMode) != 0 ||
         (!e.folder && zip_set_file_compression(zip, i, empty ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 9) != 0) ||
         (stampFits && zip_file_extra_field_set(zip, i, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, stamp, sizeof stamp,
@@ -70,15 +83,22 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
       fail("cannot add " + e.path);
     }
   }
-  std::time_t newest = 0;
-  for (const ArchiveEntry& e : entries) newest = std::max(newest, tree.at(e.path).modified);
+  std::time_t newest = fixedTime ? *fixedTime : 0;
+  if (!fixedTime) {
+    for (const ArchiveEntry& e : entries) newest = std::max(newest, tree.at(e.path).modified);
+  }
   for (const auto& [name, text] : notes) {
     zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
     if (!source) fail("cannot add " + name);
     const zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_CP437);
     if (index < 0) zip_source_free(source);
     const auto i = static_cast<zip_uint64_t>(index);
-    if (index < 0 || zip_file_set_mtime(zip, i, newest, 0) != 0 ||
+    const std::uint32_t dos = DosTimeOf(newest);
+    const int timeSet = index < 0 ? -1
+                        : fixedTime ? zip_file_set_dostime(zip, i, static_cast<zip_uint16_t>(dos & 0xFFFF),
+                                                           static_cast<zip_uint16_t>(dos >> 16), 0)
+                                    : zip_file_set_mtime(zip, i, newest, 0);
+    if (timeSet != 0 ||
         zip_set_file_compression(zip, i, ZIP_CM_DEFLATE, 9) != 0 ||
         zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, kFileMode) != 0) {
       fail("cannot add " + name);

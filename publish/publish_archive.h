@@ -3,6 +3,9 @@
 // modification times, plain attributes.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,9 +17,16 @@ namespace qz::publish {
 // Files are read from root + "/" + entry path. The archive appears whole at
 // out or not at all; throws PublishError.
 // `notes` are further entries made from text (zip name, content), stamped
-// with the newest time of the other entries.
+// with the newest time of the other entries. With a fixed time every entry
+// gets it, its DOS time read as UTC, so the same tree gives the same bytes on
+// any machine and in any time zone; otherwise each gets its file's time.
 void WriteArchive(const std::string& out, const std::string& root, const Listing& tree,
                   const std::vector<ArchiveEntry>& entries,
-                  const std::vector<std::pair<std::string, std::string>>& notes = {});
+                  const std::vector<std::pair<std::string, std::string>>& notes = {},
+                  std::optional<std::time_t> fixedTime = std::nullopt);
+
+// The DOS date and time (high and low half) of a time, read in UTC; 1980 to
+// 2107 only.
+std::uint32_t DosTimeOf(std::time_t time);
 
 }  // namespace qz::publish

@@ -2,21 +2,29 @@
 
 #include <unistd.h>
 
+#include <openssl/crypto.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
+#include <sstream>
 
 #include "format/delta_archive.h"
 #include "format/ticket.h"
 
 #include "publish/manifest_text.h"
+#include "publish/output_guard.h"
 #include "publish/patch_plan.h"
 #include "publish/publish_archive.h"
 #include "publish/publish_crypto.h"
 #include "publish/publish_delta.h"
 #include "publish/publish_error.h"
 #include "publish/publish_files.h"
+#include "publish/publish_report.h"
 #include "publish/publish_text.h"
 
 namespace qz::publish {
@@ -24,16 +32,23 @@ namespace qz::publish {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: qzpublish keygen KEYFILE\n"
-    "       qzpublish pubkey KEYFILE\n"
-    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]\n"
-    "       qzpublish full DIR OUT.zip\n"
+    "usage: qzpublish keygen KEYFILE [PASS] [--json]\n"
+    "       qzpublish pubkey KEYFILE [PASS]\n"
+    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES] [--from VERSION --to VERSION]\n"
+    "                       [--allow-downgrade] [--mtime SECONDS] [--force] [--json]\n"
+    "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
     "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--target avatar|game]\n"
-    "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE] OUT.txt\n"
+    "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE [PASS]]\n"
+    "                          [--force] [--json] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
-    "       qzpublish sign FILE --key PRIVATE\n"
-    "       qzpublish ticket --key PRIVATE --field NAME=VALUE... [--valid SECONDS]\n";
+    "       qzpublish sign FILE --key PRIVATE [PASS] [--force] [--json]\n"
+    "       qzpublish ticket --key PRIVATE [PASS] --field NAME=VALUE... [--valid SECONDS]\n"
+    "PASS, the passphrase of a protected key: --pass-env NAME or --pass-file FILE\n";
+
+// Archive times from here on: DOS dates end in 2107, the UTC stamp in 2038.
+constexpr std::time_t kFirstArchiveTime = 315532800;  // 1980-01-01 00:00 UTC
+constexpr std::time_t kLastArchiveTime = 2147483647;  // 2038-01-19 03:14:07 UTC
 
 struct Usage : PublishError {
   using PublishError::PublishError;
@@ -41,6 +56,88 @@ struct Usage : PublishError {
 
 void Need(bool ok, const std::string& what) {
   if (!ok) throw Usage(what);
+}
+
+// The options several commands share, taken out of the arguments wherever
+// they stand; each command names the ones it takes.
+struct Shared {
+  bool force = false;
+  bool json = false;
+  bool allowDowngrade = false;
+  std::optional<std::time_t> mtime;
+  std::optional<std::uint16_t> from, to;
+  Passphrase passphrase;
+  std::string passFile;
+
+  Shared() = default;
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+  ~Shared() {
+    if (passphrase && !passphrase->empty()) OPENSSL_cleanse(&(*passphrase)[0], passphrase->size());
+  }
+};
+
+std::time_t ParseTime(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+  const long long value = digits ? std::stoll(text) : 0;
+  if (value < kFirstArchiveTime || value > kLastArchiveTime) {
+    throw PublishError("--mtime: seconds since 1970 in UTC, from " + std::to_string(kFirstArchiveTime) +
+                       " (1980) to " + std::to_string(kLastArchiveTime) + " (2038), not '" + text + "'");
+  }
+  return static_cast<std::time_t>(value);
+}
+
+// The passphrase's first line, without its line end.
+std::string PassphraseFile(const std::string& path) {
+  std::string text = ReadText(path);
+  text.resize(std::min(text.find('\n'), text.size()));
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+void TakeShared(std::vector<std::string>& a, Shared& s, std::initializer_list<const char*> accepted) {
+  static const char* const kFlags[] = {"--force", "--json", "--allow-downgrade"};
+  static const char* const kValued[] = {"--mtime", "--from", "--to", "--pass-env", "--pass-file"};
+  std::vector<std::string> rest{a[0]};
+  std::map<std::string, std::string> seen;
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    const std::string& o = a[i];
+    const bool flag = std::find(std::begin(kFlags), std::end(kFlags), o) != std::end(kFlags);
+    const bool valued = std::find(std::begin(kValued), std::end(kValued), o) != std::end(kValued);
+    if (!flag && !valued) {
+      rest.push_back(o);
+      continue;
+    }
+    Need(std::find(accepted.begin(), accepted.end(), o) != accepted.end(), a[0] + " takes no " + o);
+    Need(!seen.count(o), o + " is given twice");
+    if (valued) Need(i + 1 < a.size(), o + " needs a value");
+    seen[o] = valued ? a[++i] : "";
+  }
+  a.swap(rest);
+  s.force = seen.count("--force") > 0;
+  s.json = seen.count("--json") > 0;
+  s.allowDowngrade = seen.count("--allow-downgrade") > 0;
+  if (seen.count("--mtime")) s.mtime = ParseTime(seen["--mtime"]);
+  if (seen.count("--from")) s.from = ParseVersion(seen["--from"], "--from");
+  if (seen.count("--to")) s.to = ParseVersion(seen["--to"], "--to");
+  Need(s.from.has_value() == s.to.has_value(), "--from and --to go together");
+  Need(!(seen.count("--pass-env") && seen.count("--pass-file")), "one passphrase only: --pass-env or --pass-file");
+  if (seen.count("--pass-env")) {
+    const std::string& name = seen["--pass-env"];
+    const char* value = std::getenv(name.c_str());
+    if (!value) throw PublishError("--pass-env: the environment has no variable " + name);
+    s.passphrase = std::string(value);
+  } else if (seen.count("--pass-file")) {
+    s.passFile = seen["--pass-file"];
+    s.passphrase = PassphraseFile(s.passFile);
+  }
+  if (s.passphrase && s.passphrase->empty()) throw PublishError("the passphrase given is empty");
+}
+
+// Exactly `count` arguments after the command, and no unknown option.
+void Positional(const std::vector<std::string>& a, std::size_t count, const std::string& usage) {
+  for (std::size_t i = 1; i < a.size(); ++i) Need(a[i].compare(0, 2, "--") != 0, "unknown option " + a[i]);
+  Need(a.size() == count + 1, usage);
 }
 
 std::string BaseName(const std::string& path) {
@@ -59,29 +156,68 @@ std::string TrimLineEnd(std::string text) {
 }
 
 void WriteArchiveOf(const std::string& root, const Listing& tree, const PatchPlan& plan, const std::string& out,
-                    std::ostream& report) {
-  CheckOutputFolder(out);
-  WriteArchive(out, root, tree, plan.entries);
-  for (const ArchiveEntry& e : plan.entries) report << "added " << e.path << (e.folder ? "/" : "") << "\n";
-  report << "wrote " << out << " (" << plan.entries.size() << " entries)\n";
+                    const Shared& s, WriteReport& report, std::ostream& text) {
+  WriteArchive(out, root, tree, plan.entries, {}, s.mtime);
+  report.Wrote(out);
+  if (s.json) return report.PrintJson(text);
+  for (const ArchiveEntry& e : plan.entries) text << "added " << e.path << (e.folder ? "/" : "") << "\n";
+  text << "wrote " << out << " (" << plan.entries.size() << " entries)\n";
 }
 
-int Keygen(const std::vector<std::string>& a, std::ostream& out) {
-  Need(a.size() == 2, "keygen takes one KEYFILE");
+int Keygen(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--json"});
+  Positional(a, 1, "keygen takes one KEYFILE");
   CheckOutputFolder(a[1]);
-  const KeyPair key = GenerateKey();
+  const KeyPair key = GenerateKey(s.passphrase);
   WriteNewPrivate(a[1], key.privatePem);
-  out << ToBase64(key.publicKey) << "\n";
+  WriteReport report("keygen");
+  report.Wrote(a[1]);
+  report.Add("publicKey", ToBase64(key.publicKey));
+  if (s.json) report.PrintJson(out);
+  else out << ToBase64(key.publicKey) << "\n";
   return 0;
 }
 
-int Pubkey(const std::vector<std::string>& a, std::ostream& out) {
-  Need(a.size() == 2, "pubkey takes one KEYFILE");
-  out << ToBase64(PublicKeyOf(ReadText(a[1]))) << "\n";
+int Pubkey(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file"});
+  Positional(a, 1, "pubkey takes one KEYFILE");
+  out << ToBase64(PublicKeyOf(ReadText(a[1]), s.passphrase)) << "\n";
   return 0;
 }
 
-int Patch(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+// The version a release folder is named by ("release/102"), if it is one.
+std::optional<std::uint16_t> VersionOfFolder(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  try {
+    return ParseVersion(BaseName(path), "");
+  } catch (const PublishError&) {
+    return std::nullopt;
+  }
+}
+
+// A patch leads from the older release to the newer: the versions given, or
+// else the folders' names when both are versions, must say so. False when
+// neither tells the versions.
+bool CheckDirection(const std::vector<std::string>& a, const Shared& s) {
+  const bool given = s.from.has_value();
+  const std::optional<std::uint16_t> from = given ? s.from : VersionOfFolder(a[1]);
+  const std::optional<std::uint16_t> to = given ? s.to : VersionOfFolder(a[2]);
+  const std::string names = given ? "--from and --to" : a[1] + " and " + a[2];
+  if (!from || !to) return false;
+  if (*from == *to) throw PublishError(names + " are both version " + std::to_string(*from) + ": a patch leads from one version to another");
+  if (*from > *to && !s.allowDowngrade) {
+    throw PublishError("the trees are in the wrong order: " + names + " make a patch from version " +
+                       std::to_string(*from) + " back to " + std::to_string(*to) +
+                       " (give --allow-downgrade if that is meant)");
+  }
+  return true;
+}
+
+int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
+  Shared s;
+  TakeShared(args, s, {"--from", "--to", "--allow-downgrade", "--mtime", "--force", "--json"});
   std::vector<std::string> a;
   std::uint64_t deltaMax = kDefaultDeltaMax;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -95,9 +231,14 @@ int Patch(const std::vector<std::string>& args, std::ostream& out, std::ostream&
          "--delta-max: a whole number of bytes");
     deltaMax = std::stoull(v);
   }
-  Need(a.size() == 4, "patch takes OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]");
+  Positional(a, 3, "patch takes OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]");
+  const bool ordered = CheckDirection(a, s);
   const Listing oldTree = ReadTree(a[1]);
   const Listing newTree = ReadTree(a[2]);
+  OutputGuard guard(s.force);
+  guard.KeepTree(a[1], oldTree, "a file of the old release");
+  guard.KeepTree(a[2], newTree, "a file of the new release");
+  guard.Allow(a[3]);
   const PatchPlan plan = PlanPatch(oldTree, newTree);
   if (plan.entries.empty() && plan.removed.empty()) {
     throw PublishError("nothing in " + a[2] + " differs from " + a[1] + ": no patch written");
@@ -107,32 +248,51 @@ int Patch(const std::vector<std::string>& args, std::ostream& out, std::ostream&
       throw PublishError(entry.path + ": the name is the one that lists removed files in a patch");
     }
   }
-  CheckOutputFolder(a[3]);
+  const std::string deltaPath = DeltaPathOf(a[3]);
+  guard.Allow(deltaPath);
   std::vector<std::pair<std::string, std::string>> notes;
   if (!plan.removed.empty()) notes.emplace_back(kRemovedListName, RemovedListText(plan.removed));
-  WriteArchive(a[3], a[2], newTree, plan.entries, notes);
-  for (const ArchiveEntry& e : plan.entries) out << "added " << e.path << (e.folder ? "/" : "") << "\n";
-  for (const std::string& name : plan.removed) out << "removed " << name << "\n";
-  out << "wrote " << a[3] << " (" << plan.entries.size() + notes.size() << " entries)\n";
-  const std::string deltaPath = DeltaPathOf(a[3]);
+  WriteArchive(a[3], a[2], newTree, plan.entries, notes, s.mtime);
+  WriteReport report("patch");
+  report.Wrote(a[3]);
+  std::ostringstream text;
+  for (const ArchiveEntry& e : plan.entries) text << "added " << e.path << (e.folder ? "/" : "") << "\n";
+  for (const std::string& name : plan.removed) text << "removed " << name << "\n";
+  text << "wrote " << a[3] << " (" << plan.entries.size() + notes.size() << " entries)\n";
   const DeltaResult delta = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], plan, deltaMax);
   if (delta.written) {
-    out << "wrote " << deltaPath << " (" << delta.changed << " deltas, " << plan.removed.size() << " removals, "
-        << delta.bytes << " bytes)\n";
+    report.Wrote(deltaPath);
+    text << "wrote " << deltaPath << " (" << delta.changed << " deltas, " << plan.removed.size() << " removals, "
+         << delta.bytes << " bytes)\n";
   } else {
-    out << "no delta archive: " << delta.why << "\n";
+    text << "no delta archive: " << delta.why << "\n";
     // One of an earlier run would be listed by mistake.
-    if (IsFile(deltaPath) && unlink(deltaPath.c_str()) == 0) out << "removed the stale " << deltaPath << "\n";
+    if (IsFile(deltaPath) && unlink(deltaPath.c_str()) == 0) {
+      report.Removed(deltaPath);
+      text << "removed the stale " << deltaPath << "\n";
+    }
+  }
+  if (s.json) report.PrintJson(out);
+  else out << text.str();
+  if (!ordered) {
+    err << "warning: the versions of " << a[1] << " and " << a[2]
+        << " are not known (give --from and --to): their order was not checked\n";
   }
   return 0;
 }
 
-int Full(const std::vector<std::string>& a, std::ostream& out) {
-  Need(a.size() == 3, "full takes DIR OUT.zip");
+int Full(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--mtime", "--force", "--json"});
+  Positional(a, 2, "full takes DIR OUT.zip");
   const Listing tree = ReadTree(a[1]);
+  OutputGuard guard(s.force);
+  guard.KeepTree(a[1], tree, "a file of the release");
+  guard.Allow(a[2]);
   const PatchPlan plan = PlanFull(tree);
   if (plan.entries.empty()) throw PublishError(a[1] + " is empty: no archive written");
-  WriteArchiveOf(a[1], tree, plan, a[2], out);
+  WriteReport report("full");
+  WriteArchiveOf(a[1], tree, plan, a[2], s, report, out);
   return 0;
 }
 
@@ -140,8 +300,10 @@ int Full(const std::vector<std::string>& a, std::ostream& out) {
 // higher than the one before, and 30 days until launchers stop believing it.
 constexpr std::int64_t kDefaultValidity = 30 * 24 * 3600;
 
-int Manifest(const std::vector<std::string>& a, std::ostream& out) {
+int Manifest(std::vector<std::string> a, std::ostream& out) {
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--force", "--json"});
   ManifestRequest request;
   request.serial = static_cast<std::uint32_t>(now);
   request.expires = now + kDefaultValidity;
@@ -199,8 +361,17 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   Need(!output.empty(), "manifest needs the output file OUT.txt");
   request.fullSize = SizeOfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].size = SizeOfFile(patchFiles[k]);
+  Need(!s.passphrase || !keyFile.empty(), "a passphrase is only for the key of --sign");
   CheckManifest(request);
-  CheckOutputFolder(output);
+  const std::string sigPath = output + ".sig";
+  OutputGuard guard(s.force);
+  guard.Keep(fullFile, "the full installer given");
+  for (const std::string& f : patchFiles) guard.Keep(f, "a patch file given");
+  for (const std::string& f : deltaFiles) guard.Keep(f, "a delta archive given");
+  if (!keyFile.empty()) guard.Keep(keyFile, "the signing key");
+  if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
+  guard.Allow(output);
+  guard.Allow(sigPath);
   request.fullSha256 = Sha256OfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
   for (std::size_t k = 0; k < request.deltas.size(); ++k) {
@@ -208,18 +379,24 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
     request.deltas[k].size = SizeOfFile(deltaFiles[k]);
   }
   const std::string text = ManifestText(request);
-  const std::string sigPath = output + ".sig";
+  WriteReport report("manifest");
+  // The signature goes first; a failure puts back the old pair.
   if (!keyFile.empty()) {
-    const std::string signature = ToBase64(Sign(ReadText(keyFile), text)) + "\n";
-    WriteReplacing(output, text);
-    WriteReplacing(sigPath, signature);
-    out << "wrote " << output << " and its signature " << sigPath << "\n";
+    const std::string signature = ToBase64(Sign(ReadText(keyFile), text, s.passphrase)) + "\n";
+    ReplaceTogether({{sigPath, signature}, {output, text}});
+    report.Wrote(output);
+    report.Wrote(sigPath);
+    if (!s.json) out << "wrote " << output << " and its signature " << sigPath << "\n";
   } else {
-    WriteReplacing(output, text);
-    out << "wrote " << output << " (unsigned)\n";
     // A signature of an earlier manifest would only make launchers refuse this one.
-    if (IsFile(sigPath) && unlink(sigPath.c_str()) == 0) out << "removed the stale signature " << sigPath << "\n";
+    const bool stale = IsFile(sigPath);
+    ReplaceTogether({{sigPath, std::nullopt}, {output, text}});
+    report.Wrote(output);
+    if (stale) report.Removed(sigPath);
+    if (!s.json) out << "wrote " << output << " (unsigned)\n";
+    if (stale && !s.json) out << "removed the stale signature " << sigPath << "\n";
   }
+  if (s.json) report.PrintJson(out);
   return 0;
 }
 
@@ -294,6 +471,10 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
         << (expired ? ": EXPIRED" : "") << "\n";
     good = good && !expired;
   }
+  const std::vector<std::string> problems = ManifestRuleProblems(text);
+  for (const std::string& p : problems) out << "rules: " << p << "\n";
+  if (problems.empty()) out << "rules: kept (addresses, names, versions and limits as the launcher reads them)\n";
+  good = good && problems.empty();
   if (!dir.empty()) {
     for (const ListedFile& f : files) {
       const std::string local = LocalFileOf(f.url, dir);
@@ -313,7 +494,9 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
 // The detached signature a launcher asks for before it runs or unpacks a
 // setup mode's installer: over the file's bytes, in a manifest's form, as
 // FILE.sig beside it.
-int SignFile(const std::vector<std::string>& a, std::ostream& out) {
+int SignFile(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--force", "--json"});
   std::string file, keyFile;
   for (std::size_t i = 1; i < a.size(); ++i) {
     if (a[i] == "--key") {
@@ -328,15 +511,25 @@ int SignFile(const std::vector<std::string>& a, std::ostream& out) {
   Need(!file.empty() && !keyFile.empty(), "sign needs FILE and --key PRIVATE");
   if (!IsFile(file)) throw PublishError(file + ": no such file");
   const std::string sigPath = file + ".sig";
-  const std::string signature = ToBase64(Sign(ReadText(keyFile), ReadText(file))) + "\n";
+  OutputGuard guard(s.force);
+  guard.Keep(file, "the file signed");
+  guard.Keep(keyFile, "the signing key");
+  if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
+  guard.Allow(sigPath);
+  const std::string signature = ToBase64(Sign(ReadText(keyFile), ReadText(file), s.passphrase)) + "\n";
   WriteReplacing(sigPath, signature);
-  out << "wrote " << sigPath << "\n";
+  WriteReport report("sign");
+  report.Wrote(sigPath);
+  if (s.json) report.PrintJson(out);
+  else out << "wrote " << sigPath << "\n";
   return 0;
 }
 
 // A launch link signed with the portal's key, valid from now for --valid
 // seconds (300 unless given). Values are taken byte for byte.
-int TicketLink(const std::vector<std::string>& a, std::ostream& out) {
+int TicketLink(std::vector<std::string> a, std::ostream& out) {
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file"});
   std::string keyFile;
   std::int64_t valid = 300;
   Ticket ticket;
@@ -382,7 +575,7 @@ int TicketLink(const std::vector<std::string>& a, std::ostream& out) {
     throw PublishError("the ticket would be refused: " + std::string(TicketProblemText(reading.problem)) +
                        (reading.key.empty() ? "" : " (" + reading.key + ")"));
   }
-  const std::string raw = Sign(privateKey, text);
+  const std::string raw = Sign(privateKey, text, s.passphrase);
   P256Signature signature{};
   std::memcpy(signature.data(), raw.data(), signature.size());
   out << TicketLinkOf(text, signature) << "\n";

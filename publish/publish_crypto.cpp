@@ -9,7 +9,10 @@
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "publish/publish_error.h"
@@ -54,9 +57,38 @@ std::string PublicPoint(EVP_PKEY* key) {
   return std::string(reinterpret_cast<char*>(point), length);
 }
 
-Key ReadPrivate(const std::string& pem) {
+struct PassphraseAsk {
+  const Passphrase* given;
+  bool asked = false;
+  bool prompted = false;
+};
+
+// OpenSSL asks only for a protected key. Without this it would prompt on
+// the terminal whether there is one or not.
+int PassphraseFor(char* buffer, int size, int, void* context) {
+  auto* ask = static_cast<PassphraseAsk*>(context);
+  ask->asked = true;
+  if (ask->given->has_value()) {
+    const std::string& text = **ask->given;
+    if (text.size() > static_cast<std::size_t>(size)) return -1;
+    std::memcpy(buffer, text.data(), text.size());
+    return static_cast<int>(text.size());
+  }
+  if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO)) return -1;
+  ask->prompted = true;
+  if (EVP_read_pw_string(buffer, size, "Passphrase of the signing key: ", 0) != 0) return -1;
+  return static_cast<int>(std::strlen(buffer));
+}
+
+Key ReadPrivate(const std::string& pem, const Passphrase& passphrase) {
   Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  PassphraseAsk ask{&passphrase};
+  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, &PassphraseFor, &ask) : nullptr);
+  if (!key && ask.asked && !passphrase && !ask.prompted) {
+    Fail("the key is protected by a passphrase: give --pass-env NAME or --pass-file FILE (there is no terminal to "
+         "ask on)");
+  }
+  if (!key && ask.asked) Fail("the passphrase does not open the key");
   if (!key) Fail("not a private key in PEM form");
   if (!IsP256(key.get())) Fail("not an ECDSA P-256 key");
   return key;
@@ -97,11 +129,15 @@ std::string Sha256OfFile(const std::string& path) {
   return ToHex(std::string(reinterpret_cast<char*>(digest), length));
 }
 
-KeyPair GenerateKey() {
+KeyPair GenerateKey(const Passphrase& passphrase) {
   Key key(EVP_EC_gen("P-256"));
   if (!key) Fail("a P-256 key could not be made");
   Bio bio(BIO_new(BIO_s_mem()));
-  if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+  const EVP_CIPHER* cipher = passphrase ? EVP_aes_256_cbc() : nullptr;
+  auto* pass = passphrase ? reinterpret_cast<const unsigned char*>(passphrase->data()) : nullptr;
+  const int passLength = passphrase ? static_cast<int>(passphrase->size()) : 0;
+  if (!bio ||
+      PEM_write_bio_PrivateKey(bio.get(), key.get(), cipher, pass, passLength, nullptr, nullptr) != 1) {
     Fail("the key could not be written as PEM");
   }
   char* data = nullptr;
@@ -109,10 +145,12 @@ KeyPair GenerateKey() {
   return {std::string(data, static_cast<std::size_t>(size)), PublicPoint(key.get())};
 }
 
-std::string PublicKeyOf(const std::string& privatePem) { return PublicPoint(ReadPrivate(privatePem).get()); }
+std::string PublicKeyOf(const std::string& privatePem, const Passphrase& passphrase) {
+  return PublicPoint(ReadPrivate(privatePem, passphrase).get());
+}
 
-std::string Sign(const std::string& privatePem, const std::string& message) {
-  Key key = ReadPrivate(privatePem);
+std::string Sign(const std::string& privatePem, const std::string& message, const Passphrase& passphrase) {
+  Key key = ReadPrivate(privatePem, passphrase);
   MdCtx ctx(EVP_MD_CTX_new());
   std::size_t derSize = 0;
   const auto* data = reinterpret_cast<const unsigned char*>(message.data());

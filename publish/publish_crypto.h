@@ -2,6 +2,7 @@
 // the forms the launcher reads (raw 65-byte public points, raw r||s).
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace qz::publish {
@@ -10,17 +11,23 @@ namespace qz::publish {
 // it can't be read.
 std::string Sha256OfFile(const std::string& path);
 
+// The passphrase of a protected key, as the publisher gave it; none given:
+// it is asked for on a terminal, and a key that needs one is refused when
+// there is no terminal (a build machine never waits for a prompt).
+using Passphrase = std::optional<std::string>;
+
 struct KeyPair {
-  std::string privatePem;  // PKCS#8, unencrypted
+  std::string privatePem;  // PKCS#8, protected by the passphrase when one is given
   std::string publicKey;   // 0x04 || X || Y
 };
-KeyPair GenerateKey();
+KeyPair GenerateKey(const Passphrase& passphrase = std::nullopt);
 // The public point of a private key in PEM; throws PublishError unless it is
-// a P-256 key.
-std::string PublicKeyOf(const std::string& privatePem);
+// a P-256 key that opens.
+std::string PublicKeyOf(const std::string& privatePem, const Passphrase& passphrase = std::nullopt);
 
 // r || s, 32 bytes each, over the SHA-256 of message.
-std::string Sign(const std::string& privatePem, const std::string& message);
+std::string Sign(const std::string& privatePem, const std::string& message,
+                 const Passphrase& passphrase = std::nullopt);
 // Bytes from the system's random source, for nonces.
 std::string RandomBytes(std::size_t count);
 

@@ -109,6 +109,43 @@ void WriteReplacing(const std::string& path, const std::string& bytes, unsigned 
   }
 }
 
+void ReplaceTogether(const std::vector<FileChange>& changes, RenameFunction move) {
+  std::vector<std::optional<std::string>> old;
+  std::vector<std::string> temps;
+  auto dropTemps = [&](std::size_t from) {
+    for (std::size_t k = from; k < temps.size(); ++k) {
+      if (!temps[k].empty()) unlink(temps[k].c_str());
+    }
+  };
+  try {
+    for (const FileChange& c : changes) {
+      old.push_back(IsFile(c.path) ? std::optional<std::string>(ReadText(c.path)) : std::nullopt);
+      temps.push_back(c.bytes ? WriteTemporary(c.path, *c.bytes, 0644) : "");
+    }
+  } catch (const PublishError&) {
+    dropTemps(0);
+    throw;
+  }
+  for (std::size_t k = 0; k < changes.size(); ++k) {
+    const FileChange& c = changes[k];
+    const bool done = c.bytes ? move(temps[k].c_str(), c.path.c_str()) == 0
+                              : unlink(c.path.c_str()) == 0 || errno == ENOENT;
+    if (done) continue;
+    const std::string why = Why();
+    dropTemps(k);
+    std::string undo;
+    for (std::size_t j = k; j-- > 0;) {
+      try {
+        if (old[j]) WriteReplacing(changes[j].path, *old[j]);
+        else if (unlink(changes[j].path.c_str()) != 0 && errno != ENOENT) throw PublishError(Why());
+      } catch (const PublishError& e) {
+        undo += "; " + changes[j].path + " could not be put back: " + e.what();
+      }
+    }
+    throw PublishError("cannot write " + c.path + ": " + why + (undo.empty() ? ", nothing was changed" : undo));
+  }
+}
+
 void WriteNewPrivate(const std::string& path, const std::string& bytes) {
   const std::string temp = WriteTemporary(path, bytes, 0600);
   // link() refuses an existing target, so a key is never overwritten.

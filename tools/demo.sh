@@ -182,7 +182,7 @@ fi
 "$qzpublish" manifest --prog VeltoAvatar --minver 1 \
   --full "${files}avatar/Mirrafig-1.zip" "$site/avatar/Mirrafig-1.zip" \
   --base "${files}avatar/" --file 1 "$site/avatar/Mirrafig-1.zip" --target avatar \
-  --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
+  --sign "$key" --force "$site/manifests/VeltoAvatar.txt" >/dev/null
 patches=()
 if [[ $release == 102 ]]; then
   # Each version as a delta archive too; the whole-file patches stay for
@@ -193,7 +193,7 @@ fi
 "$qzpublish" manifest --prog VeltoDemo --minver 100 \
   --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
   --base "${files}patch/" "${patches[@]}" \
-  --sign "$key" "$site/manifests/VeltoDemo.txt" >/dev/null
+  --sign "$key" --force "$site/manifests/VeltoDemo.txt" >/dev/null
 for m in VeltoAvatar VeltoDemo; do
   if ! "$qzpublish" verify "$site/manifests/$m.txt" --key "$public_key" --files "$site" >"$site.verify" 2>&1; then
     echo "demo: the manifest $m.txt does not verify:" >&2

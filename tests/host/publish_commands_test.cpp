@@ -1,6 +1,8 @@
 // qzpublish's commands end to end, in-process: keys, signed manifests and
 // their verification, and the refusals that leave no output behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include "format/ticket.h"
 #include "publish/publish_commands.h"
 #include "publish/publish_crypto.h"
+#include "publish/publish_error.h"
+#include "publish/publish_files.h"
 #include "publish/publish_text.h"
 #include "tests/host/zip_test_support.h"
 
@@ -141,7 +145,8 @@ TEST_F(PublishCommands, TicketLinkIsSignedByTheKeyAndCarriesTheFieldsOnce) {
 TEST_F(PublishCommands, SignWritesTheFilesSignatureBesideIt) {
   const std::string setup = dir / "www/full/Setup.exe";
   WriteFile(setup + ".sig", "stale");
-  const Result r = Publish({"sign", setup, "--key", key});
+  EXPECT_EQ(Publish({"sign", setup, "--key", key}).rc, 2) << "replacing needs --force";
+  const Result r = Publish({"sign", setup, "--key", key, "--force"});
   ASSERT_EQ(r.rc, 0) << r.err;
   const std::string line = ReadFile(setup + ".sig");
   ASSERT_EQ(line.back(), '\n');
@@ -155,6 +160,8 @@ TEST_F(PublishCommands, UnsignedManifestDropsAStaleSignature) {
   ASSERT_EQ(Publish(ManifestArgs(manifest)).rc, 0);
   std::vector<std::string> args = ManifestArgs(manifest);
   args.erase(args.end() - 3, args.end() - 1);  // --sign KEYFILE
+  EXPECT_EQ(Publish(args).rc, 2) << "replacing needs --force";
+  args.insert(args.end() - 1, "--force");
   ASSERT_EQ(Publish(args).rc, 0);
   EXPECT_FALSE(Exists(manifest + ".sig"));
 }
@@ -166,22 +173,43 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
     args[at] = value;
     return args;
   };
-  auto manifestPlus = [&](const std::string& option, const std::string& value) {
-    std::vector<std::string> args = ManifestArgs(out);
-    args.insert(args.end() - 1, {option, value});
-    return args;
-  };
   mkdir((dir / "tree").c_str(), 0755);
   WriteFile(dir / "tree/caf\xc3\xa9.txt", "x");
   mkdir((dir / "linked").c_str(), 0755);
   symlink("/etc/hostname", (dir / "linked/l").c_str());
   const std::string zip = dir / "out.zip";
+  auto manifestPlus = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = ManifestArgs(out);
+    args.insert(args.end() - 1, more.begin(), more.end());
+    return args;
+  };
+  for (const char* v : {"101", "102"}) mkdir((dir / v).c_str(), 0755);
+  WriteFile(dir / "101/a", "1");
+  WriteFile(dir / "102/a", "2");
+  mkdir((dir / "other").c_str(), 0755);
+  WriteFile(dir / "other/p-101.ZIP", "other case");
+  unsetenv("QZ_NO_SUCH_PASS");
   const struct {
     const char* id;
     std::vector<std::string> args;
     std::string output;
     const char* says;
   } cases[] = {
+      {"minver above the newest", manifestWith(4, "102"), out, "above the newest listed version 101"},
+      {"version twice", manifestPlus({"--file", "101", dir / "www/full/Setup.exe"}), out, "listed twice"},
+      {"base name twice", manifestPlus({"--file", "102", dir / "other/p-101.ZIP"}), out, "listed twice"},
+      {"query in base", manifestWith(9, "https://dl.example/get?f="), out, "query or fragment"},
+      {"fragment in base", manifestWith(9, "https://dl.example/patch/#"), out, "query or fragment"},
+      {"trees swapped", {"patch", dir / "102", dir / "101", zip}, zip, "wrong order"},
+      {"versions swapped", {"patch", dir / "101", dir / "102", zip, "--from", "5", "--to", "4"}, zip, "wrong order"},
+      {"same version", {"patch", dir / "101", dir / "102", zip, "--from", "4", "--to", "4"}, zip, "both version 4"},
+      {"from without to", {"patch", dir / "101", dir / "102", zip, "--from", "4"}, zip, "go together"},
+      {"mtime before 1980", {"full", dir / "101", zip, "--mtime", "315532799"}, zip, "--mtime"},
+      {"mtime not a number", {"full", dir / "101", zip, "--mtime", "2024-01-01"}, zip, "--mtime"},
+      {"option twice", {"full", dir / "101", zip, "--json", "--json"}, zip, "twice"},
+      {"option of another command", {"full", dir / "101", zip, "--from", "1"}, zip, "takes no --from"},
+      {"passphrase variable unset", manifestPlus({"--pass-env", "QZ_NO_SUCH_PASS"}), out, "no variable"},
+      {"two passphrases", manifestPlus({"--pass-env", "HOME", "--pass-file", key}), out, "one passphrase"},
       {"unknown command", {"publish"}, "", "unknown command"},
       {"missing old folder", {"patch", dir / "nothing", dir / "www", zip}, zip, "no such folder"},
       {"missing new folder", {"patch", dir / "www", dir / "nothing", zip}, zip, "no such folder"},
@@ -197,9 +225,9 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
       {"no such key", manifestWith(14, dir / "none.key"), out, "cannot read"},
       {"not a key", manifestWith(14, dir / "www/full/Setup.exe"), out, "not a private key"},
       {"unknown option", manifestWith(1, "--program"), out, "unknown option"},
-      {"serial 0", manifestPlus("--serial", "0"), out, "--serial"},
-      {"expires in the past", manifestPlus("--expires", "2020-01-01T00:00Z"), out, "has passed"},
-      {"target unknown", manifestPlus("--target", "launcher"), out, "--target"},
+      {"serial 0", manifestPlus({"--serial", "0"}), out, "--serial"},
+      {"expires in the past", manifestPlus({"--expires", "2020-01-01T00:00Z"}), out, "has passed"},
+      {"target unknown", manifestPlus({"--target", "launcher"}), out, "--target"},
       {"verify without key", {"verify", out}, "", "--key"},
       {"sign without key", {"sign", dir / "www/full/Setup.exe"}, "", "--key PRIVATE"},
       {"sign a missing file", {"sign", out, "--key", key}, out, "no such file"},
@@ -229,6 +257,155 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
   for (const std::string& name : ziptest::ListTree(dir.path)) {
     EXPECT_EQ(name.find(".XXXX"), std::string::npos) << name;
     EXPECT_EQ(name.find("out."), std::string::npos) << name;
+  }
+}
+
+TEST_F(PublishCommands, OutputsReplaceOnlyWithForceAndNeverAKeyOrAnInput) {
+  mkdir((dir / "keys").c_str(), 0755);
+  WriteFile(dir / "keys/copy.key", ReadFile(key));
+  WriteFile(dir / "old.zip", "an earlier archive");
+  link((dir / "www/full/Setup.exe").c_str(), (dir / "setup-link.exe").c_str());
+  symlink(key.c_str(), (dir / "key-link.txt").c_str());
+  const std::string tree = dir / "www/patch/P-101.zip";
+  const struct {
+    const char* id;
+    std::vector<std::string> args;  // without --force
+    std::string target;
+    bool forceReplaces;
+    const char* says;
+  } cases[] = {
+      {"an archive", {"full", dir / "www", dir / "old.zip"}, dir / "old.zip", true, "--force"},
+      {"a copy of a key", {"full", dir / "www", dir / "keys/copy.key"}, dir / "keys/copy.key", false, "private key"},
+      {"its own signing key", ManifestArgs(key), key, false, "signing key"},
+      {"its signing key through a link", ManifestArgs(dir / "key-link.txt"), dir / "key-link.txt", false, "signing key"},
+      {"its input by another name", ManifestArgs(dir / "setup-link.exe"), dir / "setup-link.exe", false, "full installer"},
+      {"a file of its tree", {"full", dir / "www", tree}, tree, false, "a file of the release"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = ReadFile(c.target);
+    Result r = Publish(c.args);
+    EXPECT_EQ(r.rc, 2) << c.id << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.id << ": " << r.err;
+    EXPECT_EQ(ReadFile(c.target), before) << c.id;
+    std::vector<std::string> forced = c.args;
+    forced.push_back("--force");
+    r = Publish(forced);
+    EXPECT_EQ(r.rc, c.forceReplaces ? 0 : 2) << c.id << " with --force: " << r.err;
+    EXPECT_EQ(ReadFile(c.target) == before, !c.forceReplaces) << c.id << " with --force";
+  }
+}
+
+// Fails the n-th rename it is asked for.
+int failAtRename = 0;
+int FailingRename(const char* from, const char* to) { return --failAtRename == 0 ? (errno = EIO, -1) : rename(from, to); }
+
+TEST_F(PublishCommands, ManifestAndSignatureChangeTogetherOrNotAtAll) {
+  const std::string sig = manifest + ".sig";
+  for (const bool oldPair : {false, true}) {
+    unlink(manifest.c_str());
+    unlink(sig.c_str());
+    if (oldPair) {
+      WriteFile(manifest, "old manifest");
+      WriteFile(sig, "old signature");
+    }
+    for (int step : {1, 2}) {
+      failAtRename = step;
+      EXPECT_THROW(ReplaceTogether({{sig, "new signature"}, {manifest, "new manifest"}}, &FailingRename),
+                   PublishError);
+      EXPECT_EQ(Exists(manifest) ? ReadFile(manifest) : "", oldPair ? "old manifest" : "") << step;
+      EXPECT_EQ(Exists(sig) ? ReadFile(sig) : "", oldPair ? "old signature" : "") << step;
+    }
+  }
+  for (const std::string& name : ziptest::ListTree(dir.path)) EXPECT_EQ(name.find(".XXXX"), std::string::npos) << name;
+  ReplaceTogether({{sig, std::nullopt}, {manifest, "unsigned"}});
+  EXPECT_FALSE(Exists(sig));
+  EXPECT_EQ(ReadFile(manifest), "unsigned");
+}
+
+TEST_F(PublishCommands, ProtectedKeyTakesItsPassphraseFromEnvironmentOrFileNeverAPrompt) {
+  // No terminal to ask on, even when the tests run from one.
+  const int savedIn = dup(STDIN_FILENO);
+  const int null = open("/dev/null", O_RDONLY);
+  dup2(null, STDIN_FILENO);
+  close(null);
+  const std::string locked = dir / "locked.key";
+  setenv("QZ_TEST_PASS", "open sesame", 1);
+  const Result made = Publish({"keygen", locked, "--pass-env", "QZ_TEST_PASS"});
+  ASSERT_EQ(made.rc, 0) << made.err;
+  EXPECT_NE(ReadFile(locked).find("ENCRYPTED PRIVATE KEY"), std::string::npos);
+  WriteFile(dir / "pass.txt", "open sesame\r\nsecond line\n");
+  WriteFile(dir / "wrong.txt", "open sesame!\n");
+  const struct {
+    const char* id;
+    std::vector<std::string> pass;
+    const char* says;  // nullptr: signed
+  } cases[] = {
+      {"none given", {}, "--pass-env NAME or --pass-file FILE"},
+      {"wrong", {"--pass-file", dir / "wrong.txt"}, "does not open"},
+      {"from the environment", {"--pass-env", "QZ_TEST_PASS"}, nullptr},
+      {"first line of a file", {"--pass-file", dir / "pass.txt"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = ManifestArgs(manifest);
+    args[14] = locked;
+    args.insert(args.end() - 1, c.pass.begin(), c.pass.end());
+    args.insert(args.end() - 1, "--force");
+    const Result r = Publish(args);
+    EXPECT_EQ(r.rc, c.says ? 2 : 0) << c.id << ": " << r.err;
+    if (c.says) EXPECT_NE(r.err.find(c.says), std::string::npos) << c.id << ": " << r.err;
+    else EXPECT_EQ(Verify(FirstLine(made.out)).rc, 0) << c.id;
+  }
+  EXPECT_EQ(Publish({"manifest", "--prog", "P", "--minver", "1", "--full", "https://h/s.exe", key, "--sign", locked,
+                     "--pass-file", dir / "pass.txt", dir / "pass.txt", "--force"})
+                .rc,
+            2)
+      << "the passphrase file is never replaced";
+  dup2(savedIn, STDIN_FILENO);
+  close(savedIn);
+}
+
+TEST_F(PublishCommands, JsonTellsWhatWasWritten) {
+  const Result r = Publish([&] {
+    std::vector<std::string> args = ManifestArgs(manifest);
+    args.insert(args.end() - 1, "--json");
+    return args;
+  }());
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"command\":\"manifest\",\"written\":[{\"path\":\"" + manifest + "\",\"size\":" +
+                       std::to_string(ReadFile(manifest).size()) + ",\"sha256\":\"" + Sha256OfFile(manifest) +
+                       "\"},{\"path\":\"" + manifest + ".sig\",\"size\":89,\"sha256\":\"" +
+                       Sha256OfFile(manifest + ".sig") + "\"}],\"removed\":[]}\n");
+}
+
+TEST_F(PublishCommands, VerifyAppliesTheLaunchersRules) {
+  const std::string h = "[VLTWUpdateFile]\nProgName VeltoDemo\nTarget game\nSerial 5\nExpires 9999-01-01T00:00Z\n";
+  const std::string full = "FullDnURL https://dl.example/full/Setup.exe\n";
+  const std::string base = "UpBaseURL https://dl.example/patch/\n";
+  const std::string sha = "SHA256 " + std::string(64, 'a') + "\nSize 10\n";
+  const struct {
+    const char* id;
+    std::string text;
+    const char* says;  // nullptr: every rule kept
+  } cases[] = {
+      {"kept", h + "MinVer 100\n" + full + sha + base + "UpFileList 101 P-101.zip\n" + sha, nullptr},
+      {"no digest", h + "MinVer 100\n" + full + sha + base + "UpFileList 101 P-101.zip\n", "SHA256: a file"},
+      {"minver above the newest", h + "MinVer 102\n" + full + base + "UpFileList 101 P-101.zip\n", "MinVer: 102 is above"},
+      {"version over 9999", h + "MinVer 1\n" + full + base + "UpFileList 10000 P.zip\n", "1 to 9999"},
+      {"version twice", h + "MinVer 1\n" + full + base + "UpFileList 2 a.zip\nUpFileList 2 b.zip\n", "listed twice"},
+      {"plain http elsewhere", h + "MinVer 1\nFullDnURL http://dl.example/s.exe\n", "FullDnURL: plain http"},
+      {"query in base", h + "MinVer 1\n" + full + "UpBaseURL https://h/get?f=\nUpFileList 1 a.zip\n", "query"},
+      {"no program name", "[VLTWUpdateFile]\nMinVer 1\n" + full, "ProgName: missing"},
+      {"entry under an earlier base",
+       h + "MinVer 1\n" + full + "UpBaseURL https://dl.example/old/\nUpFileList 1 a.zip\n" + base, "another base"},
+  };
+  const std::string privatePem = ReadFile(key);
+  for (const auto& c : cases) {
+    WriteFile(manifest, c.text);
+    WriteFile(manifest + ".sig", ToBase64(publish::Sign(privatePem, c.text)) + "\n");
+    const Result r = Publish({"verify", manifest, "--key", publicKey});
+    EXPECT_EQ(r.rc, c.says ? 1 : 0) << c.id << "\n" << r.out << r.err;
+    const std::size_t rules = r.out.find("rules: ");
+    EXPECT_NE(r.out.find(c.says ? c.says : "rules: kept", rules), std::string::npos) << c.id << "\n" << r.out;
   }
 }
 

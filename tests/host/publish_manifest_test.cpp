@@ -68,6 +68,13 @@ TEST(PublishManifest, RefusesWhatTheLauncherWouldRefuseOrMisread) {
       {"empty setup program", [](ManifestRequest& s) { s.fullSize = 0; }, true},
       {"serial 0", [](ManifestRequest& s) { s.serial = 0; }, true},
       {"expires past 9999", [](ManifestRequest& s) { s.expires = 253402300800; }, true},
+      {"MinVer at the newest", [](ManifestRequest& s) { s.minVer = 102; }, false},
+      {"MinVer above the newest", [](ManifestRequest& s) { s.minVer = 103; }, true},
+      {"MinVer high, no files", [](ManifestRequest& s) { s.minVer = 900; s.files.clear(); }, false},
+      {"version twice", [](ManifestRequest& s) { s.files[1].version = 101; }, true},
+      {"name twice, other case", [](ManifestRequest& s) { s.files[1].name = "p-101.ZIP"; }, true},
+      {"query in base", [](ManifestRequest& s) { s.baseUrl = "https://dl.example/get?f="; }, true},
+      {"fragment in base", [](ManifestRequest& s) { s.baseUrl = "https://dl.example/p#"; }, true},
   };
   for (const auto& c : cases) {
     ManifestRequest s = Good();

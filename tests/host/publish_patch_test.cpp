@@ -214,6 +214,53 @@ TEST(PublishPatch, FullArchiveHoldsTheWholeTree) {
   EXPECT_EQ(ReadFile(dir / "out/Veltoworks/Avatar/Mirrafig.dll"), "MZ module");
 }
 
+// The same folder gives the same bytes with --mtime, whatever the files'
+// times, the order they were made in and the machine's time zone.
+TEST(PublishPatch, FixedTimeGivesTheSameBytes) {
+  TempDir dir;
+  const time_t fixed = 1700000000;
+  const struct {
+    const char* folder;
+    const char* zone;
+    time_t then;
+    std::vector<std::string> order;
+  } runs[] = {{"a", "UTC0", 1600000000, {"x", "s", "s/y", "s/z"}}, {"b", "JST-9", 1650000002, {"s", "s/z", "s/y", "x"}}};
+  const char* zone = getenv("TZ");
+  const std::string savedZone = zone ? zone : "";
+  std::string bytes[2];
+  for (int k = 0; k < 2; ++k) {
+    const std::string root = dir / runs[k].folder;
+    mkdir(root.c_str(), 0755);
+    for (const std::string& name : runs[k].order) {
+      if (name == "s") mkdir((root + "/s").c_str(), 0755);
+      else Put(root + "/" + name, "content of " + name, runs[k].then);
+    }
+    setenv("TZ", runs[k].zone, 1);
+    tzset();
+    std::string err;
+    ASSERT_EQ(Publish({"full", root, root + ".zip", "--mtime", std::to_string(fixed)}, nullptr, &err), 0) << err;
+    bytes[k] = ReadFile(root + ".zip");
+  }
+  if (zone) setenv("TZ", savedZone.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(bytes[0], bytes[1]);
+  mkdir((dir / "out").c_str(), 0755);
+  CZipArchive zip;
+  zip.Open(dir / "a.zip");
+  EXPECT_TRUE(zip.ExtractEntry(0, (dir / "out/").c_str()));
+  zip.Close();
+  struct stat st;
+  ASSERT_EQ(stat((dir / "out/s/y").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, fixed) << "the entry carries the fixed time";
+
+  // Backwards only when asked.
+  Put(dir / "a/new", "new", fixed);
+  EXPECT_EQ(Publish({"patch", dir / "b", dir / "a", dir / "down.zip", "--from", "3", "--to", "2"}), 2);
+  EXPECT_EQ(Publish({"patch", dir / "b", dir / "a", dir / "down.zip", "--from", "3", "--to", "2", "--allow-downgrade"}),
+            0);
+}
+
 TEST(PublishPatch, ArchiveOfMoreThan65535FilesIsZip64) {
   // libzip writes the zip64 end record once the count needs it; the reader
   // takes every entry.

@@ -1,0 +1,56 @@
+#include "publish/output_guard.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "publish/publish_error.h"
+#include "publish/publish_files.h"
+
+namespace qz::publish {
+
+void OutputGuard::Keep(const std::string& path, const std::string& what) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) kept_.push_back({st.st_dev, st.st_ino, path, what});
+}
+
+void OutputGuard::KeepTree(const std::string& root, const Listing& tree, const std::string& what) {
+  for (const auto& [path, item] : tree) {
+    if (!item.folder) Keep(root + "/" + path, what);
+  }
+}
+
+void OutputGuard::Allow(const std::string& path) {
+  CheckOutputFolder(path);
+  struct stat st;
+  // A link is looked through: whatever it names is what the publisher meant.
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists) {
+    for (const Kept& k : kept_) {
+      if (k.device == st.st_dev && k.inode == st.st_ino) {
+        const std::string same = k.path == path ? "" : " (as " + k.path + ")";
+        throw PublishError(path + " is " + k.what + same + ": it is never replaced, not even with --force");
+      }
+    }
+    if (LooksLikePrivateKey(path)) {
+      throw PublishError(path + " holds a private key: a key is never replaced, not even with --force");
+    }
+  }
+  struct stat link;
+  if (!force_ && (exists || lstat(path.c_str(), &link) == 0)) {
+    throw PublishError(path + " exists already: give --force to replace it");
+  }
+  if (exists) kept_.push_back({st.st_dev, st.st_ino, path, "another output of this command"});
+}
+
+bool LooksLikePrivateKey(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(4096, '\0');
+  in.read(&head[0], static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  // "PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "EC PRIVATE KEY", ...
+  const std::size_t begin = head.find("-----BEGIN ");
+  return begin != std::string::npos && head.find("PRIVATE KEY-----", begin) != std::string::npos;
+}
+
+}  // namespace qz::publish
