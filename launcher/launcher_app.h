@@ -48,7 +48,9 @@ class LauncherApp {
   bool TakeOver(const char* sectionName);
   bool TakeOverTicket(const LaunchCommand& command);
   void FindCommonFilesDir();
-  void PrepareWorkDir();
+  // The work folder, the player's own (MakePrivateFolder); false when there
+  // is none or it is refused, after telling the player: nothing may be changed.
+  bool PrepareWorkDir();
   void OpenHttpSession();
 
   // Installation record and game start (install_record.cpp, game_start.cpp).

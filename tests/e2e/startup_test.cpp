@@ -2,6 +2,13 @@
 // instance and the launch record.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cwchar>
+
+#include "base/win_text.h"
 #include "tests/winsupport/win_test_support.h"
 #include "ui/texts.h"
 
@@ -70,6 +77,70 @@ TEST(StartUp, TakesTheRecordOverAndPreparesTheWorkFolder) {
   const DWORD attributes = GetFileAttributesA(work.c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  // Its own access list, for the player, SYSTEM and the administrators only.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(work.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                  nullptr, &descriptor),
+            ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the temporary folder";
+  ASSERT_NE(dacl, nullptr);
+  EXPECT_EQ(dacl->AceCount, 3);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+    EXPECT_FALSE(IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid)) << i;
+  }
+  LocalFree(descriptor);
+}
+
+// A work folder the player did not make for himself is never used: the
+// launcher says so and changes nothing. The temporary folder of the profile
+// is the only place for it.
+TEST(StartUp, WorkFolderNotThePlayersOwnIsRefused) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string work = std::string(temp) + "~qztmp\\";
+  char tmp[MAX_PATH] = {};
+  const bool hadTmp = GetEnvironmentVariableA("TMP", tmp, MAX_PATH) != 0;
+  wchar_t refused[1024];
+  std::swprintf(refused, 1024, texts::kWorkFolderRefusedFormat, AnsiToWide(work).c_str());
+  const struct {
+    const char* planted;  // a folder's access list, or "file" for a file of that name
+    const char* tmp;      // the TMP the launcher is started with; null: unchanged
+    const wchar_t* text;
+  } cases[] = {
+      {"D:(A;OICI;FA;;;WD)", nullptr, refused},      // anyone may write
+      {"D:P(A;OICI;0x1301bf;;;BU)", nullptr, refused},  // users may change it
+      {"file", nullptr, refused},
+      {nullptr, "C:\\no such folder\\", texts::kNoTempFolder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.planted ? c.planted : c.tmp);
+    if (c.planted && std::string(c.planted) == "file") {
+      ASSERT_TRUE(WriteFileBytes(work.substr(0, work.size() - 1), "planted"));
+    } else if (c.planted) {
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.planted, SDDL_REVISION_1, &descriptor,
+                                                                       nullptr));
+      SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+      ASSERT_TRUE(CreateDirectoryA(work.c_str(), &attributes));
+      LocalFree(descriptor);
+    }
+    if (c.tmp) SetEnvironmentVariableA("TMP", c.tmp);
+    LaunchBlock block{};
+    LauncherRun run = StartLauncher(block);
+    if (c.tmp) SetEnvironmentVariableA("TMP", hadTmp ? tmp : nullptr);
+    ASSERT_TRUE(run.process);
+    EXPECT_EQ(ExpectStartUpMessage(run.process, c.text), Exit(ExitCode::Stopped));
+    EXPECT_FALSE(FileExists(work + "Quorlynx.log")) << "nothing written there";
+    DeleteFileA(work.substr(0, work.size() - 1).c_str());
+    RemoveDirectoryA(work.c_str());
+  }
 }
 
 }  // namespace
