@@ -52,7 +52,7 @@ void LauncherApp::FindCommonFilesDir() {
   CopyCut(commonFilesDir_, dir);
 }
 
-bool LauncherApp::PrepareWorkDir() {
+bool LauncherApp::PrepareWorkDir(bool quiet) {
   // Downloads are run and unpacked from here: a folder anyone could have
   // made (a drive's root) is no fallback.
   char temp[260] = {};
@@ -61,16 +61,16 @@ bool LauncherApp::PrepareWorkDir() {
   const bool found = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   const std::string dir = WorkDirBelow(found ? std::string(temp, n) : std::string());
   if (dir.empty() || dir.size() >= sizeof workDir_) {
-    ShowMessage(nullptr, texts::kNoTempFolder, nullptr, MB_OK);
+    if (!quiet) ShowMessage(nullptr, texts::kNoTempFolder, nullptr, MB_OK);
     return false;
   }
   const FolderVerdict verdict = MakePrivateFolder(dir);
-  if (verdict != FolderVerdict::Private) {
+  if (verdict != FolderVerdict::Private && !quiet) {
     wchar_t text[1024];
     std::swprintf(text, sizeof text / sizeof text[0], texts::kWorkFolderRefusedFormat, AnsiToWide(dir).c_str());
     ShowMessage(nullptr, text, nullptr, MB_OK);
-    return false;
   }
+  if (verdict != FolderVerdict::Private) return false;
   CopyCut(workDir_, dir);
   return true;
 }

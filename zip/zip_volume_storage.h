@@ -27,6 +27,7 @@ public:
     // other than 0 anywhere, or the spanning mark in front) throws
     // errSplitRefused, and no other file beside it is ever opened.
     void SetSingleFileOnly(bool only) { singleFileOnly = only; }
+    bool IsSingleFileOnly() const { return singleFileOnly; }
     // Decides the mode from the end record's disk number.
     void SetDiskOfEndRecord(int disk);
     void Close();

@@ -101,6 +101,8 @@ class InstallTest : public testing::Test {
 TEST_F(InstallTest, FullInstallationRunsTheSetupProgramAndStartsTheGame) {
   SetStartPage("http://elsewhere.example/");
   PublishSetup("full/VeltoSetup.exe", "100", "2500");
+  MakeDirs(WorkDir());
+  WriteFileBytes(WorkDir() + "version.dll", "planted");  // a program started beside it would load it
   const LaunchBlock block = BlockWith(Manifest(0, {}, ServerUrl("full/VeltoSetup.exe")));
   LauncherRun run = StartLauncher(block);
   HWND wizard = Wizard(run);
