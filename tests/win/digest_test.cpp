@@ -101,6 +101,7 @@ TEST(Digest, OnlyTheRightKeyOverTheExactBytesVerifies) {
 // neither rewritten, replaced nor deleted; a file whose bytes changed since
 // their check is not held at all.
 TEST(Digest, HeldFileIsTheCheckedOneUntilReleased) {
+  using namespace qz::test;
   const std::string path = NewTempDir("held") + "setup.exe";
   ASSERT_TRUE(WriteFileBytes(path, kMessage));
   FileHash right{true, *Sha256Of(kMessage.data(), kMessage.size())};
