@@ -21,8 +21,8 @@ bool StallWatch::Stalled(double nowMs, std::uint64_t bytes) {
   return false;
 }
 
-TryBudget::TryBudget(std::size_t pauses, std::uint64_t heldBefore, unsigned maxTries)
-    : pauses_(pauses), most_(heldBefore), maxTries_(maxTries == 0 ? 1 : maxTries) {}
+TryBudget::TryBudget(std::size_t pauses, unsigned maxTries)
+    : pauses_(pauses), maxTries_(maxTries == 0 ? 1 : maxTries) {}
 
 TryBudget::Next TryBudget::AfterTry(std::uint64_t held, bool stalled) {
   ++tries_;

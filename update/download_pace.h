@@ -45,9 +45,9 @@ class TryBudget {
     std::size_t pause;  // Pause: the index of the pause to take
   };
 
-  // `pauses` is how many pauses there are; `heldBefore` what the saved file
-  // held when the download began.
-  TryBudget(std::size_t pauses, std::uint64_t heldBefore, unsigned maxTries = kMaxTries);
+  // `pauses` is how many pauses there are. The mark starts at nothing: a part
+  // of an earlier run counts once a try kept it.
+  explicit TryBudget(std::size_t pauses, unsigned maxTries = kMaxTries);
   Next AfterTry(std::uint64_t held, bool stalled = false);
   unsigned Tries() const { return tries_; }
   // For the log: "try 3 of at most 24, the file holds 1000 bytes (most 2000)".
@@ -56,7 +56,7 @@ class TryBudget {
  private:
   std::size_t pauses_;
   std::size_t nextPause_ = 0;
-  std::uint64_t most_;
+  std::uint64_t most_ = 0;
   unsigned maxTries_;
   unsigned tries_ = 0;
 };

@@ -167,6 +167,13 @@ DWORD HttpClient::ContentLength() {
 int HttpClient::Read(void* buffer, DWORD wanted) {
   HINTERNET request = request_.load();
   if (!request) return -1;
+  // A read waits only for the bytes that are there: one that waited for its
+  // whole size would sit through a trickle that keeps each receive within its
+  // timeout, and Wine does not end such a wait when the handle is closed.
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(request, &available, 0, 0)) return -1;
+  if (available == 0) return 0;
+  if (available < wanted) wanted = available;
   DWORD got = 0;
   if (!InternetReadFile(request, buffer, wanted, &got)) return -1;
   return static_cast<int>(got);

@@ -53,7 +53,8 @@ class HttpClient {
   DWORD ContentLength();
   // A header of the answer ("ETag", "Last-Modified", "Content-Range"); "" when absent.
   std::string Header(const char* name);
-  // Bytes read, 0 at the end of the data, -1 when the read failed.
+  // Bytes read (at most those that have arrived, once any have), 0 at the
+  // end of the data, -1 when the read failed.
   int Read(void* buffer, DWORD wanted);
   // Closing keeps the caller's GetLastError.
   void CloseRequest();

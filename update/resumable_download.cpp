@@ -133,7 +133,7 @@ std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, DW
   const DWORD started = GetTickCount();
   const std::uint64_t receivedBefore = received_;
   WorkerFailure failure;
-  TryBudget budget(retryDelaysMs_.size(), SizeOnDisk(part));
+  TryBudget budget(retryDelaysMs_.size());
   for (;;) {
     const Attempt result = Try(file, expected, part, failure);
     if (result == Attempt::Done) break;

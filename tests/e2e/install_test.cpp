@@ -374,7 +374,7 @@ TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
     EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
     EXPECT_EQ(CountRequests(std::string("GET /") + base + "/p101.zip"), 5)
-        << "tried again at once after bytes came, then three times after a pause";
+        << "tried again at once after bytes came, then three times after a pause\n" << SupportLog();
     // The log names what failed and how, for whoever has to find out why.
     const std::string log = SupportLog();
     EXPECT_NE(log.find("GET " + ServerUrl(std::string(base) + "/p101.zip") + ": status 200"), std::string::npos) << log;
@@ -470,7 +470,8 @@ TEST_F(InstallTest, TricklingServerStallsAndTheDownloadFails) {
   const std::string base = "~trickle=200/patch";
   LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.bin"}}, "", base)));
   ASSERT_TRUE(Answer(run.process.pid(),
-                     Formatted(texts::kDownloadFailedFormat, ServerUrl(base + "/p101.bin")).c_str(), IDOK));
+                     Formatted(texts::kDownloadFailedFormat, ServerUrl(base + "/p101.bin")).c_str(), IDOK))
+      << SupportLog();
   EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_EQ(CountRequests("GET /" + base + "/p101.bin"), 4) << "a try and one after each pause";
   EXPECT_NE(SupportLog().find("stalled: under 1024 bytes a second"), std::string::npos) << SupportLog();

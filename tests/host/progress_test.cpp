@@ -213,24 +213,24 @@ TEST(DownloadPace, OnlyGrowthBeyondTheMostHeldGoesOnAtOnce) {
   using N = TryBudget::Next;
   const struct {
     const char* name;
-    std::uint64_t heldBefore;
     std::vector<std::pair<std::uint64_t, bool>> tries;  // held after, stalled
     std::vector<N::Kind> next;
   } cases[] = {
-      {"growing tries go on and start the pauses anew", 0, {{10, false}, {10, false}, {20, false}, {20, false}},
+      {"growing tries go on and start the pauses anew", {{10, false}, {10, false}, {20, false}, {20, false}},
        {N::AtOnce, N::Pause, N::AtOnce, N::Pause}},
-      {"a short body from the start is never progress", 0, {{10, false}, {10, false}, {10, false}, {10, false}},
+      {"a short body from the start is never progress", {{10, false}, {10, false}, {10, false}, {10, false}},
        {N::AtOnce, N::Pause, N::Pause, N::GiveUp}},
-      {"a part from an earlier run sets the mark", 50, {{40, false}, {60, false}}, {N::Pause, N::AtOnce}},
-      {"a stall that grew still pauses", 0, {{5, true}, {6, true}, {7, true}}, {N::Pause, N::Pause, N::GiveUp}},
+      {"a try that starts over short of the most is no progress", {{50, false}, {40, false}, {60, false}},
+       {N::AtOnce, N::Pause, N::AtOnce}},
+      {"a stall that grew still pauses", {{5, true}, {6, true}, {7, true}}, {N::Pause, N::Pause, N::GiveUp}},
   };
   for (const auto& c : cases) {
-    TryBudget budget(2, c.heldBefore, 100);
+    TryBudget budget(2, 100);
     for (std::size_t i = 0; i < c.tries.size(); ++i) {
       EXPECT_EQ(budget.AfterTry(c.tries[i].first, c.tries[i].second).kind, c.next[i]) << c.name << ", try " << i;
     }
   }
-  TryBudget capped(2, 0, 3);  // always growing, yet capped
+  TryBudget capped(2, 3);  // always growing, yet capped
   EXPECT_EQ(capped.AfterTry(1).kind, N::AtOnce);
   EXPECT_EQ(capped.AfterTry(2).kind, N::AtOnce);
   EXPECT_EQ(capped.AfterTry(3).kind, N::GiveUp);
