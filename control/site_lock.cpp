@@ -1,7 +1,6 @@
 #include "control/site_lock.h"
 
 #include <docobj.h>
-#include <exdisp.h>
 #include <mshtml.h>
 #include <servprov.h>
 #include <shlguid.h>
@@ -25,49 +24,17 @@ std::string AsciiAddress(const wchar_t* text) {
   return out;
 }
 
-struct HostedDocument {
-  bool isPage = false;                  // some HTML host answered
-  ComPtr<IHTMLDocument2> document;      // the one that holds the control, when known
-};
-
-// A site is a page when any HTML host answers for it: the container is a
-// document, or the site offers the container's dispatch or a web browser.
-// The document asked first is the nearest one: a frame's own document, not
-// the top page the browser shows.
-HostedDocument FindHostingDocument(IUnknown* site) {
-  HostedDocument found;
+// The HTML document that holds the control: the container its client site
+// names. Null when the site has none.
+ComPtr<IHTMLDocument2> HoldingDocument(IUnknown* site) {
   ComPtr<IOleClientSite> clientSite;
   ComPtr<IOleContainer> container;
+  ComPtr<IHTMLDocument2> document;
   if (SUCCEEDED(site->QueryInterface(IID_PPV_ARGS(&clientSite))) && clientSite &&
-      SUCCEEDED(clientSite->GetContainer(&container)) && container &&
-      SUCCEEDED(container.As(&found.document)) && found.document) {
-    found.isPage = true;
-    return found;
+      SUCCEEDED(clientSite->GetContainer(&container)) && container && SUCCEEDED(container.As(&document))) {
+    return document;
   }
-  found.document.Reset();
-  ComPtr<IServiceProvider> services;
-  if (FAILED(site->QueryInterface(IID_PPV_ARGS(&services))) || !services) return found;
-
-  // A holder that is not a document leaves the page without an address.
-  ComPtr<IDispatch> holder;
-  if (SUCCEEDED(services->QueryService(SID_SContainerDispatch, IID_PPV_ARGS(&holder))) && holder) {
-    found.isPage = true;
-    if (FAILED(holder.As(&found.document))) found.document.Reset();
-    return found;
-  }
-  // Any answer is a browser, even one without the interface we read.
-  ComPtr<IUnknown> anyBrowser;
-  if (FAILED(services->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&anyBrowser))) || !anyBrowser) {
-    return found;
-  }
-  found.isPage = true;
-  ComPtr<IWebBrowser2> browser;
-  ComPtr<IDispatch> top;
-  if (FAILED(anyBrowser.As(&browser)) || FAILED(browser->get_Document(&top)) || !top ||
-      FAILED(top.As(&found.document))) {
-    found.document.Reset();
-  }
-  return found;
+  return nullptr;
 }
 
 }  // namespace
@@ -78,13 +45,26 @@ std::vector<std::string> ListedTrustedSites() {
   return settings::ReadProductList("TrustedSites", ViewPolicy::OwnView);
 }
 
-bool SiteMayRun(IUnknown* site) {
-  if (!site) return true;
-  const HostedDocument hosted = FindHostingDocument(site);
-  if (!hosted.isPage) return true;  // a script host the player started
-  if (!hosted.document) return false;
+bool SiteIsPage(IUnknown* site) {
+  if (!site) return false;
+  if (HoldingDocument(site)) return true;
+  ComPtr<IServiceProvider> services;
+  if (FAILED(site->QueryInterface(IID_PPV_ARGS(&services))) || !services) return false;
+  ComPtr<IUnknown> answer;
+  // Any answer is an HTML host, even one without the interfaces we read.
+  if (SUCCEEDED(services->QueryService(SID_SContainerDispatch, IID_PPV_ARGS(&answer))) && answer) return true;
+  return SUCCEEDED(services->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&answer))) && answer;
+}
+
+bool SiteMayRun(IUnknown* site, bool mustBePage) {
+  if (!mustBePage && !SiteIsPage(site)) return true;  // a script host the player started
+  if (!site) return false;
+  // A frame is judged by its own document: the top page may be the portal
+  // while the control sits in another site's frame.
+  const ComPtr<IHTMLDocument2> document = HoldingDocument(site);
+  if (!document) return false;
   BSTR address = nullptr;
-  const HRESULT hr = hosted.document->get_URL(&address);
+  const HRESULT hr = document->get_URL(&address);
   const std::string page = AsciiAddress(address);
   SysFreeString(address);
   if (FAILED(hr) || page.empty()) return false;

@@ -13,11 +13,17 @@ namespace qz::control {
 // "TrustedSites" of the product's settings; empty when there is none.
 std::vector<std::string> ListedTrustedSites();
 
-// True when Run may go on for a control on this site. A site is a page when
-// its container is an HTML document, or it offers the container's dispatch or
-// a web browser; a page may run only when the address of the document that
-// holds the control can be read and has a trusted origin. No site, or a site
-// that is none of these, is a script host the player started.
-bool SiteMayRun(IUnknown* site);
+// True when any HTML host answers for the site: its container is an HTML
+// document, or it offers the container's dispatch or a web browser.
+bool SiteIsPage(IUnknown* site);
+
+// True when Run may go on for a control on this site. `mustBePage`: the host
+// asked for safety from untrusted callers, or the control was once sited in
+// a page. Then only the document that holds the control decides (the client
+// site's container, never what the browser's top window shows): its address
+// must be read and have a trusted origin; no site, a removed site or a host
+// that answers nothing is refused. Otherwise a site that is no page (or none)
+// is a script host the player started, and a page is judged the same way.
+bool SiteMayRun(IUnknown* site, bool mustBePage);
 
 }  // namespace qz::control

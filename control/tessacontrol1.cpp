@@ -123,7 +123,8 @@ STDMETHODIMP Tessacontrol1::Run() {
     if (!documentCookie.empty() && !CookieCheckPasses(documentCookie, FieldText(block_.DataCookie))) {
       return S_FALSE;
     }
-    if (!SiteMayRun(site_.Get())) return S_FALSE;
+    if (SiteIsPage(site_.Get())) wasInPage_ = true;
+    if (!SiteMayRun(site_.Get(), untrustedCallers_ || wasInPage_)) return S_FALSE;
 
     char windows[MAX_PATH] = {};
     const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
@@ -166,10 +167,13 @@ STDMETHODIMP Tessacontrol1::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DW
   probe->Release();
   if (mask & ~kSupportedSafety) return E_FAIL;
   safetyOptions_ = (safetyOptions_ & ~mask) | (enabled & mask);
+  if (safetyOptions_ & INTERFACESAFE_FOR_UNTRUSTED_CALLER) untrustedCallers_ = true;
   return S_OK;
 }
 
 STDMETHODIMP Tessacontrol1::SetSite(IUnknown* site) {
+  // Asked now: the page may remove the control (and its site) before Run.
+  if (SiteIsPage(site)) wasInPage_ = true;
   site_ = site;
   return S_OK;
 }

@@ -78,6 +78,11 @@ class Tessacontrol1 final : public ITessacontrol1,
   HRESULT Put(Slot slot, BSTR value);
 
   DWORD safetyOptions_ = 0;
+  // Kept for the control's life: a host once asked for safety from untrusted
+  // callers, or a page once held the control. Either way the page decides
+  // Run, and losing the site never makes the control a script host's.
+  bool untrustedCallers_ = false;
+  bool wasInPage_ = false;
   ULONG refs_ = 0;
   const short init_ = 1;
   // A slot keeps the text up to its first zero character; an empty slot and an

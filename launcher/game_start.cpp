@@ -7,6 +7,7 @@
 #include "launcher/dx_requirement.h"
 #include "record/handover.h"
 #include "launcher/launcher_app.h"
+#include "launcher/setup_params.h"
 #include "base/registry_text.h"
 #include "base/run_log.h"
 #include "base/shell_start.h"
@@ -49,6 +50,10 @@ int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const 
                                         bool withMutex, const char* nameOfMutex) {
   // A refused or unknown location leaves no program to start.
   if (!exe || exe[0] == '\0') return 0;
+  if (!IsGameProgram(exe)) {
+    runlog::Write("game", std::string("not a program file, not started: ") + exe);
+    return 0;
+  }
   if (!DirectXRequirement()) return 0;
   std::string commandLine = QuotedCommandLine(exe, args);
   if (commandLine.empty()) return 0;  // too long to pass whole
@@ -85,6 +90,12 @@ int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const 
 }
 
 int LauncherApp::StartGameWithHandOver(const char* exe, const char* dir) {
+  // The record names a program file; anything else would run through
+  // another program that reads its own arguments.
+  if (!IsGameProgram(exe)) {
+    runlog::Write("game", std::string("not a program file, not started: ") + exe);
+    return 0;
+  }
   if (!DirectXRequirement()) return 0;
   const bool started = HandOverBlock(block_, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs);
   runlog::Write("game", std::string(started ? "started " : "could not start ") + exe + " with the launch record");

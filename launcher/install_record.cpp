@@ -92,6 +92,11 @@ void LauncherApp::ReadGameLocation() {
     RefuseGameLocation();
     return;
   }
+  if (setupTrust_.required && !IsListedGameLocation(s.hKeyIndex, s.regPath, setupTrust_.gameLocations)) {
+    runlog::Write("setup", std::string("location ") + s.regPath + " is not listed in GameLocations: refused");
+    RefuseGameLocation();
+    return;
+  }
   RegKey key;
   if (RegOpenKeyExA(root, s.regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
   std::string value;
@@ -100,7 +105,8 @@ void LauncherApp::ReadGameLocation() {
   std::string exe;
   if (!GameLocationFromValue(value, s.fileName, dir, exe)) return;
   // An empty value names no game: that is "not installed", not a refusal.
-  if (!exe.empty() && (!IsFullLocalPath(exe) || InWindowsFolder(exe))) {
+  if (!exe.empty() && (!IsFullLocalPath(exe) || !IsGameProgram(exe) || InWindowsFolder(exe))) {
+    runlog::Write("setup", "the registered program " + exe + " is not one a game may be: refused");
     RefuseGameLocation();
     return;
   }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "format/limits.h"
@@ -21,6 +22,7 @@
 #include "ui/dialogs.h"
 #include "update/http_client.h"
 #include "update/manifest.h"
+#include "update/manifest_trust.h"
 #include "update/version_decision.h"
 
 namespace qz {
@@ -133,6 +135,11 @@ class LauncherApp {
   ExitCode RegisterProtocol(bool add);
   void DecideAction();
   void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
+  // The setup modes' trust, read once per run (run_modes.cpp).
+  void LoadSetupTrust();
+  // With keys configured: the signature of the page's installer, fetched
+  // before anything else is downloaded. False when there is none that reads.
+  bool TakeInstallerSignature();
   ExitCode RunModes();
 
   // The launch record, moved in and out of shared memory in one piece.
@@ -148,6 +155,14 @@ class LauncherApp {
   // does not read from is asked about like a missing program, never started.
   SetupParameters setup_;
   bool gameLocationRefused_ = false;
+  // Keys configured (ManifestKeys holds anything, or GameLocations is there
+  // but unusable): then the page's installer must be signed by one of the
+  // keys and only the operator's GameLocations are read.
+  struct SetupTrust {
+    bool required = false;
+    ManifestTrust keys;
+    std::vector<std::string> gameLocations;
+  } setupTrust_;
 
   // What the wizard and the setup program leave behind.
   Handle workerThread_;

@@ -8,9 +8,11 @@
 
 #include "base/field_text.h"
 #include "base/run_log.h"
+#include "base/settings.h"
 #include "launcher/launcher_app.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
+#include "update/manifest_fetch.h"
 #include "update/progress_text.h"
 #include "format/web_address.h"
 #include "update/version_decision.h"
@@ -85,14 +87,43 @@ ExitCode LauncherApp::NormalFlow() {
   return ExitCode::Done;
 }
 
+void LauncherApp::LoadSetupTrust() {
+  setupTrust_ = SetupTrust{};
+  setupTrust_.keys = LoadManifestTrust();
+  const settings::ProductKeyList listed = settings::ReadProductKeys("GameLocations", ViewPolicy::EveryView);
+  setupTrust_.gameLocations = listed.lines;
+  setupTrust_.required = setupTrust_.keys.signatureRequired || listed.state == settings::ProductKeyList::State::Unusable;
+  if (listed.state == settings::ProductKeyList::State::Unusable) {
+    // Someone meant to limit the locations: refuse them all rather than none.
+    runlog::Write("trust", "GameLocations is not a list of locations (type, size or content): no location is read, "
+                           "and the installer must be signed");
+  }
+}
+
+bool LauncherApp::TakeInstallerSignature() {
+  const std::string url = plan_.fullDnUrl;
+  std::optional<P256Signature> signature;
+  if (!url.empty()) signature = FetchSignature(http_, url);
+  const bool taken = signature && !setupTrust_.keys.keys.empty();
+  runlog::Write("trust", "GET " + url + ".sig: " +
+                             (taken ? std::string("read; the installer must verify with it")
+                                    : std::string("no signature a configured key could verify: the installer is refused")));
+  if (!taken) return false;
+  plan_.fullDnHash.signature = *signature;
+  plan_.fullDnHash.signers = setupTrust_.keys.keys;
+  return true;
+}
+
 ExitCode LauncherApp::SetupFlow(bool link) {
-  // The page's installer: no manifest names it, nor states its hash.
+  // The page's installer: no manifest names it, nor states its hash. With
+  // keys configured its publisher's signature stands in for the hash.
   plan_ = UpdatePlan{};
   CopyCut(plan_.progName, FieldText(block_.ProgName));
   // An address that fills its field may have been cut: never fetch it.
   const std::string url = FieldText(block_.FullDownURL);
   CopyCut(plan_.fullDnUrl, url.size() < sizeof plan_.fullDnUrl ? url : std::string());
   target_ = Target::Game;
+  LoadSetupTrust();
   ParseSetupParameters();
   ReadGameLocation();
 
@@ -118,6 +149,11 @@ ExitCode LauncherApp::SetupFlow(bool link) {
     if (!IsFetchUrl(p.fullDnUrl)) return ExitCode::Stopped;
     ShellExecuteA(nullptr, "open", p.fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
     return ExitCode::Done;
+  }
+  // Asked before the download, so an unsigned installer never reaches the disk.
+  if (setupTrust_.required && !TakeInstallerSignature()) {
+    ShowMessage(nullptr, texts::kInstallerNotSigned, texts::kNoticeCaption, MB_OK);
+    return ExitCode::Stopped;
   }
   if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
   if (!HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) {

@@ -86,10 +86,33 @@ bool IsGameRegistryPath(std::string_view regPath) {
     if (parts.size() < 3) return false;
     vendor = 2;
   }
-  for (const char* system : {"Microsoft", "Classes", "Policies"}) {
+  for (const char* system : {"Microsoft", "Classes", "Policies", "AppDataLow"}) {
     if (SameLetters(parts[vendor], system)) return false;
   }
   return true;
+}
+
+bool IsListedGameLocation(int hKeyIndex, std::string_view regPath, const std::vector<std::string>& listed) {
+  const char* const roots[][2] = {{"HKCU", "HKEY_CURRENT_USER"}, {"HKLM", "HKEY_LOCAL_MACHINE"}};
+  if (hKeyIndex < 1 || hKeyIndex > 2 || regPath.empty()) return false;
+  for (const std::string& entry : listed) {
+    const std::size_t slash = entry.find('\\');
+    if (slash == std::string::npos) continue;
+    const std::string_view root = std::string_view(entry).substr(0, slash);
+    const char* const* names = roots[hKeyIndex - 1];
+    if ((SameLetters(root, names[0]) || SameLetters(root, names[1])) &&
+        SameLetters(std::string_view(entry).substr(slash + 1), regPath)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsGameProgram(std::string_view path) {
+  constexpr std::string_view kExe = ".exe";
+  const std::size_t slash = path.find_last_of('\\');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return name.size() > kExe.size() && SameLetters(name.substr(name.size() - kExe.size()), kExe);
 }
 
 bool IsGameFileName(std::string_view fileName) { return AllPlain(Parts(fileName)); }

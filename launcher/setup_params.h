@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "format/limits.h"
 #include "record/launch_block.h"
@@ -42,9 +43,21 @@ bool GameLocationFromValue(const std::string& value, const char* fileName, std::
 // treated as a game that is not there; nothing of it is started.
 //
 // A registry path below "SOFTWARE\" of a vendor: never the system's own
-// branches (Microsoft, Classes, Policies, also below WOW6432Node), and no
-// empty part.
+// branches (Microsoft, Classes, Policies, also below WOW6432Node), never
+// AppDataLow (a browser's protected mode writes there), and no empty part.
 bool IsGameRegistryPath(std::string_view regPath);
+
+// Whether the operator's GameLocations list names this location: root index
+// 1 (HKCU) or 2 (HKLM) and the path, each entry written "HKLM\SOFTWARE\Vendor\Game"
+// (or with HKEY_LOCAL_MACHINE / HKEY_CURRENT_USER), compared whole in any
+// letter case. With keys configured only listed locations are read.
+bool IsListedGameLocation(int hKeyIndex, std::string_view regPath, const std::vector<std::string>& listed);
+
+// A program the launcher starts as a game: a program file (".exe" in any
+// letter case). A batch file runs through cmd.exe, a script through its
+// host and a shortcut names anything, so arguments would reach another
+// program's command line.
+bool IsGameProgram(std::string_view path);
 
 // A FileName that stays inside the game's folder: relative, no "." or ".."
 // part, no drive, stream or device name, no "/" and no wildcard.

@@ -29,6 +29,7 @@ constexpr char kUsage[] =
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
     "                          [--file VERSION FILE]... [--sign KEYFILE] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
+    "       qzpublish sign FILE --key PRIVATE\n"
     "       qzpublish ticket --key PRIVATE --field NAME=VALUE... [--valid SECONDS]\n";
 
 struct Usage : PublishError {
@@ -234,6 +235,30 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   return good ? 0 : 1;
 }
 
+// The detached signature a launcher asks for before it runs or unpacks a
+// setup mode's installer: over the file's bytes, in a manifest's form, as
+// FILE.sig beside it.
+int SignFile(const std::vector<std::string>& a, std::ostream& out) {
+  std::string file, keyFile;
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    if (a[i] == "--key") {
+      Need(i + 1 < a.size(), "--key needs a value");
+      keyFile = a[++i];
+    } else {
+      Need(a[i].compare(0, 2, "--") != 0, "unknown option " + a[i]);
+      Need(file.empty(), "sign signs one file");
+      file = a[i];
+    }
+  }
+  Need(!file.empty() && !keyFile.empty(), "sign needs FILE and --key PRIVATE");
+  if (!IsFile(file)) throw PublishError(file + ": no such file");
+  const std::string sigPath = file + ".sig";
+  const std::string signature = ToBase64(Sign(ReadText(keyFile), ReadText(file))) + "\n";
+  WriteReplacing(sigPath, signature);
+  out << "wrote " << sigPath << "\n";
+  return 0;
+}
+
 // A launch link signed with the portal's key, valid from now for --valid
 // seconds (300 unless given). Values are taken byte for byte.
 int TicketLink(const std::vector<std::string>& a, std::ostream& out) {
@@ -303,7 +328,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
   try {
     static const std::map<std::string, int> kCommands = {{"keygen", 0},   {"pubkey", 1}, {"patch", 2},
                                                           {"full", 3},     {"manifest", 4}, {"verify", 5},
-                                                          {"ticket", 6}};
+                                                          {"ticket", 6},   {"sign", 7}};
     const auto command = kCommands.find(args[0]);
     Need(command != kCommands.end(), "unknown command " + args[0]);
     switch (command->second) {
@@ -313,6 +338,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
       case 3: return Full(args, out);
       case 4: return Manifest(args, out);
       case 5: return Verify(args, out);
+      case 7: return SignFile(args, out);
       default: return TicketLink(args, out);
     }
   } catch (const Usage& e) {

@@ -26,7 +26,10 @@ constexpr int kNameTries = 64;
 // A security descriptor whose only entry grants the current user full
 // access: no other account can open the section, whatever its name. With
 // `administrators`, a second entry lets the administrators' group read and
-// write it (that group counts only in a token that holds its rights).
+// write it (that group counts only in a token that holds its rights). Its
+// label is this process's integrity level with no read, write or execute up,
+// so a process of the same account at a lower level (a page's content in a
+// protected browser) cannot read the record either.
 class OwnerOnlySecurity {
  public:
   explicit OwnerOnlySecurity(bool administrators = false) {
@@ -40,6 +43,22 @@ class OwnerOnlySecurity {
     user_.resize(size);
     if (!GetTokenInformation(token.get(), TokenUser, user_.data(), size, &size)) return;
     PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    size = 0;
+    GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &size);
+    if (size == 0) return;
+    level_.resize(size);
+    if (!GetTokenInformation(token.get(), TokenIntegrityLevel, level_.data(), size, &size)) return;
+    PSID label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(level_.data())->Label.Sid;
+    if (!label || !IsValidSid(label)) return;
+    sacl_.resize(sizeof(ACL) + sizeof(SYSTEM_MANDATORY_LABEL_ACE) + GetLengthSid(label));
+    auto* sacl = reinterpret_cast<ACL*>(sacl_.data());
+    if (!InitializeAcl(sacl, static_cast<DWORD>(sacl_.size()), ACL_REVISION) ||
+        !AddMandatoryAce(sacl, ACL_REVISION, 0,
+                         SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP |
+                             SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP,
+                         label)) {
+      return;
+    }
     std::size_t aclBytes = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
     if (administrators) {
       DWORD size = sizeof administrators_;
@@ -54,6 +73,7 @@ class OwnerOnlySecurity {
          !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE, administrators_)) ||
         !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorSacl(&descriptor_, TRUE, sacl, FALSE) ||
         !SetSecurityDescriptorOwner(&descriptor_, sid, FALSE)) {
       return;
     }
@@ -69,7 +89,9 @@ class OwnerOnlySecurity {
 
  private:
   std::vector<BYTE> user_;  // 8-byte alignment of TOKEN_USER comes from the allocator
+  std::vector<BYTE> level_;  // TOKEN_MANDATORY_LABEL, holding the label's SID
   std::vector<BYTE> acl_;
+  std::vector<BYTE> sacl_;
   alignas(8) BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};

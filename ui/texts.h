@@ -42,6 +42,11 @@ inline constexpr wchar_t kWizardCaption[] = L"Velto インストールウィザ�
 // Run modes
 inline constexpr wchar_t kUpdateFailed[] =
     L"アップデート情報の取得に失敗しました。\r\n\r\nしばらく後で再実行してください";
+// A setup mode's installer without a signature by a configured key: nothing
+// was run or unpacked.
+inline constexpr wchar_t kInstallerNotSigned[] =
+    L"インストールファイルの署名を確認できないため、インストールを中止しました。\r\n\r\n"
+    L"何も実行されていません。(Installer Not Signed)";
 inline constexpr wchar_t kReinstallQuestion[] =
     L"ゲームがインストールされているフォルダや実行ファイルが存在しません。\r\n"
     L"インストールされたフォルダやファイルを変更または削除した場合､再インストールが必要です。\r\n\r\n"

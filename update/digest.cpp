@@ -114,7 +114,21 @@ std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size) {
 
 bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size, const P256Signature& signature) {
   const auto digest = Sha256Of(message, size);
-  if (!digest) return false;
+  return digest && VerifyP256Digest(key, *digest, signature);
+}
+
+bool FileHashMatches(const FileHash& expected, const Sha256Digest& digest) {
+  if (expected.present && expected.digest != digest) return false;
+  if (expected.signature) {
+    for (const P256PublicKey& key : expected.signers) {
+      if (VerifyP256Digest(key, digest, *expected.signature)) return true;
+    }
+    return false;
+  }
+  return expected.present;
+}
+
+bool VerifyP256Digest(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature) {
   AlgorithmHandle algorithm;
   if (!Succeeded(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
     return false;
@@ -130,8 +144,8 @@ bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size,
                                      static_cast<ULONG>(blob.size()), 0))) {
     return false;
   }
-  return BCryptVerifySignature(imported.get(), nullptr, const_cast<PUCHAR>(digest->data()),
-                               static_cast<ULONG>(digest->size()), const_cast<PUCHAR>(signature.data()),
+  return BCryptVerifySignature(imported.get(), nullptr, const_cast<PUCHAR>(digest.data()),
+                               static_cast<ULONG>(digest.size()), const_cast<PUCHAR>(signature.data()),
                                static_cast<ULONG>(signature.size()), 0) == 0;
 }
 

@@ -35,9 +35,7 @@ bool FetchText(HttpClient& client, const std::string& url, DWORD maxBytes, std::
 // the signature published beside them.
 bool SignedByTrustedKey(HttpClient& http, const std::string& url, const std::string& manifest,
                         const ManifestTrust& trust) {
-  std::string text;
-  if (!FetchText(http, url + ".sig", kMaxSignatureBytes, text)) return false;
-  const std::optional<P256Signature> signature = ParseSignatureText(text);
+  const std::optional<P256Signature> signature = FetchSignature(http, url);
   if (!signature) return false;
   for (const P256PublicKey& key : trust.keys) {
     if (VerifyP256(key, manifest.data(), manifest.size(), *signature)) return true;
@@ -46,6 +44,12 @@ bool SignedByTrustedKey(HttpClient& http, const std::string& url, const std::str
 }
 
 }  // namespace
+
+std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string& url) {
+  std::string text;
+  if (!FetchText(http, url + ".sig", kMaxSignatureBytes, text)) return std::nullopt;
+  return ParseSignatureText(text);
+}
 
 std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
                                           const ManifestTrust& trust) {

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "update/http_client.h"
 #include "update/manifest.h"
@@ -23,5 +24,9 @@ using InstallRecordLookup = std::function<void(const char* progName, std::uint16
 // answer that is not a manifest gives an empty plan.
 std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
                                           const ManifestTrust& trust);
+
+// The detached signature published at `url` + ".sig" (one line of base64, the
+// same form as a manifest's); nothing when it cannot be fetched whole or read.
+std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string& url);
 
 }  // namespace qz

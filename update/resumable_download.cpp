@@ -227,7 +227,7 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   // Hashed as it arrives, so checking costs no second read of the file; a
   // resumed file's hash covers the bytes already on disk, read first.
   std::optional<BackgroundSha256> hasher;
-  if (file.hash.present) hasher.emplace();
+  if (file.hash.Checked()) hasher.emplace();
   for (std::uint64_t read = 0; read < have;) {
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(have - read < kLargestRead ? have - read : kLargestRead);
@@ -299,7 +299,7 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   // Not what the publisher released: it is neither kept, run nor unpacked.
   if (hasher) {
     const std::optional<Sha256Digest> digest = hasher->Finish();
-    if (!digest || *digest != file.hash.digest) {
+    if (!digest || !FileHashMatches(file.hash, *digest)) {
       DeleteFileA(part.c_str());
       DeleteFileA(tagPath.c_str());
       runlog::Write("download", "SHA-256 differs from the published one: deleted");

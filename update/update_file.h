@@ -3,16 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "format/codec.h"
 #include "format/limits.h"
 
 namespace qz {
 
-// The SHA-256 the publisher released a file with, when the manifest names one.
+// The SHA-256 the publisher released a file with, when the manifest names one;
+// or, for the page's installer, the publisher's signature over the file's
+// bytes, which one of `signers` must verify.
 struct FileHash {
   bool present = false;
   Sha256Digest digest{};
+  std::optional<P256Signature> signature;
+  std::vector<P256PublicKey> signers;
+
+  bool Checked() const { return present || signature.has_value(); }
 };
 
 struct UpdateFile {

@@ -133,6 +133,19 @@ TEST_F(PublishCommands, TicketLinkIsSignedByTheKeyAndCarriesTheFieldsOnce) {
   EXPECT_NE(ReadTicket(second.ticket).ticket.nonce, reading.ticket.nonce) << "every link its own nonce";
 }
 
+TEST_F(PublishCommands, SignWritesTheFilesSignatureBesideIt) {
+  const std::string setup = dir / "www/full/Setup.exe";
+  WriteFile(setup + ".sig", "stale");
+  const Result r = Publish({"sign", setup, "--key", key});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const std::string line = ReadFile(setup + ".sig");
+  ASSERT_EQ(line.back(), '\n');
+  const auto signature = FromBase64(line.substr(0, line.size() - 1));
+  ASSERT_TRUE(signature);
+  EXPECT_TRUE(publish::Verify(*FromBase64(publicKey), "MZ setup", *signature));
+  EXPECT_FALSE(publish::Verify(*FromBase64(publicKey), "MZ setup!", *signature));
+}
+
 TEST_F(PublishCommands, UnsignedManifestDropsAStaleSignature) {
   ASSERT_EQ(Publish(ManifestArgs(manifest)).rc, 0);
   std::vector<std::string> args = ManifestArgs(manifest);
@@ -175,6 +188,9 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
       {"not a key", manifestWith(14, dir / "www/full/Setup.exe"), out, "not a private key"},
       {"unknown option", manifestWith(1, "--program"), out, "unknown option"},
       {"verify without key", {"verify", out}, "", "--key"},
+      {"sign without key", {"sign", dir / "www/full/Setup.exe"}, "", "--key PRIVATE"},
+      {"sign a missing file", {"sign", out, "--key", key}, out, "no such file"},
+      {"sign with no key file", {"sign", dir / "www/full/Setup.exe", "--key", dir / "none.key"}, "", "cannot read"},
       {"verify with a bad key", {"verify", dir / "www/full/Setup.exe", "--key", "QUJD"}, "", "not a public key"},
       {"ticket without key", {"ticket", "--field", "RunMode=Normal"}, "", "--key"},
       {"ticket field unknown", {"ticket", "--key", key, "--field", "Mode=Normal"}, "", "RunMode, ProgName"},

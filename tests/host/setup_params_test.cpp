@@ -143,6 +143,8 @@ TEST(GameLocation, RulesKeepTheSetupModesToGames) {
       {"Software\\MICROSOFT", false},
       {"SOFTWARE\\Classes\\exefile", false},
       {"SOFTWARE\\Policies\\Vendor", false},
+      {"Software\\AppDataLow\\Vendor\\Game", false},  // low integrity writes there
+      {"SOFTWARE\\WOW6432Node\\appdatalow\\Vendor", false},
       {"SOFTWARE\\WOW6432Node\\Microsoft\\Windows", false},
       {"SOFTWARE\\WOW6432Node", false},
       {"SOFTWARE\\\\Microsoft", false},  // an empty part the registry may skip
@@ -208,6 +210,46 @@ TEST(GameLocation, RulesKeepTheSetupModesToGames) {
       {"C:\\windows", "C:\\windows", false},
   };
   for (const auto& c : folders) EXPECT_EQ(IsInsideFolder(c.path, c.folder), c.inside) << c.path;
+
+  const struct {
+    const char* path;
+    bool program;
+  } programs[] = {
+      {"C:\\Games\\V\\game.exe", true},
+      {"C:\\Games\\V\\GAME.EXE", true},
+      {"C:\\Python\\python.exe", true},  // a program file: the location lists keep it out
+      {"C:\\Games\\run.cmd", false},
+      {"C:\\Games\\run.bat", false},
+      {"C:\\Games\\run.js", false},
+      {"C:\\Games\\Game.lnk", false},
+      {"C:\\Games\\game.exe.cmd", false},
+      {"C:\\Games.exe\\game", false},
+      {"C:\\Games\\.exe", false},
+      {"", false},
+  };
+  for (const auto& c : programs) EXPECT_EQ(IsGameProgram(c.path), c.program) << c.path;
+}
+
+TEST(GameLocation, OnlyListedLocationsWhenKeysAreConfigured) {
+  const std::vector<std::string> listed = {"HKLM\\SOFTWARE\\Vendor\\Game", "HKEY_CURRENT_USER\\Software\\Other\\G",
+                                           "nonsense", "HKLM"};
+  const struct {
+    int hKey;
+    const char* regPath;
+    bool ok;
+  } cases[] = {
+      {2, "SOFTWARE\\Vendor\\Game", true},
+      {2, "software\\vendor\\GAME", true},
+      {1, "Software\\Other\\G", true},
+      {1, "SOFTWARE\\Vendor\\Game", false},  // listed under the other root
+      {2, "SOFTWARE\\Vendor", false},          // a listed location's parent
+      {2, "SOFTWARE\\Vendor\\Game\\Sub", false},
+      {2, "SOFTWARE\\Python\\PythonCore\\3.12\\InstallPath", false},
+      {0, "SOFTWARE\\Vendor\\Game", false},
+      {2, "", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsListedGameLocation(c.hKey, c.regPath, listed), c.ok) << c.regPath;
+  EXPECT_FALSE(IsListedGameLocation(2, "SOFTWARE\\Vendor\\Game", {})) << "nothing listed: nothing read";
 }
 
 TEST(DirectXRequirement, FromSpare) {

@@ -399,6 +399,12 @@ TEST_F(ControlRunTest, UntrustedPagesStartNothing) {
       {"an old page while the browser shows the portal",
        new FakeSite(nullptr, nullptr, new FakeBrowser(kPortal, new FakeDocument(L"https://evil.test/")))},
       {"a browser without a document", new FakeSite(nullptr, nullptr, new FakeBrowser(kPortal, nullptr))},
+      // Only the client site's container holds the control: a holder or the
+      // browser's top document may be another frame's.
+      {"a listed subdomain as the holder only",
+       new FakeSite(nullptr, new FakeDocument(L"https://games.example.jp/start"), nullptr)},
+      {"the browser's top document only",
+       new FakeSite(nullptr, nullptr, new FakeBrowser(L"", new FakeDocument(kPortal)))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
@@ -421,14 +427,16 @@ TEST_F(ControlRunTest, TrustedPagesAndScriptHostsStartTheLauncher) {
     FakeSite* site;
   } cases[] = {
       {"the portal's document", ContainerSite(kPortal)},
-      {"a listed subdomain as the holder",
-       new FakeSite(nullptr, new FakeDocument(L"https://games.example.jp/start"), nullptr)},
-      {"the browser's document", new FakeSite(nullptr, nullptr, new FakeBrowser(L"", new FakeDocument(kPortal)))},
+      {"a listed subdomain's document", ContainerSite(L"https://games.example.jp/start")},
       {"a script host", new FakeSite(nullptr, nullptr, nullptr)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
     ASSERT_TRUE(PlaceStandInLauncher());
+    // A fresh control each: one that a page held stays a page's.
+    control_->Release();
+    control_ = NewControl();
+    ASSERT_NE(control_, nullptr);
     ASSERT_EQ(SetSite(control_, static_cast<IServiceProvider*>(c.site)), S_OK);
     c.site->Release();
     EXPECT_EQ(control_->Run(), S_OK);
@@ -447,6 +455,59 @@ TEST_F(ControlRunTest, TrustedPagesAndScriptHostsStartTheLauncher) {
   EXPECT_EQ(withSite->GetSite(IID_IUnknown, reinterpret_cast<void**>(&got)), E_FAIL);
   EXPECT_EQ(got, nullptr);
   withSite->Release();
+}
+
+// A fresh control per row: what a host asked and where it was sited stays
+// with the control for its life.
+TEST_F(ControlRunTest, SiteLockStaysClosedForPagesAndSafeHosts) {
+  const struct {
+    const char* id;
+    bool untrustedCallers;  // the host asked for safety from untrusted callers
+    FakeSite* site;         // null: never sited
+    bool siteRemoved;       // SetSite(NULL) before Run, as when the element goes
+    bool runs;
+  } cases[] = {
+      {"a safe host that never sites it", true, nullptr, false, false},
+      {"a safe host whose site answers nothing", true, new FakeSite(nullptr, nullptr, nullptr), false, false},
+      {"a safe host's portal page, removed", true, ContainerSite(kPortal), true, false},
+      {"a portal page removed, no safety asked", false, ContainerSite(kPortal), true, false},
+      {"a safe host, another site's frame in the portal", true,
+       new FakeSite(new FakeDocument(L"https://evil.test/frame"), nullptr,
+                    new FakeBrowser(kPortal, new FakeDocument(kPortal))),
+       false, false},
+      {"a safe host's portal page", true, ContainerSite(kPortal), false, true},
+      {"a script host that asked nothing, no site", false, nullptr, false, true},
+      {"a script host that asked nothing, a silent site", false, new FakeSite(nullptr, nullptr, nullptr), false,
+       true},
+  };
+  for (const bool running : {false, true}) {
+    for (const auto& c : cases) {
+      if (c.runs != running) continue;
+      SCOPED_TRACE(c.id);
+      ASSERT_TRUE(PlaceStandInLauncher());
+      ITessacontrol1* control = NewControl();
+      ASSERT_NE(control, nullptr);
+      IObjectSafety* safety = nullptr;
+      ASSERT_EQ(control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety)), S_OK);
+      const DWORD asked = c.untrustedCallers ? INTERFACESAFE_FOR_UNTRUSTED_CALLER : 0;
+      EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER, asked), S_OK);
+      safety->Release();
+      if (c.site) {
+        EXPECT_EQ(SetSite(control, static_cast<IServiceProvider*>(c.site)), S_OK);
+        c.site->Release();
+      }
+      if (c.siteRemoved) EXPECT_EQ(SetSite(control, nullptr), S_OK);
+      EXPECT_EQ(control->Run(), running ? S_OK : S_FALSE);
+      if (running) {
+        EXPECT_TRUE(WaitForFile(LauncherPath() + ".record.txt", kWait));
+      }
+      control->Release();
+    }
+    if (!running) {
+      Sleep(1000);
+      EXPECT_FALSE(LauncherWasStarted());
+    }
+  }
 }
 
 }  // namespace

@@ -127,6 +127,23 @@ TEST(GameStart, MissingExecutableStartsNothingAndLeavesNothing) {
   }
 }
 
+// A batch file runs through cmd.exe, which reads "&" and "|" in the page's
+// arguments as commands: only program files start, whatever names them.
+TEST(GameStart, OnlyProgramFilesStart) {
+  const std::string dir = NewTempDir("script");
+  const std::string marker = dir + "ran";
+  for (const char* name : {"run.cmd", "run.bat", "run.js", "game.lnk"}) {
+    SCOPED_TRACE(name);
+    const std::string target = dir + name;
+    ASSERT_TRUE(WriteFileBytes(target, "mkdir \"" + marker + "\"\r\n"));
+    auto app = std::make_unique<LauncherApp>();
+    EXPECT_EQ(app->StartGameWithHandOver(target.c_str(), dir.c_str()), 0);
+    EXPECT_EQ(app->StartGameWithArguments(target.c_str(), dir.c_str(), "& mkdir x", false, ""), 0);
+  }
+  Sleep(1000);
+  EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST(GameStart, GamesGetNoneOfOurHandles) {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE readEnd = nullptr;

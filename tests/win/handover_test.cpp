@@ -128,12 +128,15 @@ TEST(HandOver, OwnSectionOfTheUserUnderANameNobodyTookFirst) {
   std::thread writer([&] { started = HandOverBlock(PatternedBlock(), exe, dir.c_str(), SectionForm::Game, 3000); });
   const bool received = WaitForFile(exe + ".record.txt", kWait);
   auto record = ReadRecord(exe + ".record.txt");
-  // While it is held, the section's only entry is the current user's.
+  // While it is held, the section's only entry is the current user's, and
+  // its label keeps lower integrity levels out.
   Handle section(OpenFileMappingA(READ_CONTROL, FALSE, record["args"].c_str()));
   PACL dacl = nullptr;
+  PACL sacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD read = section ? GetSecurityInfo(section.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                                               nullptr, nullptr, &dacl, nullptr, &descriptor)
+  const DWORD read = section ? GetSecurityInfo(section.get(), SE_KERNEL_OBJECT,
+                                               DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, nullptr,
+                                               nullptr, &dacl, &sacl, &descriptor)
                              : GetLastError();
   writer.join();
   ASSERT_TRUE(started);
@@ -147,6 +150,15 @@ TEST(HandOver, OwnSectionOfTheUserUnderANameNobodyTookFirst) {
   ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void**>(&ace)));
   EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
   EXPECT_TRUE(EqualSid(&ace->SidStart, CurrentUserSid().data()));
+  ASSERT_NE(sacl, nullptr) << "no mandatory label";
+  SYSTEM_MANDATORY_LABEL_ACE* label = nullptr;
+  ASSERT_TRUE(GetAce(sacl, 0, reinterpret_cast<void**>(&label)));
+  EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+  EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP |
+                                            SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP));
+  PSID labelSid = &label->SidStart;
+  EXPECT_GE(*GetSidSubAuthority(labelSid, 0), static_cast<DWORD>(SECURITY_MANDATORY_MEDIUM_RID))
+      << "the launcher's own level, never below medium";
   LocalFree(descriptor);
   for (const MappedView& view : views) {
     EXPECT_EQ(std::string(static_cast<const char*>(view.get()), sizeof(LaunchBlock)),
