@@ -153,7 +153,7 @@ FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mism
   mismatch = false;
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file || !hash.present) return file;
+  if (!file || !hash.Checked()) return file;
   Sha256Hasher hasher;
   std::vector<std::uint8_t> buffer(1 << 16);
   for (;;) {
@@ -163,7 +163,7 @@ FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mism
     if (!hasher.Update(buffer.data(), got)) return FileHandle();
   }
   const std::optional<Sha256Digest> digest = hasher.Finish();
-  mismatch = !digest || *digest != hash.digest;
+  mismatch = !digest || !FileHashMatches(hash, *digest);
   if (mismatch) return FileHandle();
   return file;
 }

@@ -17,6 +17,9 @@ namespace qz {
 
 namespace {
 
+// A read answered within this long found its bytes waiting.
+constexpr double kPromptReadMs = 50;
+
 // Timed around every read: the counter's frequency is fixed at boot, asked once.
 double NowMs() {
   static const double ticksPerMs = [] {
@@ -250,9 +253,13 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   // receive timeout) would hold the wizard for ever: a try that averages
   // under the stall pace over a window is ended by its guard.
   StallGuard guard(http_, stallWindowMs_);
+  // Whole reads only while the link keeps up: a read that had to wait is
+  // followed by one that takes what has arrived, which a crawl cannot hold.
+  bool keepsUp = false;
   for (;;) {
     const double asked = NowMs();
-    const int n = http_.Read(buffer.get(), readSize);
+    const int n = http_.Read(buffer.get(), readSize, keepsUp);
+    keepsUp = NowMs() - asked < kPromptReadMs;
     if (stopRequested_()) return Attempt::Stopped;  // the partial file stays
     if (n == 0) break;
     if (n < 0 && guard.Fired()) {
