@@ -253,13 +253,17 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   // receive timeout) would hold the wizard for ever: a try that averages
   // under the stall pace over a window is ended by its guard.
   StallGuard guard(http_, stallWindowMs_);
-  // Whole reads only while the link keeps up: a read that had to wait is
-  // followed by one that takes what has arrived, which a crawl cannot hold.
+  // Whole reads only while the link keeps up, and at most four times what the
+  // last read brought: a read that had to wait is followed by one that takes
+  // what has arrived, so a crawl never holds a read for long.
   bool keepsUp = false;
+  std::uint32_t lastRead = 0;
   for (;;) {
     const double asked = NowMs();
-    const int n = http_.Read(buffer.get(), readSize, keepsUp);
-    keepsUp = NowMs() - asked < kPromptReadMs;
+    const std::uint32_t ask = keepsUp && lastRead < readSize / 4 ? lastRead * 4 : readSize;
+    const int n = http_.Read(buffer.get(), ask, keepsUp);
+    keepsUp = n > 0 && NowMs() - asked < kPromptReadMs;
+    lastRead = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     if (stopRequested_()) return Attempt::Stopped;  // the partial file stays
     if (n == 0) break;
     if (n < 0 && guard.Fired()) {
