@@ -1,6 +1,7 @@
 # One-command entry points. Each installs what it needs when it is missing.
 #   make test   builds host, x64 and x86 and runs every test layer
 #   make demo   the whole chain from a scripted page to a started game
+#   make package  the client packages (build/x64/package/Quorlynx-<version>-x64.msi, -x86.msi)
 #   make bench  performance figures (zip reader, downloads)
 #   make fuzz   fuzzes each parser for FUZZ_SECONDS (the tests only replay the seeds)
 
@@ -14,7 +15,7 @@ HOST := $(BUILD)/host
 X64 := $(BUILD)/x64
 X86 := $(BUILD)/x86
 
-.PHONY: all deps configure build test test-host test-win demo bench fuzz clean
+.PHONY: all deps configure build package test test-host test-win demo bench fuzz clean
 
 all: build
 
@@ -43,17 +44,22 @@ test-win: deps $(X64)/CMakeCache.txt
 	cmake --build $(X64) -j $(JOBS)
 	cd $(X64) && ctest --output-on-failure -j $(CTEST_JOBS)
 
+# The packages hold the programs of both Windows trees; the x64 tree builds them.
+package: deps $(X64)/CMakeCache.txt $(X86)/CMakeCache.txt
+	cmake --build $(X86) -j $(JOBS) --target Quorlynx Tessacom1
+	cmake --build $(X64) -j $(JOBS) --target package
+
 # Host tests first (fast), then the x86 smoke set (its 32-bit programs under
 # the user-mode emulator where the kernel runs no 32-bit code), then x64, whose
 # summary closes the output; any failure fails the target.
-test: build
+test: build package
 	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
 	cd $(X86) && ctest --output-on-failure -j $(CTEST_JOBS)
 	cd $(X64) && ctest --output-on-failure -j $(CTEST_JOBS)
 
-# The demo needs only the x64 programs; a second run upgrades what the first
-# installed, DEMO_FLAGS=--reset starts over.
-demo: deps $(X64)/CMakeCache.txt
+# The demo installs the client through the x64 package; a second run upgrades
+# what the first installed, DEMO_FLAGS=--reset starts over.
+demo: package
 	cmake --build $(X64) -j $(JOBS)
 	@bash tools/demo.sh $(DEMO_FLAGS) $(X64)
 

@@ -1,6 +1,7 @@
 #include "base/settings.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace qz::settings {
 
@@ -62,10 +63,16 @@ ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<s
   data.resize(size);  // the stored value need not end with its two zeros
   const std::size_t before = items.size();
   std::size_t start = 0;
+  // A string may hold several items separated by ";": the client package
+  // writes an operator's "k1;k2" as it was given.
   while (start < data.size()) {
-    std::size_t end = data.find('\0', start);
+    std::size_t end = data.find_first_of(std::string_view(";\0", 2), start);
     if (end == std::string::npos) end = data.size();
-    if (end > start) items.push_back(data.substr(start, end - start));
+    std::size_t first = start;
+    std::size_t last = end;
+    while (first < last && (data[first] == ' ' || data[first] == '\t')) ++first;
+    while (last > first && (data[last - 1] == ' ' || data[last - 1] == '\t')) --last;
+    if (last > first) items.push_back(data.substr(first, last - first));
     start = end + 1;
   }
   return items.size() > before ? ListRead::Read : ListRead::Unusable;

@@ -31,13 +31,14 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
 // view and `create`), or when there is none and none is to be made.
 bool MayWriteRecord(const char* progName, bool create);
 
-// The strings of a REG_MULTI_SZ value of the product key in the given views,
-// in order, empty strings left out; a view where the value is missing, of
+// The items of a REG_MULTI_SZ value of the product key in the given views,
+// in order: each string, or each part of a string between ";", without the
+// blanks around it, empty ones left out; a view where the value is missing, of
 // another type or over 64 KiB adds nothing.
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy views);
 
 // A list of keys in a REG_MULTI_SZ value of the product key, read in the
-// given views. Missing: no view has the value. Unusable: a view has it, but
+// given views as ReadProductList reads them. Missing: no view has the value. Unusable: a view has it, but
 // of another type, over 64 KiB, unreadable, or without a single string. Keys
 // were configured then, so whatever relies on them refuses rather than run
 // without them.

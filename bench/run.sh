@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip download resume rights)
+all=(zip download resume rights delta)
 # Each section adds its key figures here; the run ends with them in one table.
 export QZ_BENCH_SUMMARY=$build/bench-summary.txt
 : >"$QZ_BENCH_SUMMARY"
@@ -55,6 +55,14 @@ section_rights() {
   median_opens=$(printf '%s\n' "${opens[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
   echo "5000 replaced files: check ${median_replaced} ms, opening each once ${median_opens} ms; 5000 new files in a new folder: ${median_new} ms"
   awk -v r="$median_replaced" -v o="$median_opens" 'BEGIN { printf "rights.replaced_opens=%.2f\n", r / o }' >>"$QZ_BENCH_SUMMARY"
+}
+
+# Update size: the delta archive against zstd --patch-from for three changes,
+# and the time and memory of applying it under Wine against unpacking the
+# whole-file patch.
+section_delta() {
+  cmake --build "$x64" --target delta_bench_win qz_publish_host -j2 >/dev/null
+  "$here/delta_bench.sh" "$x64" "$QZ_BENCH_SUMMARY"
 }
 
 sections=("$@")
@@ -102,4 +110,9 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
   summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"
   summary_row dl.peak_bare "" "peak memory MiB: bare WinINet loop under Wine"
   summary_row rights.replaced_opens "<= 3" "rights check of 5000 replaced files/opening them, Wine"
+  for c in byte files reencode; do
+    summary_row "delta.$c.size_zstd" "<= 1.1" "update $c: delta archive/zstd --patch-from"
+    summary_row "delta.$c.speed_unpack" ">= 0.5" "update $c: applying the delta/unpacking, speed, Wine"
+    summary_row "delta.$c.peak_private" "<= 16" "update $c: private memory MiB applying (base mapped)"
+  done
 fi

@@ -91,6 +91,13 @@ HRESULT InterfaceTypeInfo(LCID lcid, ITypeInfo** out) {
     // The library is registered for its own locale only; a caller on a
     // Japanese system asks for 0x0411 and must still find it.
     if (FAILED(hr)) hr = LoadRegTypeLib(LIBID_TESSACOM1Lib, 1, 0, kLibraryLocale, &library);
+    // Installed by the client package, which registers no type library, the
+    // control answers from the library inside itself (registering nothing).
+    if (FAILED(hr)) {
+      wchar_t path[MAX_PATH];
+      const DWORD length = GetModuleFileNameW(gModule, path, MAX_PATH);
+      if (length > 0 && length < MAX_PATH) hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
+    }
     if (SUCCEEDED(hr)) {
       hr = library->GetTypeInfoOfGuid(IID_ITessacontrol1, &gTypeInfo);
       library->Release();

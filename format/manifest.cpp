@@ -1,6 +1,7 @@
 #include "format/manifest.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "format/limits.h"
 #include "format/web_address.h"
@@ -86,6 +87,8 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
 
   // The hash a SHA256 that follows binds to; an entry not taken binds none.
   std::optional<Sha256Digest>* entry = nullptr;
+  // The length a Size binds to: the same entry's, also after its hash.
+  std::optional<std::uint64_t>* sized = nullptr;
   bool afterSkippedEntry = false;
   const std::size_t n = tokens.size();
   for (std::size_t i = 1; i < n;) {
@@ -100,8 +103,10 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
     }
     const std::string_view value = tokens[i + 1];
     std::optional<Sha256Digest>* const previous = entry;
+    std::optional<std::uint64_t>* const previousSize = sized;
     const bool skipped = afterSkippedEntry;
     entry = nullptr;
+    sized = nullptr;
     afterSkippedEntry = false;
     switch (spec->key) {
       case ManifestKey::ProgName:
@@ -124,7 +129,8 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
       case ManifestKey::MinVer:
         plan.minVer = VersionOf(value);
         break;
-      case ManifestKey::UpFileList: {
+      case ManifestKey::UpFileList:
+      case ManifestKey::UpDeltaList: {
         const std::uint16_t version = VersionOf(value);
         if (version <= plan.installedVer) {
           // Only the version is used up; the file name is looked at as a key.
@@ -135,9 +141,25 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         ManifestFile file;
         file.version = version;
         if (!TakeAddress(file.url, plan.upBaseUrl + std::string(tokens[i + 2]))) return refuse();
-        plan.latestVer = std::max(plan.latestVer, version);
-        plan.files.push_back(std::move(file));
-        entry = &plan.files.back().sha256;
+        // A delta stands in for a file of its version: it raises nothing.
+        std::vector<ManifestFile>& list = spec->key == ManifestKey::UpFileList ? plan.files : plan.deltas;
+        if (spec->key == ManifestKey::UpFileList) plan.latestVer = std::max(plan.latestVer, version);
+        list.push_back(std::move(file));
+        entry = &list.back().sha256;
+        sized = &list.back().size;
+        break;
+      }
+      case ManifestKey::Size: {
+        std::uint64_t bytes = 0;
+        for (char c : value) {
+          if (c < '0' || c > '9' || bytes > (UINT64_MAX - 9) / 10) return refuse();
+          bytes = bytes * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (previousSize) {
+          if (previousSize->has_value()) return refuse();
+          *previousSize = bytes;
+          sized = previousSize;
+        }
         break;
       }
       case ManifestKey::SHA256: {
@@ -152,6 +174,7 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         if (previous->has_value()) return refuse();
         *previous = digest;
         entry = previous;
+        sized = previousSize;
         break;
       }
     }
@@ -207,7 +230,7 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
   }
   if (versionProblem(c.minVer)) return problem(ManifestField::MinVer, versionRule);
   if (ManifestProblem p = checkUrl(ManifestField::FullUrl, c.fullUrl)) return p;
-  if (c.files.empty() && c.baseUrl.empty()) return {};
+  if (c.files.empty() && c.deltas.empty() && c.baseUrl.empty()) return {};
   if (c.baseUrl.empty()) return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
   if (ManifestProblem p = checkUrl(ManifestField::BaseUrl, c.baseUrl)) return p;
   const std::string base = c.baseUrl.back() == '/' ? c.baseUrl : c.baseUrl + "/";
@@ -236,6 +259,24 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
       return problem(ManifestField::File, "base address and file name together are not an address the launcher fetches", k);
     }
   }
+  for (std::size_t k = 0; k < c.deltas.size(); ++k) {
+    const ManifestEntry& d = c.deltas[k];
+    const bool hasFile = std::any_of(c.files.begin(), c.files.end(),
+                                     [&](const ManifestEntry& f) { return f.version == d.version; });
+    // Launchers fall back to the whole-file patch of the same version.
+    if (!hasFile) return problem(ManifestField::Delta, "a delta archive needs a file of its version", k);
+    if (!IsPlainToken(d.name) || d.name.find_first_of("/\\") != std::string::npos) {
+      return problem(ManifestField::Delta, "the file name must be printable ASCII without blanks, braces or folders",
+                     k);
+    }
+    if (const ManifestKeySpec* key = ManifestKeyOf(d.name)) {
+      return problem(ManifestField::Delta, std::string("a file name must not begin with the key ") + key->name, k);
+    }
+    if (base.size() + d.name.size() > kMaxUrl || !IsFetchUrl(base + d.name)) {
+      return problem(ManifestField::Delta,
+                     "base address and file name together are not an address the launcher fetches", k);
+    }
+  }
   if (ManifestTextOf(c).size() > kMaxManifestBytes) {
     return problem(ManifestField::Text, "the manifest would exceed " + std::to_string(kMaxManifestBytes) +
                                             " bytes; list fewer files");
@@ -253,6 +294,10 @@ std::string ManifestTextOf(const ManifestContent& c) {
   text += line(ManifestKey::MinVer, std::to_string(c.minVer));
   text += line(ManifestKey::FullDnURL, c.fullUrl) + sha(c.fullSha256);
   if (!c.baseUrl.empty()) text += line(ManifestKey::UpBaseURL, c.baseUrl);
+  for (const ManifestEntry& d : c.deltas) {
+    text += line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + sha(d.sha256) +
+            line(ManifestKey::Size, std::to_string(d.size));
+  }
   for (const ManifestEntry& f : c.files) {
     text += line(ManifestKey::UpFileList, std::to_string(f.version) + " " + f.name) + sha(f.sha256);
   }

@@ -21,7 +21,7 @@ constexpr char kManifestHeader[] = "[VLTWUpdateFile]";
 // A run of these is one gap between tokens.
 constexpr char kManifestSeparators[] = " \t\r\n{}";
 
-enum class ManifestKey { ProgName, FullDnURL, UpBaseURL, MinVer, UpFileList, SHA256 };
+enum class ManifestKey { ProgName, FullDnURL, UpBaseURL, MinVer, UpFileList, SHA256, UpDeltaList, Size };
 
 struct ManifestKeySpec {
   ManifestKey key;
@@ -36,6 +36,7 @@ inline constexpr ManifestKeySpec kManifestKeys[] = {
     {ManifestKey::ProgName, "ProgName", 1},   {ManifestKey::FullDnURL, "FullDnURL", 1},
     {ManifestKey::UpBaseURL, "UpBaseURL", 1}, {ManifestKey::MinVer, "MinVer", 1},
     {ManifestKey::UpFileList, "UpFileList", 2}, {ManifestKey::SHA256, "SHA256", 1},
+    {ManifestKey::UpDeltaList, "UpDeltaList", 2}, {ManifestKey::Size, "Size", 1},
 };
 
 // The name a key is written with.
@@ -51,6 +52,7 @@ struct ManifestFile {
   std::uint16_t version = 0;
   std::string url;
   std::optional<Sha256Digest> sha256;
+  std::optional<std::uint64_t> size;  // "Size" after the entry (and its hash)
 };
 
 // What one manifest read yields: the program, its installers and the files
@@ -64,6 +66,9 @@ struct ManifestPlan {
   std::uint16_t latestVer = 0;
   std::uint16_t installedVer = 0;
   std::vector<ManifestFile> files;  // in manifest order
+  // Delta archives ("UpDeltaList"), each of the version of the whole-file
+  // patch it may stand in for; newer than the installation record only.
+  std::vector<ManifestFile> deltas;
 };
 
 enum class ManifestOutcome {
@@ -92,7 +97,8 @@ using InstalledVersionLookup = std::function<std::uint16_t(const std::string& pr
 // text matters: an UpFileList entry takes the base address known at that
 // point and is taken only when newer than the installed version. Numbers are
 // read from their leading digits and kept to 16 bits. "SHA256" binds a hash to
-// the file entry just before it.
+// the file entry just before it, "Size" a length in bytes (after the hash, when
+// both are given); a second of either, or a malformed one, refuses the text.
 ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup& installed);
 
 // Whether the full installer (when named) and every listed file carry a hash,
@@ -105,6 +111,7 @@ struct ManifestEntry {
   std::uint16_t version = 0;
   std::string name;  // relative to the base address
   Sha256Digest sha256{};
+  std::uint64_t size = 0;  // written for delta archives
 };
 
 struct ManifestContent {
@@ -114,13 +121,18 @@ struct ManifestContent {
   Sha256Digest fullSha256{};
   std::string baseUrl;  // may be empty when no file is listed
   std::vector<ManifestEntry> files;
+  // Delta archives, each for the version of one of the files. They are
+  // written before the file entries, right after the base address: a launcher
+  // that predates them passes over the key and finds their hashes after no
+  // entry it knows, where they bind to nothing.
+  std::vector<ManifestEntry> deltas;
 };
 
-enum class ManifestField { None, ProgName, MinVer, FullUrl, BaseUrl, File, Text };
+enum class ManifestField { None, ProgName, MinVer, FullUrl, BaseUrl, File, Delta, Text };
 
 struct ManifestProblem {
   ManifestField field = ManifestField::None;
-  std::size_t file = 0;  // the entry, for ManifestField::File
+  std::size_t file = 0;  // the entry, for ManifestField::File and Delta
   std::string message;   // empty when the content can be written
   explicit operator bool() const { return !message.empty(); }
 };

@@ -21,7 +21,8 @@ ManifestContent ContentOf(const ManifestRequest& request) {
   content.minVer = request.minVer;
   content.fullUrl = request.fullUrl;
   content.baseUrl = request.baseUrl;
-  for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}});
+  for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}, 0});
+  for (const PatchFile& d : request.deltas) content.deltas.push_back({d.version, d.name, {}, d.size});
   return content;
 }
 
@@ -55,6 +56,11 @@ void CheckManifest(const ManifestRequest& request) {
       what = "--file " + std::to_string(f.version) + " " + f.name + ": ";
       break;
     }
+    case ManifestField::Delta: {
+      const PatchFile& d = request.deltas[problem.file];
+      what = "--delta " + std::to_string(d.version) + " " + d.name + ": ";
+      break;
+    }
     case ManifestField::Text:
     case ManifestField::None: break;
   }
@@ -66,6 +72,7 @@ std::string ManifestText(const ManifestRequest& request) {
   ManifestContent content = ContentOf(request);
   content.fullSha256 = DigestOf(request.fullSha256);
   for (std::size_t k = 0; k < request.files.size(); ++k) content.files[k].sha256 = DigestOf(request.files[k].sha256);
+  for (std::size_t k = 0; k < request.deltas.size(); ++k) content.deltas[k].sha256 = DigestOf(request.deltas[k].sha256);
   return ManifestTextOf(content);
 }
 
@@ -85,6 +92,9 @@ std::vector<ListedFile> ListManifestFiles(const std::string& text) {
   auto hex = [](const std::optional<Sha256Digest>& d) { return d ? ToHex(*d) : std::string(); };
   if (!reading.plan.fullDnUrl.empty()) files.push_back({ManifestKeyName(ManifestKey::FullDnURL), reading.plan.fullDnUrl, hex(reading.plan.fullDnSha256)});
   for (const ManifestFile& f : reading.plan.files) files.push_back({ManifestKeyName(ManifestKey::UpFileList), f.url, hex(f.sha256)});
+  for (const ManifestFile& d : reading.plan.deltas) {
+    files.push_back({ManifestKeyName(ManifestKey::UpDeltaList), d.url, hex(d.sha256)});
+  }
   return files;
 }
 

@@ -16,6 +16,7 @@ struct PatchFile {
   std::uint16_t version = 0;
   std::string name;  // relative to the base address
   std::string sha256;
+  std::uint64_t size = 0;  // written for delta archives
 };
 
 struct ManifestRequest {
@@ -25,6 +26,7 @@ struct ManifestRequest {
   std::string fullSha256;
   std::string baseUrl;  // may be empty when no patch is listed
   std::vector<PatchFile> files;
+  std::vector<PatchFile> deltas;  // --delta: each stands in for a file of its version
 };
 
 // A version as written on the command line: decimal digits only, 1 to
@@ -40,7 +42,7 @@ std::string ManifestText(const ManifestRequest& request);
 
 // One file a manifest names, with the digest bound to it (empty when none).
 struct ListedFile {
-  std::string key;  // FullDnURL or UpFileList
+  std::string key;  // FullDnURL, UpFileList or UpDeltaList
   std::string url;
   std::string sha256;
 };

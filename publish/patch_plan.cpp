@@ -129,11 +129,19 @@ PatchPlan PlanPatch(const Listing& oldTree, const Listing& newTree) {
       Add(plan, path, item);
     }
   }
+  std::set<std::string> kept;
+  for (const auto& entry : newTree) kept.insert(Lower(entry.first));
+  std::vector<std::string> folders;
   for (const auto& [path, item] : oldTree) {
     if (newTree.count(path)) continue;
     const std::string parent = Parent(path);
     if (parent.empty() || newTree.count(parent)) plan.onlyInOld.push_back(path);
+    if (kept.count(Lower(path))) continue;
+    (item.folder ? folders : plan.removed).push_back(ZipName(path, item.folder));
   }
+  // A folder after its subfolders: a longer name of the same branch sorts
+  // after its parent, so the reverse order empties children first.
+  plan.removed.insert(plan.removed.end(), folders.rbegin(), folders.rend());
   return plan;
 }
 

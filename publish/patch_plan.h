@@ -31,6 +31,10 @@ struct PatchPlan {
   // Paths of the old tree the new one lacks (a patch can't delete them); the
   // topmost only, so a removed folder is named once.
   std::vector<std::string> onlyInOld;
+  // Zip names of every file and folder the new tree no longer has, files
+  // before the folders that held them (deepest first). A name the new tree
+  // has in another case is the same file on Windows: not removed.
+  std::vector<std::string> removed;
 };
 
 // Every file of newTree that is new or whose content differs, and every new

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "publish/publish_error.h"
@@ -20,7 +21,8 @@ constexpr std::uint16_t kExtendedTimestamp = 0x5455;
 }  // namespace
 
 void WriteArchive(const std::string& out, const std::string& root, const Listing& tree,
-                  const std::vector<ArchiveEntry>& entries) {
+                  const std::vector<ArchiveEntry>& entries,
+                  const std::vector<std::pair<std::string, std::string>>& notes) {
   int error = 0;
   zip_t* zip = zip_open(out.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (!zip) {
@@ -66,6 +68,20 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
         (stampFits && zip_file_extra_field_set(zip, i, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, stamp, sizeof stamp,
                                                ZIP_FL_LOCAL | ZIP_FL_CENTRAL) < 0)) {
       fail("cannot add " + e.path);
+    }
+  }
+  std::time_t newest = 0;
+  for (const ArchiveEntry& e : entries) newest = std::max(newest, tree.at(e.path).modified);
+  for (const auto& [name, text] : notes) {
+    zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
+    if (!source) fail("cannot add " + name);
+    const zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_CP437);
+    if (index < 0) zip_source_free(source);
+    const auto i = static_cast<zip_uint64_t>(index);
+    if (index < 0 || zip_file_set_mtime(zip, i, newest, 0) != 0 ||
+        zip_set_file_compression(zip, i, ZIP_CM_DEFLATE, 9) != 0 ||
+        zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, kFileMode) != 0) {
+      fail("cannot add " + name);
     }
   }
   // libzip writes a temporary file and renames it into place here.

@@ -7,12 +7,14 @@
 #include <ctime>
 #include <map>
 
+#include "format/delta_archive.h"
 #include "format/ticket.h"
 
 #include "publish/manifest_text.h"
 #include "publish/patch_plan.h"
 #include "publish/publish_archive.h"
 #include "publish/publish_crypto.h"
+#include "publish/publish_delta.h"
 #include "publish/publish_error.h"
 #include "publish/publish_files.h"
 #include "publish/publish_text.h"
@@ -24,10 +26,10 @@ namespace {
 constexpr char kUsage[] =
     "usage: qzpublish keygen KEYFILE\n"
     "       qzpublish pubkey KEYFILE\n"
-    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip\n"
+    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]\n"
     "       qzpublish full DIR OUT.zip\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
-    "                          [--file VERSION FILE]... [--sign KEYFILE] OUT.txt\n"
+    "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--sign KEYFILE] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
     "       qzpublish sign FILE --key PRIVATE\n"
     "       qzpublish ticket --key PRIVATE --field NAME=VALUE... [--valid SECONDS]\n";
@@ -78,15 +80,48 @@ int Pubkey(const std::vector<std::string>& a, std::ostream& out) {
   return 0;
 }
 
-int Patch(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
-  Need(a.size() == 4, "patch takes OLD_DIR NEW_DIR OUT.zip");
+int Patch(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+  std::vector<std::string> a;
+  std::uint64_t deltaMax = kDefaultDeltaMax;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--delta-max") {
+      a.push_back(args[i]);
+      continue;
+    }
+    Need(i + 1 < args.size(), "--delta-max needs a number of bytes");
+    const std::string& v = args[++i];
+    Need(!v.empty() && v.size() < 19 && v.find_first_not_of("0123456789") == std::string::npos,
+         "--delta-max: a whole number of bytes");
+    deltaMax = std::stoull(v);
+  }
+  Need(a.size() == 4, "patch takes OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]");
   const Listing oldTree = ReadTree(a[1]);
   const Listing newTree = ReadTree(a[2]);
   const PatchPlan plan = PlanPatch(oldTree, newTree);
-  if (plan.entries.empty()) throw PublishError("nothing in " + a[2] + " differs from " + a[1] + ": no patch written");
-  WriteArchiveOf(a[2], newTree, plan, a[3], out);
-  for (const std::string& path : plan.onlyInOld) {
-    err << "warning: only in " << a[1] << ", a patch can't delete it: " << path << "\n";
+  if (plan.entries.empty() && plan.removed.empty()) {
+    throw PublishError("nothing in " + a[2] + " differs from " + a[1] + ": no patch written");
+  }
+  for (const auto& entry : plan.entries) {
+    if (Lower(entry.zipName) == kRemovedListName) {
+      throw PublishError(entry.path + ": the name is the one that lists removed files in a patch");
+    }
+  }
+  CheckOutputFolder(a[3]);
+  std::vector<std::pair<std::string, std::string>> notes;
+  if (!plan.removed.empty()) notes.emplace_back(kRemovedListName, RemovedListText(plan.removed));
+  WriteArchive(a[3], a[2], newTree, plan.entries, notes);
+  for (const ArchiveEntry& e : plan.entries) out << "added " << e.path << (e.folder ? "/" : "") << "\n";
+  for (const std::string& name : plan.removed) out << "removed " << name << "\n";
+  out << "wrote " << a[3] << " (" << plan.entries.size() + notes.size() << " entries)\n";
+  const std::string deltaPath = DeltaPathOf(a[3]);
+  const DeltaResult delta = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], plan, deltaMax);
+  if (delta.written) {
+    out << "wrote " << deltaPath << " (" << delta.changed << " deltas, " << plan.removed.size() << " removals, "
+        << delta.bytes << " bytes)\n";
+  } else {
+    out << "no delta archive: " << delta.why << "\n";
+    // One of an earlier run would be listed by mistake.
+    if (IsFile(deltaPath) && unlink(deltaPath.c_str()) == 0) out << "removed the stale " << deltaPath << "\n";
   }
   return 0;
 }
@@ -104,7 +139,7 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   ManifestRequest request;
   std::string fullFile, keyFile, output;
   bool prog = false, minver = false;
-  std::vector<std::string> patchFiles;
+  std::vector<std::string> patchFiles, deltaFiles;
   for (std::size_t i = 1; i < a.size(); ++i) {
     const std::string& o = a[i];
     auto value = [&](std::size_t n) {
@@ -130,6 +165,10 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
       value(2);
       request.files.push_back({ParseVersion(a[i - 1], "--file"), BaseName(a[i]), ""});
       patchFiles.push_back(a[i]);
+    } else if (o == "--delta") {
+      value(2);
+      request.deltas.push_back({ParseVersion(a[i - 1], "--delta"), BaseName(a[i]), "", 0});
+      deltaFiles.push_back(a[i]);
     } else if (o == "--sign") {
       value(1);
       keyFile = a[i];
@@ -145,6 +184,10 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   CheckOutputFolder(output);
   request.fullSha256 = Sha256OfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
+  for (std::size_t k = 0; k < request.deltas.size(); ++k) {
+    request.deltas[k].sha256 = Sha256OfFile(deltaFiles[k]);
+    request.deltas[k].size = FileBytes(deltaFiles[k]);
+  }
   const std::string text = ManifestText(request);
   const std::string sigPath = output + ".sig";
   if (!keyFile.empty()) {

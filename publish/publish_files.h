@@ -2,6 +2,7 @@
 // whole or not at all.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "publish/patch_plan.h"
@@ -26,6 +27,8 @@ void WriteNewPrivate(const std::string& path, const std::string& bytes);
 void CheckOutputFolder(const std::string& path);
 
 bool IsFile(const std::string& path);
+// A file's length in bytes; throws PublishError when it can't be read.
+std::uint64_t FileBytes(const std::string& path);
 bool IsFolder(const std::string& path);
 
 }  // namespace qz::publish

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The whole chain, from a page to a started game, in a Wine prefix of its own:
-#   - the launcher installed as C:\windows\Quorlynx1.exe, the control
-#     registered with regsvr32;
+#   - the client installed through its package (make package), as a player's
+#     PC gets it: the launcher as C:\windows\Quorlynx1.exe, the control in
+#     both widths, the quorlynx: protocol, and as the operator's settings the
+#     demo publisher's key (ManifestKeys) and the demo portal's (PortalKeys);
 #   - an nginx download site over https on 127.0.0.1 (a free port) publishing
 #     the demo game: release 100 when it is not installed yet, else release
 #     102 with the patches 101 and 102; its manifests made and signed by
-#     qzpublish, and the publisher's key set as ManifestKeys in the prefix;
+#     qzpublish;
 #   - the demo page (tools/demo/demo-page.js through cscript) making the calls
 #     a portal page makes: Init, the properties, Run;
-#   - then the entry of every other browser: the launcher registered as the
-#     handler of quorlynx: links, the demo portal's key set as PortalKeys, and
-#     a link that qzpublish signs with it (values from
+#   - then the entry of every other browser: a link that qzpublish signs
+#     with the portal's key (values from
 #     tools/demo/demo-link-fields.txt) opened through the shell's protocol
 #     dispatch, the path a browser takes.
 # With a display the player clicks; without one (or with --headless) the run
@@ -53,6 +54,8 @@ key=$build/demo/keys/demo-manifest.key
 portal_key=$build/demo/keys/demo-portal.key
 certs=$build/testcerts
 site_kind=${QZ_DEMO_SITE:-nginx}
+package=$(find "$build/package" -maxdepth 1 -name 'Quorlynx-*-x64.msi' 2>/dev/null | sort -V | tail -n 1)
+[[ -n $package ]] || { echo "demo: the client package is missing in $build/package; make package builds it" >&2; exit 1; }
 for f in "$bin/Quorlynx.exe" "$bin/Tessacom1.dll" "$bin/demo_driver.exe" "$bin/qz_add_test_root.exe" \
          "$www/full/VeltoDemoSetup.exe" "$www/avatar/Mirrafig-1.zip" "$www/patch/VeltoDemo-101.zip" \
          "$www/patch/VeltoDemo-102.zip" "$qzpublish" "$key" "$portal_key" "$certs/server.pem" "$certs/ca.der"; do
@@ -111,17 +114,19 @@ if ! wine "$(qz_dos_path "$bin/qz_add_test_root.exe")" "$(qz_dos_path "$certs/ca
   exit 1
 fi
 
-# What a player's PC holds before the portal is visited: the launcher in the
-# Windows folder and the control registered.
-win=$prefix/drive_c/windows
-cp --remove-destination "$bin/Quorlynx.exe" "$win/Quorlynx1.exe"
-control_dir="$prefix/drive_c/Program Files/Veltoworks/Control"
-mkdir -p "$control_dir"
-cp --remove-destination "$bin/Tessacom1.dll" "$control_dir/Tessacom1.dll"
-if ! wine regsvr32 /s 'C:\Program Files\Veltoworks\Control\Tessacom1.dll' </dev/null >/dev/null 2>&1; then
-  echo "demo: the control could not be registered" >&2
+# What a player's PC holds before the portal is visited: the client,
+# installed through its package with the operator's settings, the demo
+# publisher's key (the launcher then takes only manifests signed with it) and
+# the demo portal's (for quorlynx: links). A later run installs the package
+# again, which replaces what an earlier one installed.
+public_key=$("$qzpublish" pubkey "$key")
+portal_public=$("$qzpublish" pubkey "$portal_key")
+if ! wine msiexec /i "$(qz_dos_path "$package")" /qn MANIFESTKEYS="$public_key" PORTALKEYS="$portal_public" \
+     </dev/null >/dev/null 2>&1; then
+  echo "demo: the client package $(basename "$package") could not be installed" >&2
   exit 1
 fi
+echo "demo: client installed from $(basename "$package")"
 
 installed_version() {
   wine reg query 'HKLM\SOFTWARE\Veltoworks\VeltoDemo' /v Version </dev/null 2>/dev/null |
@@ -129,6 +134,11 @@ installed_version() {
 }
 before=$(installed_version)
 if [[ -z $before ]]; then release=100; else release=102; fi
+# The launcher's support log in the prefix: what this run adds tells how
+# each version came (delta archive or whole-file patch).
+support_log() { find "$prefix/drive_c/users" -path '*~qztmp/Quorlynx.log' 2>/dev/null | head -n 1; }
+log_lines_before=0
+if [[ -n $(support_log) ]]; then log_lines_before=$(wc -l <"$(support_log)"); fi
 
 # The download site and what it publishes: nginx as a portal runs it
 # (tools/demo/nginx-site.sh), over https with the build tree's test
@@ -175,20 +185,15 @@ fi
   --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
 patches=()
 if [[ $release == 102 ]]; then
-  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip")
+  # Each version as a delta archive too; the whole-file patches stay for
+  # older launchers and for players whose files differ.
+  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip"
+           --delta 101 "$site/patch/VeltoDemo-101.qzd" --delta 102 "$site/patch/VeltoDemo-102.qzd")
 fi
 "$qzpublish" manifest --prog VeltoDemo --minver 100 \
   --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
   --base "${files}patch/" "${patches[@]}" \
   --sign "$key" "$site/manifests/VeltoDemo.txt" >/dev/null
-public_key=$("$qzpublish" pubkey "$key")
-# The portal's settings on the player's PC: the demo publisher's key, so the
-# launcher accepts only manifests signed with it.
-if ! wine reg add 'HKLM\SOFTWARE\Veltoworks' /v ManifestKeys /t REG_MULTI_SZ /d "$public_key" /f \
-     </dev/null >/dev/null 2>&1; then
-  echo "demo: ManifestKeys could not be set in the prefix" >&2
-  exit 1
-fi
 for m in VeltoAvatar VeltoDemo; do
   if ! "$qzpublish" verify "$site/manifests/$m.txt" --key "$public_key" --files "$site" >"$site.verify" 2>&1; then
     echo "demo: the manifest $m.txt does not verify:" >&2
@@ -240,25 +245,13 @@ if [[ $page_ok == 1 && $driver_rc == 0 ]]; then page_done=1; fi
 [[ $page_done == 0 || ! -f $values ]] || cp "$values" "$pictures/page-values.txt"
 
 # The entry of every other browser, once the page's entry has worked: the
-# launcher registers itself as the handler of quorlynx: links (as the client
-# package does, with rights), the portal's key becomes PortalKeys, and the
-# portal signs a link for this player, which the shell hands to the handler.
+# package made the launcher the handler of quorlynx: links and set the
+# portal's key as PortalKeys; the portal signs a link for this player, which
+# the shell hands to the handler.
 link_done=0
 if [[ $page_done == 1 ]]; then
   echo
   echo "demo: the same game from any browser: a quorlynx: link the portal signed"
-  set +e
-  wine 'C:\windows\Quorlynx1.exe' --register-protocol </dev/null >/dev/null 2>&1
-  registered=$?
-  set -e
-  # Exit code 1: done.
-  [[ $registered == 1 ]] || { echo "demo: the launcher could not register the quorlynx: protocol" >&2; exit 1; }
-  portal_public=$("$qzpublish" pubkey "$portal_key")
-  if ! wine reg add 'HKLM\SOFTWARE\Veltoworks' /v PortalKeys /t REG_MULTI_SZ /d "$portal_public" /f \
-       </dev/null >/dev/null 2>&1; then
-    echo "demo: PortalKeys could not be set in the prefix" >&2
-    exit 1
-  fi
   fields=()
   while IFS= read -r line; do
     [[ -z $line || $line == \#* ]] || fields+=(--field "${line//@SERVER@/$server}")
@@ -287,7 +280,18 @@ echo "   1. the portal page's control (Tessacom1, Run), as the old browser and c
 if [[ -z $before && -n $after ]]; then
   echo "      first visit: release $after of the demo game was installed through the wizard"
 elif [[ -n $before && $after != "$before" ]]; then
-  echo "      release $before was upgraded to $after through the patch archives"
+  deltas=0
+  if [[ -n $(support_log) ]]; then
+    deltas=$(tail -n +"$((log_lines_before + 1))" "$(support_log)" | grep -c 'delta applied' || true)
+  fi
+  if [[ $deltas -gt 0 ]]; then
+    whole=$(( $(stat -c %s "$site/patch/VeltoDemo-101.zip") + $(stat -c %s "$site/patch/VeltoDemo-102.zip") ))
+    small=$(( $(stat -c %s "$site/patch/VeltoDemo-101.qzd") + $(stat -c %s "$site/patch/VeltoDemo-102.qzd") ))
+    echo "      release $before was upgraded to $after through $deltas delta archives: $small bytes downloaded"
+    echo "      instead of $whole for the whole-file patches, $((whole - small)) bytes saved"
+  else
+    echo "      release $before was upgraded to $after through the patch archives"
+  fi
 elif [[ -n $after ]]; then
   echo "      release $after was current: the game started without the wizard"
 fi
@@ -301,7 +305,7 @@ fi
 echo "  installed version of the demo game: ${before:-none} before, ${after:-none} now"
 scheme=${server%%://*}
 echo "  download site: $site_kind at $server ($scheme$([[ $scheme == https ]] && echo ', certificate checked by the launcher'))"
-echo "  manifests signed with the demo publisher's key; ManifestKeys is set in the prefix, so the launcher verified"
+echo "  manifests signed with the demo publisher's key; the package set it as ManifestKeys, so the launcher verified"
 echo "  each signature and the SHA256 of every file it downloaded (qzpublish verify checked them before the run too)"
 for entry in page link; do
   if [[ -f $pictures/$entry-values.txt ]]; then

@@ -15,7 +15,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools
   wine wine64 libwine-dev xvfb xauth x11-utils
   googletest zlib1g-dev fonts-ipafont-gothic locales python3 unzip zip curl
-  libssl-dev libzip-dev nginx-light openssl
+  libssl-dev libzip-dev libzstd-dev zstd nginx-light openssl wixl msitools
 )
 
 sudo_cmd=()

@@ -6,6 +6,8 @@
 
 #include "base/field_text.h"
 #include "base/run_log.h"
+#include "format/delta_archive.h"
+#include "update/delta_apply.h"
 #include "update/digest.h"
 #include "update/download_plan.h"
 #include "update/progress_text.h"
@@ -41,6 +43,24 @@ bool WrittenWhole(const CZipArchive& archive, const CZipEntryInfo& entry, const 
   return ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == entry.uncompressedSize;
 }
 
+bool IsRemovedList(const CZipEntryInfo& entry) { return entry.GetName() == kRemovedListName; }
+
+// The release's removed files, from the entry that lists them (at most 1 MiB).
+std::vector<std::string> RemovedNames(CZipArchive& archive, std::uint32_t index, const CZipEntryInfo& entry) {
+  if (entry.uncompressedSize > (1u << 20)) CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
+  std::string text(static_cast<std::size_t>(entry.uncompressedSize), '\0');
+  if (!archive.OpenEntry(index)) CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
+  const std::uint32_t n = text.empty() ? 0 : archive.ReadEntry(&text[0], static_cast<std::uint32_t>(text.size()));
+  if (archive.CloseEntry() != 1 || n != text.size()) CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
+  std::string problem;
+  const auto names = ReadRemovedList(text, &problem);
+  if (!names) {
+    runlog::Write("remove", "refused: the list of removed files holds " + problem + "; nothing removed");
+    return {};
+  }
+  return *names;
+}
+
 // Every entry's target checked and the bytes the archives unpack to added up.
 std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, const char* destination,
                                          ProgressSink& sink, const std::function<bool(const std::string&)>& mayWrite,
@@ -56,6 +76,20 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
       const int entries = archive.GetEntryCount();
       for (int i = 0; i < entries && refused.empty(); ++i) {
         archive.GetEntryInfo(entry, static_cast<std::uint32_t>(i));
+        if (IsRemovedList(entry)) {
+          // What it removes is asked like what the others write; a name the
+          // rules refuse is logged and removes nothing.
+          for (const std::string& name : RemovedNames(archive, static_cast<std::uint32_t>(i), entry)) {
+            std::string target;
+            try {
+              target = archive.CheckedTargetPath(name.c_str(), destination, true, nullptr);
+            } catch (const CZipException&) {
+              continue;
+            }
+            if (mayWrite && !mayWrite(target)) refused = target;
+          }
+          continue;
+        }
         const std::string target = archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
         if (mayWrite && !mayWrite(target)) refused = target;
         if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
@@ -72,6 +106,7 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
 }
 
 std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& destination, ProgressSink& sink) {
+  std::vector<std::string> removed;
   CZipArchive archive;
   CZipEntryInfo entry;
   try {
@@ -84,6 +119,10 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
     for (int i = 0; i < entries; ++i) {
       const auto index = static_cast<std::uint32_t>(i);
       archive.GetEntryInfo(entry, index);
+      if (IsRemovedList(entry)) {
+        removed = RemovedNames(archive, index, entry);
+        continue;
+      }
       const std::string name = entry.GetName();
       if (!sink.ShowStatus(WorkerStatus::ExtractingTo, destination, name)) {
         archive.Close(1, false);
@@ -100,6 +139,8 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
     archive.Close(1, false);
     return Unpackable(file, error);
   }
+  // Once the release's files are in: a removal never takes a file it brings.
+  if (!removed.empty()) RemoveListed(removed, destination);
   return std::nullopt;
 }
 

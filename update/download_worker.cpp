@@ -9,6 +9,7 @@
 #include "base/field_text.h"
 #include "base/run_log.h"
 #include "update/archive_install.h"
+#include "update/delta_apply.h"
 #include "update/download_plan.h"
 #include "update/progress_text.h"
 #include "update/resumable_download.h"
@@ -24,6 +25,7 @@ class Worker {
 
   WorkerOutcome Run() {
     if (files_.empty()) return End(WorkerOutcome::Failed);
+    if (!request_.gameInstaller && !request_.destination.empty() && AnyDelta()) return RunWithDeltas();
     const bool chosen = request_.gameInstaller && !request_.setupSavePath.empty();
     if (auto failure = NameFiles(files_, request_.workDir, !request_.gameInstaller,
                                  chosen ? request_.setupSavePath : std::string())) {
@@ -122,6 +124,87 @@ class Worker {
   }
 
   int FileCount() const { return static_cast<int>(files_.size()); }
+
+  bool AnyDelta() const {
+    for (const auto& file : files_) {
+      if (file.deltaUrl[0] && file.deltaHash.present) return true;
+    }
+    return false;
+  }
+
+  // Versions with a delta archive fetch it instead of their whole-file
+  // patch, and apply them in version order: each delta is taken when every
+  // base on disk is the previous release's file, else (or when it fails) the
+  // version's whole-file patch is fetched and unpacked instead.
+  WorkerOutcome RunWithDeltas() {
+    std::vector<UpdateFile> fetch = files_;
+    std::vector<bool> delta(fetch.size(), false);
+    for (std::size_t i = 0; i < fetch.size(); ++i) {
+      if (!fetch[i].deltaUrl[0] || !fetch[i].deltaHash.present) continue;
+      delta[i] = true;
+      CopyCut(fetch[i].url, fetch[i].deltaUrl);
+      fetch[i].hash = fetch[i].deltaHash;
+    }
+    if (auto failure = NameFiles(fetch, request_.workDir, true, "")) return Fail(*failure);
+    if (auto failure = SizePass(*request_.http, fetch, Stop(), sizes_)) return Fail(*failure);
+    if (auto failure = CheckSpace(request_.workDir, sizes_.total)) return Fail(*failure);
+    ResumableDownload download(*request_.http, request_.retryDelaysMs, Stop(),
+                               [this](std::uint64_t fileBytes, std::uint64_t received) {
+                                 return Figures(fileBytes, received);
+                               });
+    for (std::size_t i = 0; i < fetch.size(); ++i) {
+      if (auto failure = Download(download, fetch[i], sizes_.each[i])) return Fail(*failure);
+    }
+    if (!sink_.Settle() || !sink_.ShowStatus(WorkerStatus::DownloadCompleted)) return Fail(WorkerFailure{});
+    // Rights first: every file the deltas replace or remove, before any changes.
+    if (request_.mayWrite) {
+      for (std::size_t i = 0; i < fetch.size(); ++i) {
+        std::vector<std::string> targets;
+        if (!delta[i] || !DeltaTargets(fetch[i].localPath, request_.destination, targets)) continue;
+        for (const std::string& target : targets) {
+          if (!request_.mayWrite(target)) return Fail(WorkerFailure{FailureKind::NoRights, target});
+        }
+      }
+    }
+    runlog::Write("extract", "into " + request_.destination);
+    for (std::size_t i = 0; i < fetch.size(); ++i) {
+      const std::string version = std::to_string(fetch[i].version);
+      if (delta[i]) {
+        if (!sink_.ShowStatus(WorkerStatus::ExtractingFrom, fetch[i].localPath)) return Fail(WorkerFailure{});
+        const DeltaApplication applied = ApplyDeltaArchive(fetch[i].localPath, request_.destination, request_.mayWrite);
+        DeleteFileA(fetch[i].localPath);
+        if (applied.outcome == DeltaOutcome::Applied) {
+          runlog::Write("delta", "version " + version + ": delta applied (" + std::to_string(sizes_.each[i]) +
+                                     " bytes downloaded)");
+          continue;
+        }
+        if (applied.outcome == DeltaOutcome::NoRights) return Fail(WorkerFailure{FailureKind::NoRights, applied.reason});
+        runlog::Write("delta", "version " + version + ": delta not taken (" + applied.reason +
+                                   "); the whole-file patch instead");
+        if (auto failure = FetchWhole(download, files_[i])) return Fail(*failure);
+      }
+      UpdateFile& whole = delta[i] ? files_[i] : fetch[i];
+      if (!HasZipExtension(whole.localPath)) continue;
+      if (auto failure = InstallArchives({whole}, request_.destination, sink_, request_.mayWrite)) {
+        return Fail(*failure);
+      }
+    }
+    runlog::Write("download", "run done");
+    return End(WorkerOutcome::Done);
+  }
+
+  // A version's whole-file patch, fetched after its delta was not taken.
+  std::optional<WorkerFailure> FetchWhole(ResumableDownload& download, UpdateFile& file) {
+    std::vector<UpdateFile> one{file};
+    if (auto failure = NameFiles(one, request_.workDir, true, "")) return failure;
+    FileSizes size;
+    if (auto failure = SizePass(*request_.http, one, Stop(), size)) return failure;
+    if (auto failure = CheckSpace(request_.workDir, size.total)) return failure;
+    sizes_.total += size.total;
+    if (auto failure = Download(download, one[0], size.each[0])) return failure;
+    file = one[0];
+    return std::nullopt;
+  }
 
   const DownloadRequest& request_;
   std::vector<UpdateFile> files_;  // with the local paths this run saves them under

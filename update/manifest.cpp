@@ -31,6 +31,12 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
     entry->version = file.version;
     CopyCut(entry->url, file.url);
     entry->hash = HashOf(file.sha256);
+    for (const ManifestFile& delta : read.deltas) {
+      if (delta.version != file.version || !delta.sha256) continue;
+      CopyCut(entry->deltaUrl, delta.url);
+      entry->deltaHash = HashOf(delta.sha256);
+      break;
+    }
     plan.updateList.push_back(std::move(entry));
   }
   return plan;

@@ -28,6 +28,10 @@ struct UpdateFile {
   char url[kPathField] = {};
   char localPath[kPathField] = {};
   FileHash hash;
+  // The delta archive that may stand in for this whole-file patch: taken
+  // only with its hash, and only when every base on disk matches.
+  char deltaUrl[kPathField] = {};
+  FileHash deltaHash;
 };
 
 }  // namespace qz

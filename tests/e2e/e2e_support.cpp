@@ -5,7 +5,9 @@
 #include <cwchar>
 #include <fstream>
 
+#include "format/delta_archive.h"
 #include "tests/common/zip_builder.h"
+#include "tests/winsupport/test_signer.h"
 #include "ui/texts.h"
 
 namespace qz::e2e {
@@ -82,6 +84,45 @@ std::string ManifestText(const ManifestPlan& plan) {
 std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan) {
   Publish(relPath, ManifestText(plan));
   return ServerUrl(relPath);
+}
+
+namespace {
+// A Zstandard frame of raw blocks: valid against any base, so the test needs
+// no compressor (the release tool's frames are checked natively).
+std::string RawFrame(const std::string& content) {
+  std::string f("\x28\xB5\x2F\xFD\xE0", 5);  // magic; one segment, 8-byte content size
+  for (int i = 0; i < 8; ++i) f += static_cast<char>((static_cast<std::uint64_t>(content.size()) >> (8 * i)) & 0xFF);
+  std::size_t at = 0;
+  do {
+    const std::size_t n = std::min<std::size_t>(content.size() - at, 1u << 17);
+    const std::uint32_t header = (static_cast<std::uint32_t>(n) << 3) | (at + n == content.size() ? 1u : 0u);
+    f += std::string{static_cast<char>(header), static_cast<char>(header >> 8), static_cast<char>(header >> 16)};
+    f += content.substr(at, n);
+    at += n;
+  } while (at < content.size());
+  return f;
+}
+
+Sha256Digest DigestOf(const std::string& bytes) { return *ParseSha256Hex(Sha256Hex(bytes)); }
+
+}  // namespace
+
+std::string DeltaArchiveOf(const std::vector<DeltaChange>& changes, const std::vector<std::string>& removed) {
+  DeltaIndex index;
+  std::string frames;
+  for (const DeltaChange& c : changes) {
+    const std::string frame = RawFrame(c.result);
+    index.patches.push_back({c.name, c.base.size(), DigestOf(c.base), c.result.size(), DigestOf(c.result),
+                             frame.size(), 0});
+    frames += frame;
+  }
+  index.removed = removed;
+  return DeltaIndexText(index) + frames;
+}
+
+std::string DeltaLines(int version, const std::string& name, const std::string& bytes) {
+  return "UpDeltaList " + std::to_string(version) + " " + name + "\r\nSHA256 " + Sha256Hex(bytes) + "\r\nSize " +
+         std::to_string(bytes.size()) + "\r\n";
 }
 
 std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files) {

@@ -41,6 +41,15 @@ struct ManifestPlan {
 std::string ManifestText(const ManifestPlan& plan);
 // Publishes the manifest as relPath and returns its URL.
 std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan);
+// A delta archive changing each file (zip name, base, result; an empty base
+// for a new file) and removing the names listed. Its frames are raw blocks,
+// valid against any base, so no compressor is needed here.
+struct DeltaChange {
+  std::string name, base, result;
+};
+std::string DeltaArchiveOf(const std::vector<DeltaChange>& changes, const std::vector<std::string>& removed);
+// The manifest lines listing a delta archive with its SHA256 and Size.
+std::string DeltaLines(int version, const std::string& name, const std::string& bytes);
 // A zip archive of (name, contents) pairs.
 std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& files);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/portal.h"
+#include "format/delta_archive.h"
 #include "tests/common/zip_builder.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/winsupport/test_signer.h"
@@ -277,6 +278,56 @@ TEST_F(InstallTest, UpgradeAppliesPatchesInVersionOrder) {
   const auto first101 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p101") != l.npos; });
   const auto first102 = std::find_if(log.begin(), log.end(), [](auto& l) { return l.find("p102") != l.npos; });
   EXPECT_LT(first101 - log.begin(), first102 - log.begin()) << "101 is fetched before 102";
+}
+
+TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder) {
+  const std::string outsideDir = NewTempDir("outside");
+  const std::string outside = outsideDir + "keep.txt";
+  const std::size_t cut = outsideDir.rfind('\\', outsideDir.size() - 2) + 1;
+  const std::string climb = "../" + outsideDir.substr(cut, outsideDir.size() - cut - 1) + "/keep.txt";
+  const struct {
+    const char* id;
+    const char* base;     // data\a.txt on the player's disk
+    std::string removal;  // what the release removes
+    bool deltaTaken;
+    bool removed;
+  } cases[] = {
+      {"delta applied, old file removed", "100 a", "data/gone.dll", true, true},
+      {"damaged base: whole-file patch", "damaged", "data/gone.dll", false, true},
+      {"removal climbing out: refused, nothing removed", "100 a", climb, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    MakeDirs(gameDir_ + "data");
+    WriteFileBytes(gameDir_ + "data\\a.txt", c.base);
+    WriteFileBytes(gameDir_ + "data\\gone.dll", "old");
+    WriteFileBytes(outside, "mine");
+    DeleteFileA((gameDir_ + "data\\new.txt").c_str());
+    const int wholeFetched = CountRequests("p101.zip");
+    const std::size_t logBefore = SupportLog().size();
+    const std::string delta = DeltaArchiveOf({{"data/a.txt", "100 a", "101 a"}, {"data/new.txt", "", "new"}}, {c.removal});
+    Publish("patch/p101.qzd", delta);
+    Publish("patch/p101.zip", ZipOf({{"data/a.txt", "101 a"}, {"data/new.txt", "new"},
+                                     {kRemovedListName, RemovedListText({c.removal})}}));
+    Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "p101.zip"}}}) +
+                            DeltaLines(101, "p101.qzd", delta));
+    LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+    EXPECT_EQ(run.process.Wait(kWait * 2), Exit(ExitCode::Done));
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\a.txt"), "101 a");
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\new.txt"), "new");
+    EXPECT_FALSE(FileExists(gameDir_ + "data\\a.txt.qzdnew"));
+    EXPECT_FALSE(FileExists(gameDir_ + kRemovedListName)) << "the list is acted on, not unpacked";
+    EXPECT_EQ(FileExists(gameDir_ + "data\\gone.dll"), !c.removed || c.removal != "data/gone.dll");
+    EXPECT_EQ(ReadFileBytes(outside), "mine");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+    std::string log = SupportLog();
+    if (log.size() >= logBefore) log = log.substr(logBefore);
+    EXPECT_EQ(CountRequests("p101.zip") > wholeFetched, !c.deltaTaken);
+    EXPECT_NE(log.find(c.deltaTaken ? "delta applied" : "the whole-file patch instead"), std::string::npos) << log;
+    if (!c.removed) EXPECT_NE(log.find("[remove] refused"), std::string::npos) << log;
+  }
 }
 
 TEST_F(InstallTest, PatchOfMoreThan65535EntriesIsUnpackedWhole) {

@@ -115,19 +115,36 @@ TEST_F(RightsTest, ChangesThisAccountMayNotWriteAreMadeByTheElevatedCopy) {
 
 // The game's folder may be written, one file the patch replaces may not:
 // found while the archives are read through, before anything is written.
+// A delta archive's targets are asked the same way, before any is changed.
 TEST_F(RightsTest, FileThePatchReplacesThatThisAccountMayNotWriteGoesToTheElevatedCopy) {
   SetProductNumber("TestNoWriteRights", 2);  // only the files a patch replaces
   const std::string locked = gameDir_ + "a.txt";
-  LauncherRun run = StartLauncher(BlockWith(GameManifest()));
-  ASSERT_EQ(GameRecord(exe_, kWait * 2)["block"], "ok") << SupportLog();
-  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
-  EXPECT_EQ(ReadFileBytes(locked), "101");
-  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
-  const std::string log = SupportLog();
-  EXPECT_EQ(LinesWith(log, "[rights] this account may write").size(), 1u) << log;
-  EXPECT_EQ(LinesWith(log, "[download] failed: this account may not write: " + locked).size(), 1u) << log;
-  EXPECT_EQ(LinesWith(log, "[start] elevated copy, process ").size(), 1u) << log;
-  EXPECT_EQ(LinesWith(log, "VeltoGame: version 101 written").size(), 1u) << log;
+  for (const bool delta : {false, true}) {
+    SCOPED_TRACE(delta ? "delta archive" : "whole-file patch");
+    WriteFileBytes(locked, "100");
+    WriteInstallRecord(kProg, "100", gameDir_, exe_);
+    DeleteFileA((exe_ + ".record.txt").c_str());
+    const std::size_t logBefore = SupportLog().size();
+    std::string manifest = GameManifest();
+    if (delta) {
+      const std::string archive = DeltaArchiveOf({{"a.txt", "100", "101"}}, {});
+      Publish("patch/p101.qzd", archive);
+      Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "p101.zip"}}}) +
+                              DeltaLines(101, "p101.qzd", archive));
+    }
+    LauncherRun run = StartLauncher(BlockWith(manifest));
+    ASSERT_EQ(GameRecord(exe_, kWait * 2)["block"], "ok") << SupportLog();
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
+    EXPECT_EQ(ReadFileBytes(locked), "101");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+    std::string log = SupportLog();
+    if (log.size() >= logBefore) log = log.substr(logBefore);
+    EXPECT_EQ(LinesWith(log, "[rights] this account may write").size(), 1u) << log;
+    EXPECT_EQ(LinesWith(log, "[download] failed: this account may not write: " + locked).size(), 1u) << log;
+    EXPECT_EQ(LinesWith(log, "[start] elevated copy, process ").size(), 1u) << log;
+    EXPECT_EQ(LinesWith(log, "VeltoGame: version 101 written").size(), 1u) << log;
+    EXPECT_EQ(LinesWith(log, "delta applied").size(), delta ? 1u : 0u) << log;
+  }
 }
 
 TEST_F(RightsTest, DeclinedRightsChangeNothingAndStartNothing) {

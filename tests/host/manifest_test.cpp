@@ -282,3 +282,88 @@ TEST(Manifest, OlderLaunchersPassOverHashes) {
 
 }  // namespace
 }  // namespace qz
+
+namespace qz {
+namespace {
+
+ManifestContent ReleaseWithDeltas() {
+  ManifestContent c;
+  c.progName = "game";
+  c.minVer = 1;
+  c.fullUrl = "https://dl.example/g/setup.exe";
+  c.baseUrl = "https://dl.example/g/";
+  c.files = {{101, "p101.zip", Sha256Digest{1}, 0}, {102, "p102.zip", Sha256Digest{2}, 0}};
+  c.deltas = {{101, "p101.qzd", Sha256Digest{3}, 5369}, {102, "p102.qzd", Sha256Digest{4}, 77}};
+  return c;
+}
+
+TEST(Manifest, DeltasBindTheirHashAndSizeAndOlderLaunchersPassOverThem) {
+  const ManifestContent c = ReleaseWithDeltas();
+  ASSERT_FALSE(CheckManifestContent(c));
+  const std::string text = ManifestTextOf(c);
+  State now;
+  now.records["game"] = 100;
+  ASSERT_EQ(now.Parse(text), ManifestOutcome::Read);
+  ASSERT_EQ(now.plan().deltas.size(), 2u);
+  EXPECT_EQ(now.plan().deltas[1].url, "https://dl.example/g/p102.qzd");
+  EXPECT_EQ(*now.plan().deltas[0].sha256, Sha256Digest{3});
+  EXPECT_EQ(*now.plan().deltas[0].size, 5369u);
+  EXPECT_EQ(*now.plan().files[1].sha256, Sha256Digest{2});
+  EXPECT_EQ(now.plan().latestVer, 102);
+
+  // A launcher that predates the keys reads them as words it does not know.
+  std::string old = text;
+  for (const std::string key : {"UpDeltaList", "Size"}) {
+    for (std::size_t at = old.find(key); at != std::string::npos; at = old.find(key, at + 2)) old.insert(at, "X");
+  }
+  ManifestContent plain = c;
+  plain.deltas.clear();
+  State before, without;
+  before.records["game"] = without.records["game"] = 100;
+  ASSERT_EQ(before.Parse(old), ManifestOutcome::Read);
+  without.Parse(ManifestTextOf(plain));
+  EXPECT_EQ(before.Files(), without.Files());
+  for (std::size_t k = 0; k < 2; ++k) EXPECT_EQ(before.plan().files[k].sha256, without.plan().files[k].sha256);
+  EXPECT_EQ(before.plan().latestVer, 102);
+}
+
+TEST(Manifest, DeltaEntriesAndSizes) {
+  const std::string h(64, 'a');
+  struct Case {
+    const char* id;
+    std::string text;
+    ManifestOutcome outcome;
+    const char* deltas;  // "version:size" of each delta taken, size - when none
+  } cases[] = {
+      {"older than the record skipped", kHead + "ProgName game " + kBase + "UpDeltaList 99 d SHA256 " + h +
+           " Size 5 UpDeltaList 101 e Size 7", ManifestOutcome::Read, "101:7"},
+      {"size without hash", kHead + "ProgName game " + kBase + "UpDeltaList 101 d Size 9", ManifestOutcome::Read,
+       "101:9"},
+      {"size after another key binds nothing", kHead + "ProgName game " + kBase + "UpDeltaList 101 d MinVer 1 Size 9",
+       ManifestOutcome::Read, "101:-"},
+      {"two sizes", kHead + "ProgName game " + kBase + "UpDeltaList 101 d Size 1 Size 2", ManifestOutcome::Refused,
+       ""},
+      {"size not a number", kHead + "ProgName game " + kBase + "UpDeltaList 101 d Size 1k", ManifestOutcome::Refused,
+       ""},
+      {"size too large", kHead + "ProgName game " + kBase + "UpDeltaList 101 d Size 99999999999999999999",
+       ManifestOutcome::Refused, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    State s;
+    s.records["game"] = 100;
+    ASSERT_EQ(s.Parse(c.text), c.outcome);
+    std::string got;
+    for (const auto& d : s.plan().deltas) {
+      got += std::string(got.empty() ? "" : " ") + std::to_string(d.version) + ":" +
+             (d.size ? std::to_string(*d.size) : "-");
+    }
+    if (c.outcome == ManifestOutcome::Read) EXPECT_EQ(got, c.deltas);
+  }
+  ManifestContent orphan = ReleaseWithDeltas();
+  orphan.deltas[0].version = 103;
+  EXPECT_EQ(CheckManifestContent(orphan).field, ManifestField::Delta) << "a delta needs the file it stands in for";
+}
+
+}  // namespace
+}  // namespace qz

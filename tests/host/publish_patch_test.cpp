@@ -6,7 +6,11 @@
 
 #include <sstream>
 
+#include <zstd.h>
+
+#include "format/delta_archive.h"
 #include "publish/patch_plan.h"
+#include "publish/publish_crypto.h"
 #include "publish/publish_commands.h"
 #include "publish/publish_error.h"
 #include "tests/host/zip_test_support.h"
@@ -35,6 +39,22 @@ TEST(PublishPlan, PatchHoldsNewAndChangedFilesAndNewEmptyFolders) {
   EXPECT_EQ(Names(plan), "data/b.txt data/new.txt deep/er/ empty/");
   EXPECT_EQ(plan.onlyInOld, (std::vector<std::string>{"gone", "old.txt"})) << "a removed folder is named once";
   EXPECT_EQ(Names(PlanFull(newTree)), "a.txt data/b.txt data/c.txt data/new.txt deep/er/ empty/ kept/");
+}
+
+TEST(PublishPlan, RemovalsAreWhatWindowsNoLongerFindsFilesFirst) {
+  const struct {
+    const char* id;
+    Listing oldTree, newTree;
+    std::vector<std::string> removed;
+  } cases[] = {
+      {"file", {{"a.dll", File("1")}, {"b", File("2")}}, {{"b", File("2")}}, {"a.dll"}},
+      {"case-only rename", {{"Data.dat", File("1")}}, {{"data.dat", File("1")}}, {}},
+      {"folder case-only rename", {{"D", Folder()}, {"D/x", File("1")}}, {{"d", Folder()}, {"d/x", File("1")}}, {}},
+      {"folders after their files, deepest first",
+       {{"g", Folder()}, {"g/h", Folder()}, {"g/h/x", File("1")}, {"g/y", File("2")}}, {},
+       {"g/h/x", "g/y", "g/h/", "g/"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PlanPatch(c.oldTree, c.newTree).removed, c.removed) << c.id;
 }
 
 TEST(PublishPlan, RefusesWhatAPatchCantDoOnWindows) {
@@ -128,7 +148,7 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   ASSERT_EQ(Publish({"patch", oldDir, newDir, dir / "p.zip"}, &out, &err), 0) << err;
   EXPECT_NE(out.find("added data/changed.txt\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("same.txt"), std::string::npos) << "an unchanged file is not in the patch: " << out;
-  EXPECT_NE(err.find("data/gone.txt"), std::string::npos) << "files the patch can't delete are named: " << err;
+  EXPECT_NE(out.find("removed data/gone.txt\n"), std::string::npos) << "the removal is named: " << out;
 
   CZipArchive zip;
   zip.Open(dir / "p.zip");
@@ -144,7 +164,29 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   zip.Close();
   const std::string kanji932 = "\x95\x5c\x8e\xa6";
   EXPECT_EQ(names, (std::set<std::string>{"data\\changed.txt", "data\\" + kanji932 + "\\" + kanji932 + ".txt",
-                                          "saves\\"}));
+                                          "saves\\", kRemovedListName}));
+  EXPECT_EQ(ReadFile(game + "/" + kRemovedListName), "data/gone.txt\n") << "older launchers keep it as a text";
+
+  // The delta archive beside it turns the old files into the new ones.
+  const std::string archive = ReadFile(dir / "p.qzd");
+  const DeltaReading delta = ReadDeltaIndex(archive, archive.size());
+  ASSERT_TRUE(delta.index) << delta.problem;
+  EXPECT_EQ(delta.index->removed, std::vector<std::string>{"data/gone.txt"});
+  ASSERT_EQ(delta.index->patches.size(), 2u);
+  for (const DeltaPatch& p : delta.index->patches) {
+    SCOPED_TRACE(p.name);
+    const std::string base = p.baseBytes ? ReadFile(oldDir + "/" + p.name) : std::string();
+    std::string result(p.resultBytes, '\0');
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    ZSTD_DCtx_refPrefix(dctx, base.data(), base.size());
+    const size_t n = ZSTD_decompressDCtx(dctx, &result[0], result.size(), archive.data() + p.frameOffset, p.frameBytes);
+    ZSTD_freeDCtx(dctx);
+    ASSERT_EQ(n, p.resultBytes) << (ZSTD_isError(n) ? ZSTD_getErrorName(n) : "");
+    EXPECT_EQ(p.baseSha256, *ParseSha256Hex(Sha256OfFile(p.baseBytes ? oldDir + "/" + p.name : "/dev/null")));
+    Put(dir / "result", result, then);
+    EXPECT_EQ(p.resultSha256, *ParseSha256Hex(Sha256OfFile(dir / "result")));
+  }
+  EXPECT_EQ(delta.index->patches[0].name, "data/changed.txt");
   // The POSIX reader stands for a code page 932 system: names stay as stored.
   EXPECT_EQ(ReadFile(game + "/data/" + kanji932 + "/" + kanji932 + ".txt"), std::string(5000, 'k'));
   EXPECT_EQ(ReadFile(game + "/data/changed.txt"), "new text, longer");

@@ -43,6 +43,9 @@ TEST_F(TicketSettings, KeyListsThatExistButCannotBeUsedAreNotMissing) {
       {"without its final zeros", REG_MULTI_SZ, "a", State::Read, 1},
       {"a plain string", REG_SZ, std::string("a\0", 2), State::Unusable, 0},
       {"no string at all", REG_MULTI_SZ, std::string("\0\0", 2), State::Unusable, 0},
+      {"items in one string, as the package writes them", REG_MULTI_SZ, std::string("a; b;;c \0d\0\0", 13),
+       State::Read, 4},
+      {"only separators and blanks", REG_MULTI_SZ, std::string("; ;\0\0", 5), State::Unusable, 0},
       {"over 64 KiB", REG_MULTI_SZ, std::string(65 * 1024, 'a') + std::string("\0\0", 2), State::Unusable, 0},
   };
   for (const auto& c : cases) {
@@ -61,6 +64,7 @@ TEST_F(TicketSettings, KeyListsThatExistButCannotBeUsedAreNotMissing) {
     const settings::ProductKeyList list = settings::ReadProductKeys("PortalKeys", ViewPolicy::OwnView);
     EXPECT_EQ(list.state, c.state);
     EXPECT_EQ(list.lines.size(), c.lines);
+    if (c.lines == 4) EXPECT_EQ(list.lines, (std::vector<std::string>{"a", "b", "c", "d"}));
   }
 }
 

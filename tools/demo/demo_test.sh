@@ -121,7 +121,11 @@ expect_eq "run 1 link: quorlynx: handler" '"C:\\windows\\Quorlynx1.exe" "%1"' \
         "$prefix/system.reg")"
 
 echo "== run 2: release 102 published"
-bash "$tools/demo.sh" --headless --fast --prefix "$prefix" --pictures "$work/run-2" "$build" || fail "run 2 exited with $?"
+rc=0
+bash "$tools/demo.sh" --headless --fast --prefix "$prefix" --pictures "$work/run-2" "$build" >"$work/run-2.out" 2>&1 || rc=$?
+cat "$work/run-2.out"
+[[ $rc == 0 ]] || fail "run 2 exited with $rc"
+grep -q "bytes saved" "$work/run-2.out" || fail "run 2: the upgrade did not go out as delta archives"
 expect_eq "run 2 launcher exit code" 1 "$(result 2 launcher_exit)"
 steps2=" $(result 2 steps) "
 [[ $steps2 == *" wizard-progress "* ]] || fail "run 2 did not upgrade through the wizard"

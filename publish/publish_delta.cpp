@@ -1,0 +1,153 @@
+#include "publish/publish_delta.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include "format/delta_archive.h"
+#include "publish/publish_crypto.h"
+#include "publish/publish_error.h"
+#include "publish/publish_files.h"
+
+namespace qz::publish {
+
+namespace {
+
+// A file's bytes, mapped read-only (an empty file maps to nothing).
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      if (fd >= 0) close(fd);
+      throw PublishError("cannot read " + path);
+    }
+    size_ = static_cast<std::size_t>(st.st_size);
+    if (size_ > 0) {
+      data_ = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (data_ == MAP_FAILED) data_ = nullptr;
+    }
+    close(fd);
+    if (size_ > 0 && !data_) throw PublishError("cannot read " + path);
+  }
+  ~MappedFile() {
+    if (data_) munmap(data_, size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  const void* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+std::uint64_t SizeOf(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) throw PublishError("cannot read " + path);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The file the player has at this path: the same name, or one that differs
+// only in case (Windows opens it by either); none for a new file.
+const std::string* BaseOf(const Listing& oldTree, const std::string& path) {
+  auto it = oldTree.find(path);
+  if (it != oldTree.end()) return it->second.folder ? nullptr : &it->first;
+  for (const auto& [old, item] : oldTree) {
+    if (!item.folder && Lower(old) == Lower(path)) return &old;
+  }
+  return nullptr;
+}
+
+unsigned WindowLogFor(std::uint64_t bytes) {
+  unsigned log = 10;
+  while (log < 31 && (1ull << log) < bytes) ++log;
+  return log;
+}
+
+// One frame of `target` against `base`, as `zstd --patch-from` makes it:
+// long-distance matching over a window that holds both.
+std::string Frame(ZSTD_CCtx* cctx, const MappedFile& base, const MappedFile& target, const std::string& name) {
+  ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
+  const unsigned windowLog = WindowLogFor(std::max(base.size(), target.size()));
+  std::string frame(ZSTD_compressBound(target.size()), '\0');
+  size_t rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, 3);
+  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, static_cast<int>(windowLog));
+  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1);
+  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_contentSizeFlag, 1);
+  if (!ZSTD_isError(rc) && base.size() > 0) rc = ZSTD_CCtx_refPrefix(cctx, base.data(), base.size());
+  if (!ZSTD_isError(rc)) rc = ZSTD_compress2(cctx, &frame[0], frame.size(), target.data(), target.size());
+  if (ZSTD_isError(rc)) throw PublishError("cannot make the delta of " + name + ": " + ZSTD_getErrorName(rc));
+  frame.resize(rc);
+  return frame;
+}
+
+}  // namespace
+
+std::string DeltaPathOf(const std::string& patchPath) {
+  const std::size_t dot = patchPath.rfind('.');
+  const std::size_t slash = patchPath.rfind('/');
+  const bool zip = dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+                   Lower(patchPath.substr(dot)) == ".zip";
+  return (zip ? patchPath.substr(0, dot) : patchPath) + ".qzd";
+}
+
+DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot, const Listing& oldTree,
+                              const std::string& newRoot, const PatchPlan& plan, std::uint64_t deltaMax) {
+  DeltaResult result;
+  for (const ArchiveEntry& e : plan.entries) {
+    if (e.folder) continue;
+    const std::string* base = BaseOf(oldTree, e.path);
+    const std::uint64_t largest =
+        std::max(SizeOf(newRoot + "/" + e.path), base ? SizeOf(oldRoot + "/" + *base) : 0);
+    if (largest > deltaMax) {
+      result.why = e.path + " is larger than --delta-max (" + std::to_string(largest) + " bytes)";
+      return result;
+    }
+  }
+  std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> cctx(ZSTD_createCCtx(), ZSTD_freeCCtx);
+  if (!cctx) throw PublishError("out of memory for the delta");
+  DeltaIndex index;
+  std::string frames;
+  for (const ArchiveEntry& e : plan.entries) {
+    if (e.folder) continue;  // an empty folder comes with the whole-file patch only
+    const std::string* base = BaseOf(oldTree, e.path);
+    const std::string basePath = base ? oldRoot + "/" + *base : std::string();
+    const std::string newPath = newRoot + "/" + e.path;
+    // A new file has an empty base: the player has none, or an empty one.
+    const MappedFile baseBytes(base ? basePath : "/dev/null");
+    const MappedFile target(newPath);
+    DeltaPatch p;
+    p.name = e.zipName;
+    p.baseBytes = baseBytes.size();
+    p.baseSha256 = *ParseSha256Hex(Sha256OfFile(base ? basePath : "/dev/null"));
+    p.resultBytes = target.size();
+    p.resultSha256 = *ParseSha256Hex(Sha256OfFile(newPath));
+    const std::string frame = Frame(cctx.get(), baseBytes, target, e.path);
+    p.frameBytes = frame.size();
+    frames += frame;
+    index.patches.push_back(std::move(p));
+  }
+  index.removed = plan.removed;
+  const std::string archive = DeltaIndexText(index) + frames;
+  WriteReplacing(out, archive);
+  result.written = true;
+  result.bytes = archive.size();
+  result.changed = index.patches.size();
+  return result;
+}
+
+}  // namespace qz::publish
