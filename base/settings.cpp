@@ -41,24 +41,35 @@ namespace {
 
 enum class ListRead { Missing, Unusable, Read };
 
-// Appends the strings of one view's value; what the value was like.
-ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::string>& items) {
+constexpr DWORD kMaxListBytes = 64 * 1024;
+
+// Appends the strings of one view's value; what the value was like, and when
+// it is unusable, why (in `why`).
+ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::string>& items,
+                    std::string* why = nullptr) {
+  auto unusable = [why](std::string text) {
+    if (why) *why = std::move(text);
+    return ListRead::Unusable;
+  };
   RegKey key;
   const LSTATUS opened = RegOpenKeyExA(root, kProductKey, 0, KEY_QUERY_VALUE | view, key.put());
   if (opened == ERROR_FILE_NOT_FOUND) return ListRead::Missing;
-  if (opened != ERROR_SUCCESS) return ListRead::Unusable;
+  if (opened != ERROR_SUCCESS) {
+    return unusable("the settings key could not be opened (error " + std::to_string(opened) + ")");
+  }
   DWORD type = 0;
   DWORD size = 0;
   const LSTATUS queried = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
   if (queried == ERROR_FILE_NOT_FOUND) return ListRead::Missing;
-  if (queried != ERROR_SUCCESS || type != REG_MULTI_SZ || size == 0 || size > 64 * 1024) {
-    return ListRead::Unusable;
-  }
+  if (queried != ERROR_SUCCESS) return unusable("it could not be read (error " + std::to_string(queried) + ")");
+  if (type != REG_MULTI_SZ) return unusable("it is of type " + std::to_string(type) + ", not REG_MULTI_SZ");
+  if (size == 0) return unusable("it is empty");
+  if (size > kMaxListBytes) return unusable("it holds " + std::to_string(size) + " bytes, over 64 KiB");
   std::string data(size, '\0');
   if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                        &size) != ERROR_SUCCESS ||
       type != REG_MULTI_SZ) {
-    return ListRead::Unusable;
+    return unusable("it changed while it was read");
   }
   data.resize(size);  // the stored value need not end with its two zeros
   const std::size_t before = items.size();
@@ -75,7 +86,7 @@ ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<s
     if (last > first) items.push_back(data.substr(first, last - first));
     start = end + 1;
   }
-  return items.size() > before ? ListRead::Read : ListRead::Unusable;
+  return items.size() > before ? ListRead::Read : unusable("it holds no string");
 }
 
 }  // namespace
@@ -93,7 +104,9 @@ ProductKeyList ReadProductKeys(const char* valueName, ViewPolicy policy) {
   bool unusable = false;
   bool read = false;
   for (int i = 0; i < views.count; ++i) {
-    const ListRead view = AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, list.lines);
+    std::string why;
+    const ListRead view = AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, list.lines, &why);
+    if (view == ListRead::Unusable && list.why.empty()) list.why = why;
     unusable = unusable || view == ListRead::Unusable;
     read = read || view == ListRead::Read;
   }
@@ -154,6 +167,37 @@ NonceClaim ClaimTicketNonce(const std::string& nonce, std::int64_t keepUntil, st
     return NonceClaim::Failed;
   }
   return NonceClaim::Taken;
+}
+
+namespace {
+constexpr char kSeenKey[] = "Software\\Veltoworks\\Seen";
+}  // namespace
+
+SeenSerial ReadSeenSerial(const char* progName, std::uint32_t& serial) {
+  RegKey seen;
+  const LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, kSeenKey, 0, KEY_QUERY_VALUE, seen.put());
+  if (opened == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
+  if (opened != ERROR_SUCCESS) return SeenSerial::Unreadable;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  const LSTATUS read =
+      RegQueryValueExA(seen.get(), progName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  if (read == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
+  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SeenSerial::Unreadable;
+  serial = value;
+  return SeenSerial::Read;
+}
+
+bool RecordSeenSerial(const char* progName, std::uint32_t serial) {
+  RegKey seen;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kSeenKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                      seen.put(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD value = serial;
+  return RegSetValueExA(seen.get(), progName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                        sizeof value) == ERROR_SUCCESS;
 }
 
 DWORD ReadProductNumber(const char* valueName, DWORD fallback) {

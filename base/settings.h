@@ -38,13 +38,16 @@ bool MayWriteRecord(const char* progName, bool create);
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy views);
 
 // A list of keys in a REG_MULTI_SZ value of the product key, read in the
-// given views as ReadProductList reads them. Missing: no view has the value. Unusable: a view has it, but
-// of another type, over 64 KiB, unreadable, or without a single string. Keys
-// were configured then, so whatever relies on them refuses rather than run
-// without them.
+// given views: absent, present and usable, or present and unusable. Missing:
+// no view has the value. Unusable: a view has it, but of another type, over
+// 64 KiB, unreadable, or without a single string. Keys were configured then,
+// so whatever relies on them refuses rather than run without them; `why`
+// says what was wrong, for the support log. The strict read for every
+// trust setting.
 struct ProductKeyList {
   enum class State { Missing, Unusable, Read } state = State::Missing;
   std::vector<std::string> lines;  // in order, from every view that has them
+  std::string why;                 // Unusable only: the first view's fault
 };
 ProductKeyList ReadProductKeys(const char* valueName, ViewPolicy views);
 
@@ -58,6 +61,15 @@ enum class NonceClaim {
   Failed,       // the store could not be read or written: refused as well
 };
 NonceClaim ClaimTicketNonce(const std::string& nonce, std::int64_t keepUntil, std::int64_t now);
+
+// The highest manifest Serial this user's launcher has accepted for a
+// program, one REG_DWORD per program under HKCU\Software\Veltoworks\Seen.
+// None: no manifest of it was accepted yet. Unreadable: the value or key is
+// there but cannot be read as a number, which refuses rather than forget.
+enum class SeenSerial { None, Read, Unreadable };
+SeenSerial ReadSeenSerial(const char* progName, std::uint32_t& serial);
+// Keeps `serial` as the program's highest; false when it could not be kept.
+bool RecordSeenSerial(const char* progName, std::uint32_t serial);
 
 // A REG_DWORD value of the product key in this program's view; `fallback`
 // when it is missing or of another type. For support and test settings that

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "format/limits.h"
+#include "format/ticket.h"
 #include "format/web_address.h"
 
 namespace qz {
@@ -44,7 +45,57 @@ bool IsPlainToken(std::string_view value) {
   return true;
 }
 
+// Serial and Size: 1 to 4294967295 in decimal digits, nothing else.
+std::optional<std::uint32_t> CountOf(std::string_view token) {
+  if (token.empty() || token.size() > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : token) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10u + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value < 1 || value > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<ManifestTarget> TargetOf(std::string_view token) {
+  for (ManifestTarget target : {ManifestTarget::Avatar, ManifestTarget::Game}) {
+    if (token == ManifestTargetName(target)) return target;
+  }
+  return std::nullopt;
+}
+
+const ManifestKeySpec* KeyOf(std::string_view token, std::size_t knownKeys) {
+  for (std::size_t k = 0; k < knownKeys && k < kManifestKeyCount; ++k) {
+    if (StartsWith(token, kManifestKeys[k].name)) return &kManifestKeys[k];
+  }
+  return nullptr;
+}
+
+bool SameAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+const char* ManifestTargetName(ManifestTarget target) {
+  return target == ManifestTarget::Avatar ? "avatar" : "game";
+}
+
+std::optional<std::int64_t> ParseManifestTime(std::string_view text) {
+  // 2025-06-01T12:00Z: the ticket's time without its seconds.
+  if (text.size() != 17 || text[16] != 'Z') return std::nullopt;
+  return ParseUtcTime(std::string(text.substr(0, 16)) + ":00Z");
+}
+
+std::string ManifestTimeText(std::int64_t seconds) {
+  const std::string full = UtcTimeText(seconds);
+  return full.substr(0, 16) + "Z";
+}
 
 const char* ManifestKeyName(ManifestKey key) {
   for (const ManifestKeySpec& spec : kManifestKeys) {
@@ -53,12 +104,7 @@ const char* ManifestKeyName(ManifestKey key) {
   return "";
 }
 
-const ManifestKeySpec* ManifestKeyOf(std::string_view token) {
-  for (const ManifestKeySpec& spec : kManifestKeys) {
-    if (StartsWith(token, spec.name)) return &spec;
-  }
-  return nullptr;
-}
+const ManifestKeySpec* ManifestKeyOf(std::string_view token) { return KeyOf(token, kManifestKeyCount); }
 
 std::vector<std::string_view> ManifestTokens(std::string_view text) {
   text = text.substr(0, text.find('\0'));
@@ -75,7 +121,8 @@ std::vector<std::string_view> ManifestTokens(std::string_view text) {
   return tokens;
 }
 
-ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup& installed) {
+ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup& installed,
+                             std::size_t knownKeys) {
   ManifestReading reading;
   const std::vector<std::string_view> tokens = ManifestTokens(text);
   if (tokens.empty() || !StartsWith(tokens[0], kManifestHeader)) return reading;
@@ -85,14 +132,22 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
     return reading;
   };
 
-  // The hash a SHA256 that follows binds to; an entry not taken binds none.
-  std::optional<Sha256Digest>* entry = nullptr;
-  // The length a Size binds to: the same entry's, also after its hash.
-  std::optional<std::uint64_t>* sized = nullptr;
+  // The entry a SHA256 or Size that follows binds to; an entry not taken
+  // binds none. Both keep the binding, so either may come first.
+  struct Entry {
+    std::optional<Sha256Digest>* sha256;
+    std::optional<std::uint32_t>* size;
+  };
+  std::optional<Entry> entry;
   bool afterSkippedEntry = false;
+  auto once = [](auto& field, const auto& value) {
+    if (!value || field) return false;
+    field = value;
+    return true;
+  };
   const std::size_t n = tokens.size();
   for (std::size_t i = 1; i < n;) {
-    const ManifestKeySpec* spec = ManifestKeyOf(tokens[i]);
+    const ManifestKeySpec* spec = KeyOf(tokens[i], knownKeys);
     if (!spec) {
       ++i;
       continue;
@@ -102,11 +157,9 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
       break;
     }
     const std::string_view value = tokens[i + 1];
-    std::optional<Sha256Digest>* const previous = entry;
-    std::optional<std::uint64_t>* const previousSize = sized;
+    const std::optional<Entry> previous = entry;
     const bool skipped = afterSkippedEntry;
-    entry = nullptr;
-    sized = nullptr;
+    entry.reset();
     afterSkippedEntry = false;
     switch (spec->key) {
       case ManifestKey::ProgName:
@@ -118,7 +171,8 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
       case ManifestKey::FullDnURL:
         if (!TakeAddress(plan.fullDnUrl, std::string(value))) return refuse();
         plan.fullDnSha256.reset();
-        entry = &plan.fullDnSha256;
+        plan.fullDnSize.reset();
+        entry = Entry{&plan.fullDnSha256, &plan.fullDnSize};
         break;
       case ManifestKey::UpBaseURL:
         // Tokens are never empty, so the base always ends in "/" afterwards.
@@ -145,38 +199,35 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         std::vector<ManifestFile>& list = spec->key == ManifestKey::UpFileList ? plan.files : plan.deltas;
         if (spec->key == ManifestKey::UpFileList) plan.latestVer = std::max(plan.latestVer, version);
         list.push_back(std::move(file));
-        entry = &list.back().sha256;
-        sized = &list.back().size;
+        entry = Entry{&list.back().sha256, &list.back().size};
         break;
       }
+      case ManifestKey::SHA256:
       case ManifestKey::Size: {
-        std::uint64_t bytes = 0;
-        for (char c : value) {
-          if (c < '0' || c > '9' || bytes > (UINT64_MAX - 9) / 10) return refuse();
-          bytes = bytes * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        if (previousSize) {
-          if (previousSize->has_value()) return refuse();
-          *previousSize = bytes;
-          sized = previousSize;
-        }
-        break;
-      }
-      case ManifestKey::SHA256: {
-        // A malformed hash, or a second one for the same file, refuses the
+        // A malformed value, or a second one for the same file, refuses the
         // whole manifest; one after anything but a file entry binds nothing.
-        const std::optional<Sha256Digest> digest = ParseSha256Hex(value);
-        if (!digest) return refuse();
+        const bool hash = spec->key == ManifestKey::SHA256;
+        const std::optional<Sha256Digest> digest = hash ? ParseSha256Hex(value) : std::nullopt;
+        const std::optional<std::uint32_t> size = hash ? std::nullopt : CountOf(value);
+        if (!digest && !size) return refuse();
+        entry = previous;
+        afterSkippedEntry = skipped;
         if (!previous) {
-          if (!skipped) ++reading.unboundHashes;
+          if (!skipped) ++reading.unboundFileValues;
           break;
         }
-        if (previous->has_value()) return refuse();
-        *previous = digest;
-        entry = previous;
-        sized = previousSize;
+        if (hash ? !once(*previous->sha256, digest) : !once(*previous->size, size)) return refuse();
         break;
       }
+      case ManifestKey::Serial:
+        if (!once(plan.serial, CountOf(value))) return refuse();
+        break;
+      case ManifestKey::Expires:
+        if (!once(plan.expires, ParseManifestTime(value))) return refuse();
+        break;
+      case ManifestKey::Target:
+        if (!once(plan.target, TargetOf(value))) return refuse();
+        break;
     }
     i += 1 + spec->values;
   }
@@ -188,6 +239,35 @@ bool EveryFileHashed(const ManifestPlan& plan) {
   if (!plan.fullDnUrl.empty() && !plan.fullDnSha256) return false;
   return std::all_of(plan.files.begin(), plan.files.end(),
                      [](const ManifestFile& file) { return file.sha256.has_value(); });
+}
+
+BindingProblem CheckManifestBinding(const ManifestPlan& plan, const ManifestExpectation& expect) {
+  const bool sized = (plan.fullDnUrl.empty() || plan.fullDnSize) &&
+                     std::all_of(plan.files.begin(), plan.files.end(),
+                                 [](const ManifestFile& file) { return file.size.has_value(); });
+  if (plan.progName.empty() || !plan.serial || !plan.expires || !plan.target || !sized) {
+    return BindingProblem::Missing;
+  }
+  if (*plan.target != expect.target) return BindingProblem::WrongTarget;
+  if (expect.target == ManifestTarget::Game && !expect.progName.empty() &&
+      !SameAsciiCase(plan.progName, expect.progName)) {
+    return BindingProblem::OtherProgram;
+  }
+  if (expect.highestSerial && *plan.serial < *expect.highestSerial) return BindingProblem::Rollback;
+  if (expect.now >= *plan.expires) return BindingProblem::Expired;
+  return BindingProblem::None;
+}
+
+const char* BindingProblemText(BindingProblem problem) {
+  switch (problem) {
+    case BindingProblem::None: return "bound to this check";
+    case BindingProblem::Missing: return "ProgName, Serial, Expires, Target or a file's Size is missing";
+    case BindingProblem::WrongTarget: return "its Target is the other check's";
+    case BindingProblem::OtherProgram: return "its ProgName is not the page's";
+    case BindingProblem::Rollback: return "its Serial is lower than one accepted before";
+    case BindingProblem::Expired: return "it has expired";
+  }
+  return "?";
 }
 
 ManifestProblem CheckManifestContent(const ManifestContent& c) {
@@ -229,7 +309,13 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     return problem(ManifestField::ProgName, "the program name names a registry key: no '\\'");
   }
   if (versionProblem(c.minVer)) return problem(ManifestField::MinVer, versionRule);
+  if (c.serial == 0) return problem(ManifestField::Serial, "the serial is a whole number from 1 to 4294967295");
+  if (!ParseManifestTime(ManifestTimeText(c.expires)) || c.expires < 0) {
+    return problem(ManifestField::Expires, "the expiry must lie in the years 1970 to 9999 (UTC)");
+  }
+  const std::string emptyFile = "the file is empty: no launcher can fetch an empty file";
   if (ManifestProblem p = checkUrl(ManifestField::FullUrl, c.fullUrl)) return p;
+  if (c.fullSize == 0) return problem(ManifestField::FullUrl, emptyFile);
   if (c.files.empty() && c.deltas.empty() && c.baseUrl.empty()) return {};
   if (c.baseUrl.empty()) return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
   if (ManifestProblem p = checkUrl(ManifestField::BaseUrl, c.baseUrl)) return p;
@@ -241,6 +327,7 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
   for (std::size_t k = 0; k < c.files.size(); ++k) {
     const ManifestEntry& f = c.files[k];
     if (versionProblem(f.version)) return problem(ManifestField::File, versionRule, k);
+    if (f.size == 0) return problem(ManifestField::File, emptyFile, k);
     if (!IsPlainToken(f.name) || f.name.find_first_of("/\\") != std::string::npos) {
       return problem(ManifestField::File, "the file name must be printable ASCII without blanks, braces or folders",
                      k);
@@ -263,6 +350,7 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     const ManifestEntry& d = c.deltas[k];
     const bool hasFile = std::any_of(c.files.begin(), c.files.end(),
                                      [&](const ManifestEntry& f) { return f.version == d.version; });
+    if (d.size == 0) return problem(ManifestField::Delta, emptyFile, k);
     // Launchers fall back to the whole-file patch of the same version.
     if (!hasFile) return problem(ManifestField::Delta, "a delta archive needs a file of its version", k);
     if (!IsPlainToken(d.name) || d.name.find_first_of("/\\") != std::string::npos) {
@@ -288,18 +376,22 @@ std::string ManifestTextOf(const ManifestContent& c) {
   auto line = [](ManifestKey key, const std::string& value) {
     return std::string(ManifestKeyName(key)) + " " + value + "\n";
   };
-  auto sha = [&](const Sha256Digest& digest) { return line(ManifestKey::SHA256, ToHex(digest)); };
+  auto facts = [&](const Sha256Digest& digest, std::uint32_t size) {
+    return line(ManifestKey::SHA256, ToHex(digest)) + line(ManifestKey::Size, std::to_string(size));
+  };
   std::string text = std::string(kManifestHeader) + "\n";
   text += line(ManifestKey::ProgName, c.progName);
+  text += line(ManifestKey::Target, ManifestTargetName(c.target));
+  text += line(ManifestKey::Serial, std::to_string(c.serial));
+  text += line(ManifestKey::Expires, ManifestTimeText(c.expires));
   text += line(ManifestKey::MinVer, std::to_string(c.minVer));
-  text += line(ManifestKey::FullDnURL, c.fullUrl) + sha(c.fullSha256);
+  text += line(ManifestKey::FullDnURL, c.fullUrl) + facts(c.fullSha256, c.fullSize);
   if (!c.baseUrl.empty()) text += line(ManifestKey::UpBaseURL, c.baseUrl);
   for (const ManifestEntry& d : c.deltas) {
-    text += line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + sha(d.sha256) +
-            line(ManifestKey::Size, std::to_string(d.size));
+    text += line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + facts(d.sha256, d.size);
   }
   for (const ManifestEntry& f : c.files) {
-    text += line(ManifestKey::UpFileList, std::to_string(f.version) + " " + f.name) + sha(f.sha256);
+    text += line(ManifestKey::UpFileList, std::to_string(f.version) + " " + f.name) + facts(f.sha256, f.size);
   }
   return text;
 }

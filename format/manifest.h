@@ -21,7 +21,7 @@ constexpr char kManifestHeader[] = "[VLTWUpdateFile]";
 // A run of these is one gap between tokens.
 constexpr char kManifestSeparators[] = " \t\r\n{}";
 
-enum class ManifestKey { ProgName, FullDnURL, UpBaseURL, MinVer, UpFileList, SHA256, UpDeltaList, Size };
+enum class ManifestKey { ProgName, FullDnURL, UpBaseURL, MinVer, UpFileList, SHA256, Serial, Expires, Target, Size, UpDeltaList };
 
 struct ManifestKeySpec {
   ManifestKey key;
@@ -31,13 +31,29 @@ struct ManifestKeySpec {
 
 // Tested in this order; the first key a token begins with wins ("MinVer=5" is
 // MinVer). Launchers pass over tokens that begin with no key they know, which
-// is how keys are added without breaking them.
+// is how keys are added without breaking them: a new key is appended, and
+// neither it nor its values may begin with an older key's name.
 inline constexpr ManifestKeySpec kManifestKeys[] = {
     {ManifestKey::ProgName, "ProgName", 1},   {ManifestKey::FullDnURL, "FullDnURL", 1},
     {ManifestKey::UpBaseURL, "UpBaseURL", 1}, {ManifestKey::MinVer, "MinVer", 1},
     {ManifestKey::UpFileList, "UpFileList", 2}, {ManifestKey::SHA256, "SHA256", 1},
-    {ManifestKey::UpDeltaList, "UpDeltaList", 2}, {ManifestKey::Size, "Size", 1},
+    // What binds a signed manifest to its program, its order and its time.
+    {ManifestKey::Serial, "Serial", 1},       {ManifestKey::Expires, "Expires", 1},
+    {ManifestKey::Target, "Target", 1},       {ManifestKey::Size, "Size", 1},
+    {ManifestKey::UpDeltaList, "UpDeltaList", 2},
 };
+constexpr std::size_t kManifestKeyCount = sizeof kManifestKeys / sizeof kManifestKeys[0];
+// How many of the keys launchers knew before Serial, Expires, Target and Size.
+constexpr std::size_t kKeysBeforeBinding = 6;
+
+// What a manifest is for: the avatar module's check or the game's.
+enum class ManifestTarget { Avatar, Game };
+const char* ManifestTargetName(ManifestTarget target);  // "avatar", "game"
+
+// An Expires value, "yyyy-mm-ddThh:mmZ" (UTC, years 1970 to 9999): seconds
+// since 1970 UTC. The text of a time drops its seconds.
+std::optional<std::int64_t> ParseManifestTime(std::string_view text);
+std::string ManifestTimeText(std::int64_t seconds);
 
 // The name a key is written with.
 const char* ManifestKeyName(ManifestKey key);
@@ -52,7 +68,7 @@ struct ManifestFile {
   std::uint16_t version = 0;
   std::string url;
   std::optional<Sha256Digest> sha256;
-  std::optional<std::uint64_t> size;  // "Size" after the entry (and its hash)
+  std::optional<std::uint32_t> size;  // bytes
 };
 
 // What one manifest read yields: the program, its installers and the files
@@ -61,6 +77,7 @@ struct ManifestPlan {
   std::string progName;
   std::string fullDnUrl;
   std::optional<Sha256Digest> fullDnSha256;
+  std::optional<std::uint32_t> fullDnSize;
   std::string upBaseUrl;  // ends in "/" when set
   std::uint16_t minVer = 0;
   std::uint16_t latestVer = 0;
@@ -69,22 +86,27 @@ struct ManifestPlan {
   // Delta archives ("UpDeltaList"), each of the version of the whole-file
   // patch it may stand in for; newer than the installation record only.
   std::vector<ManifestFile> deltas;
+  // Each at most once; absent from manifests older than the keys.
+  std::optional<std::uint32_t> serial;
+  std::optional<std::int64_t> expires;  // seconds since 1970 UTC
+  std::optional<ManifestTarget> target;
 };
 
 enum class ManifestOutcome {
   Read,      // values taken
   NoHeader,  // not a manifest: nothing taken, and no failure either
   Refused,   // a value does not fit its field, an address is not a web
-             // address, or a hash is malformed or given twice: the fetch
-             // fails rather than use a cut, local or doubtful value
+             // address, a hash, size, serial, time or target is malformed,
+             // or given twice: the fetch fails rather than use a cut, local
+             // or doubtful value
 };
 
 struct ManifestReading {
   ManifestOutcome outcome = ManifestOutcome::NoHeader;
   ManifestPlan plan;
-  // SHA256 values that followed no file entry and so bound to nothing (one
-  // after an entry that was not taken is not counted).
-  std::size_t unboundHashes = 0;
+  // SHA256 and Size values that followed no file entry and so bound to
+  // nothing (one after an entry that was not taken is not counted).
+  std::size_t unboundFileValues = 0;
   // The text ended on a key without its values, which was passed over.
   bool keyWithoutValues = false;
 };
@@ -96,14 +118,43 @@ using InstalledVersionLookup = std::function<std::uint16_t(const std::string& pr
 // Reads a manifest. Every key acts when it is met, so the order of keys in the
 // text matters: an UpFileList entry takes the base address known at that
 // point and is taken only when newer than the installed version. Numbers are
-// read from their leading digits and kept to 16 bits. "SHA256" binds a hash to
-// the file entry just before it, "Size" a length in bytes (after the hash, when
-// both are given); a second of either, or a malformed one, refuses the text.
-ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup& installed);
+// read from their leading digits and kept to 16 bits. "SHA256" and "Size"
+// bind to the file or delta entry just before them (in either order); a second
+// of either, or a malformed one, refuses the text. Serial and Size
+// are whole numbers from 1 to 4294967295, digits only. `knownKeys`: how many
+// of kManifestKeys the reader knows (an older launcher knew fewer).
+ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup& installed,
+                             std::size_t knownKeys = kManifestKeyCount);
 
 // Whether the full installer (when named) and every listed file carry a hash,
 // as a signed manifest must.
 bool EveryFileHashed(const ManifestPlan& plan);
+
+// ---- What binds a signed manifest ----
+
+// What the launcher runs and knows when it takes a signed manifest.
+struct ManifestExpectation {
+  ManifestTarget target = ManifestTarget::Game;  // the check it runs
+  std::string progName;  // the page's ProgName for the game check; "" when none was given
+  std::optional<std::uint32_t> highestSerial;  // accepted before for the manifest's program
+  std::int64_t now = 0;                        // seconds since 1970 UTC
+};
+
+enum class BindingProblem {
+  None,
+  Missing,       // no ProgName, Serial, Expires or Target, or a file without its Size
+  WrongTarget,   // made for the other check
+  OtherProgram,  // the game check got another program's manifest
+  Rollback,      // a Serial lower than one accepted before
+  Expired,       // its Expires has passed
+};
+
+// Whether a signed manifest is the one for this check, now: the first
+// problem in the order above. ProgName compares as the registry does,
+// without regard to ASCII case.
+BindingProblem CheckManifestBinding(const ManifestPlan& plan, const ManifestExpectation& expect);
+// A short English reason for the support log.
+const char* BindingProblemText(BindingProblem problem);
 
 // ---- Writing ----
 
@@ -111,7 +162,7 @@ struct ManifestEntry {
   std::uint16_t version = 0;
   std::string name;  // relative to the base address
   Sha256Digest sha256{};
-  std::uint64_t size = 0;  // written for delta archives
+  std::uint32_t size = 0;  // bytes
 };
 
 struct ManifestContent {
@@ -119,6 +170,7 @@ struct ManifestContent {
   std::uint16_t minVer = 0;
   std::string fullUrl;
   Sha256Digest fullSha256{};
+  std::uint32_t fullSize = 0;
   std::string baseUrl;  // may be empty when no file is listed
   std::vector<ManifestEntry> files;
   // Delta archives, each for the version of one of the files. They are
@@ -126,9 +178,12 @@ struct ManifestContent {
   // that predates them passes over the key and finds their hashes after no
   // entry it knows, where they bind to nothing.
   std::vector<ManifestEntry> deltas;
+  ManifestTarget target = ManifestTarget::Game;
+  std::uint32_t serial = 0;
+  std::int64_t expires = 0;  // seconds since 1970 UTC; written to the minute
 };
 
-enum class ManifestField { None, ProgName, MinVer, FullUrl, BaseUrl, File, Delta, Text };
+enum class ManifestField { None, ProgName, MinVer, FullUrl, BaseUrl, File, Delta, Text, Serial, Expires };
 
 struct ManifestProblem {
   ManifestField field = ManifestField::None;
@@ -141,7 +196,8 @@ struct ManifestProblem {
 // values that do not fit their fields, addresses it would not fetch (plain
 // http only to this PC), values that are not one plain ASCII token, file names
 // a launcher that skips their entry would read as a key, versions outside 1
-// to kMaxVersion, and a text over kMaxManifestBytes.
+// to kMaxVersion, an empty file (no launcher can fetch one), a Serial of 0, an
+// Expires outside the years 1970 to 9999, and a text over kMaxManifestBytes.
 ManifestProblem CheckManifestContent(const ManifestContent& content);
 
 // The text, one key a line and each digest after its entry. Only for content

@@ -33,6 +33,7 @@ DialogEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrit
     file.version = plan_.latestVer;
     CopyCut(file.url, plan_.fullDnUrl);
     file.hash = plan_.fullDnHash;
+    file.size = plan_.fullDnSize;
     download.files.push_back(file);
   } else {
     for (const auto& file : plan_.updateList) download.files.push_back(*file);

@@ -32,6 +32,10 @@ enum class Target { None = 0, AvatarModule = 1, Game = 2 };
 
 constexpr char kProgramName[] = "Quorlynx";  // mutex name and HTTP agent
 
+// Seconds since 1970 UTC by the PC's clock: what tickets and manifests are
+// judged by.
+std::int64_t UtcNow();
+
 class LauncherApp {
  public:
   explicit LauncherApp(HINSTANCE instance = nullptr) : instance_(instance) {}
@@ -151,6 +155,7 @@ class LauncherApp {
   char workDir_[kPathField] = {};
   // The current target's manifest and installation record.
   UpdatePlan plan_;
+  bool manifestOutOfDate_ = false;  // the last manifest was refused as expired
   // The page's setup-mode parameters; a location they name that the launcher
   // does not read from is asked about like a missing program, never started.
   SetupParameters setup_;

@@ -7,13 +7,20 @@
 namespace qz {
 
 bool LauncherApp::ReadManifest(const char* url) {
-  std::optional<UpdatePlan> plan = FetchUpdatePlan(
+  ManifestCheck check;
+  check.target = target_ == Target::AvatarModule ? ManifestTarget::Avatar : ManifestTarget::Game;
+  if (check.target == ManifestTarget::Game) check.pageProgName = FieldText(block_.ProgName);
+  check.now = UtcNow();
+  FetchedPlan fetched = FetchUpdatePlan(
       http_, url,
       [this](const char* name, std::uint16_t& version, char (&dir)[kPathField], char (&exe)[kPathField]) {
         ReadInstallRecord(name, version, dir, exe);
       },
-      LoadManifestTrust());
-  runlog::Write("manifest", std::string("GET ") + url + (plan ? ": read" : ": failed"));
+      LoadManifestTrust(), check);
+  std::optional<UpdatePlan>& plan = fetched.plan;
+  manifestOutOfDate_ = fetched.outOfDate;
+  runlog::Write("manifest", std::string("GET ") + url + (plan ? ": read" : ": refused") +
+                                (fetched.why.empty() ? "" : ": " + fetched.why));
   // Every read starts from its own plan, so nothing of the avatar module's
   // manifest carries over into the game's, nor of a failed read into the next.
   TakePlan(plan ? std::move(*plan) : UpdatePlan{});

@@ -48,7 +48,7 @@ LauncherApp::TargetCheck LauncherApp::CheckTarget(Target target) {
   target_ = target;
   action_ = Action::None;
   if (FetchManifestWithWait(avatar ? texts::kWaitAvatar : texts::kWaitGame) == DialogEnd::Failed) {
-    ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
+    ShowMessage(nullptr, manifestOutOfDate_ ? texts::kUpdateOutOfDate : texts::kUpdateFailed, nullptr, MB_OK);
     return TargetCheck::Failed;
   }
   DecideAction();
@@ -90,6 +90,7 @@ ExitCode LauncherApp::NormalFlow() {
 void LauncherApp::LoadSetupTrust() {
   setupTrust_ = SetupTrust{};
   setupTrust_.keys = LoadManifestTrust();
+  if (!setupTrust_.keys.problem.empty()) runlog::Write("trust", setupTrust_.keys.problem + ": nothing verifies");
   const settings::ProductKeyList listed = settings::ReadProductKeys("GameLocations", ViewPolicy::EveryView);
   setupTrust_.gameLocations = listed.lines;
   setupTrust_.required = setupTrust_.keys.signatureRequired || listed.state == settings::ProductKeyList::State::Unusable;

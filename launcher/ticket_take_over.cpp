@@ -15,16 +15,6 @@ namespace {
 
 constexpr char kPortalKeys[] = "PortalKeys";
 
-// Seconds since 1970 UTC by the PC's clock.
-std::int64_t Now() {
-  FILETIME now{};
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER ticks{};
-  ticks.LowPart = now.dwLowDateTime;
-  ticks.HighPart = now.dwHighDateTime;
-  return static_cast<std::int64_t>(ticks.QuadPart / 10000000u) - 11644473600;  // 1601 to 1970
-}
-
 struct Verdict {
   bool taken;
   std::string text;  // for the support log: never a value of the ticket but its times and nonce
@@ -59,7 +49,7 @@ Verdict Judge(const LaunchCommand& command, LaunchBlock& block) {
                    (reading.key.empty() ? "" : ": " + reading.key));
   }
   const Ticket& ticket = reading.ticket;
-  const std::int64_t now = Now();
+  const std::int64_t now = UtcNow();
   const std::string times = " (issued " + UtcTimeText(ticket.issued) + ", expires " +
                             UtcTimeText(ticket.expires) + ", now " + UtcTimeText(now) + ")";
   const TicketProblem claims = CheckTicketClaims(ticket, now);
@@ -78,6 +68,15 @@ Verdict Judge(const LaunchCommand& command, LaunchBlock& block) {
 }
 
 }  // namespace
+
+std::int64_t UtcNow() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER ticks{};
+  ticks.LowPart = now.dwLowDateTime;
+  ticks.HighPart = now.dwHighDateTime;
+  return static_cast<std::int64_t>(ticks.QuadPart / 10000000u) - 11644473600;  // 1601 to 1970
+}
 
 bool LauncherApp::TakeOverTicket(const LaunchCommand& command) {
   const Verdict verdict = Judge(command, block_);

@@ -20,9 +20,13 @@ ManifestContent ContentOf(const ManifestRequest& request) {
   content.progName = request.progName;
   content.minVer = request.minVer;
   content.fullUrl = request.fullUrl;
+  content.fullSize = request.fullSize;
   content.baseUrl = request.baseUrl;
-  for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}, 0});
+  for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}, f.size});
   for (const PatchFile& d : request.deltas) content.deltas.push_back({d.version, d.name, {}, d.size});
+  content.target = request.target;
+  content.serial = request.serial;
+  content.expires = request.expires;
   return content;
 }
 
@@ -42,6 +46,31 @@ std::uint16_t ParseVersion(const std::string& text, const std::string& what) {
   return static_cast<std::uint16_t>(value);
 }
 
+std::uint32_t ParseSerial(const std::string& text) {
+  unsigned long long value = 0;
+  const bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+  if (digits) value = std::stoull(text);
+  if (!digits || value < 1 || value > 0xFFFFFFFFull) {
+    Refuse("--serial: a whole number from 1 to 4294967295, not '" + text + "'");
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::int64_t ParseExpires(const std::string& text, std::int64_t now) {
+  const std::optional<std::int64_t> time = ParseManifestTime(text);
+  if (!time) Refuse("--expires: a UTC time written yyyy-mm-ddThh:mmZ (2030-01-31T00:00Z), not '" + text + "'");
+  if (*time <= now) Refuse("--expires: " + text + " has passed; launchers would refuse the manifest at once");
+  return *time;
+}
+
+ManifestTarget ParseTarget(const std::string& text) {
+  for (ManifestTarget target : {ManifestTarget::Avatar, ManifestTarget::Game}) {
+    if (text == ManifestTargetName(target)) return target;
+  }
+  Refuse("--target: avatar (the avatar module's manifest) or game, not '" + text + "'");
+  return ManifestTarget::Game;
+}
+
 void CheckManifest(const ManifestRequest& request) {
   const ManifestProblem problem = CheckManifestContent(ContentOf(request));
   if (!problem) return;
@@ -51,6 +80,8 @@ void CheckManifest(const ManifestRequest& request) {
     case ManifestField::MinVer: what = "--minver: "; break;
     case ManifestField::FullUrl: what = "--full: "; break;
     case ManifestField::BaseUrl: what = "--base: "; break;
+    case ManifestField::Serial: what = "--serial: "; break;
+    case ManifestField::Expires: what = "--expires: "; break;
     case ManifestField::File: {
       const PatchFile& f = request.files[problem.file];
       what = "--file " + std::to_string(f.version) + " " + f.name + ": ";
@@ -83,19 +114,35 @@ std::vector<ListedFile> ListManifestFiles(const std::string& text) {
     Refuse(std::string("not a manifest: it does not begin with ") + kManifestHeader);
   }
   if (reading.outcome == ManifestOutcome::Refused) {
-    Refuse("the launcher refuses this manifest: a value does not fit, an address is not a web address, or a "
-           "digest is not 64 hexadecimal digits or given twice");
+    Refuse("the launcher refuses this manifest: a value does not fit, an address is not a web address, a "
+           "digest is not 64 hexadecimal digits, a Serial or Size is not a number from 1 to 4294967295, an "
+           "Expires is not yyyy-mm-ddThh:mmZ, a Target is neither avatar nor game, or one is given twice");
   }
-  if (reading.unboundHashes > 0) Refuse("a digest must follow the file entry it belongs to");
+  if (reading.unboundFileValues > 0) Refuse("a digest or size must follow the file entry it belongs to");
   if (reading.keyWithoutValues) Refuse("the manifest ends on a key without its value");
   std::vector<ListedFile> files;
   auto hex = [](const std::optional<Sha256Digest>& d) { return d ? ToHex(*d) : std::string(); };
-  if (!reading.plan.fullDnUrl.empty()) files.push_back({ManifestKeyName(ManifestKey::FullDnURL), reading.plan.fullDnUrl, hex(reading.plan.fullDnSha256)});
-  for (const ManifestFile& f : reading.plan.files) files.push_back({ManifestKeyName(ManifestKey::UpFileList), f.url, hex(f.sha256)});
+  if (!reading.plan.fullDnUrl.empty()) {
+    files.push_back({ManifestKeyName(ManifestKey::FullDnURL), reading.plan.fullDnUrl, hex(reading.plan.fullDnSha256),
+                     reading.plan.fullDnSize});
+  }
+  for (const ManifestFile& f : reading.plan.files) {
+    files.push_back({ManifestKeyName(ManifestKey::UpFileList), f.url, hex(f.sha256), f.size});
+  }
   for (const ManifestFile& d : reading.plan.deltas) {
-    files.push_back({ManifestKeyName(ManifestKey::UpDeltaList), d.url, hex(d.sha256)});
+    files.push_back({ManifestKeyName(ManifestKey::UpDeltaList), d.url, hex(d.sha256), d.size});
   }
   return files;
+}
+
+ManifestBinding BindingOf(const std::string& text) {
+  const ManifestPlan plan = ReadManifest(text, [](const std::string&) { return std::uint16_t{0}; }).plan;
+  ManifestBinding binding;
+  if (plan.target) binding.target = ManifestTargetName(*plan.target);
+  if (plan.serial) binding.serial = std::to_string(*plan.serial);
+  if (plan.expires) binding.expires = ManifestTimeText(*plan.expires);
+  binding.expiresAt = plan.expires;
+  return binding;
 }
 
 }  // namespace qz::publish

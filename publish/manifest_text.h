@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ struct PatchFile {
   std::uint16_t version = 0;
   std::string name;  // relative to the base address
   std::string sha256;
-  std::uint64_t size = 0;  // written for delta archives
+  std::uint32_t size = 0;  // bytes
 };
 
 struct ManifestRequest {
@@ -24,14 +25,25 @@ struct ManifestRequest {
   std::uint16_t minVer = 0;
   std::string fullUrl;
   std::string fullSha256;
+  std::uint32_t fullSize = 0;
   std::string baseUrl;  // may be empty when no patch is listed
   std::vector<PatchFile> files;
   std::vector<PatchFile> deltas;  // --delta: each stands in for a file of its version
+  ManifestTarget target = ManifestTarget::Game;
+  std::uint32_t serial = 0;
+  std::int64_t expires = 0;  // seconds since 1970 UTC
 };
 
 // A version as written on the command line: decimal digits only, 1 to
 // kMaxVersion. Throws PublishError naming `what` and saying why.
 std::uint16_t ParseVersion(const std::string& text, const std::string& what);
+
+// The options that bind a manifest, as written on the command line: --serial
+// (1 to 4294967295), --expires (yyyy-mm-ddThh:mmZ, later than `now`) and
+// --target (avatar or game). Throw PublishError saying why.
+std::uint32_t ParseSerial(const std::string& text);
+std::int64_t ParseExpires(const std::string& text, std::int64_t now);
+ManifestTarget ParseTarget(const std::string& text);
 
 // Throws PublishError, naming the option, for anything the launcher would
 // refuse or read differently (see CheckManifestContent).
@@ -45,6 +57,7 @@ struct ListedFile {
   std::string key;  // FullDnURL, UpFileList or UpDeltaList
   std::string url;
   std::string sha256;
+  std::optional<std::uint32_t> size;
 };
 
 // The files a manifest names, as the launcher reads them when nothing is
@@ -52,5 +65,13 @@ struct ListedFile {
 // nothing from it, or when it holds a SHA256 bound to no file or a key left
 // without its value: text the launcher passes over is no text of ours.
 std::vector<ListedFile> ListManifestFiles(const std::string& text);
+
+// "Target game, Serial N, expires yyyy-mm-ddThh:mmZ" of a manifest the
+// launcher reads (ListManifestFiles first), "" for a key that is not there.
+struct ManifestBinding {
+  std::string target, serial, expires;
+  std::optional<std::int64_t> expiresAt;
+};
+ManifestBinding BindingOf(const std::string& text);
 
 }  // namespace qz::publish

@@ -29,7 +29,8 @@ constexpr char kUsage[] =
     "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]\n"
     "       qzpublish full DIR OUT.zip\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
-    "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--sign KEYFILE] OUT.txt\n"
+    "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--target avatar|game]\n"
+    "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
     "       qzpublish sign FILE --key PRIVATE\n"
     "       qzpublish ticket --key PRIVATE --field NAME=VALUE... [--valid SECONDS]\n";
@@ -135,8 +136,15 @@ int Full(const std::vector<std::string>& a, std::ostream& out) {
   return 0;
 }
 
+// Unless given: the release time as the serial, so each release counts
+// higher than the one before, and 30 days until launchers stop believing it.
+constexpr std::int64_t kDefaultValidity = 30 * 24 * 3600;
+
 int Manifest(const std::vector<std::string>& a, std::ostream& out) {
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   ManifestRequest request;
+  request.serial = static_cast<std::uint32_t>(now);
+  request.expires = now + kDefaultValidity;
   std::string fullFile, keyFile, output;
   bool prog = false, minver = false;
   std::vector<std::string> patchFiles, deltaFiles;
@@ -172,6 +180,15 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
     } else if (o == "--sign") {
       value(1);
       keyFile = a[i];
+    } else if (o == "--target") {
+      value(1);
+      request.target = ParseTarget(a[i]);
+    } else if (o == "--serial") {
+      value(1);
+      request.serial = ParseSerial(a[i]);
+    } else if (o == "--expires") {
+      value(1);
+      request.expires = ParseExpires(a[i], now);
     } else {
       Need(o.compare(0, 2, "--") != 0, "unknown option " + o);
       Need(output.empty(), "one output file only (" + output + ", " + o + ")");
@@ -180,13 +197,15 @@ int Manifest(const std::vector<std::string>& a, std::ostream& out) {
   }
   Need(prog && minver && !fullFile.empty(), "manifest needs --prog, --minver and --full");
   Need(!output.empty(), "manifest needs the output file OUT.txt");
+  request.fullSize = SizeOfFile(fullFile);
+  for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].size = SizeOfFile(patchFiles[k]);
   CheckManifest(request);
   CheckOutputFolder(output);
   request.fullSha256 = Sha256OfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
   for (std::size_t k = 0; k < request.deltas.size(); ++k) {
     request.deltas[k].sha256 = Sha256OfFile(deltaFiles[k]);
-    request.deltas[k].size = FileBytes(deltaFiles[k]);
+    request.deltas[k].size = SizeOfFile(deltaFiles[k]);
   }
   const std::string text = ManifestText(request);
   const std::string sigPath = output + ".sig";
@@ -264,13 +283,26 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   } else {
     out << "signature: verified\n";
   }
+  // What launchers with keys also demand: the manifest bound and still valid.
+  const ManifestBinding binding = BindingOf(text);
+  if (binding.target.empty() || binding.serial.empty() || binding.expires.empty()) {
+    out << "binding: MISSING (Target, Serial and Expires; launchers with keys refuse it)\n";
+    good = false;
+  } else {
+    const bool expired = *binding.expiresAt <= static_cast<std::int64_t>(std::time(nullptr));
+    out << "Target " << binding.target << ", Serial " << binding.serial << ", expires " << binding.expires
+        << (expired ? ": EXPIRED" : "") << "\n";
+    good = good && !expired;
+  }
   if (!dir.empty()) {
     for (const ListedFile& f : files) {
       const std::string local = LocalFileOf(f.url, dir);
       std::string verdict = "ok";
       if (f.sha256.empty()) verdict = "NO SHA256";
+      else if (!f.size) verdict = "NO Size";
       else if (local.empty()) verdict = "MISSING under " + dir;
       else if (Sha256OfFile(local) != Lower(f.sha256)) verdict = "DIFFERS (" + local + ")";
+      else if (SizeOfFile(local) != *f.size) verdict = "SIZE DIFFERS (" + local + ")";
       if (verdict != "ok") good = false;
       out << f.key << " " << f.url << ": " << verdict << "\n";
     }

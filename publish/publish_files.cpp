@@ -91,7 +91,9 @@ Listing ReadTree(const std::string& root) {
 
 std::string ReadText(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw PublishError("cannot read " + path + ": no such file");
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw PublishError("cannot read " + path + ": no such file");
+  }
   std::ifstream in(path, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!in.good() && !in.eof()) throw PublishError("cannot read " + path);
@@ -132,10 +134,15 @@ bool IsFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::uint64_t FileBytes(const std::string& path) {
+std::uint32_t SizeOfFile(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw PublishError("cannot read " + path);
-  return static_cast<std::uint64_t>(st.st_size);
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw PublishError("cannot read " + path + ": no such file");
+  }
+  if (static_cast<unsigned long long>(st.st_size) > 0xFFFFFFFFull) {
+    throw PublishError(path + ": 4 GiB or more; a launcher fetches files below 4 GiB only");
+  }
+  return static_cast<std::uint32_t>(st.st_size);
 }
 
 bool IsFolder(const std::string& path) {

@@ -27,8 +27,10 @@ void WriteNewPrivate(const std::string& path, const std::string& bytes);
 void CheckOutputFolder(const std::string& path);
 
 bool IsFile(const std::string& path);
-// A file's length in bytes; throws PublishError when it can't be read.
-std::uint64_t FileBytes(const std::string& path);
+// The bytes of a file a manifest names; throws PublishError when it is not a
+// readable file or holds 4 GiB or more (a launcher counts a file's length in
+// 32 bits).
+std::uint32_t SizeOfFile(const std::string& path);
 bool IsFolder(const std::string& path);
 
 }  // namespace qz::publish

@@ -181,7 +181,7 @@ fi
 # then checked against what the server publishes.
 "$qzpublish" manifest --prog VeltoAvatar --minver 1 \
   --full "${files}avatar/Mirrafig-1.zip" "$site/avatar/Mirrafig-1.zip" \
-  --base "${files}avatar/" --file 1 "$site/avatar/Mirrafig-1.zip" \
+  --base "${files}avatar/" --file 1 "$site/avatar/Mirrafig-1.zip" --target avatar \
   --sign "$key" "$site/manifests/VeltoAvatar.txt" >/dev/null
 patches=()
 if [[ $release == 102 ]]; then

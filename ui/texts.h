@@ -42,6 +42,10 @@ inline constexpr wchar_t kWizardCaption[] = L"Velto インストールウィザ�
 // Run modes
 inline constexpr wchar_t kUpdateFailed[] =
     L"アップデート情報の取得に失敗しました。\r\n\r\nしばらく後で再実行してください";
+// A signed manifest whose Expires has passed: the server gives stale update
+// information (or the PC's clock is wrong).
+inline constexpr wchar_t kUpdateOutOfDate[] =
+    L"アップデート情報が古くなっています。\r\n\r\nしばらく後で再実行してください";
 // A setup mode's installer without a signature by a configured key: nothing
 // was run or unpacked.
 inline constexpr wchar_t kInstallerNotSigned[] =

@@ -55,6 +55,12 @@ std::optional<WorkerFailure> SizePass(HttpClient& http, const std::vector<Update
     http.CloseRequest();
     if (stopRequested()) return WorkerFailure{};
     if (!found) return WorkerFailure{FailureKind::FileMissing, Url(file)};
+    // Not the length the publisher released: nothing of it is fetched.
+    if (file.size != 0 && length != file.size) {
+      runlog::Write("size", Url(file) + ": " + std::to_string(length) + " bytes, the manifest says " +
+                                std::to_string(file.size));
+      return WorkerFailure{FailureKind::DownloadFailed, Url(file)};
+    }
     sizes.total += length;
     sizes.each.push_back(length);
   }

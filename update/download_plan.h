@@ -26,7 +26,8 @@ std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std
                                        bool versionPrefix, const std::string& chosenPath);
 
 // Each file's length from the server, in list order, and their sum. A file
-// without an answer, status 200 or a length is missing; a stop ends the pass
+// without an answer, status 200 or a length is missing; one whose length is
+// not the Size its manifest states fails as a download; a stop ends the pass
 // with a quiet failure.
 struct FileSizes {
   std::vector<DWORD> each;

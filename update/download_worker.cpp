@@ -144,6 +144,7 @@ class Worker {
       delta[i] = true;
       CopyCut(fetch[i].url, fetch[i].deltaUrl);
       fetch[i].hash = fetch[i].deltaHash;
+      fetch[i].size = fetch[i].deltaSize;
     }
     if (auto failure = NameFiles(fetch, request_.workDir, true, "")) return Fail(*failure);
     if (auto failure = SizePass(*request_.http, fetch, Stop(), sizes_)) return Fail(*failure);

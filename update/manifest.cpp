@@ -26,15 +26,18 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
   plan.latestVer = read.latestVer;
   plan.installedVer = read.installedVer;
   plan.fullDnHash = HashOf(read.fullDnSha256);
+  plan.fullDnSize = read.fullDnSize.value_or(0);
   for (const ManifestFile& file : read.files) {
     auto entry = std::make_unique<UpdateFile>();
     entry->version = file.version;
     CopyCut(entry->url, file.url);
     entry->hash = HashOf(file.sha256);
+    entry->size = file.size.value_or(0);
     for (const ManifestFile& delta : read.deltas) {
       if (delta.version != file.version || !delta.sha256) continue;
       CopyCut(entry->deltaUrl, delta.url);
       entry->deltaHash = HashOf(delta.sha256);
+      entry->deltaSize = delta.size.value_or(0);
       break;
     }
     plan.updateList.push_back(std::move(entry));

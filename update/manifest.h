@@ -25,6 +25,7 @@ struct UpdatePlan {
   std::uint16_t installedVer = 0;
   UpdateList updateList;
   FileHash fullDnHash;
+  std::uint32_t fullDnSize = 0;  // 0: none stated
   // From the installation record: the game's folder and executable.
   char gameDir[kPathField] = {};
   char gameExe[kPathField] = {};

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "base/settings.h"
 #include "update/digest.h"
 
 namespace qz {
@@ -51,11 +52,19 @@ std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string&
   return ParseSignatureText(text);
 }
 
-std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
-                                          const ManifestTrust& trust) {
+FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
+                            const ManifestTrust& trust, const ManifestCheck& check) {
+  FetchedPlan fetched;
+  auto refuse = [&fetched](std::string why) {
+    fetched.why = std::move(why);
+    return std::move(fetched);  // nothing was taken: there is no plan to keep
+  };
   std::string text;
-  if (!FetchText(http, url, kMaxManifestBytes, text)) return std::nullopt;
-  if (trust.signatureRequired && !SignedByTrustedKey(http, url, text, trust)) return std::nullopt;
+  if (!FetchText(http, url, kMaxManifestBytes, text)) return refuse("not fetched whole");
+  if (trust.signatureRequired) {
+    if (!trust.problem.empty()) return refuse(trust.problem);
+    if (!SignedByTrustedKey(http, url, text, trust)) return refuse("no configured key verifies its signature");
+  }
 
   char gameDir[kPathField] = {};
   char gameExe[kPathField] = {};
@@ -64,13 +73,49 @@ std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, con
     lookup(name.c_str(), version, gameDir, gameExe);
     return version;
   });
-  if (reading.outcome == ManifestOutcome::Refused) return std::nullopt;
-  // A signature vouches for the files only through their hashes.
-  if (trust.signatureRequired && !EveryFileHashed(reading.plan)) return std::nullopt;
+  if (reading.outcome == ManifestOutcome::Refused) return refuse("it holds a value the launcher refuses");
+  if (trust.signatureRequired) {
+    const ManifestPlan& read = reading.plan;
+    if (reading.outcome == ManifestOutcome::NoHeader) return refuse("signed, but not a manifest");
+    // A signature vouches for the files only through their hashes.
+    if (!EveryFileHashed(read)) return refuse("a file it names has no SHA256");
+    ManifestExpectation expect;
+    expect.target = check.target;
+    expect.progName = check.pageProgName;
+    expect.now = check.now;
+    std::uint32_t seen = 0;
+    switch (settings::ReadSeenSerial(read.progName.c_str(), seen)) {
+      case settings::SeenSerial::None: break;
+      case settings::SeenSerial::Read: expect.highestSerial = seen; break;
+      case settings::SeenSerial::Unreadable:
+        return refuse("the serial accepted before for " + read.progName + " cannot be read");
+    }
+    const BindingProblem problem = CheckManifestBinding(read, expect);
+    if (problem != BindingProblem::None) {
+      fetched.outOfDate = problem == BindingProblem::Expired;
+      std::string facts;
+      auto add = [&facts](const std::string& fact) { facts += (facts.empty() ? " (" : ", ") + fact; };
+      if (read.target) add(std::string("Target ") + ManifestTargetName(*read.target));
+      if (!read.progName.empty()) add("ProgName " + read.progName);
+      if (read.serial) add("Serial " + std::to_string(*read.serial));
+      if (expect.highestSerial) add("accepted before " + std::to_string(*expect.highestSerial));
+      if (read.expires) add("expires " + ManifestTimeText(*read.expires) + ", now " + ManifestTimeText(check.now));
+      return refuse(BindingProblemText(problem) + facts + (facts.empty() ? "" : ")"));
+    }
+    // Kept only once everything else passed: a refused manifest can never
+    // raise the bar for the publisher's real one.
+    if ((!expect.highestSerial || *read.serial > *expect.highestSerial) &&
+        !settings::RecordSeenSerial(read.progName.c_str(), *read.serial)) {
+      return refuse("its serial could not be kept");
+    }
+    fetched.why = "signed, " + std::string(ManifestTargetName(*read.target)) + ", Serial " +
+                  std::to_string(*read.serial) + ", expires " + ManifestTimeText(*read.expires);
+  }
   UpdatePlan plan = PlanOf(reading.plan);
   CopyCut(plan.gameDir, FieldText(gameDir));
   CopyCut(plan.gameExe, FieldText(gameExe));
-  return plan;
+  fetched.plan = std::move(plan);
+  return fetched;
 }
 
 }  // namespace qz

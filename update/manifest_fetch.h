@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "format/manifest.h"
 #include "update/http_client.h"
 #include "update/manifest.h"
 #include "update/manifest_trust.h"
@@ -17,13 +18,28 @@ namespace qz {
 using InstallRecordLookup = std::function<void(const char* progName, std::uint16_t& installedVer,
                                                char (&gameDir)[kPathField], char (&gameExe)[kPathField])>;
 
+// The check that fetches: what a signed manifest must be bound to.
+struct ManifestCheck {
+  ManifestTarget target = ManifestTarget::Game;
+  std::string pageProgName;  // the page's ProgName for the game; "" when none
+  std::int64_t now = 0;      // seconds since 1970 UTC
+};
+
+struct FetchedPlan {
+  std::optional<UpdatePlan> plan;  // nothing: refused or not fetched
+  bool outOfDate = false;          // refused because it expired
+  std::string why;                 // for the support log
+};
+
 // The plan of the manifest at `url`, or nothing when it cannot be fetched
 // whole, holds a value the launcher refuses, or fails the trust: when keys
 // are configured, its signature at `url` + ".sig" must verify with one of
-// them over the exact bytes, and every file it names must carry a hash. An
-// answer that is not a manifest gives an empty plan.
-std::optional<UpdatePlan> FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
-                                          const ManifestTrust& trust);
+// them over the exact bytes, every file it names must carry a hash and a
+// size, and it must be bound to `check` (CheckManifestBinding) against the
+// highest Serial this user accepted for its program, which it then becomes.
+// An answer that is not a manifest gives an empty plan (refused with keys).
+FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
+                            const ManifestTrust& trust, const ManifestCheck& check = {});
 
 // The detached signature published at `url` + ".sig" (one line of base64, the
 // same form as a manifest's); nothing when it cannot be fetched whole or read.

@@ -260,7 +260,11 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   std::uint32_t lastRead = 0;
   for (;;) {
     const double asked = NowMs();
-    const std::uint32_t ask = keepsUp && lastRead < readSize / 4 ? lastRead * 4 : readSize;
+    // One byte past the end at most: enough to see a body longer than its
+    // length, never an endless one taken in.
+    const std::uint64_t room = expected - onDisk + 1;
+    const std::uint32_t size = static_cast<std::uint32_t>(room < readSize ? room : readSize);
+    const std::uint32_t ask = keepsUp && lastRead < size / 4 ? lastRead * 4 : size;
     const int n = http_.Read(buffer.get(), ask, keepsUp);
     keepsUp = n > 0 && NowMs() - asked < kPromptReadMs;
     lastRead = n > 0 ? static_cast<std::uint32_t>(n) : 0;

@@ -28,10 +28,14 @@ struct UpdateFile {
   char url[kPathField] = {};
   char localPath[kPathField] = {};
   FileHash hash;
+  // The length the manifest states (0: none stated). The server's
+  // Content-Length must be exactly it, and no byte past it is taken.
+  std::uint32_t size = 0;
   // The delta archive that may stand in for this whole-file patch: taken
   // only with its hash, and only when every base on disk matches.
   char deltaUrl[kPathField] = {};
   FileHash deltaHash;
+  std::uint32_t deltaSize = 0;
 };
 
 }  // namespace qz

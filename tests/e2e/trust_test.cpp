@@ -4,9 +4,12 @@
 // recorded.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 
+#include "base/field_text.h"
 #include "base/portal.h"
+#include "format/manifest.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/winsupport/test_signer.h"
 #include "ui/resource_ids.h"
@@ -17,34 +20,70 @@ namespace {
 
 const char kProg[] = "VeltoGame";
 const std::string kRecordKey = std::string("SOFTWARE\\Veltoworks\\") + kProg;
+const char kSeenKey[] = "Software\\Veltoworks\\Seen";
+
+// The lines that bind a manifest: its check, its serial and an expiry
+// `days` from now (negative: already past).
+std::string Bound(const char* target = "game", const std::string& serial = "1000", int days = 30) {
+  const std::int64_t expires = static_cast<std::int64_t>(std::time(nullptr)) + days * 86400LL;
+  return std::string("Target ") + target + "\r\nSerial " + serial + "\r\nExpires " + ManifestTimeText(expires) +
+         "\r\n";
+}
+
+// The highest serial this user accepted for the game; 0 when none.
+DWORD Seen() {
+  DWORD seen = 0;
+  DWORD size = sizeof seen;
+  RegGetValueA(HKEY_CURRENT_USER, kSeenKey, kProg, RRF_RT_REG_DWORD, nullptr, &seen, &size);
+  return seen;
+}
+void SetSeen(DWORD serial) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kSeenKey, &key), ERROR_SUCCESS);
+  RegSetValueExA(key, kProg, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&serial), sizeof serial);
+  RegCloseKey(key);
+}
 
 class TrustTest : public testing::Test {
  public:
   void SetUp() override {
     SetManifestKeys({signer_.PublicKeyLine()});
+    RegDeleteTreeA(HKEY_CURRENT_USER, kSeenKey);
     gameDir_ = NewTempDir("Velto Game ");
   }
-  void TearDown() override { SetManifestKeys({}); }
+  void TearDown() override {
+    SetManifestKeys({});
+    RegDeleteTreeA(HKEY_CURRENT_USER, kSeenKey);
+  }
   // Publishes the manifest and, unless told otherwise, its signature.
   std::string PublishSigned(const std::string& relPath, const std::string& text) {
     Publish(relPath, text);
     Publish(relPath + ".sig", signer_.SignatureText(text));
     return ServerUrl(relPath);
   }
-  std::string Hashed(const std::string& entry, const std::string& bytes) {
-    return entry + "\r\nSHA256 " + Sha256Hex(bytes) + "\r\n";
+  // The entry with the SHA-256 of `bytes` and its size (`size` when given).
+  std::string Hashed(const std::string& entry, const std::string& bytes, std::size_t size = std::string::npos) {
+    return entry + "\r\nSHA256 " + Sha256Hex(bytes) + "\r\nSize " +
+           std::to_string(size == std::string::npos ? bytes.size() : size) + "\r\n";
   }
   TestSigner signer_;
   std::string gameDir_;
 };
 
 // Every way a manifest fails the check looks the same to the player: the
-// update could not be fetched, and nothing starts.
+// update could not be fetched (or, for an expired one, is out of date), and
+// nothing starts. A refused manifest never raises the kept serial.
 struct Refusal {
   const char* id;
-  // Publishes game.txt (and what goes with it) for a current game.
+  // Publishes game.txt (and what goes with it) for a current game; the
+  // manifest given is bound as a release with serial 1000.
   std::function<void(TrustTest&, const std::string& manifest)> publish;
   bool starts;
+  const wchar_t* says = texts::kUpdateFailed;
+  const char* logSays = "";
+  // The page names the avatar module's manifest too (avatar.txt) / its own ProgName.
+  bool withAvatar = false;
+  const char* pageProg = "";
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.id; }
@@ -54,19 +93,31 @@ class ManifestRefusal : public TrustTest, public testing::WithParamInterface<Ref
 TEST_P(ManifestRefusal, ShowsTheUpdateFailureAndStartsNothing) {
   const std::string exe = InstallGame(gameDir_);
   WriteInstallRecord(kProg, "100", gameDir_, exe);
-  const std::string manifest = "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\nMinVer 100\r\n" +
-                               Hashed("FullDnURL " + ServerUrl("full/setup.exe"), "setup") +
+  const std::string manifest = "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\n" + Bound() +
+                               "MinVer 100\r\n" + Hashed("FullDnURL " + ServerUrl("full/setup.exe"), "setup") +
                                "UpBaseURL " + ServerUrl("patch/") + "\r\n";
-  GetParam().publish(*this, manifest);
-  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
-  if (GetParam().starts) {
+  const Refusal& c = GetParam();
+  c.publish(*this, manifest);
+  const DWORD seenBefore = Seen();
+  LaunchBlock block = BlockWith(ServerUrl("game.txt"), c.withAvatar ? ServerUrl("avatar.txt") : "");
+  SetField(block.ProgName, c.pageProg);
+  LauncherRun run = StartLauncher(block);
+  if (c.starts) {
     EXPECT_FALSE(GameRecord(exe).empty()) << "a current game with a good signature starts";
     EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
+    EXPECT_EQ(Seen(), 1000u) << "the accepted serial is kept";
     return;
   }
-  ASSERT_TRUE(Answer(run.process.pid(), texts::kUpdateFailed, IDOK));
+  ASSERT_TRUE(Answer(run.process.pid(), c.says, IDOK));
   EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
   EXPECT_TRUE(GameRecord(exe, 1000).empty());
+  EXPECT_EQ(Seen(), seenBefore) << "a refused manifest is never remembered";
+  EXPECT_NE(SupportLog().find(c.logSays), std::string::npos) << SupportLog();
+}
+
+// A signed manifest as it is, with one line changed.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,7 +147,54 @@ INSTANTIATE_TEST_SUITE_P(
                 [](TrustTest& t, const std::string& m) {
                   t.PublishSigned("game.txt", m + "UpFileList 101 p101.zip\r\n");
                 },
-                false}),
+                false},
+        // The server replays an older signed release: rollback.
+        Refusal{"rollback", [](TrustTest& t, const std::string& m) {
+                  SetSeen(1001);
+                  t.PublishSigned("game.txt", m);
+                },
+                false, texts::kUpdateFailed, "Serial is lower than one accepted before"},
+        // The server keeps serving the last release it was given: indefinite freeze.
+        Refusal{"freeze_expired",
+                [](TrustTest& t, const std::string& m) {
+                  t.PublishSigned("game.txt", Replaced(m, Bound(), Bound("game", "1000", -1)));
+                },
+                false, texts::kUpdateOutOfDate, "it has expired"},
+        // An expired release with the highest serial would lock out every
+        // later one were it remembered: fast-forward.
+        Refusal{"fast_forward_expired",
+                [](TrustTest& t, const std::string& m) {
+                  SetSeen(1000);
+                  t.PublishSigned("game.txt", Replaced(m, Bound(), Bound("game", "4294967295", -1)));
+                },
+                false, texts::kUpdateOutOfDate, "Serial 4294967295"},
+        // The game's signed manifest at the avatar module's address: mix-and-match.
+        Refusal{"game_manifest_for_the_avatar_module",
+                [](TrustTest& t, const std::string& m) {
+                  t.PublishSigned("game.txt", m);
+                  t.PublishSigned("avatar.txt", m);
+                },
+                false, texts::kUpdateFailed, "its Target is the other check's", true},
+        // Another game's signed manifest at this game's address: wrong software.
+        Refusal{"another_games_manifest", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); },
+                false, texts::kUpdateFailed, "its ProgName is not the page's", false, "OtherGame"},
+        Refusal{"page_names_this_game", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); },
+                true, texts::kUpdateFailed, "", false, "veltogame"},
+        Refusal{"unbound",
+                [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", Replaced(m, Bound(), "")); },
+                false, texts::kUpdateFailed, "Serial, Expires, Target or a file's Size is missing"},
+        // A trust setting the launcher cannot use is no reason to trust less.
+        Refusal{"manifest_keys_of_another_type",
+                [](TrustTest& t, const std::string& m) {
+                  const std::string key = t.signer_.PublicKeyLine();
+                  HKEY settings;
+                  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &settings), ERROR_SUCCESS);
+                  RegSetValueExA(settings, "ManifestKeys", 0, REG_SZ, reinterpret_cast<const BYTE*>(key.c_str()),
+                                 static_cast<DWORD>(key.size() + 1));
+                  RegCloseKey(settings);
+                  t.PublishSigned("game.txt", m);
+                },
+                false, texts::kUpdateFailed, "ManifestKeys is set but unusable: it is of type 1"}),
     [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.id); });
 
 TEST_F(TrustTest, PatchWithAnotherHashIsDeletedThenTheRightOneInstalls) {
@@ -104,9 +202,9 @@ TEST_F(TrustTest, PatchWithAnotherHashIsDeletedThenTheRightOneInstalls) {
   WriteInstallRecord(kProg, "100", gameDir_, exe);
   const std::string patch = ZipOf({{"a.txt", "101"}});
   Publish("patch/p101.zip", patch);
-  const std::string head = "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\nMinVer 100\r\nUpBaseURL " +
-                           ServerUrl("patch/") + "\r\n";
-  PublishSigned("game.txt", head + Hashed("UpFileList 101 p101.zip", patch + "x"));
+  const std::string head = "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\n" + Bound() +
+                           "MinVer 100\r\nUpBaseURL " + ServerUrl("patch/") + "\r\n";
+  PublishSigned("game.txt", head + Hashed("UpFileList 101 p101.zip", patch + "x", patch.size()));
   LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("patch/p101.zip")).c_str(),
                      IDOK));
@@ -121,6 +219,26 @@ TEST_F(TrustTest, PatchWithAnotherHashIsDeletedThenTheRightOneInstalls) {
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
 }
 
+// A body longer than the publisher's file (an endless one included) is
+// refused from its length, before a byte of it is saved.
+TEST_F(TrustTest, FileLongerThanItsSizeIsNeverFetched) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  const std::string patch = ZipOf({{"a.txt", "101"}});
+  Publish("patch/p101.zip", patch + std::string(4096, 'x'));
+  PublishSigned("game.txt", "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\n" + Bound() +
+                                "MinVer 100\r\nUpBaseURL " + ServerUrl("patch/") + "\r\n" +
+                                Hashed("UpFileList 101 p101.zip", patch));
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  ASSERT_TRUE(Answer(run.process.pid(),
+                     Formatted(texts::kDownloadFailedFormat, ServerUrl("patch/p101.zip")).c_str(), IDOK));
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+  EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  EXPECT_EQ(CountRequests("GET /patch/p101.zip"), 0) << "only its length was asked";
+  EXPECT_NE(SupportLog().find("the manifest says " + std::to_string(patch.size())), std::string::npos);
+}
+
 TEST_F(TrustTest, SetupProgramWithAnotherHashIsNeverRun) {
   // The browser's start page is the portal already, so the wizard goes on by itself.
   HKEY key;
@@ -129,8 +247,9 @@ TEST_F(TrustTest, SetupProgramWithAnotherHashIsNeverRun) {
   RegCloseKey(key);
   const std::string setup = ReadFileBytes(BinDir() + "standin_setup.exe");
   Publish("full/setup.exe", setup);
-  PublishSigned("game.txt", "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\nMinVer 100\r\n" +
-                                Hashed("FullDnURL " + ServerUrl("full/setup.exe"), setup + "tampered"));
+  PublishSigned("game.txt", "[VLTWUpdateFile]\r\nProgName " + std::string(kProg) + "\r\n" + Bound() +
+                                "MinVer 100\r\n" +
+                                Hashed("FullDnURL " + ServerUrl("full/setup.exe"), setup + "tampered", setup.size()));
   LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
   ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kHashMismatchFormat, ServerUrl("full/setup.exe")).c_str(),
                      IDOK));

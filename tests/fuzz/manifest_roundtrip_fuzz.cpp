@@ -43,20 +43,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   content.minVer = Number(lines[1]);
   content.fullUrl = lines[2];
   content.fullSha256 = Digest(0);
+  content.fullSize = Number(lines[1]);
+  content.serial = Number(lines[0].substr(0, 3)) + 1u;
+  content.expires = static_cast<std::int64_t>(Number(lines[2])) * 60;  // whole minutes
+  content.target = size % 2 ? qz::ManifestTarget::Avatar : qz::ManifestTarget::Game;
   content.baseUrl = lines[3];
   for (std::size_t i = 4; i < lines.size(); ++i) {
     const std::size_t blank = lines[i].find(' ');
     if (blank == std::string::npos) continue;
-    content.files.push_back({Number(lines[i].substr(0, blank)), lines[i].substr(blank + 1), Digest(i)});
+    const std::uint16_t version = Number(lines[i].substr(0, blank));
+    content.files.push_back({version, lines[i].substr(blank + 1), Digest(i), version * 7u});
   }
   if (qz::CheckManifestContent(content)) return 0;  // refused: nothing to compare
 
   const qz::ManifestReading reading =
       qz::ReadManifest(qz::ManifestTextOf(content), [](const std::string&) { return std::uint16_t{0}; });
   const qz::ManifestPlan& plan = reading.plan;
-  if (reading.outcome != qz::ManifestOutcome::Read || reading.unboundHashes || reading.keyWithoutValues) std::abort();
+  if (reading.outcome != qz::ManifestOutcome::Read || reading.unboundFileValues || reading.keyWithoutValues) {
+    std::abort();
+  }
   if (plan.progName != content.progName || plan.minVer != content.minVer || plan.fullDnUrl != content.fullUrl ||
-      plan.fullDnSha256 != content.fullSha256) {
+      plan.fullDnSha256 != content.fullSha256 || plan.fullDnSize != content.fullSize ||
+      plan.serial != content.serial || plan.expires != content.expires || plan.target != content.target) {
     std::abort();
   }
   const std::string base = content.baseUrl.empty() || content.baseUrl.back() == '/' ? content.baseUrl : content.baseUrl + "/";
@@ -64,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < plan.files.size(); ++i) {
     const qz::ManifestFile& read = plan.files[i];
     const qz::ManifestEntry& written = content.files[i];
-    if (read.version != written.version || read.url != base + written.name || read.sha256 != written.sha256) {
+    if (read.version != written.version || read.url != base + written.name || read.sha256 != written.sha256 ||
+        read.size != written.size) {
       std::abort();
     }
   }

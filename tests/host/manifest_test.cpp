@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -286,13 +287,113 @@ TEST(Manifest, OlderLaunchersPassOverHashes) {
 namespace qz {
 namespace {
 
+const std::string kSha(64, 'e');
+// A bound manifest for the game "game", release 2025-06-01, valid a month.
+const std::string kBound = kHead + "ProgName game Target game Serial 1748779200 Expires 2025-07-01T12:00Z " + kBase +
+                           "UpFileList 101 a.zip SHA256 " + kSha + " Size 1010 ";
+
+TEST(Manifest, BindingKeysAreReadOnceAndStrictly) {
+  struct Case {
+    const char* id;
+    std::string text;
+    ManifestOutcome outcome;
+  } cases[] = {
+      {"bound", kBound, ManifestOutcome::Read},
+      {"size before hash", kHead + kBase + "UpFileList 101 a.zip Size 7 SHA256 " + kSha, ManifestOutcome::Read},
+      {"largest serial and size", kHead + "Serial 4294967295 " + kBase + "UpFileList 1 a Size 4294967295",
+       ManifestOutcome::Read},
+      {"serial 0", kHead + "Serial 0", ManifestOutcome::Refused},
+      {"serial over 32 bits", kHead + "Serial 4294967296", ManifestOutcome::Refused},
+      {"serial with a sign", kHead + "Serial +5", ManifestOutcome::Refused},
+      {"serial twice", kHead + "Serial 5 Serial 5", ManifestOutcome::Refused},
+      {"expires with seconds", kHead + "Expires 2025-07-01T12:00:00Z", ManifestOutcome::Refused},
+      {"expires without zone", kHead + "Expires 2025-07-01T12:00", ManifestOutcome::Refused},
+      {"expires on 30 February", kHead + "Expires 2025-02-30T12:00Z", ManifestOutcome::Refused},
+      {"expires twice", kHead + "Expires 2025-07-01T12:00Z Expires 2026-07-01T12:00Z", ManifestOutcome::Refused},
+      {"target in capitals", kHead + "Target GAME", ManifestOutcome::Refused},
+      {"target twice", kHead + "Target game Target avatar", ManifestOutcome::Refused},
+      {"size 0", kHead + kBase + "UpFileList 1 a Size 0", ManifestOutcome::Refused},
+      {"size twice", kHead + kBase + "UpFileList 1 a Size 5 SHA256 " + kSha + " Size 5", ManifestOutcome::Refused},
+      {"size malformed after a skipped entry", kHead + "ProgName game " + kBase + "UpFileList 90 a Size x",
+       ManifestOutcome::Refused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    State s;
+    s.records["game"] = 100;
+    EXPECT_EQ(s.Parse(c.text), c.outcome);
+  }
+  State s;
+  ASSERT_EQ(s.Parse(kBound), ManifestOutcome::Read);
+  EXPECT_EQ(s.plan().serial, 1748779200u);
+  EXPECT_EQ(s.plan().expires, 1751371200);
+  EXPECT_EQ(s.plan().target, ManifestTarget::Game);
+  ASSERT_EQ(s.plan().files.size(), 1u);
+  EXPECT_EQ(s.plan().files[0].size, 1010u);
+  EXPECT_EQ(PlanOf(s.plan()).updateList[0]->size, 1010u);
+  // A size after a skipped entry binds nothing and counts as nothing unbound.
+  State skipped;
+  skipped.records["game"] = 100;
+  ASSERT_EQ(skipped.Parse(kHead + "ProgName game " + kBase + "UpFileList 90 a SHA256 " + kSha + " Size 9"),
+            ManifestOutcome::Read);
+  EXPECT_EQ(skipped.reading.unboundFileValues, 0u);
+}
+
+TEST(Manifest, SignedManifestIsBoundToCheckProgramOrderAndTime) {
+  const std::int64_t june = 1749000000;  // 2025-06-04, before Expires
+  struct Case {
+    const char* id;
+    std::string text;
+    ManifestTarget target;
+    const char* pageProg;
+    std::optional<std::uint32_t> highest;
+    std::int64_t now;
+    BindingProblem problem;
+  } cases[] = {
+      {"bound", kBound, ManifestTarget::Game, "game", std::nullopt, june, BindingProblem::None},
+      {"page named no program", kBound, ManifestTarget::Game, "", std::nullopt, june, BindingProblem::None},
+      {"page's name in other case", kBound, ManifestTarget::Game, "GAME", std::nullopt, june, BindingProblem::None},
+      {"same serial again", kBound, ManifestTarget::Game, "game", 1748779200u, june, BindingProblem::None},
+      {"game's manifest at the avatar address", kBound, ManifestTarget::Avatar, "", std::nullopt, june,
+       BindingProblem::WrongTarget},
+      {"another game's manifest", kBound, ManifestTarget::Game, "other", std::nullopt, june,
+       BindingProblem::OtherProgram},
+      {"rollback", kBound, ManifestTarget::Game, "game", 1748779201u, june, BindingProblem::Rollback},
+      {"expired", kBound, ManifestTarget::Game, "game", std::nullopt, 1751371200, BindingProblem::Expired},
+      {"no serial", kHead + "ProgName game Target game Expires 2025-07-01T12:00Z", ManifestTarget::Game, "",
+       std::nullopt, june, BindingProblem::Missing},
+      {"no target", kHead + "ProgName game Serial 1 Expires 2025-07-01T12:00Z", ManifestTarget::Game, "",
+       std::nullopt, june, BindingProblem::Missing},
+      {"no program", kHead + "Target game Serial 1 Expires 2025-07-01T12:00Z", ManifestTarget::Game, "",
+       std::nullopt, june, BindingProblem::Missing},
+      {"installer without size", kBound + "FullDnURL http://h/s.exe SHA256 " + kSha, ManifestTarget::Game, "",
+       std::nullopt, june, BindingProblem::Missing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    State s;
+    s.records["game"] = 100;
+    ASSERT_EQ(s.Parse(c.text), ManifestOutcome::Read);
+    ManifestExpectation expect;
+    expect.target = c.target;
+    expect.progName = c.pageProg;
+    expect.highestSerial = c.highest;
+    expect.now = c.now;
+    const BindingProblem problem = CheckManifestBinding(s.plan(), expect);
+    EXPECT_EQ(problem, c.problem) << BindingProblemText(problem);
+  }
+}
+
+}  // namespace
 ManifestContent ReleaseWithDeltas() {
   ManifestContent c;
   c.progName = "game";
   c.minVer = 1;
   c.fullUrl = "https://dl.example/g/setup.exe";
   c.baseUrl = "https://dl.example/g/";
-  c.files = {{101, "p101.zip", Sha256Digest{1}, 0}, {102, "p102.zip", Sha256Digest{2}, 0}};
+  c.fullSize = 1000;
+  c.serial = 1;
+  c.files = {{101, "p101.zip", Sha256Digest{1}, 10}, {102, "p102.zip", Sha256Digest{2}, 20}};
   c.deltas = {{101, "p101.qzd", Sha256Digest{3}, 5369}, {102, "p102.qzd", Sha256Digest{4}, 77}};
   return c;
 }
@@ -313,7 +414,7 @@ TEST(Manifest, DeltasBindTheirHashAndSizeAndOlderLaunchersPassOverThem) {
 
   // A launcher that predates the keys reads them as words it does not know.
   std::string old = text;
-  for (const std::string key : {"UpDeltaList", "Size"}) {
+  for (const std::string key : {"UpDeltaList", "Size", "Serial", "Expires", "Target"}) {
     for (std::size_t at = old.find(key); at != std::string::npos; at = old.find(key, at + 2)) old.insert(at, "X");
   }
   ManifestContent plain = c;
@@ -365,5 +466,4 @@ TEST(Manifest, DeltaEntriesAndSizes) {
   EXPECT_EQ(CheckManifestContent(orphan).field, ManifestField::Delta) << "a delta needs the file it stands in for";
 }
 
-}  // namespace
 }  // namespace qz

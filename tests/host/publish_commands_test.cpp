@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "format/manifest.h"
 #include "format/ticket.h"
 #include "publish/publish_commands.h"
 #include "publish/publish_crypto.h"
@@ -81,6 +82,10 @@ TEST_F(PublishCommands, VerifyPassesOnlyWhenSignatureAndEveryFileMatch) {
   WriteFile(dir / "public.txt", publicKey + "\n");
   Result ok = Verify(publicKey);
   EXPECT_EQ(ok.rc, 0) << ok.out << ok.err;
+  // Unless told otherwise: a game's manifest, the release time as its serial, 30 days valid.
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  EXPECT_NE(ok.out.find("Target game, Serial " + std::to_string(now).substr(0, 6)), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("expires " + ManifestTimeText(now + 30 * 86400).substr(0, 10)), std::string::npos);
   EXPECT_EQ(Verify(dir / "public.txt").rc, 0) << "the key line may come in a file";
 
   const std::string other = dir / "other.key";
@@ -161,6 +166,11 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
     args[at] = value;
     return args;
   };
+  auto manifestPlus = [&](const std::string& option, const std::string& value) {
+    std::vector<std::string> args = ManifestArgs(out);
+    args.insert(args.end() - 1, {option, value});
+    return args;
+  };
   mkdir((dir / "tree").c_str(), 0755);
   WriteFile(dir / "tree/caf\xc3\xa9.txt", "x");
   mkdir((dir / "linked").c_str(), 0755);
@@ -187,6 +197,9 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
       {"no such key", manifestWith(14, dir / "none.key"), out, "cannot read"},
       {"not a key", manifestWith(14, dir / "www/full/Setup.exe"), out, "not a private key"},
       {"unknown option", manifestWith(1, "--program"), out, "unknown option"},
+      {"serial 0", manifestPlus("--serial", "0"), out, "--serial"},
+      {"expires in the past", manifestPlus("--expires", "2020-01-01T00:00Z"), out, "has passed"},
+      {"target unknown", manifestPlus("--target", "launcher"), out, "--target"},
       {"verify without key", {"verify", out}, "", "--key"},
       {"sign without key", {"sign", dir / "www/full/Setup.exe"}, "", "--key PRIVATE"},
       {"sign a missing file", {"sign", out, "--key", key}, out, "no such file"},

@@ -2,6 +2,7 @@
 // writes, how it reads files and digests back, and its key and digest text.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "publish/manifest_text.h"
@@ -19,8 +20,11 @@ ManifestRequest Good() {
   s.minVer = 100;
   s.fullUrl = "https://dl.example/full/Setup.exe";
   s.fullSha256 = kSha;
+  s.fullSize = 3000;
   s.baseUrl = "https://dl.example/patch";
-  s.files = {{101, "P-101.zip", kSha}, {102, "P-102.zip", kSha}};
+  s.files = {{101, "P-101.zip", kSha, 1010}, {102, "P-102.zip", kSha, 1020}};
+  s.serial = 1748779200;
+  s.expires = 1751371200;  // 2025-07-01T12:00Z
   return s;
 }
 
@@ -59,6 +63,11 @@ TEST(PublishManifest, RefusesWhatTheLauncherWouldRefuseOrMisread) {
       {"file named like a key", [](ManifestRequest& s) { s.files[0].name = "MinVer.zip"; }, true},
       {"file named like the digest key", [](ManifestRequest& s) { s.files[0].name = "SHA256.zip"; }, true},
       {"file with a blank", [](ManifestRequest& s) { s.files[0].name = "a b.zip"; }, true},
+      {"file named like a new key", [](ManifestRequest& s) { s.files[0].name = "Size.zip"; }, true},
+      {"empty patch file", [](ManifestRequest& s) { s.files[1].size = 0; }, true},
+      {"empty setup program", [](ManifestRequest& s) { s.fullSize = 0; }, true},
+      {"serial 0", [](ManifestRequest& s) { s.serial = 0; }, true},
+      {"expires past 9999", [](ManifestRequest& s) { s.expires = 253402300800; }, true},
   };
   for (const auto& c : cases) {
     ManifestRequest s = Good();
@@ -99,16 +108,50 @@ TEST(PublishManifest, WritesEachDigestAfterItsEntryAndReadsThemBack) {
   s.files[1].sha256 = std::string(64, 'b');
   const std::string text = ManifestText(s);
   EXPECT_EQ(text,
-            "[VLTWUpdateFile]\nProgName VeltoDemo\nMinVer 100\n"
-            "FullDnURL https://dl.example/full/Setup.exe\nSHA256 " + kSha + "\n"
+            "[VLTWUpdateFile]\nProgName VeltoDemo\nTarget game\nSerial 1748779200\n"
+            "Expires 2025-07-01T12:00Z\nMinVer 100\n"
+            "FullDnURL https://dl.example/full/Setup.exe\nSHA256 " + kSha + "\nSize 3000\n"
             "UpBaseURL https://dl.example/patch\n"
-            "UpFileList 101 P-101.zip\nSHA256 " + kSha + "\n"
-            "UpFileList 102 P-102.zip\nSHA256 " + std::string(64, 'b') + "\n");
+            "UpFileList 101 P-101.zip\nSHA256 " + kSha + "\nSize 1010\n"
+            "UpFileList 102 P-102.zip\nSHA256 " + std::string(64, 'b') + "\nSize 1020\n");
   const std::vector<ListedFile> files = ListManifestFiles(text);
   ASSERT_EQ(files.size(), 3u);
   EXPECT_EQ(files[0].url, "https://dl.example/full/Setup.exe");
   EXPECT_EQ(files[2].url, "https://dl.example/patch/P-102.zip");
   EXPECT_EQ(files[2].sha256, std::string(64, 'b'));
+  EXPECT_EQ(files[2].size, 1020u);
+}
+
+TEST(PublishManifest, BindingOptions) {
+  const std::int64_t now = 1751371200;  // 2025-07-01T12:00Z
+  const struct {
+    const char* id;
+    std::function<void()> parse;
+    bool refused;
+  } cases[] = {
+      {"serial 1", [] { ParseSerial("1"); }, false},
+      {"serial max", [] { ParseSerial("4294967295"); }, false},
+      {"serial 0", [] { ParseSerial("0"); }, true},
+      {"serial over 32 bits", [] { ParseSerial("4294967296"); }, true},
+      {"serial signed", [] { ParseSerial("+5"); }, true},
+      {"expires next minute", [&] { ParseExpires("2025-07-01T12:01Z", now); }, false},
+      {"expires now", [&] { ParseExpires("2025-07-01T12:00Z", now); }, true},
+      {"expires with seconds", [&] { ParseExpires("2030-07-01T12:00:00Z", now); }, true},
+      {"expires local time", [&] { ParseExpires("2030-07-01T12:00", now); }, true},
+      {"expires on 31 June", [&] { ParseExpires("2030-06-31T12:00Z", now); }, true},
+      {"target avatar", [] { ParseTarget("avatar"); }, false},
+      {"target Game", [] { ParseTarget("Game"); }, true},
+  };
+  for (const auto& c : cases) {
+    bool refused = false;
+    try {
+      c.parse();
+    } catch (const PublishError&) {
+      refused = true;
+    }
+    EXPECT_EQ(refused, c.refused) << c.id;
+  }
+  EXPECT_EQ(ParseExpires("2025-07-31T12:00Z", now), now + 30 * 86400);
 }
 
 TEST(PublishManifest, ReadsDigestsOnlyRightAfterTheirEntry) {

@@ -115,7 +115,7 @@ TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
 TEST(ManifestSignature, OnlyAValidSignatureFileLetsTheManifestThrough) {
   TestSigner signer;
   const ManifestTrust trust = TrustFromKeyLines({signer.PublicKeyLine()});
-  const std::string text = "[VLTWUpdateFile] ProgName game MinVer 1";
+  const std::string text = "[VLTWUpdateFile] ProgName game Target game Serial 5 Expires 2099-01-01T00:00Z MinVer 1";
   const std::string good = signer.SignatureText(text);
   struct Case {
     const char* id;
@@ -142,13 +142,96 @@ TEST(ManifestSignature, OnlyAValidSignatureFileLetsTheManifestThrough) {
       ASSERT_TRUE(WriteFileBytes(ServerRoot() + c.sig, c.bytes));
     }
     const auto plan = FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, trust);
-    EXPECT_EQ(plan.has_value(), c.ok);
+    EXPECT_EQ(plan.plan.has_value(), c.ok);
   }
   // No key configured: the manifest is read without looking for a signature.
   DeleteFileA((ServerRoot() + "m.txt.sig").c_str());
-  EXPECT_TRUE(FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, ManifestTrust{}));
+  EXPECT_TRUE(FetchUpdatePlan(http, ServerUrl("m.txt").c_str(), [](auto&&...) {}, ManifestTrust{}).plan);
   // A configured line that is no key still demands a signature.
   EXPECT_TRUE(TrustFromKeyLines({"not a key"}).signatureRequired);
+}
+
+// The highest Serial accepted is kept per user and program, and only a
+// manifest that passed every check raises it.
+TEST_F(ManifestFetch, SerialsNeverGoBackAndOnlyAcceptedOnesCount) {
+  TestSigner signer;
+  const ManifestTrust trust = TrustFromKeyLines({signer.PublicKeyLine()});
+  ManifestCheck check;
+  check.target = ManifestTarget::Game;
+  check.pageProgName = "game";
+  check.now = 1751371200;  // 2025-07-01T12:00Z
+  const struct {
+    const char* id;
+    const char* target;
+    const char* serial;
+    const char* expires;
+    bool ok, outOfDate;
+    DWORD seen;  // afterwards
+  } steps[] = {
+      {"first", "game", "10", "2025-07-31T00:00Z", true, false, 10},
+      {"rollback", "game", "9", "2025-07-31T00:00Z", false, false, 10},
+      {"expired, fast-forward", "game", "4294967295", "2025-07-01T12:00Z", false, true, 10},
+      {"avatar's, fast-forward", "avatar", "4294967295", "2025-07-31T00:00Z", false, false, 10},
+      {"same again", "game", "10", "2025-07-31T00:00Z", true, false, 10},
+      {"newer", "game", "11", "2025-07-31T00:00Z", true, false, 11},
+  };
+  HttpClient http;
+  ASSERT_TRUE(http.OpenSession("Quorlynx"));
+  auto fetch = [&](const std::string& text) {
+    EXPECT_TRUE(WriteFileBytes(ServerRoot() + "s.txt", text));
+    EXPECT_TRUE(WriteFileBytes(ServerRoot() + "s.txt.sig", signer.SignatureText(text)));
+    return FetchUpdatePlan(http, ServerUrl("s.txt").c_str(), [](auto&&...) {}, trust, check);
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.id);
+    const FetchedPlan fetched = fetch(std::string("[VLTWUpdateFile] ProgName game Target ") + step.target +
+                                      " Serial " + step.serial + " Expires " + step.expires);
+    EXPECT_EQ(fetched.plan.has_value(), step.ok) << fetched.why;
+    EXPECT_EQ(fetched.outOfDate, step.outOfDate);
+    DWORD seen = 0;
+    DWORD size = sizeof seen;
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Veltoworks\\Seen", "game", RRF_RT_REG_DWORD, nullptr,
+                           &seen, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(seen, step.seen);
+  }
+  // A kept serial that cannot be read refuses rather than forgets.
+  SetText(HKEY_CURRENT_USER, "Software\\Veltoworks\\Seen", "game", "11");
+  EXPECT_FALSE(fetch("[VLTWUpdateFile] ProgName game Target game Serial 12 Expires 2025-07-31T00:00Z").plan);
+}
+
+// A ManifestKeys value that exists but cannot be used requires signatures
+// that nothing verifies, and says why.
+TEST_F(ManifestFetch, UnusableManifestKeysRefuseEverything) {
+  TestSigner signer;
+  const std::string good = signer.PublicKeyLine();
+  const struct {
+    const char* id;
+    DWORD type;
+    std::string data;
+    bool usable;
+  } cases[] = {
+      {"one key", REG_MULTI_SZ, good + std::string("\0\0", 2), true},
+      {"a plain string", REG_SZ, good + std::string("\0", 1), false},
+      {"a line that is no key", REG_MULTI_SZ, good + std::string("\0", 1) + "BAD" + std::string("\0\0", 2), false},
+      {"no string at all", REG_MULTI_SZ, std::string("\0\0", 2), false},
+      {"over 64 KiB", REG_MULTI_SZ, good + std::string("\0", 1) + std::string(65 * 1024, 'a') + std::string("\0\0", 2),
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    RegKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "ManifestKeys", 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+                             static_cast<DWORD>(c.data.size())),
+              ERROR_SUCCESS);
+    const ManifestTrust trust = LoadManifestTrust();
+    EXPECT_TRUE(trust.signatureRequired);
+    EXPECT_EQ(trust.keys.empty(), !c.usable) << "both registry views are read";
+    EXPECT_EQ(trust.problem.empty(), c.usable) << trust.problem;
+  }
 }
 
 }  // namespace

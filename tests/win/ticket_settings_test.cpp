@@ -65,6 +65,7 @@ TEST_F(TicketSettings, KeyListsThatExistButCannotBeUsedAreNotMissing) {
     EXPECT_EQ(list.state, c.state);
     EXPECT_EQ(list.lines.size(), c.lines);
     if (c.lines == 4) EXPECT_EQ(list.lines, (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(list.why.empty(), c.state != State::Unusable) << list.why;
   }
 }
 
