@@ -7,9 +7,31 @@
 
 namespace qz::runlog {
 
+std::string WithoutQueries(const std::string& text) {
+  std::string out;
+  std::size_t at = 0;
+  for (std::size_t scheme; (scheme = text.find("://", at)) != std::string::npos;) {
+    std::size_t end = scheme + 3;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) > 0x20 && text[end] != '"' && text[end] != '\'') {
+      ++end;
+    }
+    const std::size_t cut = text.find_first_of("?#", scheme + 3);
+    if (cut >= end) {
+      out.append(text, at, end - at);
+    } else {
+      // Punctuation that closes the address in the sentence stays.
+      std::size_t tail = end;
+      while (tail > cut + 1 && std::strchr(":,;)", text[tail - 1])) --tail;
+      out.append(text, at, cut - at).append(text, tail, end - tail);
+    }
+    at = end;
+  }
+  return out.append(text, at, std::string::npos);
+}
+
 std::string LineText(const std::string& time, const char* phase, const std::string& text) {
   std::string line = time + " [" + (phase ? phase : "") + "] ";
-  for (char c : text) line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  for (char c : WithoutQueries(text)) line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
   return line + "\r\n";
 }
 

@@ -15,8 +15,12 @@ namespace qz::runlog {
 constexpr std::size_t kMaxBytes = 1 << 20;
 
 // One line as written: "<time> [<phase>] <text>\r\n"; a line break or other
-// control character inside the text becomes a blank, so one step stays one line.
+// control character inside the text becomes a blank, so one step stays one line,
+// and every address in it loses its query and fragment (WithoutQueries).
 std::string LineText(const std::string& time, const char* phase, const std::string& text);
+// The text with each address ("scheme://...", up to a blank or a quote) cut
+// before its first "?" or "#": a signed address's token never reaches the log.
+std::string WithoutQueries(const std::string& text);
 // What the exception being handled is, for a catch-all's line: its type and
 // message, or "an exception of unknown type". Call only inside a catch block.
 std::string CaughtText();

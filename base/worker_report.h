@@ -28,6 +28,7 @@ enum class FailureKind {
   HashMismatch,    // the file's address: not the bytes the publisher released
   ExtractFailed,   // the archive's local path
   NameNotInCodePage,  // the archive's local path, with the entry's name as stored (UTF-8)
+  SplitArchive,    // the archive's local path: one part of a split archive, never unpacked
   NoDestination,   // the archive's address ("" when unknown): no folder to unpack into
   DiskSpaceShort,  // the drive ("C:"), with the bytes needed
   NoRights,        // the path this account may not write: no message, the change needs other rights
@@ -50,6 +51,7 @@ inline const char* FailureName(FailureKind kind) {
     case FailureKind::HashMismatch: return "SHA-256 differs";
     case FailureKind::ExtractFailed: return "could not unpack";
     case FailureKind::NameNotInCodePage: return "a name this code page cannot hold";
+    case FailureKind::SplitArchive: return "a split archive";
     case FailureKind::NoDestination: return "no folder to unpack into";
     case FailureKind::DiskSpaceShort: return "disk space short";
     case FailureKind::NoRights: return "this account may not write";

@@ -5,7 +5,11 @@
 #include "base/settings.h"
 #include "launcher/install_task.h"
 #include "launcher/launcher_app.h"
+#include "base/win_text.h"
 #include "ui/dialogs.h"
+#include "ui/message_box.h"
+#include "ui/worker_words.h"
+#include "update/digest.h"
 
 namespace qz {
 
@@ -40,6 +44,8 @@ DialogEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrit
   // them through the product key (no page can reach it).
   const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
   download.retryDelaysMs = {pause, pause * 4, pause * 16};
+  // A minute under 1 KB/s is a stall; shortened the same way.
+  download.stallWindowMs = settings::ReadProductNumber("StallWindowMs", 60000);
   download.mayWrite = std::move(mayWrite);
   DownloadTask task(std::move(download), workerThread_);
 
@@ -99,6 +105,20 @@ DialogEnd LauncherApp::RunSetupProgram() {
     runlog::Write("setup", std::string("could not move ") + installerPath_ + " into a folder of its own");
     return DialogEnd::Failed;
   }
+  // The program that runs is the file that was checked: its hash is taken
+  // again through a handle that shuts writers out until it has run.
+  bool mismatch = false;
+  FileHandle held = HoldChecked(program, plan_.fullDnHash, mismatch);
+  if (!held) {
+    runlog::Write("setup", program + (mismatch ? ": SHA-256 differs from the published one: deleted"
+                                               : ": cannot be held: " + runlog::ErrorText(GetLastError())));
+    DeleteFileA(program.c_str());
+    RemoveDirectoryA(folder.c_str());
+    if (mismatch) {
+      ShowMessage(nullptr, FailureText(FailureKind::HashMismatch, AnsiToWide(plan_.fullDnUrl)).c_str(), nullptr, MB_OK);
+    }
+    return DialogEnd::Failed;
+  }
   SetupRunRequest request;
   request.programPath = program;
   request.keepProgram = false;  // the staged copy; a kept program stays where it was saved
@@ -110,6 +130,7 @@ DialogEnd LauncherApp::RunSetupProgram() {
                          : setupDeclined_          ? "the player declined its rights"
                                                    : "not started or cancelled");
   // A program still running (the player stopped waiting) keeps its folder.
+  held.reset();
   DeleteFileA(program.c_str());
   RemoveDirectoryA(folder.c_str());
   return result;

@@ -10,7 +10,8 @@ std::string WithTrailingBackslash(const std::string& dir) {
 }
 
 std::string WorkDirBelow(const std::string& tempDir) {
-  return WithTrailingBackslash(tempDir.empty() ? std::string("c:\\") : tempDir) + "~qztmp\\";
+  if (tempDir.empty()) return std::string();
+  return WithTrailingBackslash(tempDir) + "~qztmp\\";
 }
 
 }  // namespace qz

@@ -1,8 +1,14 @@
 #include "launcher/launcher_app.h"
 
+#include <cwchar>
+
 #include "base/field_text.h"
+#include "base/private_folder.h"
+#include "base/win_text.h"
 #include "launcher/folders.h"
 #include "record/handover.h"
+#include "ui/message_box.h"
+#include "ui/texts.h"
 
 namespace qz {
 
@@ -47,15 +53,27 @@ void LauncherApp::FindCommonFilesDir() {
   CopyCut(commonFilesDir_, dir);
 }
 
-void LauncherApp::PrepareWorkDir() {
+bool LauncherApp::PrepareWorkDir(bool quiet) {
+  // Downloads are run and unpacked from here: a folder anyone could have
+  // made (a drive's root) is no fallback.
   char temp[260] = {};
   const DWORD n = GetTempPathA(sizeof temp, temp);
-  std::string dir = WorkDirBelow(n > 0 && n < sizeof temp ? std::string(temp, n) : std::string());
-  if (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    dir = "c:\\";
+  const DWORD attributes = n > 0 && n < sizeof temp ? GetFileAttributesA(temp) : INVALID_FILE_ATTRIBUTES;
+  const bool found = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const std::string dir = WorkDirBelow(found ? std::string(temp, n) : std::string());
+  if (dir.empty() || dir.size() >= sizeof workDir_) {
+    if (!quiet) ShowMessage(nullptr, texts::kNoTempFolder, nullptr, MB_OK);
+    return false;
   }
-  if (dir.size() >= sizeof workDir_) dir = "c:\\";
+  const FolderVerdict verdict = MakePrivateFolder(dir);
+  if (verdict != FolderVerdict::Private && !quiet) {
+    wchar_t text[1024];
+    std::swprintf(text, sizeof text / sizeof text[0], texts::kWorkFolderRefusedFormat, AnsiToWide(dir).c_str());
+    ShowMessage(nullptr, text, nullptr, MB_OK);
+  }
+  if (verdict != FolderVerdict::Private) return false;
   CopyCut(workDir_, dir);
+  return true;
 }
 
 void LauncherApp::OpenHttpSession() {

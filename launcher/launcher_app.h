@@ -54,7 +54,10 @@ class LauncherApp {
   bool TakeOver(const char* sectionName);
   bool TakeOverTicket(const LaunchCommand& command);
   void FindCommonFilesDir();
-  void PrepareWorkDir();
+  // The work folder, the player's own (MakePrivateFolder); false when there
+  // is none or it is refused, after telling the player unless `quiet`:
+  // nothing may be downloaded then.
+  bool PrepareWorkDir(bool quiet = false);
   void OpenHttpSession();
 
   // Installation record and game start (install_record.cpp, game_start.cpp).

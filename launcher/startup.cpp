@@ -18,8 +18,9 @@ ExitCode StartUpMessage(const wchar_t* text) {
 }  // namespace
 
 ExitCode LauncherApp::RegisterProtocol(bool add) {
-  PrepareWorkDir();
-  runlog::Open(std::string(workDir_) + "Quorlynx.log");
+  // Registration downloads nothing and may run unattended: without a work
+  // folder of its own it only goes without its log.
+  if (PrepareWorkDir(true)) runlog::Open(std::string(workDir_) + "Quorlynx.log");
   const LONG status = add ? RegisterLinkProtocol(instance_) : UnregisterLinkProtocol(instance_);
   runlog::Write("protocol", std::string(add ? "registering " : "removing ") + kLinkProtocolKey + ": " +
                                 (status == ERROR_SUCCESS ? "done" : runlog::ErrorText(status)));
@@ -50,7 +51,7 @@ ExitCode LauncherApp::Main(const char* commandLine) {
   ResetState();
   if (!fromLink && !TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
   FindCommonFilesDir();
-  PrepareWorkDir();
+  if (!PrepareWorkDir()) return ExitCode::Stopped;
   runlog::Open(std::string(workDir_) + "Quorlynx.log");
   if (fromLink && !TakeOverTicket(command)) return StartUpMessage(texts::kTicketRefused);
   // Of the launch record only these: its other fields hold cookies.

@@ -20,6 +20,10 @@ the launcher must survive:
   /~short=N/...         announce the full length, send N bytes fewer, close
   /~long=N/...          announce the length, send N extra bytes
   /~rate=BYTES/...      send at most BYTES per second
+  /~trickle=MS/...      send the body one byte every MS milliseconds, each
+                        in time for any receive timeout longer than MS
+  /~endless/...         announce the length, then send zeros after the body
+                        until the client closes (1 GiB at most)
   /~vanish-after=N/...  serve N times, then 404 (a server that changes)
   /~delay=MS/...        wait that long before answering
   /~hang/...            read the request and never answer
@@ -28,7 +32,9 @@ the launcher must survive:
   /~cut=A,B,.../...     the first GET of the file is cut after byte A of the
                         file, the second after byte B, and so on; later ones
                         are whole (a download lost now and then)
-  /~norange/...         ignore Range requests (answer 200 with the whole file)
+  /~norange/...         ignore Range requests (answer 200 with the whole file);
+                        with /~short=N/ every answer starts the file over and
+                        stops short of its end
   /~etag-changes/...    a new ETag (and Last-Modified) on every answer, as if
                         the file had been replaced
 
@@ -184,7 +190,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Connection", "close")
             else:
                 self.send_header("Content-Length", str(size - start))
-            if "short" in opts or "drop" in opts or cut_at is not None:
+            if "short" in opts or "drop" in opts or cut_at is not None or "endless" in opts:
                 self.send_header("Connection", "close")
             self.end_headers()
             if self.command == "HEAD":
@@ -205,8 +211,15 @@ class Handler(BaseHTTPRequestHandler):
             if "drop" in opts:
                 send = min(send, start + int(opts["drop"]))
             rate = int(opts["rate"]) if "rate" in opts else 0
+            trickle = int(opts["trickle"]) if "trickle" in opts else 0
             try:
-                if data is None and not rate:
+                if trickle:
+                    body = (data if data is not None else f.read())[start:send]
+                    for i in range(len(body)):
+                        self.wfile.write(body[i:i + 1])
+                        self.wfile.flush()
+                        time.sleep(trickle / 1000.0)
+                elif data is None and not rate:
                     self.wfile.flush()
                     if send > start:
                         self.connection.sendfile(f, start, send - start)
@@ -223,10 +236,14 @@ class Handler(BaseHTTPRequestHandler):
                         self.wfile.write(body)
                 if "long" in opts:
                     self.wfile.write(b"\0" * int(opts["long"]))
+                if "endless" in opts:
+                    for _ in range(1 << 14):
+                        self.wfile.write(b"\0" * 65536)
+                        self.wfile.flush()
                 self.wfile.flush()
             except (BrokenPipeError, ConnectionResetError):
                 return
-            if "short" in opts or "nolength" in opts or "long" in opts or send < size:
+            if "short" in opts or "nolength" in opts or "long" in opts or "endless" in opts or send < size:
                 self.close_connection = True
                 try:
                     # A body that ends with the connection ends properly over

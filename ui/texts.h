@@ -28,6 +28,13 @@ inline constexpr wchar_t kElevationFailed[] =
 inline constexpr wchar_t kVersionWriteFailed[] =
     L"インストールしたバージョンを記録できませんでした。\r\n\r\n再実行してください。";
 
+// The work folder (%ls takes its path)
+inline constexpr wchar_t kNoTempFolder[] =
+    L"一時フォルダが見つからないため、実行を中止しました。\r\n\r\n何も変更されていません。";
+inline constexpr wchar_t kWorkFolderRefusedFormat[] =
+    L"作業フォルダが他のユーザーによって作成されたか、他のユーザーが書き込めるため、実行を中止しました。\r\n\r\n"
+    L"%ls\r\n\r\nこのフォルダを削除してから再実行してください。";
+
 // Captions
 inline constexpr wchar_t kNoticeCaption[] = L"お知らせ";
 inline constexpr wchar_t kWizardCaption[] = L"Velto インストールウィザード ";
@@ -83,6 +90,8 @@ inline constexpr wchar_t kExtractFailedFormat[] = L"圧縮ファイルの展開�
 // the entry's name, then the archive's path
 inline constexpr wchar_t kNameNotInCodePageFormat[] =
     L"圧縮ファイルの中に、このパソコンでは使えない文字を含むファイル名があるため、展開できません。\r\n\r\n%ls\r\n\r\n%ls";
+inline constexpr wchar_t kSplitArchiveFormat[] =
+    L"分割された圧縮ファイルは展開できません。\r\n\r\n%ls";
 inline constexpr wchar_t kNoDestinationFormat[] =
     L"インストール先のフォルダが分からないため、圧縮ファイルを展開できません。\r\n\r\n%ls";
 // drive ("C:"), then the space needed ("1.3 GB")

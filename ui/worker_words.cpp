@@ -57,6 +57,7 @@ std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uin
     case FailureKind::HashMismatch: return Format(texts::kHashMismatchFormat, subject);
     case FailureKind::ExtractFailed: return Format(texts::kExtractFailedFormat, subject);
     case FailureKind::NameNotInCodePage: return Format(texts::kNameNotInCodePageFormat, entryName, subject);
+    case FailureKind::SplitArchive: return Format(texts::kSplitArchiveFormat, subject);
     case FailureKind::NoDestination: return Format(texts::kNoDestinationFormat, subject);
     case FailureKind::DiskSpaceShort: return Format(texts::kDiskSpaceShortFormat, subject, SpaceText(bytesNeeded));
   }

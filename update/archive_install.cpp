@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "base/field_text.h"
 #include "base/run_log.h"
 #include "format/delta_archive.h"
 #include "update/delta_apply.h"
+#include "update/digest.h"
 #include "update/download_plan.h"
 #include "update/progress_text.h"
 #include "zip/zip_archive.h"
@@ -18,8 +20,12 @@ namespace {
 
 WorkerFailure Unpackable(const UpdateFile& file, const CZipException& error) {
   runlog::Write("extract", std::string(file.localPath) + ": zip error " + std::to_string(error.cause) +
-                               (error.fileName.empty() ? "" : " (" + error.fileName + ")"));
+                               (error.fileName.empty() ? "" : " (" + error.fileName + ")") +
+                               (error.cause == CZipException::errSplitRefused
+                                    ? ": a split archive, whose other parts were never downloaded"
+                                    : ""));
   // A name this system's code page cannot hold is named, as it was stored.
+  if (error.cause == CZipException::errSplitRefused) return WorkerFailure{FailureKind::SplitArchive, file.localPath};
   if (error.cause == CZipException::errNameNotInCodePage) {
     WorkerFailure failure{FailureKind::NameNotInCodePage, file.localPath};
     failure.entryUtf8 = error.entryName;
@@ -65,6 +71,7 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
     if (!HasZipExtension(file.localPath)) continue;
     std::string refused;
     try {
+      archive.SetSingleFileOnly(true);
       archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
       const int entries = archive.GetEntryCount();
       for (int i = 0; i < entries && refused.empty(); ++i) {
@@ -103,6 +110,7 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
   CZipArchive archive;
   CZipEntryInfo entry;
   try {
+    archive.SetSingleFileOnly(true);
     archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
     // A read-only file of the installation is replaced: the reader clears
     // the attribute only after the entry's name passed its own checks.
@@ -146,6 +154,24 @@ std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& file
     return WorkerFailure{};
   }
   if (destination.empty()) return NoDestination(files);
+  // Each archive is read through a handle that shuts writers out from its
+  // check until it is unpacked: what is unpacked is what was checked.
+  std::vector<FileHandle> held;
+  for (const auto& file : files) {
+    if (!HasZipExtension(file.localPath)) continue;
+    bool mismatch = false;
+    held.push_back(HoldChecked(file.localPath, file.hash, mismatch));
+    if (mismatch) {
+      runlog::Write("extract", std::string(file.localPath) + ": changed since its download: deleted");
+      held.clear();
+      DeleteFileA(file.localPath);
+      return WorkerFailure{FailureKind::HashMismatch, FieldText(file.url)};
+    }
+    if (!held.back()) {
+      runlog::Write("extract", std::string(file.localPath) + ": cannot be held: " + runlog::ErrorText(GetLastError()));
+      return WorkerFailure{FailureKind::ExtractFailed, file.localPath};
+    }
+  }
   std::uint64_t bytes = 0;
   if (auto failure = ReadThrough(files, destination.c_str(), sink, mayWrite, bytes)) return failure;
   if (auto failure = CheckSpace(destination, bytes)) return failure;
@@ -154,6 +180,7 @@ std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& file
     if (!sink.ShowStatus(WorkerStatus::ExtractingFrom, file.localPath)) return WorkerFailure{};
     if (auto failure = Unpack(file, destination, sink)) return failure;
   }
+  held.clear();
   for (const auto& file : files) {
     if (HasZipExtension(file.localPath)) DeleteFileA(file.localPath);
   }

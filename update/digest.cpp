@@ -149,4 +149,23 @@ bool VerifyP256Digest(const P256PublicKey& key, const Sha256Digest& digest, cons
                                static_cast<ULONG>(signature.size()), 0) == 0;
 }
 
+FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mismatch) {
+  mismatch = false;
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file || !hash.Checked()) return file;
+  Sha256Hasher hasher;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return FileHandle();
+    if (got == 0) break;
+    if (!hasher.Update(buffer.data(), got)) return FileHandle();
+  }
+  const std::optional<Sha256Digest> digest = hasher.Finish();
+  mismatch = !digest || !FileHashMatches(hash, *digest);
+  if (mismatch) return FileHandle();
+  return file;
+}
+
 }  // namespace qz

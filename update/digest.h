@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <string>
+
 #include "base/win_handles.h"
 #include "format/codec.h"
 #include "update/update_file.h"
@@ -83,6 +85,14 @@ class BackgroundSha256 {
 };
 
 std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size);
+
+// The file at `path` opened for reading with every writer and deleter shut
+// out, so what is checked now is what is run or unpacked while the handle
+// stays open; when `hash` names a hash or a signature the SHA-256 is taken
+// again through that handle and checked (FileHashMatches). Invalid when it
+// cannot be opened or its bytes are not the published ones (`mismatch` then
+// tells which).
+FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mismatch);
 
 // True only when signature is a valid ECDSA P-256 signature by key over the
 // SHA-256 of message.

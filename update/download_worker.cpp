@@ -44,7 +44,8 @@ class Worker {
     ResumableDownload download(*request_.http, request_.retryDelaysMs, Stop(),
                                [this](std::uint64_t fileBytes, std::uint64_t received) {
                                  return Figures(fileBytes, received);
-                               });
+                               },
+                               request_.stallWindowMs);
     for (std::size_t i = 0; i < files_.size(); ++i) {
       if (auto failure = Download(download, files_[i], sizes_.each[i])) return Fail(*failure);
     }

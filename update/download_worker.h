@@ -5,6 +5,7 @@
 // archives' installation.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,7 +28,11 @@ struct DownloadRequest {
   // A download that fails for a network reason is tried again after each of
   // these pauses in turn, going on from the bytes already saved; one lost
   // after new bytes arrived is tried again at once and starts the count anew.
+  // Every try that is not progress takes the next pause; a file gets a few
+  // dozen tries at most (TryBudget).
   std::vector<unsigned> retryDelaysMs{1000, 4000, 16000};
+  // A try that averages under 1 KB/s over this long is a stall (StallWatch).
+  std::uint32_t stallWindowMs = 60000;
   // Asked for every target an archive writes, before anything is written;
   // a target it refuses ends the run with FailureKind::NoRights. Empty: none
   // is asked.

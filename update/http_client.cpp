@@ -164,11 +164,26 @@ DWORD HttpClient::ContentLength() {
   return value;
 }
 
-int HttpClient::Read(void* buffer, DWORD wanted) {
+int HttpClient::Read(void* buffer, DWORD wanted, bool whole) {
   HINTERNET request = request_.load();
   if (!request) return -1;
   DWORD got = 0;
-  if (!InternetReadFile(request, buffer, wanted, &got)) return -1;
+  if (whole) return InternetReadFile(request, buffer, wanted, &got) ? static_cast<int>(got) : -1;
+  // A read that waits for its whole size sits through a trickle that keeps
+  // each receive within its timeout (and Wine does not end such a wait when
+  // the handle is closed): this one waits until some bytes are there, then
+  // takes all that are, up to `wanted`.
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(request, &available, 0, 0)) return -1;
+  if (available == 0) return 0;
+  INTERNET_BUFFERSA taken{};
+  taken.dwStructSize = sizeof taken;
+  taken.lpvBuffer = buffer;
+  taken.dwBufferLength = wanted;
+  if (InternetReadFileExA(request, &taken, IRF_NO_WAIT, 0) && taken.dwBufferLength > 0) {
+    return static_cast<int>(taken.dwBufferLength);
+  }
+  if (!InternetReadFile(request, buffer, available < wanted ? available : wanted, &got)) return -1;
   return static_cast<int>(got);
 }
 

@@ -53,8 +53,10 @@ class HttpClient {
   DWORD ContentLength();
   // A header of the answer ("ETag", "Last-Modified", "Content-Range"); "" when absent.
   std::string Header(const char* name);
-  // Bytes read, 0 at the end of the data, -1 when the read failed.
-  int Read(void* buffer, DWORD wanted);
+  // Bytes read, 0 at the end of the data, -1 when the read failed. Without
+  // `whole` only what has arrived once anything has (for a link that may
+  // crawl); with it, `wanted` bytes unless the data ends first.
+  int Read(void* buffer, DWORD wanted, bool whole = true);
   // Closing keeps the caller's GetLastError.
   void CloseRequest();
   void CloseAll();

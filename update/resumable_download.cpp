@@ -1,6 +1,11 @@
 #include "update/resumable_download.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "base/field_text.h"
 #include "base/run_log.h"
@@ -11,6 +16,9 @@
 namespace qz {
 
 namespace {
+
+// A read answered within this long found its bytes waiting.
+constexpr double kPromptReadMs = 50;
 
 // Timed around every read: the counter's frequency is fixed at boot, asked once.
 double NowMs() {
@@ -36,11 +44,18 @@ std::string ReadTag(const std::string& tagPath, const std::string& url) {
   const std::string content(text, got);
   const std::size_t newline = content.find('\n');
   if (newline == std::string::npos || content.substr(0, newline) != url) return {};
-  return content.substr(newline + 1);
+  // Only a validator the server could have sent goes back to it: anything
+  // else (a planted tag with a header of its own) is dropped with the part.
+  const std::string validator = content.substr(newline + 1);
+  if (!IsSendableValidator(validator)) {
+    runlog::Write("download", "the saved validator is not one a server sends: starting over");
+    return {};
+  }
+  return validator;
 }
 
 void WriteTag(const std::string& tagPath, const std::string& url, const std::string& validator) {
-  if (validator.empty()) {
+  if (!IsSendableValidator(validator)) {
     DeleteFileA(tagPath.c_str());
     return;
   }
@@ -60,37 +75,88 @@ std::uint64_t SizeOnDisk(const std::string& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// Watches one try from a thread of its own, since a read waits as long as
+// bytes keep trickling in: when the try stalls it ends the read that waits
+// (AbortRequest, made for a call from another thread).
+class StallGuard {
+ public:
+  StallGuard(HttpClient& http, std::uint32_t windowMs) : http_(http), watch_(windowMs) {
+    watch_.Start(NowMs());
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~StallGuard() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  StallGuard(const StallGuard&) = delete;
+  StallGuard& operator=(const StallGuard&) = delete;
+
+  void Arrived(std::uint64_t bytes) { bytes_ = bytes; }
+  bool Fired() const { return fired_; }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(200), [this] { return done_; })) {
+      if (watch_.Stalled(NowMs(), bytes_)) {
+        fired_ = true;
+        http_.AbortRequest();
+        return;
+      }
+    }
+  }
+
+  HttpClient& http_;
+  StallWatch watch_;  // only the guard's thread asks it after the start
+  std::atomic<std::uint64_t> bytes_{0};
+  std::atomic<bool> fired_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 ResumableDownload::ResumableDownload(HttpClient& http, std::vector<unsigned> retryDelaysMs,
-                                     std::function<bool()> stopRequested, OnBytes onBytes)
+                                     std::function<bool()> stopRequested, OnBytes onBytes,
+                                     std::uint32_t stallWindowMs)
     : http_(http),
       retryDelaysMs_(std::move(retryDelaysMs)),
       stopRequested_(std::move(stopRequested)),
-      onBytes_(std::move(onBytes)) {}
+      onBytes_(std::move(onBytes)),
+      stallWindowMs_(stallWindowMs) {}
 
 std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, DWORD expected) {
   const std::string part = std::string(file.localPath) + ".part";
   const DWORD started = GetTickCount();
   const std::uint64_t receivedBefore = received_;
   WorkerFailure failure;
-  // The pauses (and the count of tries left) are for tries that bring nothing.
-  std::size_t idle = 0;
+  TryBudget budget(retryDelaysMs_.size());
   for (;;) {
-    const std::uint64_t before = received_;
     const Attempt result = Try(file, expected, part, failure);
     if (result == Attempt::Done) break;
     if (result == Attempt::Stopped) return WorkerFailure{};
     if (result == Attempt::Failed) return failure;
-    if (received_ != before) {
-      idle = 0;
-      runlog::Write("download", "connection lost after new bytes: trying again at once");
+    const std::uint64_t held = SizeOnDisk(part);
+    const TryBudget::Next next = budget.AfterTry(held, result == Attempt::Stalled);
+    runlog::Write("download", budget.Text(held));
+    if (next.kind == TryBudget::Next::GiveUp) {
+      runlog::Write("download", "no more tries for " + FieldText(file.url));
+      return failure;
+    }
+    if (next.kind == TryBudget::Next::AtOnce) {
+      runlog::Write("download", "the file grew: trying again at once");
       continue;
     }
-    if (idle >= retryDelaysMs_.size()) return failure;
-    runlog::Write("download", "try again in " + std::to_string(retryDelaysMs_[idle]) + " ms (" +
-                                  std::to_string(idle + 1) + " of " + std::to_string(retryDelaysMs_.size()) + ")");
-    if (!Pause(retryDelaysMs_[idle++])) return WorkerFailure{};
+    runlog::Write("download", "try again in " + std::to_string(retryDelaysMs_[next.pause]) + " ms (pause " +
+                                  std::to_string(next.pause + 1) + " of " + std::to_string(retryDelaysMs_.size()) +
+                                  ")");
+    if (!Pause(retryDelaysMs_[next.pause])) return WorkerFailure{};
   }
   DeleteFileA(file.localPath);
   if (!MoveFileA(part.c_str(), file.localPath)) return WorkerFailure{FailureKind::SaveFailed, file.localPath};
@@ -183,14 +249,34 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
   }
 
   std::uint64_t onDisk = have;  // progress counts what is on disk as done
+  // A server that trickles (a byte now and then, each in time for the
+  // receive timeout) would hold the wizard for ever: a try that averages
+  // under the stall pace over a window is ended by its guard.
+  StallGuard guard(http_, stallWindowMs_);
+  // Whole reads only while the link keeps up, and at most four times what the
+  // last read brought: a read that had to wait is followed by one that takes
+  // what has arrived, so a crawl never holds a read for long.
+  bool keepsUp = false;
+  std::uint32_t lastRead = 0;
   for (;;) {
     const double asked = NowMs();
     // One byte past the end at most: enough to see a body longer than its
     // length, never an endless one taken in.
     const std::uint64_t room = expected - onDisk + 1;
-    const int n = http_.Read(buffer.get(), static_cast<std::uint32_t>(room < readSize ? room : readSize));
+    const std::uint32_t size = static_cast<std::uint32_t>(room < readSize ? room : readSize);
+    const std::uint32_t ask = keepsUp && lastRead < size / 4 ? lastRead * 4 : size;
+    const int n = http_.Read(buffer.get(), ask, keepsUp);
+    keepsUp = n > 0 && NowMs() - asked < kPromptReadMs;
+    lastRead = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     if (stopRequested_()) return Attempt::Stopped;  // the partial file stays
     if (n == 0) break;
+    if (n < 0 && guard.Fired()) {
+      runlog::Write("download", "stalled: under " + std::to_string(StallWatch::kMinBytesPerSecond) +
+                                    " bytes a second over " + std::to_string(stallWindowMs_) + " ms at byte " +
+                                    std::to_string(onDisk));
+      http_.CloseRequest();
+      return Attempt::Stalled;
+    }
     if (n < 0) {
       runlog::Write("download", "read failed at byte " + std::to_string(onDisk) + ", error " +
                                     runlog::ErrorText(GetLastError()));
@@ -212,6 +298,7 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
     }
     onDisk += static_cast<DWORD>(n);
     received_ += static_cast<DWORD>(n);
+    guard.Arrived(onDisk - have);
     if (!onBytes_(onDisk, received_)) return Attempt::Stopped;
   }
   http_.CloseRequest();

@@ -76,6 +76,10 @@ public:
     // Large entries inflated on this thread and written on another (on by
     // default; `make bench` measures both choices, natively and under Wine).
     void SetWriteBehind(bool on) { writeBehind = on; }
+    // Set before Open: a split or spanned archive is refused (errSplitRefused)
+    // and no sibling volume is opened. The launcher unpacks only what it
+    // downloaded, which is always one file.
+    void SetSingleFileOnly(bool only) { storage.SetSingleFileOnly(only); }
 
 private:
     // The decompressor's memory: every block it takes is listed, so a failure

@@ -314,6 +314,7 @@ void CZipDirectory::ReadRecord(const uint8_t* record, CZipEntryInfo& e) {
         }
         if (!z.Ok()) storage->Throw(CZipException::errBadArchive);
     }
+    if (e.diskNumberStart != 0 && storage->IsSingleFileOnly()) storage->Throw(CZipException::errSplitRefused);
     ConvertName(e);
 }
 

@@ -20,6 +20,8 @@ public:
         // A name flagged as UTF-8 holds a character the system's code page
         // has no form for: the archive cannot be unpacked on this system.
         errNameNotInCodePage = 117,
+        // A split or spanned archive where only a single file is accepted.
+        errSplitRefused = 118,
         errZStreamEnd = 500,
         errZNeedDict = 501,
         errZErrno = 502,

@@ -13,9 +13,18 @@ void CZipVolumeStorage::Open(const std::string& path) {
     fileInUse = &archiveFile;
     readOnly = true;
     volumeMode = Undecided;
+    if (!singleFileOnly) return;
+    // The first volume of a spanned archive begins with the data descriptor's mark.
+    uint8_t mark[4] = {};
+    const uint32_t got = archiveFile.Read(mark, sizeof mark);
+    archiveFile.Seek(0, SEEK_SET);
+    if (got == sizeof mark && mark[0] == 'P' && mark[1] == 'K' && mark[2] == 7 && mark[3] == 8) {
+        Throw(CZipException::errSplitRefused);
+    }
 }
 
 void CZipVolumeStorage::SetDiskOfEndRecord(int disk) {
+    if (singleFileOnly && disk != 0) Throw(CZipException::errSplitRefused);
     currentVolume = disk;
     if (disk == 0) {
         volumeMode = SingleFile;
@@ -62,6 +71,7 @@ uint32_t CZipVolumeStorage::ReadBytes(void* buffer, uint32_t count, bool whole) 
 
 void CZipVolumeStorage::ChangeVolume(int number) {
     if (number == currentVolume) return;
+    if (singleFileOnly) Throw(CZipException::errSplitRefused);
     currentVolume = number;
     CZipPathParts parts(GetFilePath());
     if (number == lastVolume) {

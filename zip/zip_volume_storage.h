@@ -23,6 +23,11 @@ public:
     CZipVolumeStorage& operator=(const CZipVolumeStorage&) = delete;
 
     void Open(const std::string& path);
+    // With it, an archive that says it is split or spanned (a disk number
+    // other than 0 anywhere, or the spanning mark in front) throws
+    // errSplitRefused, and no other file beside it is ever opened.
+    void SetSingleFileOnly(bool only) { singleFileOnly = only; }
+    bool IsSingleFileOnly() const { return singleFileOnly; }
     // Decides the mode from the end record's disk number.
     void SetDiskOfEndRecord(int disk);
     void Close();
@@ -49,4 +54,5 @@ private:
     std::string archiveExtension;
     int currentVolume = -1;
     bool readOnly = false;
+    bool singleFileOnly = false;
 };

@@ -102,6 +102,8 @@ class InstallTest : public testing::Test {
 TEST_F(InstallTest, FullInstallationRunsTheSetupProgramAndStartsTheGame) {
   SetStartPage("http://elsewhere.example/");
   PublishSetup("full/VeltoSetup.exe", "100", "2500");
+  MakeDirs(WorkDir());
+  WriteFileBytes(WorkDir() + "version.dll", "planted");  // a program started beside it would load it
   const LaunchBlock block = BlockWith(Manifest(0, {}, ServerUrl("full/VeltoSetup.exe")));
   LauncherRun run = StartLauncher(block);
   HWND wizard = Wizard(run);
@@ -406,14 +408,16 @@ TEST_F(InstallTest, ServerThatChangesBetweenThePassesFailsTheWizard) {
 }
 
 // (A body longer than its length never reaches us: the HTTP layer stops at
-// the announced length.)
+// the announced length.) A server that starts the file over on every request
+// and cuts it short at the same byte brings nothing new after its first try.
 TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
-  for (const char* base : {"~short=5000/patch", "~short=1/patch"}) {
+  for (const char* base : {"~short=5000/patch", "~short=1/patch", "~norange/~short=5000/patch"}) {
     SCOPED_TRACE(base);
     const std::string exe = InstallGame(gameDir_);
     WriteInstallRecord(kProg, "100", gameDir_, exe);
     Publish("patch/p101.zip", ZipOf({{"a.txt", "101"}, {"b.bin", ziptest::BinaryLike(100000, 3)}}));
-    LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "", base)));
+    // A signed address's token stays out of the log.
+    LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "", base) + "?token=s3cret#x"));
     ASSERT_TRUE(Answer(run.process.pid(),
                        Formatted(texts::kDownloadFailedFormat, ServerUrl(std::string(base) + "/p101.zip")).c_str(),
                        IDOK));
@@ -421,28 +425,33 @@ TEST_F(InstallTest, TruncatedDownloadIsNotInstalled) {
     EXPECT_FALSE(FileExists(gameDir_ + "a.txt")) << "nothing unpacked";
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
     EXPECT_EQ(CountRequests(std::string("GET /") + base + "/p101.zip"), 5)
-        << "tried again at once after bytes came, then three times after a pause";
+        << "tried again at once after bytes came, then three times after a pause\n" << SupportLog();
     // The log names what failed and how, for whoever has to find out why.
     const std::string log = SupportLog();
     EXPECT_NE(log.find("GET " + ServerUrl(std::string(base) + "/p101.zip") + ": status 200"), std::string::npos) << log;
     EXPECT_NE(log.find("body ended at byte"), std::string::npos) << log;
+    EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
   }
 }
 
 // A download lost on the way goes on from the bytes already saved; a server
 // that cannot or will not resume it gets the whole file again; either way the
-// bytes and their SHA-256 are the published ones.
+// bytes and their SHA-256 are the published ones. A saved validator that no
+// server could have sent is dropped with its part, never sent back.
 TEST_F(InstallTest, LostDownloadIsResumedOrStartedOver) {
   const std::string body = ziptest::BinaryLike(3 << 20, 5);
   struct Case {
     const char* base;
     int ranged;  // requests that asked for the rest of the file and got it
     int whole;   // GETs answered with the whole file
+    const char* plantedTag = nullptr;  // beside 1 MB of the file from an earlier run
   } cases[] = {
       {"~cut=1000000,2500000/patch", 2, 1},
       {"~drop=1200000/patch", 2, 1},
       {"~norange/~cut=1000000/patch", 0, 2},
       {"~etag-changes/~cut=1000000/patch", 0, 2},
+      {"~endless/patch", 0, 1},  // zeros after the body are never read
+      {"patch", 0, 1, "\"x\"\r\nRange: bytes=0-0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.base);
@@ -450,6 +459,12 @@ TEST_F(InstallTest, LostDownloadIsResumedOrStartedOver) {
     WriteInstallRecord(kProg, "100", gameDir_, exe);
     const std::string name = std::string("r") + std::to_string(&c - cases) + ".bin";
     Publish("patch/" + name, body);
+    if (c.plantedTag) {
+      MakeDirs(WorkDir());
+      WriteFileBytes(WorkDir() + "101_" + name + ".part", body.substr(0, 1000000));
+      WriteFileBytes(WorkDir() + "101_" + name + ".part.tag",
+                     ServerUrl(std::string(c.base) + "/" + name) + "\n" + c.plantedTag);
+    }
     LauncherRun run = StartLauncher(BlockWith(HashedManifest(name, body, c.base)));
     EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
     EXPECT_EQ(ReadFileBytes(WorkDir() + "101_" + name), body);
@@ -457,22 +472,60 @@ TEST_F(InstallTest, LostDownloadIsResumedOrStartedOver) {
     EXPECT_EQ(CountRequests(name + " 206"), c.ranged);
     EXPECT_EQ(CountRequests("GET /" + std::string(c.base) + "/" + name + " 200"), c.whole);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+    if (c.plantedTag) EXPECT_NE(SupportLog().find("not one a server sends"), std::string::npos);
   }
 }
 
+// A split archive is refused as a whole: its other volumes were never
+// downloaded, and one planted beside it is never opened.
 TEST_F(InstallTest, CorruptPatchArchiveIsReportedAndNotRecorded) {
-  const std::string exe = InstallGame(gameDir_);
-  WriteInstallRecord(kProg, "100", gameDir_, exe);
   ziptest::ZipEntryPlan bad;
   bad.name = "a.txt";
   bad.data = ziptest::TextLike(5000, 1);
   bad.compressed = std::string(200, '\xff');  // not a deflate stream
-  ziptest::ZipBuilder builder;
-  builder.Add(bad);
-  Publish("patch/p101.zip", builder.Build());
-  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
-  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kExtractFailedFormat, WorkDir() + "101_p101.zip").c_str(), IDOK));
+  const std::vector<std::string> volumes = ziptest::ZipBuilder().File("a.txt", "101").File(
+      "b.bin", ziptest::BinaryLike(9000, 2), 0).BuildSplit(4096);
+  const struct {
+    const char* defect;
+    std::string archive;
+    const wchar_t* format;
+  } cases[] = {
+      {"not a deflate stream", ziptest::ZipBuilder().Add(bad).Build(), texts::kExtractFailedFormat},
+      {"last volume of a split archive", volumes.back(), texts::kSplitArchiveFormat},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.defect);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    Publish("patch/p101.zip", c.archive);
+    WriteFileBytes(WorkDir() + "101_p101.000", volumes.front());
+    LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
+    ASSERT_TRUE(Answer(run.process.pid(), Formatted(c.format, WorkDir() + "101_p101.zip").c_str(), IDOK));
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+    EXPECT_FALSE(FileExists(gameDir_ + "a.txt"));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  }
+}
+
+// A server that trickles its body, each byte in time for the receive
+// timeout, stalls: each try ends, then the download fails as any other.
+TEST_F(InstallTest, TricklingServerStallsAndTheDownloadFails) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key), ERROR_SUCCESS);
+  const DWORD window = 1500;  // a minute's window, shortened
+  RegSetValueExA(key, "StallWindowMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&window), sizeof window);
+  RegCloseKey(key);
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  Publish("patch/p101.bin", std::string(4000, 't'));
+  const std::string base = "~trickle=200/patch";
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.bin"}}, "", base)));
+  ASSERT_TRUE(Answer(run.process.pid(),
+                     Formatted(texts::kDownloadFailedFormat, ServerUrl(base + "/p101.bin")).c_str(), IDOK))
+      << SupportLog();
   EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+  EXPECT_EQ(CountRequests("GET /" + base + "/p101.bin"), 4) << "a try and one after each pause";
+  EXPECT_NE(SupportLog().find("stalled: under 1024 bytes a second"), std::string::npos) << SupportLog();
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 

@@ -2,6 +2,13 @@
 // instance and the launch record.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cwchar>
+
+#include "base/win_text.h"
 #include "tests/winsupport/win_test_support.h"
 #include "ui/texts.h"
 
@@ -70,6 +77,80 @@ TEST(StartUp, TakesTheRecordOverAndPreparesTheWorkFolder) {
   const DWORD attributes = GetFileAttributesA(work.c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  // Access for the player (its owner), SYSTEM and the administrators only.
+  // (Wine keeps no access lists: it shows the owner, SYSTEM and what the
+  // folder's mode gives everyone, which for this folder is nothing.)
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(work.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                  &owner, nullptr, &dacl, nullptr, &descriptor),
+            ERROR_SUCCESS);
+  ASSERT_NE(dacl, nullptr);
+  EXPECT_GE(dacl->AceCount, 2);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+    EXPECT_TRUE(EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+                IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+        << "entry " << i << " is for someone else";
+  }
+  LocalFree(descriptor);
+}
+
+// A work folder the player did not make for himself is never used: the
+// launcher says so and changes nothing. The temporary folder of the profile
+// is the only place for it.
+TEST(StartUp, WorkFolderNotThePlayersOwnIsRefused) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string work = std::string(temp) + "~qztmp\\";
+  char tmp[MAX_PATH] = {};
+  const bool hadTmp = GetEnvironmentVariableA("TMP", tmp, MAX_PATH) != 0;
+  wchar_t refused[1024];
+  std::swprintf(refused, 1024, texts::kWorkFolderRefusedFormat, AnsiToWide(work).c_str());
+  const struct {
+    const char* planted;  // a folder's access list, or "file" for a file of that name
+    const char* tmp;      // the TMP the launcher is started with; null: unchanged
+    const wchar_t* text;
+  } cases[] = {
+      {"D:(A;OICI;FA;;;WD)", nullptr, refused},       // anyone may do anything
+      {"D:(A;OICI;0x1301bf;;;WD)", nullptr, refused},  // anyone may change it
+      {"file", nullptr, refused},
+      {nullptr, "C:\\no such folder\\", texts::kNoTempFolder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.planted ? c.planted : c.tmp);
+    if (c.planted && std::string(c.planted) == "file") {
+      ASSERT_TRUE(WriteFileBytes(work.substr(0, work.size() - 1), "planted"));
+    } else if (c.planted) {
+      // Set through a handle, the way Wine takes it too (as the folder's mode).
+      ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.planted, SDDL_REVISION_1, &descriptor,
+                                                                       nullptr));
+      PACL dacl = nullptr;
+      BOOL present = FALSE, defaulted = FALSE;
+      GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+      HANDLE folder = CreateFileA(work.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      EXPECT_EQ(SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr),
+                static_cast<DWORD>(ERROR_SUCCESS));
+      CloseHandle(folder);
+      LocalFree(descriptor);
+    }
+    if (c.tmp) SetEnvironmentVariableA("TMP", c.tmp);
+    LaunchBlock block{};
+    LauncherRun run = StartLauncher(block);
+    if (c.tmp) SetEnvironmentVariableA("TMP", hadTmp ? tmp : nullptr);
+    ASSERT_TRUE(run.process);
+    EXPECT_EQ(ExpectStartUpMessage(run.process, c.text), Exit(ExitCode::Stopped));
+    EXPECT_FALSE(FileExists(work + "Quorlynx.log")) << "nothing written there";
+    DeleteFileA((work + "Quorlynx.log").c_str());
+    DeleteFileA(work.substr(0, work.size() - 1).c_str());
+    RemoveDirectoryA(work.c_str());
+  }
 }
 
 }  // namespace

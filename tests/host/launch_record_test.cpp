@@ -152,7 +152,7 @@ TEST(LaunchBlock, FieldsAreCutZeroPaddedAndReadBounded) {
 TEST(Folders, WorkFolderAndBackslashes) {
   EXPECT_EQ(WorkDirBelow("C:\\users\\me\\Temp\\"), "C:\\users\\me\\Temp\\~qztmp\\");
   EXPECT_EQ(WorkDirBelow("C:\\Temp"), "C:\\Temp\\~qztmp\\");
-  EXPECT_EQ(WorkDirBelow(""), "c:\\~qztmp\\");
+  EXPECT_EQ(WorkDirBelow(""), "") << "no fallback outside the player's profile";
   EXPECT_EQ(WithTrailingBackslash(""), "");
 
   char field[8];

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/run_log.h"
+#include "update/download_pace.h"
 #include "update/progress_text.h"
 #include "update/version_decision.h"
 
@@ -150,6 +151,23 @@ TEST(SupportLog, StepsStayOneLineAndTheLogIsCutBetweenLines) {
   for (const Case& c : cases) EXPECT_EQ(runlog::NewerHalfStart(c.content), c.newer) << c.content;
 }
 
+// A signed address's token never reaches the log: every address loses its
+// query and fragment, wherever it stands in the line.
+TEST(SupportLog, AddressesLoseTheirQueries) {
+  const struct {
+    const char* text;
+    const char* logged;
+  } cases[] = {
+      {"GET https://cdn/p.zip?sig=abc&exp=1: status 200", "GET https://cdn/p.zip: status 200"},
+      {"https://cdn/a#frag -> C:\\t\\a", "https://cdn/a -> C:\\t\\a"},
+      {"\"http://127.0.0.1:8080/x?t=1\" and https://b/y?u=2", "\"http://127.0.0.1:8080/x\" and https://b/y"},
+      {"HEAD https://cdn/p.zip: status 200", "HEAD https://cdn/p.zip: status 200"},
+      {"no address? here#", "no address? here#"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(runlog::WithoutQueries(c.text), c.logged) << c.text;
+  EXPECT_EQ(runlog::LineText("T", "size", "GET https://h/p?k=s"), "T [size] GET https://h/p\r\n");
+}
+
 // The elevated copy's lines travel back in a room of shared memory: whole
 // lines only, never past the room, whatever count the room holds.
 TEST(SupportLog, RoomKeepsWholeLinesWithinItsSize) {
@@ -167,6 +185,79 @@ TEST(SupportLog, RoomKeepsWholeLinesWithinItsSize) {
   EXPECT_FALSE(runlog::AppendToRoom(room, sizeof room, "x"));
   EXPECT_FALSE(runlog::AppendToRoom(room, 3, "x"));
   EXPECT_EQ(runlog::RoomText(room, 3), "");
+}
+
+// A try that crawls is a stall; only a try that leaves the file larger than
+// it ever was goes on at once; the pauses and the cap end everything else.
+TEST(DownloadPace, StallsAreWholeWindowsUnderThePace) {
+  StallWatch watch(1000, 1024);
+  watch.Start(0);
+  const struct {
+    double at;
+    std::uint64_t bytes;
+    bool stalled;
+  } steps[] = {
+      {500, 0, false},      // the window has not passed
+      {1000, 1024, false},  // exactly the pace: the next window opens
+      {1900, 1030, false},
+      {2100, 1900, true},   // 876 bytes over 1.1 s
+  };
+  for (const auto& s : steps) EXPECT_EQ(watch.Stalled(s.at, s.bytes), s.stalled) << s.at;
+  StallWatch trickle;  // a byte every 29 s, against a minute's window
+  trickle.Start(0);
+  EXPECT_FALSE(trickle.Stalled(29000, 1));
+  EXPECT_TRUE(trickle.Stalled(87000, 3));
+}
+
+TEST(DownloadPace, OnlyGrowthBeyondTheMostHeldGoesOnAtOnce) {
+  using N = TryBudget::Next;
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::uint64_t, bool>> tries;  // held after, stalled
+    std::vector<N::Kind> next;
+  } cases[] = {
+      {"growing tries go on and start the pauses anew", {{10, false}, {10, false}, {20, false}, {20, false}},
+       {N::AtOnce, N::Pause, N::AtOnce, N::Pause}},
+      {"a short body from the start is never progress", {{10, false}, {10, false}, {10, false}, {10, false}},
+       {N::AtOnce, N::Pause, N::Pause, N::GiveUp}},
+      {"a try that starts over short of the most is no progress", {{50, false}, {40, false}, {60, false}},
+       {N::AtOnce, N::Pause, N::AtOnce}},
+      {"a stall that grew still pauses", {{5, true}, {6, true}, {7, true}}, {N::Pause, N::Pause, N::GiveUp}},
+  };
+  for (const auto& c : cases) {
+    TryBudget budget(2, 100);
+    for (std::size_t i = 0; i < c.tries.size(); ++i) {
+      EXPECT_EQ(budget.AfterTry(c.tries[i].first, c.tries[i].second).kind, c.next[i]) << c.name << ", try " << i;
+    }
+  }
+  TryBudget capped(2, 3);  // always growing, yet capped
+  EXPECT_EQ(capped.AfterTry(1).kind, N::AtOnce);
+  EXPECT_EQ(capped.AfterTry(2).kind, N::AtOnce);
+  EXPECT_EQ(capped.AfterTry(3).kind, N::GiveUp);
+  EXPECT_EQ(capped.Text(3), "try 3 of at most 3, the file holds 3 bytes (most 2)");
+}
+
+// What goes back to the server in If-Range: a validator it could have sent.
+TEST(DownloadPace, OnlyWellFormedValidatorsAreSentBack) {
+  const struct {
+    const char* validator;
+    bool sendable;
+  } cases[] = {
+      {"\"abc-123\"", true},
+      {"W/\"weak\"", true},
+      {"\"\"", true},
+      {"Tue, 08 Dec 2026 10:00:00 GMT", true},
+      {"", false},
+      {"abc", true},  // a date's characters only: harmless
+      {"\"a\r\nX-Evil: 1\"", false},
+      {"\"a\"\r\nX-Evil: 1", false},
+      {"\"a b\"", false},
+      {"\"a\"b\"", false},
+      {"\"open", false},
+      {"W/", false},
+      {"Tue, 08 Dec\r\nRange: bytes=0-", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSendableValidator(c.validator), c.sendable) << c.validator;
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ TEST(WorkerWords, EachFailureKindIsWordedWithItsSubject) {
       {FailureKind::HashMismatch, L"https://dl/p.zip", 0,
        L"ダウンロードしたファイルが公開されたものと一致しません。\r\n\r\nhttps://dl/p.zip"},
       {FailureKind::ExtractFailed, L"C:\\t\\p.zip", 0, L"圧縮ファイルの展開に失敗しました。\r\n\r\nC:\\t\\p.zip"},
+      {FailureKind::SplitArchive, L"C:\\t\\p.zip", 0, L"分割された圧縮ファイルは展開できません。\r\n\r\nC:\\t\\p.zip"},
       {FailureKind::NoDestination, L"", 0,
        L"インストール先のフォルダが分からないため、圧縮ファイルを展開できません。\r\n\r\n"},
       {FailureKind::DiskSpaceShort, L"D:", 1536ull << 20,

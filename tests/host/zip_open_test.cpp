@@ -329,6 +329,39 @@ TEST(ZipOpen, SplitArchiveOnRemovableMediaNeedsACallback) {
     EXPECT_EQ(e.fileName, "A:\\game.zip");
 }
 
+// The launcher unpacks only the one file it downloaded: any sign of a split
+// or spanned archive refuses it, and no file beside it is ever opened (the
+// other volumes are deleted first, so opening one would fail with errno 2).
+TEST(ZipOpen, SingleFileOnlyRefusesSplitArchivesWithoutOpeningVolumes) {
+    ZipBuilder layout;
+    std::string diskOne = layout.File("a.txt", "hello").Build();
+    PutLe16(diskOne, layout.Layout()[0].centralPos + 34, 1);  // the entry starts on disk 1
+    const struct {
+        const char* name;
+        std::function<std::vector<std::string>()> volumes;
+    } cases[] = {
+        {"numbered volumes", [] { return SplitContents().BuildSplit(4096); }},
+        {"numbered zip64 volumes", [] { return SplitContents().Zip64().BuildSplit(4096); }},
+        {"spanning mark in front",
+         [] { return std::vector<std::string>{ZipBuilder().Prefix(std::string("PK\x07\x08", 4)).File("a.txt", "x").Build()}; }},
+        {"an entry on another disk", [&] { return std::vector<std::string>{diskOne}; }},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::vector<std::string> paths = WriteVolumes(dir, c.volumes());
+        for (size_t i = 0; i + 1 < paths.size(); ++i) unlink(paths[i].c_str());
+        CZipArchive zip;
+        zip.SetSingleFileOnly(true);
+        const CZipException e = CatchZip([&] {
+            zip.Open(paths.back());
+            for (uint16_t i = 0; i < zip.GetEntryCount(); ++i) zip.ExtractEntry(i, dir.Dest().c_str());
+        });
+        EXPECT_EQ(e.cause, CZipException::errSplitRefused) << c.name;
+        EXPECT_EQ(e.fileName, paths.back()) << c.name;
+        zip.Close(1);
+    }
+}
+
 TEST(ZipOpen, MoreEntriesThanSixteenBitsCount) {
     // 65,600 entries need the zip64 end record: the 16-bit count says "see zip64".
     const uint32_t count = 65600;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "tests/winsupport/win_test_support.h"
 #include "update/digest.h"
 
 namespace qz {
@@ -94,6 +95,39 @@ TEST(Digest, OnlyTheRightKeyOverTheExactBytesVerifies) {
   for (const Case& c : cases) {
     EXPECT_FALSE(VerifyP256(c.key, c.message.data(), c.message.size(), c.signature)) << c.name;
   }
+}
+
+// The file that was checked is the file that is used: held, it can be
+// neither rewritten, replaced nor deleted; a file whose bytes changed since
+// their check is not held at all.
+TEST(Digest, HeldFileIsTheCheckedOneUntilReleased) {
+  using namespace qz::test;
+  const std::string path = NewTempDir("held") + "setup.exe";
+  ASSERT_TRUE(WriteFileBytes(path, kMessage));
+  FileHash right{true, *Sha256Of(kMessage.data(), kMessage.size())};
+  FileHash wrong = right;
+  wrong.digest[0] ^= 1;
+  const struct {
+    const char* name;
+    FileHash hash;
+    bool held;
+  } cases[] = {{"published hash", right, true}, {"no hash stated", FileHash{}, true}, {"other hash", wrong, false}};
+  for (const auto& c : cases) {
+    bool mismatch = true;
+    FileHandle held = HoldChecked(path, c.hash, mismatch);
+    EXPECT_EQ(static_cast<bool>(held), c.held) << c.name;
+    EXPECT_EQ(mismatch, !c.held) << c.name;
+    if (!held) continue;
+    FileHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer) << c.name << ": a writer is shut out";
+    EXPECT_FALSE(DeleteFileA(path.c_str())) << c.name;
+    ASSERT_TRUE(WriteFileBytes(path + ".x", "planted"));
+    EXPECT_FALSE(MoveFileExA((path + ".x").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) << c.name;
+    FileHandle reader(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader) << c.name << ": readers (the zip reader, the loader) still open it";
+  }
+  EXPECT_EQ(ReadFileBytes(path), kMessage);
 }
 
 }  // namespace
