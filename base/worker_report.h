@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace qz {
 
@@ -35,6 +36,10 @@ enum class FailureKind {
 };
 
 struct WorkerFailure {
+  WorkerFailure() = default;
+  WorkerFailure(FailureKind k, std::string what, std::uint64_t needed = 0, std::string entry = {})
+      : kind(k), subject(std::move(what)), bytesNeeded(needed), entryUtf8(std::move(entry)) {}
+
   FailureKind kind = FailureKind::Quiet;
   std::string subject;  // ANSI text: an address, a path or a drive
   std::uint64_t bytesNeeded = 0;  // DiskSpaceShort only

@@ -361,6 +361,7 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   Need(!output.empty(), "manifest needs the output file OUT.txt");
   request.fullSize = SizeOfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].size = SizeOfFile(patchFiles[k]);
+  for (std::size_t k = 0; k < request.deltas.size(); ++k) request.deltas[k].size = SizeOfFile(deltaFiles[k]);
   Need(!s.passphrase || !keyFile.empty(), "a passphrase is only for the key of --sign");
   CheckManifest(request);
   const std::string sigPath = output + ".sig";
@@ -376,7 +377,6 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
   for (std::size_t k = 0; k < request.deltas.size(); ++k) {
     request.deltas[k].sha256 = Sha256OfFile(deltaFiles[k]);
-    request.deltas[k].size = SizeOfFile(deltaFiles[k]);
   }
   const std::string text = ManifestText(request);
   WriteReport report("manifest");

@@ -326,7 +326,9 @@ TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder
     if (log.size() >= logBefore) log = log.substr(logBefore);
     EXPECT_EQ(CountRequests("p101.zip") > wholeFetched, !c.deltaTaken);
     EXPECT_NE(log.find(c.deltaTaken ? "delta applied" : "the whole-file patch instead"), std::string::npos) << log;
-    if (!c.removed) EXPECT_NE(log.find("[remove] refused"), std::string::npos) << log;
+    if (!c.removed) {
+      EXPECT_NE(log.find("[remove] refused"), std::string::npos) << log;
+    }
   }
 }
 
@@ -472,7 +474,9 @@ TEST_F(InstallTest, LostDownloadIsResumedOrStartedOver) {
     EXPECT_EQ(CountRequests(name + " 206"), c.ranged);
     EXPECT_EQ(CountRequests("GET /" + std::string(c.base) + "/" + name + " 200"), c.whole);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
-    if (c.plantedTag) EXPECT_NE(SupportLog().find("not one a server sends"), std::string::npos);
+    if (c.plantedTag) {
+      EXPECT_NE(SupportLog().find("not one a server sends"), std::string::npos);
+    }
   }
 }
 

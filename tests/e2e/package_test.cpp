@@ -90,7 +90,11 @@ std::string Text(const std::string& text) { return text + '\0'; }
 std::string Multi(const std::string& text) { return text + std::string("\0\0", 2); }
 
 const std::string kPortalKey = "BPortalKeyOfTheOperator=";
-std::string ManifestKeys() { return Signer().PublicKeyLine() + ";BAnotherPublishersKey="; }
+// Two publishers' keys in one property; every line must be a key, or none counts.
+std::string ManifestKeys() {
+  static TestSigner other;
+  return Signer().PublicKeyLine() + ";" + other.PublicKeyLine();
+}
 const std::string kSites = "https://portal.example;https://games.example";
 std::string gSites = kSites;  // as the last installation was given them
 const std::string kLocations = "HKLM\\SOFTWARE\\Veltoworks\\VeltoDemo;HKLM\\SOFTWARE\\Vendor\\Game";
@@ -256,9 +260,10 @@ TEST(PackageTest, ControlFromAPageStartsTheInstalledLauncher) {
   const std::string gameDir = NewTempDir("Velto Game ");
   const std::string game = InstallGame(gameDir);
   WriteInstallRecord("VeltoGame", "100", gameDir, game);
-  const std::string manifest = "[VLTWUpdateFile]\r\nProgName VeltoGame\r\nMinVer 100\r\nFullDnURL " +
-                               ServerUrl("full/setup.exe") + "\r\nSHA256 " + Sha256Hex("setup") +
-                               "\r\nUpBaseURL " + ServerUrl("patch/") + "\r\n";
+  const std::string manifest =
+      "[VLTWUpdateFile]\r\nProgName VeltoGame\r\nTarget game\r\nSerial 1\r\nExpires 2099-01-01T00:00Z\r\n"
+      "MinVer 100\r\nFullDnURL " + ServerUrl("full/setup.exe") + "\r\nSHA256 " + Sha256Hex("setup") +
+      "\r\nSize 5\r\nUpBaseURL " + ServerUrl("patch/") + "\r\n";
   Publish("game.txt", manifest);
   Publish("game.txt.sig", Signer().SignatureText(manifest));
   const std::string page = NewTempDir("page") + "page.js";
@@ -269,7 +274,10 @@ TEST(PackageTest, ControlFromAPageStartsTheInstalledLauncher) {
   const Process host = StartProcess("cscript.exe //nologo \"" + page + "\"");
   ASSERT_TRUE(host);
   EXPECT_EQ(host.Wait(kWait), 0u) << "the script failed";
-  EXPECT_EQ(GameRecord(game)["block"], "ok") << "the game was not started with a record";
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  EXPECT_EQ(GameRecord(game)["block"], "ok") << "the game was not started with a record; the launcher's log:\n"
+                                             << ReadFileBytes(std::string(temp) + "~qztmp\\Quorlynx.log");
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks\\VeltoGame");
   // The launcher holds the game's section a while longer; the cases after
   // this one change its file.

@@ -496,7 +496,9 @@ TEST_F(ControlRunTest, SiteLockStaysClosedForPagesAndSafeHosts) {
         EXPECT_EQ(SetSite(control, static_cast<IServiceProvider*>(c.site)), S_OK);
         c.site->Release();
       }
-      if (c.siteRemoved) EXPECT_EQ(SetSite(control, nullptr), S_OK);
+      if (c.siteRemoved) {
+        EXPECT_EQ(SetSite(control, nullptr), S_OK);
+      }
       EXPECT_EQ(control->Run(), running ? S_OK : S_FALSE);
       if (running) {
         EXPECT_TRUE(WaitForFile(LauncherPath() + ".record.txt", kWait));

@@ -239,7 +239,9 @@ TEST(ZipWinSystem, Utf8NamesTakeTheirExactCodePage932Form) {
     SCOPED_TRACE(c.id);
     std::string ansi = "untouched";
     EXPECT_EQ(ZipSystem::ConvertUtf8Name(c.utf8.data(), static_cast<uint32_t>(c.utf8.size()), ansi), c.result);
-    if (c.result == ZipSystem::NameConversion::Converted) EXPECT_EQ(ansi, c.ansi);
+    if (c.result == ZipSystem::NameConversion::Converted) {
+      EXPECT_EQ(ansi, c.ansi);
+    }
   }
 }
 
