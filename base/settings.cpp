@@ -17,6 +17,8 @@ bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey&
   const std::string path = RecordPath(progName);
   const LSTATUS status = OpenLocalMachineKey(path.c_str(), access, ViewPolicy::OwnThenOther, key);
   if (status == ERROR_SUCCESS) return true;
+  // A standard token is denied this under HKLM; the launcher asks first
+  // (MayWriteRecord) and hands a record it may not write to its elevated copy.
   return create && status == ERROR_FILE_NOT_FOUND &&
          RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), key.put()) == ERROR_SUCCESS;
 }
