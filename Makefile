@@ -20,7 +20,7 @@ X86 := $(BUILD)/x86
 all: build
 
 deps:
-	@bash tools/deps.sh --emulated32 $(X86)/emulated32
+	@bash tools/deps.sh --wine32 $(X86)/wine32
 
 $(HOST)/CMakeCache.txt: | deps
 	cmake -S . -B $(HOST) -DCMAKE_CXX_COMPILER=$(HOST_CXX) -DCMAKE_C_COMPILER=$(HOST_CC)
@@ -50,7 +50,8 @@ package: deps $(X64)/CMakeCache.txt $(X86)/CMakeCache.txt
 	cmake --build $(X64) -j $(JOBS) --target package
 
 # Host tests first (fast), then the x86 smoke set (its 32-bit programs under
-# the user-mode emulator where the kernel runs no 32-bit code), then x64, whose
+# the private 32-bit Wine: natively where the kernel runs 32-bit code, else, or
+# with QZ_WINE32=emulated, under the user-mode emulator), then x64, whose
 # summary closes the output; any failure fails the target.
 test: build package
 	cd $(HOST) && ctest --output-on-failure -j $(JOBS)

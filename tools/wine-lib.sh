@@ -23,12 +23,12 @@ qz_wine_env() {
   export WINEARCH=win64
   # No Mono/Gecko install prompts, no desktop menu entries.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  # A tree with its own emulated 32-bit Wine (tools/emulated32/setup, for
-  # kernels that run no 32-bit code) runs every program through it.
-  QZ_EMULATED32=
-  if [[ -x $build/emulated32/bin/wine && -f $build/emulated32/root/.qz-ready ]]; then
-    QZ_EMULATED32=$build/emulated32
-    export PATH=$QZ_EMULATED32/bin:$PATH
+  # A tree with the private 32-bit Wine (tools/wine32/setup) runs every
+  # program through it.
+  QZ_WINE32_DIR=
+  if [[ -x $build/wine32/bin/wine && -f $build/wine32/root/.qz-ready ]]; then
+    QZ_WINE32_DIR=$build/wine32
+    export PATH=$QZ_WINE32_DIR/bin:$PATH
   fi
 }
 
@@ -154,7 +154,7 @@ QZ_TEMPLATE_VERSION=3
 # The template is current for this making, this test root and this Wine (one
 # made without the 32-bit half lacks its folders): a renewed root means a new
 # template.
-qz_template_stamp() { echo "$QZ_TEMPLATE_VERSION $(cat "$QZ_CERTS/ca.fp")${QZ_EMULATED32:+ emulated32}"; }
+qz_template_stamp() { echo "$QZ_TEMPLATE_VERSION $(cat "$QZ_CERTS/ca.fp")${QZ_WINE32_DIR:+ wine32}"; }
 
 qz_template_current() {
   [[ -f $QZ_TEMPLATE/.qz-ready && $(cat "$QZ_TEMPLATE/.qz-ready") == "$(qz_template_stamp)" ]]
