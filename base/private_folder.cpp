@@ -6,59 +6,29 @@
 
 #include <vector>
 
+#include "base/access_list.h"
 #include "base/win_handles.h"
 
 namespace qz {
 
 namespace {
 
-// The user of our own token, in its text form ("S-1-5-21-...").
-std::string OwnUserSid() {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
-  Handle token(raw);
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  if (size < sizeof(TOKEN_USER)) return std::string();
-  std::vector<BYTE> data(size);
-  if (!GetTokenInformation(token.get(), TokenUser, data.data(), size, &size)) return std::string();
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(data.data())->User.Sid, &text)) return std::string();
-  std::string sid = text;
-  LocalFree(text);
-  return sid;
-}
-
 struct LocalMemory {
   void* p = nullptr;
   ~LocalMemory() { LocalFree(p); }
 };
 
-// Rights that change the folder or what it holds.
-constexpr DWORD kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                            FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
-                            MAXIMUM_ALLOWED;
+bool OwnedByTrusted(PSID owner, const std::string& userSid) {
+  if (!owner || !IsValidSid(owner)) return false;
+  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  PSID user = nullptr;
+  if (userSid.empty() || !ConvertStringSidToSidA(userSid.c_str(), &user)) return false;
+  const bool same = EqualSid(owner, user) != FALSE;
+  LocalFree(user);
+  return same;
+}
 
-class Trusted {
- public:
-  explicit Trusted(const std::string& userSid) {
-    PSID sid = nullptr;
-    if (!userSid.empty() && ConvertStringSidToSidA(userSid.c_str(), &sid)) user_.p = sid;
-  }
-  // The player, the system, the administrators; in an access list also the
-  // stand-ins for the owner, who is one of them.
-  bool Is(PSID sid, bool inAccessList) const {
-    if (!sid || !IsValidSid(sid)) return false;
-    if (user_.p && EqualSid(sid, user_.p)) return true;
-    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return true;
-    return inAccessList && (IsWellKnownSid(sid, WinCreatorOwnerSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid));
-  }
-
- private:
-  LocalMemory user_;
-};
-
-FolderVerdict Check(const std::string& folder, const Trusted& trusted) {
+FolderVerdict Check(const std::string& folder, const std::string& userSid) {
   // The name itself, never what a link there points to.
   FileHandle dir(CreateFileA(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -70,25 +40,18 @@ FolderVerdict Check(const std::string& folder, const Trusted& trusted) {
     return FolderVerdict::NotAFolder;
   }
   PSID owner = nullptr;
-  PACL dacl = nullptr;
   LocalMemory descriptor;
   if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, &dacl, nullptr, &descriptor.p) != ERROR_SUCCESS) {
+                      nullptr, nullptr, nullptr, &descriptor.p) != ERROR_SUCCESS) {
     return FolderVerdict::Unreadable;
   }
-  if (!trusted.Is(owner, false)) return FolderVerdict::OtherOwner;
-  if (!dacl) return FolderVerdict::OthersMayWrite;  // no list: everyone may do anything
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (!GetAce(dacl, i, &entry)) return FolderVerdict::Unreadable;
-    const auto* header = static_cast<const ACE_HEADER*>(entry);
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-    // An allowing kind this check does not read counts against the folder.
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return FolderVerdict::OthersMayWrite;
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-    if ((allowed->Mask & kChanging) && !trusted.Is(&allowed->SidStart, true)) return FolderVerdict::OthersMayWrite;
+  if (!OwnedByTrusted(owner, userSid)) return FolderVerdict::OtherOwner;
+  switch (WhoMayChange(descriptor.p, kChangingRights, userSid)) {
+    case AccessVerdict::OnlyTrusted: return FolderVerdict::Private;
+    case AccessVerdict::OthersMay: return FolderVerdict::OthersMayWrite;
+    case AccessVerdict::Unreadable: break;
   }
-  return FolderVerdict::Private;
+  return FolderVerdict::Unreadable;
 }
 
 }  // namespace
@@ -107,7 +70,55 @@ FolderVerdict MakePrivateFolder(const std::string& folder) {
   if (!CreateDirectoryA(folder.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
     return FolderVerdict::NotMade;
   }
-  return Check(folder, Trusted(user));
+  return Check(folder, user);
+}
+
+std::string SealedFolderSddl(const std::string& userSid) {
+  // Read and run (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE) for the player and
+  // for whoever owns it; OWNER RIGHTS takes away the owner's right to rewrite
+  // the list. Nothing inherited from the work folder (P).
+  return "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;" + userSid + ")";
+}
+
+bool SealFolder(HANDLE folder, const std::string& path, const std::string& onlyFile, std::string& why) {
+  const std::string user = OwnUserSid();
+  if (user.empty()) {
+    why = "this account cannot be told";
+    return false;
+  }
+  const std::string sddl = SealedFolderSddl(user);
+  LocalMemory descriptor;
+  PACL dacl = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor.p, nullptr) ||
+      !GetSecurityDescriptorDacl(descriptor.p, &present, &dacl, &defaulted)) {
+    why = "the sealed access list could not be made";
+    return false;
+  }
+  const DWORD set = SetSecurityInfo(folder, SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, dacl, nullptr);
+  if (set != ERROR_SUCCESS) {
+    why = "its access list could not be set (error " + std::to_string(set) + ")";
+    return false;
+  }
+  // What got in before the seal stays visible: anything but the program refuses the run.
+  WIN32_FIND_DATAA found{};
+  FindHandle search(FindFirstFileA((path + "*").c_str(), &found));
+  if (!search) {
+    why = "it cannot be listed";
+    return false;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (name != onlyFile || (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      why = "it holds " + name + " beside the program";
+      return false;
+    }
+  } while (FindNextFileA(search.get(), &found));
+  return true;
 }
 
 const char* FolderVerdictText(FolderVerdict verdict) {

@@ -5,6 +5,8 @@
 // there is run and unpacked, often with administrator rights.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace qz {
@@ -22,5 +24,18 @@ enum class FolderVerdict {
 FolderVerdict MakePrivateFolder(const std::string& folder);
 // The verdict in the support log's words.
 const char* FolderVerdictText(FolderVerdict verdict);
+
+// A folder that a program is started from with administrator rights (a
+// setup program's own folder), sealed once its program is in: SYSTEM and the
+// administrators may change it, the player (its owner too) may only read and
+// run what is there, and it must hold `onlyFile` and nothing else, so nothing
+// planted beside the program can be loaded with those rights. `folder` is an
+// open handle with READ_CONTROL, WRITE_DAC and FILE_LIST_DIRECTORY, held
+// without FILE_SHARE_DELETE so the folder cannot be moved away meanwhile.
+// False, with `why` for the support log, when it could not be sealed or holds
+// anything else.
+bool SealFolder(HANDLE folder, const std::string& path, const std::string& onlyFile, std::string& why);
+// The access list SealFolder sets, for the player `userSid`.
+std::string SealedFolderSddl(const std::string& userSid);
 
 }  // namespace qz

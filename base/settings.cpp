@@ -36,7 +36,19 @@ bool MayWriteRecord(const char* progName, bool create) {
   RegKey key;
   const LSTATUS status = OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_SET_VALUE, ViewPolicy::OwnThenOther, key);
   if (status != ERROR_FILE_NOT_FOUND) return status == ERROR_SUCCESS;
-  return !create || OpenInstallRecord(progName, KEY_SET_VALUE, true, key);
+  if (!create) return true;
+  // A question leaves nothing behind: the right to make the record is asked
+  // of the nearest key above it that exists, by opening that key for making
+  // keys, which makes none.
+  std::string above = kProductKey;
+  for (;;) {
+    RegKey parent;
+    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, above.c_str(), 0, KEY_CREATE_SUB_KEY, parent.put());
+    if (opened != ERROR_FILE_NOT_FOUND) return opened == ERROR_SUCCESS;
+    const std::size_t cut = above.rfind('\\');
+    if (cut == std::string::npos) return false;
+    above.resize(cut);
+  }
 }
 
 namespace {
@@ -200,6 +212,48 @@ bool RecordSeenSerial(const char* progName, std::uint32_t serial) {
   const DWORD value = serial;
   return RegSetValueExA(seen.get(), progName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                         sizeof value) == ERROR_SUCCESS;
+}
+
+SeenSerial ReadMachineSerial(const char* progName, std::uint32_t& serial) {
+  RegKey key;
+  const LSTATUS opened = OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_QUERY_VALUE, ViewPolicy::OwnThenOther, key);
+  if (opened == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
+  if (opened != ERROR_SUCCESS) return SeenSerial::Unreadable;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  const LSTATUS read = RegQueryValueExA(key.get(), "Serial", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  if (read == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
+  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SeenSerial::Unreadable;
+  serial = value;
+  return SeenSerial::Read;
+}
+
+std::string ReadRecordedManifestUrl(const char* progName) {
+  RegKey key;
+  if (!OpenInstallRecord(progName, KEY_QUERY_VALUE, false, key)) return std::string();
+  char value[300] = {};
+  DWORD size = sizeof value - 1;
+  DWORD type = 0;
+  if (RegQueryValueExA(key.get(), "ManifestURL", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::string();
+  }
+  value[size < sizeof value ? size : sizeof value - 1] = '\0';
+  return value;
+}
+
+bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl, bool create) {
+  RegKey key;
+  if (!OpenInstallRecord(progName, KEY_QUERY_VALUE | KEY_SET_VALUE, create, key)) return false;
+  std::uint32_t kept = 0;
+  const bool higher = ReadMachineSerial(progName, kept) != SeenSerial::Read || serial > kept;
+  const DWORD value = serial;
+  return (!higher || RegSetValueExA(key.get(), "Serial", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                    sizeof value) == ERROR_SUCCESS) &&
+         RegSetValueExA(key.get(), "ManifestURL", 0, REG_SZ, reinterpret_cast<const BYTE*>(manifestUrl.c_str()),
+                        static_cast<DWORD>(manifestUrl.size() + 1)) == ERROR_SUCCESS;
 }
 
 DWORD ReadProductNumber(const char* valueName, DWORD fallback) {

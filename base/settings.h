@@ -27,8 +27,9 @@ bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey&
 bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create);
 
 // Whether this process may write the program's record, asked before a change:
-// true when the record opens for writing (made first when it is in neither
-// view and `create`), or when there is none and none is to be made.
+// true when the record opens for writing, when it is in neither view and
+// `create` and this process may make it there, or when there is none and none
+// is to be made. Asking changes nothing.
 bool MayWriteRecord(const char* progName, bool create);
 
 // The items of a REG_MULTI_SZ value of the product key in the given views,
@@ -70,6 +71,19 @@ enum class SeenSerial { None, Read, Unreadable };
 SeenSerial ReadSeenSerial(const char* progName, std::uint32_t& serial);
 // Keeps `serial` as the program's highest; false when it could not be kept.
 bool RecordSeenSerial(const char* progName, std::uint32_t serial);
+
+// The machine's floor for a program's manifests: the highest Serial an
+// administrator's change accepted, kept as "Serial" (REG_DWORD) in its
+// installation record, where only administrators may write. The elevated side
+// reads only this floor; the player's launcher also honours it.
+SeenSerial ReadMachineSerial(const char* progName, std::uint32_t& serial);
+// The manifest address an administrator's change was made from, kept as
+// "ManifestURL" in the record; "" when there is none or it cannot be read.
+std::string ReadRecordedManifestUrl(const char* progName);
+// After an administrator's change: the accepted Serial (raised, never
+// lowered) and the manifest's address, in the record (made when missing and
+// `create`). False when either could not be written.
+bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl, bool create);
 
 // A REG_DWORD value of the product key in this program's view; `fallback`
 // when it is missing or of another type. For support and test settings that

@@ -132,6 +132,31 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
     return reading;
   };
 
+  // The program first, so every file is judged against one installation
+  // record wherever its line stands: a walk that takes every key with all its
+  // values finds the one ProgName (a second refuses the text). The reading
+  // below may see further keys (a skipped entry's file name is looked at as a
+  // key), but never another ProgName.
+  std::size_t progNameAt = 0;
+  for (std::size_t i = 1; i < tokens.size();) {
+    const ManifestKeySpec* spec = KeyOf(tokens[i], knownKeys);
+    if (!spec) {
+      ++i;
+      continue;
+    }
+    if (i + spec->values >= tokens.size()) break;
+    if (spec->key == ManifestKey::ProgName) {
+      if (progNameAt != 0 || tokens[i + 1].size() > kMaxProgName) return refuse();
+      progNameAt = i;
+    }
+    i += 1 + spec->values;
+  }
+  if (progNameAt != 0) {
+    plan.progName = std::string(tokens[progNameAt + 1]);
+    plan.installedVer = installed(plan.progName);
+    plan.latestVer = plan.installedVer;
+  }
+
   // The entry a SHA256 or Size that follows binds to; an entry not taken
   // binds none. Both keep the binding, so either may come first.
   struct Entry {
@@ -163,10 +188,7 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
     afterSkippedEntry = false;
     switch (spec->key) {
       case ManifestKey::ProgName:
-        if (value.size() > kMaxProgName) return refuse();
-        plan.progName = std::string(value);
-        plan.installedVer = installed(plan.progName);
-        plan.latestVer = plan.installedVer;
+        if (i != progNameAt) return refuse();  // taken before the reading began
         break;
       case ManifestKey::FullDnURL:
         if (!TakeAddress(plan.fullDnUrl, std::string(value))) return refuse();

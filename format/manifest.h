@@ -112,12 +112,13 @@ struct ManifestReading {
 };
 
 // The installed version of the named program, 0 when it has no record. Asked
-// at each ProgName, which restarts the version count.
+// once, for the manifest's one ProgName, before any file is judged.
 using InstalledVersionLookup = std::function<std::uint16_t(const std::string& progName)>;
 
-// Reads a manifest. Every key acts when it is met, so the order of keys in the
-// text matters: an UpFileList entry takes the base address known at that
-// point and is taken only when newer than the installed version. Numbers are
+// Reads a manifest. The program's installation record is read first, so a
+// file is taken only when newer than the installed version wherever ProgName
+// stands; a second ProgName refuses the text. Other keys act when they are
+// met: an UpFileList entry takes the base address known at that point. Numbers are
 // read from their leading digits and kept to 16 bits. "SHA256" and "Size"
 // bind to the file or delta entry just before them (in either order); a second
 // of either, or a malformed one, refuses the text. Serial and Size

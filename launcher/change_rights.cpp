@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "base/access_list.h"
 #include "base/field_text.h"
 #include "base/rights.h"
 #include "base/run_log.h"
@@ -23,6 +24,7 @@
 #include "record/handover.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
+#include "update/manifest_trust.h"
 #include "update/progress_text.h"
 
 namespace qz {
@@ -142,14 +144,45 @@ LauncherApp::ChangeEnd LauncherApp::MakeChange() {
     ShowMessage(nullptr, texts::kVersionWriteFailed, nullptr, MB_OK);
     return ChangeEnd::Failed;
   }
+  // An administrator's change raises the machine's floor and records where
+  // the release came from, where only administrators may write.
+  if (elevatedCopy_ && unpacked) {
+    const bool kept = settings::RecordMachineManifest(plan_.progName, plan_.serial, manifestUrl_,
+                                                      target_ == Target::AvatarModule);
+    runlog::Write("record", std::string(plan_.progName) + ": Serial " + std::to_string(plan_.serial) +
+                                " and the manifest's address " + (kept ? "kept" : "not kept"));
+  }
   return ChangeEnd::Made;
+}
+
+bool LauncherApp::MachineTrustsSignedReleasesOnly(std::string& why) {
+  const ManifestTrust trust = LoadManifestTrust();
+  if (!trust.problem.empty()) {
+    why = trust.problem;
+    return false;
+  }
+  if (!trust.signatureRequired || trust.keys.empty()) {
+    why = "no ManifestKeys are configured on this PC";
+    return false;
+  }
+  return true;
 }
 
 LauncherApp::ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
   const bool avatar = target_ == Target::AvatarModule;
+  // Administrator rights go only to releases the machine's keys signed: the
+  // launch record, and so the manifest's address, is the page's. Asked here
+  // too, so the player is not asked for rights the copy would not use.
+  std::string why;
+  if (!MachineTrustsSignedReleasesOnly(why)) {
+    runlog::Write("rights", "not asking for administrator rights: " + why +
+                                ", and an administrator's change takes only signed releases");
+    ShowMessage(nullptr, texts::kUnsignedChangeRefused, nullptr, MB_OK);
+    return ChangeEnd::Failed;
+  }
   const std::string windows = SystemWindowsFolder();
   PublishedRecord record;
-  if (windows.empty() || !record.Publish(block_, SectionForm::Launcher, kRoomBytes, true)) {
+  if (windows.empty() || !record.Publish(block_, SectionForm::Launcher, kRoomBytes, SectionAccess::ElevatedCopy)) {
     runlog::Write("rights", "the launch record could not be published for the elevated copy");
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
     return ChangeEnd::Failed;
@@ -205,13 +238,16 @@ bool LauncherApp::PrepareElevatedWorkDir() {
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   std::string dir;
-  for (int attempt = 1; attempt <= 100 && dir.empty(); ++attempt) {
-    const std::string candidate = windows + "Temp\\Quorlynx-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                  std::to_string(attempt) + "\\";
+  // Random names: any user may make folders in the system's temporary folder,
+  // and one made by someone else is never used.
+  for (int attempt = 1; attempt <= 8 && dir.empty(); ++attempt) {
+    const std::string name = RandomHexName();
+    if (name.empty()) break;
+    const std::string candidate = windows + "Temp\\Quorlynx-" + name + "\\";
     if (CreateDirectoryA(candidate.c_str(), &attributes)) {
       dir = candidate;
     } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-      break;  // one made by someone else is never used
+      break;
     }
   }
   LocalFree(descriptor);
@@ -248,16 +284,29 @@ void LauncherApp::RemoveElevatedWorkDir() {
 }
 
 ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
-  // Held, never released, for the life of the process.
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kChangeMutex);
-  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-    ShowMessage(nullptr, texts::kAlreadyRunning, nullptr, MB_OK);
-    return ExitCode::Stopped;
+  // Held, never released, for the life of the process. Only one made by
+  // another elevated copy (nobody but SYSTEM and the administrators may
+  // change it) means one runs: a lock of the same name that a player's
+  // process made first is passed over, so making it stops nobody.
+  std::string sddl = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+  PSECURITY_DESCRIPTOR lockDescriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &lockDescriptor, nullptr);
+  SECURITY_ATTRIBUTES lockAttributes{sizeof lockAttributes, lockDescriptor, FALSE};
+  HANDLE mutex = CreateMutexA(lockDescriptor ? &lockAttributes : nullptr, TRUE, kChangeMutex);
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  LocalFree(lockDescriptor);
+  if (mutex && existed) {
+    if (WhoMayChange(mutex, SE_KERNEL_OBJECT, kChangingRights) == AccessVerdict::OnlyTrusted) {
+      ShowMessage(nullptr, texts::kAlreadyRunning, nullptr, MB_OK);
+      return ExitCode::Stopped;
+    }
+    CloseHandle(mutex);
   }
   ResetState();
   elevatedCopy_ = true;
-  // Of the first launcher only the launch record is taken, copied out at once.
-  if (!TakeOver(line.section.c_str())) {
+  // Of the first launcher only the launch record is taken, copied out at
+  // once, and only from a section its player's processes cannot rewrite.
+  if (!OnlyAdministratorsMayChangeSection(line.section.c_str()) || !TakeOver(line.section.c_str())) {
     ShowMessage(nullptr, texts::kDataReadFailed, nullptr, MB_OK);
     return ExitCode::Stopped;
   }
@@ -268,9 +317,14 @@ ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
   runlog::Write("start", "elevated copy, process " + std::to_string(GetCurrentProcessId()) + ": " +
                              (line.avatar ? "the avatar module" : "the game") + ", run mode \"" +
                              FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) + "\"");
+  if (existed) runlog::Write("start", "the lock of elevated changes was made by another account: passed over");
   FindCommonFilesDir();
   ExitCode code = ExitCode::ChangeFailed;
-  if (!PrepareElevatedWorkDir()) {
+  std::string untrusted;
+  if (!MachineTrustsSignedReleasesOnly(untrusted)) {
+    runlog::Write("start", "nothing changed: " + untrusted + ", and an administrator's change takes only signed releases");
+    ShowMessage(nullptr, texts::kUnsignedChangeRefused, nullptr, MB_OK);
+  } else if (!PrepareElevatedWorkDir()) {
     runlog::Write("start", "no work folder of its own: " + runlog::ErrorText(GetLastError()));
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
   } else {

@@ -1,6 +1,11 @@
 // The launcher's side of its dialogs: what each is asked to do and what the
 // flows take from its result.
+#include <windows.h>
+#include <sddl.h>
+
+#include "base/access_list.h"
 #include "base/field_text.h"
+#include "base/private_folder.h"
 #include "base/run_log.h"
 #include "base/settings.h"
 #include "launcher/install_task.h"
@@ -73,38 +78,69 @@ namespace {
 // The setup program moved (or, when the player keeps it, copied) into a new
 // folder of the work folder that holds nothing else: a program that runs with
 // administrator rights must find no other download beside it to load. The
-// folder is returned too; "" when it could not be made.
-std::string StageSetupProgram(const std::string& workDir, const std::string& program, bool keep,
-                              std::string& folder) {
+// folder is made the player's alone, held so it cannot be moved away, and
+// sealed once the program is in (SealFolder): nothing the player's processes
+// run can add a library beside it afterwards, and anything added before is
+// found. The folder's path is returned too; "" when it could not be made.
+struct StagedProgram {
+  std::string program;  // "" when there is none
+  std::string folder;
+  FileHandle folderHold;
+};
+
+StagedProgram StageSetupProgram(const std::string& workDir, const std::string& program, bool keep) {
+  StagedProgram staged;
   const std::string name = program.substr(program.find_last_of('\\') + 1);
+  const std::string user = OwnUserSid();
+  const std::string sddl = "D:P(A;OICI;FA;;;" + user + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (user.empty() ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return staged;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   for (int attempt = 1; attempt <= 100; ++attempt) {
-    folder = workDir + "setup-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + "\\";
-    const std::string staged = folder + name;
-    if (staged.size() >= kPathField) break;
-    if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+    const std::string folder =
+        workDir + "setup-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + "\\";
+    const std::string path = folder + name;
+    if (path.size() >= kPathField) break;
+    if (!CreateDirectoryA(folder.c_str(), &attributes)) {
       if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
       break;
     }
-    if (keep ? CopyFileA(program.c_str(), staged.c_str(), TRUE) : MoveFileExA(program.c_str(), staged.c_str(), 0)) {
-      return staged;
+    staged.folderHold.reset(CreateFileA(folder.c_str(), READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (staged.folderHold &&
+        (keep ? CopyFileA(program.c_str(), path.c_str(), TRUE) : MoveFileExA(program.c_str(), path.c_str(), 0))) {
+      staged.program = path;
+      staged.folder = folder;
+      break;
     }
+    staged.folderHold.reset();
     RemoveDirectoryA(folder.c_str());
     break;
   }
-  folder.clear();
-  return std::string();
+  LocalFree(descriptor);
+  return staged;
 }
 
 }  // namespace
 
 DialogEnd LauncherApp::RunSetupProgram() {
   setupDeclined_ = false;
-  std::string folder;
-  const std::string program = StageSetupProgram(workDir_, installerPath_, setupSavePath_[0] != '\0', folder);
+  StagedProgram staged = StageSetupProgram(workDir_, installerPath_, setupSavePath_[0] != '\0');
+  const std::string& program = staged.program;
+  const std::string& folder = staged.folder;
   if (program.empty()) {
     runlog::Write("setup", std::string("could not move ") + installerPath_ + " into a folder of its own");
     return DialogEnd::Failed;
   }
+  auto removeStaged = [&staged] {
+    DeleteFileA(staged.program.c_str());
+    staged.folderHold.reset();
+    RemoveDirectoryA(staged.folder.c_str());
+  };
   // The program that runs is the file that was checked: its hash is taken
   // again through a handle that shuts writers out until it has run.
   bool mismatch = false;
@@ -112,11 +148,17 @@ DialogEnd LauncherApp::RunSetupProgram() {
   if (!held) {
     runlog::Write("setup", program + (mismatch ? ": SHA-256 differs from the published one: deleted"
                                                : ": cannot be held: " + runlog::ErrorText(GetLastError())));
-    DeleteFileA(program.c_str());
-    RemoveDirectoryA(folder.c_str());
+    removeStaged();
     if (mismatch) {
       ShowMessage(nullptr, FailureText(FailureKind::HashMismatch, AnsiToWide(plan_.fullDnUrl)).c_str(), nullptr, MB_OK);
     }
+    return DialogEnd::Failed;
+  }
+  std::string why;
+  if (!SealFolder(staged.folderHold.get(), folder, program.substr(folder.size()), why)) {
+    runlog::Write("setup", "not run: its folder " + folder + " could not be sealed: " + why);
+    held.reset();
+    removeStaged();
     return DialogEnd::Failed;
   }
   SetupRunRequest request;
@@ -131,8 +173,7 @@ DialogEnd LauncherApp::RunSetupProgram() {
                                                    : "not started or cancelled");
   // A program still running (the player stopped waiting) keeps its folder.
   held.reset();
-  DeleteFileA(program.c_str());
-  RemoveDirectoryA(folder.c_str());
+  removeStaged();
   return result;
 }
 

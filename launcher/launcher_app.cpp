@@ -20,6 +20,7 @@ void LauncherApp::ResetState() {
   action_ = Action::None;
   commonFilesDir_[0] = workDir_[0] = '\0';
   plan_ = UpdatePlan{};
+  manifestUrl_.clear();
   manifestOutOfDate_ = false;
   setup_ = SetupParameters{};
   gameLocationRefused_ = false;

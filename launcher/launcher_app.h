@@ -121,6 +121,9 @@ class LauncherApp {
   bool ChangeWritesInstallation() const;  // unpacking and recording, not a setup program's run
   ChangeEnd ChangeThroughElevatedCopy();
   ExitCode ElevatedChange(bool avatar);
+  // Whether an administrator's change may be made on this PC at all: only
+  // with usable machine ManifestKeys (signed releases); `why` for the log.
+  static bool MachineTrustsSignedReleasesOnly(std::string& why);
   ExitCode RightsDeclined();
   bool AvatarModuleMissing();
   bool PrepareElevatedWorkDir();
@@ -153,8 +156,9 @@ class LauncherApp {
   Action action_ = Action::None;
   char commonFilesDir_[kPathField] = {};
   char workDir_[kPathField] = {};
-  // The current target's manifest and installation record.
+  // The current target's manifest (and its address) and installation record.
   UpdatePlan plan_;
+  std::string manifestUrl_;
   bool manifestOutOfDate_ = false;  // the last manifest was refused as expired
   // The page's setup-mode parameters; a location they name that the launcher
   // does not read from is asked about like a missing program, never started.

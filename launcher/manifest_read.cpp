@@ -11,6 +11,7 @@ bool LauncherApp::ReadManifest(const char* url) {
   check.target = target_ == Target::AvatarModule ? ManifestTarget::Avatar : ManifestTarget::Game;
   if (check.target == ManifestTarget::Game) check.pageProgName = FieldText(block_.ProgName);
   check.now = UtcNow();
+  check.machineFloor = elevatedCopy_;
   FetchedPlan fetched = FetchUpdatePlan(
       http_, url,
       [this](const char* name, std::uint16_t& version, char (&dir)[kPathField], char (&exe)[kPathField]) {
@@ -19,6 +20,7 @@ bool LauncherApp::ReadManifest(const char* url) {
       LoadManifestTrust(), check);
   std::optional<UpdatePlan>& plan = fetched.plan;
   manifestOutOfDate_ = fetched.outOfDate;
+  manifestUrl_ = plan ? url : "";
   runlog::Write("manifest", std::string("GET ") + url + (plan ? ": read" : ": refused") +
                                 (fetched.why.empty() ? "" : ": " + fetched.why));
   // Every read starts from its own plan, so nothing of the avatar module's

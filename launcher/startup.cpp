@@ -1,6 +1,7 @@
 #include "base/field_text.h"
 #include "base/rights.h"
 #include "base/run_log.h"
+#include "base/win_handles.h"
 #include "launcher/launcher_app.h"
 #include "launcher/link_protocol.h"
 #include "ui/message_box.h"
@@ -44,16 +45,23 @@ ExitCode LauncherApp::Main(const char* commandLine) {
     return ExitCode::LowIntegrity;
   }
 
-  // Held, never released, for the life of the process: one launcher at a time.
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kProgramName);
+  // Held for the life of the process: one launcher at a time. A start that
+  // is refused lets go of it before it says so, so a page that opens junk
+  // links or records keeps no real start waiting behind its message.
+  Handle mutex(CreateMutexA(nullptr, TRUE, kProgramName));
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return StartUpMessage(texts::kAlreadyRunning);
+  auto refused = [&mutex](const wchar_t* text) {
+    ReleaseMutex(mutex.get());
+    mutex.reset();
+    return StartUpMessage(text);
+  };
 
   ResetState();
-  if (!fromLink && !TakeOver(commandLine)) return StartUpMessage(texts::kDataReadFailed);
+  if (!fromLink && !TakeOver(commandLine)) return refused(texts::kDataReadFailed);
   FindCommonFilesDir();
   if (!PrepareWorkDir()) return ExitCode::Stopped;
   runlog::Open(std::string(workDir_) + "Quorlynx.log");
-  if (fromLink && !TakeOverTicket(command)) return StartUpMessage(texts::kTicketRefused);
+  if (fromLink && !TakeOverTicket(command)) return refused(texts::kTicketRefused);
   // Of the launch record only these: its other fields hold cookies.
   runlog::Write("start", std::string(fromLink ? "from a link: " : "from the control: ") + "run mode \"" +
                              FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) +

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/access_list.h"
 #include "base/shell_start.h"
 #include "base/win_handles.h"
 
@@ -23,16 +24,13 @@ namespace {
 // count to change, so even a coarse tick allows about a second.
 constexpr int kNameTries = 64;
 
-// A security descriptor whose only entry grants the current user full
-// access: no other account can open the section, whatever its name. With
-// `administrators`, a second entry lets the administrators' group read and
-// write it (that group counts only in a token that holds its rights). Its
-// label is this process's integrity level with no read, write or execute up,
-// so a process of the same account at a lower level (a page's content in a
+// The access a section's descriptor grants (see SectionAccess). Its label is
+// this process's integrity level with no read, write or execute up, so a
+// process of the same account at a lower level (a page's content in a
 // protected browser) cannot read the record either.
-class OwnerOnlySecurity {
+class SectionSecurity {
  public:
-  explicit OwnerOnlySecurity(bool administrators = false) {
+  explicit SectionSecurity(SectionAccess access) {
     Handle token;
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return;
@@ -59,20 +57,30 @@ class OwnerOnlySecurity {
                          label)) {
       return;
     }
-    std::size_t aclBytes = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
-    if (administrators) {
-      DWORD size = sizeof administrators_;
-      if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size)) return;
-      aclBytes += sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(administrators_);
+    DWORD n = sizeof administrators_;
+    DWORD m = sizeof ownerRights_;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &n) ||
+        !CreateWellKnownSid(WinCreatorOwnerRightsSid, nullptr, ownerRights_, &m)) {
+      return;
     }
+    const std::size_t entry = sizeof(ACCESS_ALLOWED_ACE);
+    const std::size_t aclBytes = access == SectionAccess::Owner
+                                     ? sizeof(ACL) + entry + GetLengthSid(sid)
+                                     : sizeof(ACL) + 2 * entry + GetLengthSid(administrators_) + GetLengthSid(ownerRights_);
     acl_.resize(aclBytes);
     auto* acl = reinterpret_cast<ACL*>(acl_.data());
-    if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) ||
-        (administrators &&
-         !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE, administrators_)) ||
-        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+    if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION)) return;
+    if (access == SectionAccess::Owner) {
+      if (!AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid)) return;
+    } else if (!AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE, administrators_) ||
+               // The owner (the player) keeps no right but to read the list:
+               // it may not rewrite it to let itself in again.
+               !AddAccessAllowedAce(acl, ACL_REVISION, READ_CONTROL, ownerRights_)) {
+      return;
+    }
+    if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED) ||
         !SetSecurityDescriptorSacl(&descriptor_, TRUE, sacl, FALSE) ||
         !SetSecurityDescriptorOwner(&descriptor_, sid, FALSE)) {
       return;
@@ -82,8 +90,8 @@ class OwnerOnlySecurity {
     attributes_.bInheritHandle = FALSE;
     ok_ = true;
   }
-  OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
-  OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+  SectionSecurity(const SectionSecurity&) = delete;
+  SectionSecurity& operator=(const SectionSecurity&) = delete;
   // Null when it could not be built: the caller must then create nothing.
   SECURITY_ATTRIBUTES* get() { return ok_ ? &attributes_ : nullptr; }
 
@@ -93,6 +101,7 @@ class OwnerOnlySecurity {
   std::vector<BYTE> acl_;
   std::vector<BYTE> sacl_;
   alignas(8) BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
+  alignas(8) BYTE ownerRights_[SECURITY_MAX_SID_SIZE] = {};
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
   bool ok_ = false;
@@ -100,19 +109,28 @@ class OwnerOnlySecurity {
 
 // A new section of our own under a name nobody held before us. An object
 // already there (of any type) may belong to another process that could read
-// or rewrite the record, so its name is given up for the next tick's.
-Handle CreateOwnSection(SectionForm form, std::size_t bytes, bool administrators, std::string& name) {
-  OwnerOnlySecurity security(administrators);
+// or rewrite the record, so its name is given up for another. The control's
+// and the game's names follow the tick count, as receivers expect; the
+// elevated copy's come from the system's random generator, so nobody can make
+// them first or find them in a log.
+Handle CreateOwnSection(SectionForm form, std::size_t bytes, SectionAccess access, std::string& name) {
+  SectionSecurity security(access);
   if (!security.get()) return Handle();
   DWORD last = 0;
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    DWORD t1 = GetTickCount();
-    while (attempt > 0 && t1 == last) {
-      Sleep(1);
-      t1 = GetTickCount();
+    if (access == SectionAccess::ElevatedCopy) {
+      std::uint32_t random[2] = {};
+      if (!RandomBytes(random, sizeof random)) return Handle();
+      name = SectionName(form, random[0], random[1]);
+    } else {
+      DWORD t1 = GetTickCount();
+      while (attempt > 0 && t1 == last) {
+        Sleep(1);
+        t1 = GetTickCount();
+      }
+      last = t1;
+      name = SectionName(form, t1, GetTickCount());
     }
-    last = t1;
-    name = SectionName(form, t1, GetTickCount());
     Handle section(CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
                                       static_cast<DWORD>(bytes), name.c_str()));
     const DWORD error = GetLastError();
@@ -152,9 +170,9 @@ bool StartReceiver(const std::string& exePath, const std::string& name, const ch
 }  // namespace
 
 bool PublishedRecord::Publish(const LaunchBlock& block, SectionForm form, std::size_t roomBytes,
-                              bool administrators) {
+                              SectionAccess access) {
   view_.reset();
-  section_ = CreateOwnSection(form, sizeof(LaunchBlock) + roomBytes, administrators, name_);
+  section_ = CreateOwnSection(form, sizeof(LaunchBlock) + roomBytes, access, name_);
   if (!section_) return false;
   view_.reset(MapViewOfFile(section_.get(), FILE_MAP_WRITE, 0, 0, 0));
   if (!view_) return false;
@@ -171,7 +189,7 @@ const void* PublishedRecord::Room() const {
 bool HandOverBlock(const LaunchBlock& block, const std::string& exePath, const char* workDir,
                    SectionForm form, DWORD delayMs) {
   PublishedRecord record;
-  if (!record.Publish(block, form, 0, false) || !StartReceiver(exePath, record.Name(), workDir)) return false;
+  if (!record.Publish(block, form, 0, SectionAccess::Owner) || !StartReceiver(exePath, record.Name(), workDir)) return false;
   HoldFor(delayMs);
   return true;
 }
@@ -189,6 +207,14 @@ bool TakeOverBlock(const char* sectionName, LaunchBlock* out) {
   }
   std::memcpy(out, view.get(), sizeof(LaunchBlock));
   return true;
+}
+
+bool OnlyAdministratorsMayChangeSection(const char* sectionName) {
+  Handle section(OpenFileMappingA(READ_CONTROL, FALSE, sectionName));
+  if (!section) return false;
+  constexpr DWORD kChanging = SECTION_MAP_WRITE | SECTION_EXTEND_SIZE | WRITE_DAC | WRITE_OWNER | DELETE |
+                              GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+  return WhoMayChange(section.get(), SE_KERNEL_OBJECT, kChanging) == AccessVerdict::OnlyTrusted;
 }
 
 SectionRoom OpenRoomAfterBlock(const char* sectionName) {

@@ -22,14 +22,24 @@ namespace qz {
 bool HandOverBlock(const LaunchBlock& block, const std::string& exePath, const char* workDir,
                    SectionForm form, DWORD delayMs);
 
+// Who may open a published record's section besides the process that made it.
+enum class SectionAccess {
+  // This account (the game, a launcher of the player's), under a name from
+  // the tick count.
+  Owner,
+  // Only the machine's administrators, to read the record and write their
+  // answer: the launcher's elevated copy, which may run under another account
+  // (a player without rights types an administrator's password). No process
+  // of the player can open it after it is made, nor rewrite its access list,
+  // and its name comes from the system's random generator.
+  ElevatedCopy,
+};
+
 // The record in a new section of our own under a fresh name, open while this
 // lives. `roomBytes` after the record are the receiver's, to answer in.
-// Only this account may open it, and with `administrators` also the machine's
-// administrators: a copy started with their rights may run under another
-// account (a player without rights types an administrator's password).
 class PublishedRecord {
  public:
-  bool Publish(const LaunchBlock& block, SectionForm form, std::size_t roomBytes, bool administrators);
+  bool Publish(const LaunchBlock& block, SectionForm form, std::size_t roomBytes, SectionAccess access);
   const std::string& Name() const { return name_; }
   // The receiver's room as it left it; null before Publish.
   const void* Room() const;
@@ -44,6 +54,12 @@ class PublishedRecord {
 
 // Receiver side: copies the block out of the named section.
 bool TakeOverBlock(const char* sectionName, LaunchBlock* out);
+
+// Receiver side, for the elevated copy: whether nobody but SYSTEM and the
+// administrators may change the named section or rewrite its access list,
+// as a section published for it is made. A section the player's processes
+// could rewrite while the rights prompt is shown is not believed.
+bool OnlyAdministratorsMayChangeSection(const char* sectionName);
 
 // Receiver side of a record published with room after it: the room, mapped
 // for writing. Empty when the section has no room.

@@ -25,6 +25,11 @@ inline constexpr wchar_t kRightsDeclined[] =
     L"管理者の権限が許可されなかったため、インストールを中止しました。\r\n\r\n何も変更されていません。";
 inline constexpr wchar_t kElevationFailed[] =
     L"管理者の権限での実行に失敗しました。\r\n\r\nしばらく後で再実行してください。";
+// A change that needs administrator rights on a PC that names no publisher's
+// key: an administrator's change takes only signed releases.
+inline constexpr wchar_t kUnsignedChangeRefused[] =
+    L"このPCでは署名されたアップデートだけを管理者の権限で適用できるため、インストールを中止しました。\r\n\r\n"
+    L"何も変更されていません。PCの管理者にお問い合わせください。(Unsigned Release)";
 inline constexpr wchar_t kVersionWriteFailed[] =
     L"インストールしたバージョンを記録できませんでした。\r\n\r\n再実行してください。";
 

@@ -26,6 +26,7 @@ struct UpdatePlan {
   UpdateList updateList;
   FileHash fullDnHash;
   std::uint32_t fullDnSize = 0;  // 0: none stated
+  std::uint32_t serial = 0;      // the signed manifest's Serial; 0 when unsigned
   // From the installation record: the game's folder and executable.
   char gameDir[kPathField] = {};
   char gameExe[kPathField] = {};

@@ -83,12 +83,19 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallReco
     expect.target = check.target;
     expect.progName = check.pageProgName;
     expect.now = check.now;
-    std::uint32_t seen = 0;
-    switch (settings::ReadSeenSerial(read.progName.c_str(), seen)) {
-      case settings::SeenSerial::None: break;
-      case settings::SeenSerial::Read: expect.highestSerial = seen; break;
-      case settings::SeenSerial::Unreadable:
-        return refuse("the serial accepted before for " + read.progName + " cannot be read");
+    // The floors: the machine's (kept by administrators' changes), and,
+    // for the player's own launcher, the user's.
+    auto floor = [&](settings::SeenSerial (*read)(const char*, std::uint32_t&), const std::string& name) {
+      std::uint32_t seen = 0;
+      const settings::SeenSerial state = read(name.c_str(), seen);
+      if (state == settings::SeenSerial::Read && (!expect.highestSerial || seen > *expect.highestSerial)) {
+        expect.highestSerial = seen;
+      }
+      return state != settings::SeenSerial::Unreadable;
+    };
+    if (!floor(settings::ReadMachineSerial, read.progName) ||
+        (!check.machineFloor && !floor(settings::ReadSeenSerial, read.progName))) {
+      return refuse("the serial accepted before for " + read.progName + " cannot be read");
     }
     const BindingProblem problem = CheckManifestBinding(read, expect);
     if (problem != BindingProblem::None) {
@@ -104,14 +111,17 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallReco
     }
     // Kept only once everything else passed: a refused manifest can never
     // raise the bar for the publisher's real one.
-    if ((!expect.highestSerial || *read.serial > *expect.highestSerial) &&
-        !settings::RecordSeenSerial(read.progName.c_str(), *read.serial)) {
+    std::uint32_t userSeen = 0;
+    const bool userLower = settings::ReadSeenSerial(read.progName.c_str(), userSeen) != settings::SeenSerial::Read ||
+                           *read.serial > userSeen;
+    if (!check.machineFloor && userLower && !settings::RecordSeenSerial(read.progName.c_str(), *read.serial)) {
       return refuse("its serial could not be kept");
     }
     fetched.why = "signed, " + std::string(ManifestTargetName(*read.target)) + ", Serial " +
                   std::to_string(*read.serial) + ", expires " + ManifestTimeText(*read.expires);
   }
   UpdatePlan plan = PlanOf(reading.plan);
+  if (trust.signatureRequired) plan.serial = *reading.plan.serial;
   CopyCut(plan.gameDir, FieldText(gameDir));
   CopyCut(plan.gameExe, FieldText(gameExe));
   fetched.plan = std::move(plan);

@@ -23,6 +23,10 @@ struct ManifestCheck {
   ManifestTarget target = ManifestTarget::Game;
   std::string pageProgName;  // the page's ProgName for the game; "" when none
   std::int64_t now = 0;      // seconds since 1970 UTC
+  // The elevated side's check: only the machine's floor counts (what the
+  // player's processes can write, HKCU, is never read), and the accepted
+  // Serial is left to the caller to keep once its change is made.
+  bool machineFloor = false;
 };
 
 struct FetchedPlan {
@@ -36,7 +40,9 @@ struct FetchedPlan {
 // are configured, its signature at `url` + ".sig" must verify with one of
 // them over the exact bytes, every file it names must carry a hash and a
 // size, and it must be bound to `check` (CheckManifestBinding) against the
-// highest Serial this user accepted for its program, which it then becomes.
+// highest Serial accepted for its program: by this user or by an
+// administrator's change on this machine, whichever is higher, and the
+// manifest's becomes this user's; with `check.machineFloor` only the machine's.
 // An answer that is not a manifest gives an empty plan (refused with keys).
 FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
                             const ManifestTrust& trust, const ManifestCheck& check = {});

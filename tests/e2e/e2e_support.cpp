@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 #include <fstream>
 
 #include "format/delta_archive.h"
+#include "format/manifest.h"
 #include "tests/common/zip_builder.h"
 #include "tests/winsupport/test_signer.h"
 #include "ui/texts.h"
@@ -83,6 +85,32 @@ std::string ManifestText(const ManifestPlan& plan) {
 
 std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan) {
   Publish(relPath, ManifestText(plan));
+  return ServerUrl(relPath);
+}
+
+std::string PublishSignedManifest(const std::string& relPath, const ManifestPlan& plan, const TestSigner& signer,
+                                  const char* target, unsigned serial, const std::string& extraLines) {
+  auto facts = [](const std::string& url) {
+    std::string path = url.substr(ServerUrl("").size());
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    const std::string bytes = ReadFileBytes(ServerRoot() + path);
+    return "SHA256 " + Sha256Hex(bytes) + "\r\nSize " + std::to_string(bytes.size()) + "\r\n";
+  };
+  const std::int64_t expires = static_cast<std::int64_t>(std::time(nullptr)) + 86400;
+  std::string text = "[VLTWUpdateFile]\r\nProgName " + plan.progName + "\r\nTarget " + target + "\r\nSerial " +
+                     std::to_string(serial) + "\r\nExpires " + ManifestTimeText(expires) + "\r\nMinVer " +
+                     std::to_string(plan.minVer) + "\r\n";
+  if (!plan.fullUrl.empty()) text += "FullDnURL " + plan.fullUrl + "\r\n" + facts(plan.fullUrl);
+  if (!plan.baseUrl.empty()) text += "UpBaseURL " + plan.baseUrl + "\r\n";
+  const std::string base = plan.baseUrl.empty() || plan.baseUrl.back() == '/' ? plan.baseUrl : plan.baseUrl + "/";
+  for (const auto& [version, name] : plan.files) {
+    text += "UpFileList " + std::to_string(version) + " " + name + "\r\n" + facts(base + name);
+  }
+  text += extraLines;
+  Publish(relPath, text);
+  Publish(relPath + ".sig", signer.SignatureText(text));
   return ServerUrl(relPath);
 }
 

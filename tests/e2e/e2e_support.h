@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "record/launch_block.h"
+#include "tests/winsupport/test_signer.h"
 #include "tests/winsupport/win_test_support.h"
 
 namespace qz::e2e {
@@ -41,6 +42,12 @@ struct ManifestPlan {
 std::string ManifestText(const ManifestPlan& plan);
 // Publishes the manifest as relPath and returns its URL.
 std::string PublishManifest(const std::string& relPath, const ManifestPlan& plan);
+// The same bound and signed as a publisher releases it: Target, Serial and an
+// expiry a day ahead, each file (already published) with its SHA256 and
+// Size, `extraLines` at the end, and `relPath`.sig by `signer`.
+std::string PublishSignedManifest(const std::string& relPath, const ManifestPlan& plan, const TestSigner& signer,
+                                  const char* target = "game", unsigned serial = 1000,
+                                  const std::string& extraLines = "");
 // A delta archive changing each file (zip name, base, result; an empty base
 // for a new file) and removing the names listed. Its frames are raw blocks,
 // valid against any base, so no compressor is needed here.

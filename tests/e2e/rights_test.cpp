@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
+#include "record/handover.h"
 #include "tests/win/control_test_support.h"
 #include "ui/texts.h"
 
@@ -38,6 +39,9 @@ std::vector<std::string> LinesWith(const std::string& log, const std::string& fr
 class RightsTest : public testing::Test {
  protected:
   void SetUp() override {
+    // An administrator's change takes only releases the machine's keys signed.
+    SetManifestKeys({signer_.PublicKeyLine()});
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Veltoworks\\Seen");
     gameDir_ = NewTempDir("Velto Game ");
     SetProductNumber("RetryDelayMs", 50);
     // The elevated copy is the launcher installed in the Windows folder.
@@ -53,16 +57,28 @@ class RightsTest : public testing::Test {
     RegDeleteValueA(key, "TestNoWriteRights");
     RegDeleteValueA(key, "TestDeclineElevation");
     RegCloseKey(key);
+    SetManifestKeys({});
   }
-  std::string GameManifest() {
+  std::string GameManifest(unsigned serial = 1000, const std::string& extraLines = "") {
     ManifestPlan plan;
     plan.progName = kProg;
     plan.minVer = 100;
     plan.baseUrl = ServerUrl("patch");
     plan.files = {{101, "p101.zip"}};
-    return PublishManifest("game.txt", plan);
+    return PublishSignedManifest("game.txt", plan, signer_, "game", serial, extraLines);
+  }
+  std::string AvatarManifest() {
+    PublishAvatarManifest({{102, "a102.zip"}});  // its archives
+    ManifestPlan plan;
+    plan.progName = "Avatar";
+    plan.minVer = 100;
+    plan.fullUrl = ServerUrl("avatar/full.zip");
+    plan.baseUrl = ServerUrl("avatar");
+    plan.files = {{102, "a102.zip"}};
+    return PublishSignedManifest("avatar.txt", plan, signer_, "avatar");
   }
 
+  TestSigner signer_;
   std::string gameDir_;
   std::string exe_;
 };
@@ -71,7 +87,7 @@ class RightsTest : public testing::Test {
 // patch) go to elevated copies; the player's own launcher starts the game.
 TEST_F(RightsTest, ChangesThisAccountMayNotWriteAreMadeByTheElevatedCopy) {
   SetProductNumber("TestNoWriteRights", 1);
-  const LaunchBlock block = BlockWith(GameManifest(), PublishAvatarManifest({{102, "a102.zip"}}));
+  const LaunchBlock block = BlockWith(GameManifest(), AvatarManifest());
   LauncherRun run = StartLauncher(block);
 
   auto game = GameRecord(exe_, kWait * 2);
@@ -111,6 +127,50 @@ TEST_F(RightsTest, ChangesThisAccountMayNotWriteAreMadeByTheElevatedCopy) {
   HANDLE left = FindFirstFileA((std::string(windows) + "\\Temp\\Quorlynx-*").c_str(), &found);
   EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
   if (left != INVALID_HANDLE_VALUE) FindClose(left);
+
+  // The machine's floor and the manifest's address are kept where only
+  // administrators write. An older signed release is refused even after the
+  // player's own floor (HKCU) is gone.
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "ManifestURL"), ServerUrl("game.txt"));
+  DWORD serial = 0;
+  DWORD size = sizeof serial;
+  RegGetValueA(HKEY_LOCAL_MACHINE, kRecordKey.c_str(), "Serial", RRF_RT_REG_DWORD, nullptr, &serial, &size);
+  EXPECT_EQ(serial, 1000u);
+  WriteInstallRecord(kProg, "100", gameDir_, exe_);
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Veltoworks\\Seen");
+  LauncherRun rollback = StartLauncher(BlockWith(GameManifest(900)));
+  HWND box = WaitForMessageBox(rollback.process.pid(), kWait);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageText(box), texts::kUpdateFailed) << SupportLog();
+  Press(box, IDOK);
+  EXPECT_EQ(rollback.process.Wait(kWait), Exit(ExitCode::Stopped));
+  EXPECT_EQ(LinesWith(SupportLog(), "its Serial is lower than one accepted before").size(), 1u);
+}
+
+// On a PC that names no publisher's key the player is not even asked for
+// rights: an administrator's change takes only signed releases. A record
+// handed over in a section the player's processes could rewrite is not
+// believed by the elevated copy.
+TEST_F(RightsTest, ElevatedChangesTakeOnlySignedReleasesFromARecordThePlayerCannotChange) {
+  SetProductNumber("TestNoWriteRights", 1);
+  const std::string manifest = GameManifest();
+  SetManifestKeys({});
+  LauncherRun run = StartLauncher(BlockWith(manifest));
+  EXPECT_TRUE(Answer(run.process.pid(), texts::kUnsignedChangeRefused, IDOK)) << SupportLog();
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "100");
+  EXPECT_EQ(LinesWith(SupportLog(), "[start] elevated copy").size(), 0u) << "no copy was started";
+  EXPECT_EQ(CountRequests("p101"), 0);
+
+  SetManifestKeys({signer_.PublicKeyLine()});
+  WriteFileBytes(ServerRoot() + ".requests", "");
+  PublishedRecord writable;
+  ASSERT_TRUE(writable.Publish(BlockWith(manifest), SectionForm::Launcher, 65536, SectionAccess::Owner));
+  Process copy = StartProcess("\"" + LauncherPath() + "\" /change game " + writable.Name());
+  EXPECT_TRUE(Answer(copy.pid(), texts::kDataReadFailed, IDOK));
+  EXPECT_EQ(copy.Wait(kWait), Exit(ExitCode::Stopped));
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "100");
+  EXPECT_EQ(CountRequests("game.txt"), 0) << "nothing was fetched for it";
 }
 
 // The game's folder may be written, one file the patch replaces may not:
@@ -129,8 +189,7 @@ TEST_F(RightsTest, FileThePatchReplacesThatThisAccountMayNotWriteGoesToTheElevat
     if (delta) {
       const std::string archive = DeltaArchiveOf({{"a.txt", "100", "101"}}, {});
       Publish("patch/p101.qzd", archive);
-      Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "p101.zip"}}}) +
-                              DeltaLines(101, "p101.qzd", archive));
+      manifest = GameManifest(1000, DeltaLines(101, "p101.qzd", archive));
     }
     LauncherRun run = StartLauncher(BlockWith(manifest));
     ASSERT_EQ(GameRecord(exe_, kWait * 2)["block"], "ok") << SupportLog();

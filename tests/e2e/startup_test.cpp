@@ -6,10 +6,13 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "base/win_text.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/winsupport/win_test_support.h"
+#include "ui/resource_ids.h"
 #include "ui/texts.h"
 
 namespace qz {
@@ -46,20 +49,30 @@ TEST(StartUp, GoneSectionShowsTheDataReadMessage) {
   EXPECT_EQ(ExpectStartUpMessage(run.process, texts::kDataReadFailed), Exit(ExitCode::Stopped));
 }
 
-TEST(StartUp, SecondLauncherIsTurnedAway) {
-  // The first one holds the mutex while its data-read message is open.
-  LauncherRun first = StartLauncherWithToken("K1234_56789");
-  HWND firstBox = WaitForMessageBox(first.process.pid(), kWait);
-  ASSERT_NE(firstBox, nullptr);
+TEST(StartUp, SecondLauncherIsTurnedAwayButNotByARefusedStart) {
+  // The first one holds the mutex while it waits for its manifest.
+  LaunchBlock block{};
+  std::strcpy(block.AutoDownURL, ServerUrl("~hang/game.txt").c_str());
+  LauncherRun first = StartLauncher(block);
+  ASSERT_NE(e2e::WaitForDialogWithControl(first.process.pid(), IDC_WAIT_TEXT), nullptr);
 
   LauncherRun valid = StartLauncherWithToken("K2222_33333");
   EXPECT_EQ(ExpectStartUpMessage(valid.process, texts::kAlreadyRunning), Exit(ExitCode::Stopped));
   // The token is checked before the mutex.
   LauncherRun invalid = StartLauncherWithToken("bad");
   EXPECT_EQ(ExpectStartUpMessage(invalid.process, texts::kBadParameter), Exit(ExitCode::Stopped));
+  first.process.Kill();
+  first.process.Wait(kWait);
 
-  Press(firstBox, IDOK);
-  EXPECT_EQ(first.process.Wait(kWait), Exit(ExitCode::Stopped));
+  // A refused start lets go of the mutex before its message: the next start
+  // gets as far as its own record.
+  LauncherRun refused = StartLauncherWithToken("K1234_56789");
+  HWND refusedBox = WaitForMessageBox(refused.process.pid(), kWait);
+  ASSERT_NE(refusedBox, nullptr);
+  LauncherRun next = StartLauncherWithToken("K2222_33333");
+  EXPECT_EQ(ExpectStartUpMessage(next.process, texts::kDataReadFailed), Exit(ExitCode::Stopped));
+  Press(refusedBox, IDOK);
+  EXPECT_EQ(refused.process.Wait(kWait), Exit(ExitCode::Stopped));
 }
 
 TEST(StartUp, TakesTheRecordOverAndPreparesTheWorkFolder) {

@@ -55,9 +55,9 @@ TEST(Manifest, VersionsAndFiles) {
        100, 101, "101:http://dl.example/g/b"},
       {"no record takes everything", kHead + "ProgName game " + kBase + "UpFileList 7 a UpFileList 3 b",
        -1, 7, "7:http://dl.example/g/a 3:http://dl.example/g/b"},
-      {"entries before ProgName all taken, latest reset by it",
-       kHead + kBase + "UpFileList 50 a UpFileList 200 b ProgName game UpFileList 101 c", 100, 101,
-       "50:http://dl.example/g/a 200:http://dl.example/g/b 101:http://dl.example/g/c"},
+      {"entries before ProgName judged against its record as well",
+       kHead + kBase + "UpFileList 50 a UpFileList 200 b ProgName game UpFileList 101 c", 100, 200,
+       "200:http://dl.example/g/b 101:http://dl.example/g/c"},
       {"70000 counts as 4464", kHead + "ProgName game " + kBase + "UpFileList 70000 a", 4463, 4464,
        "4464:http://dl.example/g/a"},
       {"16-bit comparison is unsigned", kHead + "ProgName game " + kBase + "UpFileList 65535 a", 32768,
@@ -143,13 +143,24 @@ TEST(Manifest, KeyAsLastTokenIsIgnored) {
   }
 }
 
-TEST(Manifest, ProgNameWithoutRecordMeansNotInstalled) {
+TEST(Manifest, OneProgNameDecidesWhereverItStands) {
   State s;
-  s.records["game"] = 100;
-  s.Parse(kHead + "ProgName game ProgName other");
-  EXPECT_EQ(s.plan().installedVer, 0) << "the second program has no record";
-  EXPECT_EQ(s.plan().latestVer, 0);
-  EXPECT_EQ(s.plan().progName, "other");
+  s.records["other"] = 0;
+  s.Parse(kHead + "ProgName other");
+  EXPECT_EQ(s.plan().installedVer, 0) << "a program without a record";
+  // The same plan whatever the order of its lines; a second program, even
+  // hidden as a skipped entry's file name, refuses the text.
+  const std::string files = kBase + "UpFileList 101 a UpFileList 105 b ";
+  State first, last, twice, hidden;
+  first.records["game"] = last.records["game"] = twice.records["game"] = hidden.records["game"] = 103;
+  ASSERT_EQ(first.Parse(kHead + "ProgName game " + files), ManifestOutcome::Read);
+  ASSERT_EQ(last.Parse(kHead + files + "ProgName game"), ManifestOutcome::Read);
+  EXPECT_EQ(first.Files(), "105:http://dl.example/g/b");
+  EXPECT_EQ(last.Files(), first.Files());
+  EXPECT_EQ(last.plan().latestVer, 105);
+  EXPECT_EQ(twice.Parse(kHead + "ProgName game " + files + "ProgName game"), ManifestOutcome::Refused);
+  EXPECT_EQ(hidden.Parse(kHead + "ProgName game " + kBase + "UpFileList 90 ProgName other"),
+            ManifestOutcome::Refused);
 }
 
 TEST(Manifest, ValuesThatDoNotFitOrAreNotWebAddressesFailTheFetch) {

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -164,6 +166,38 @@ TEST(HandOver, OwnSectionOfTheUserUnderANameNobodyTookFirst) {
     EXPECT_EQ(std::string(static_cast<const char*>(view.get()), sizeof(LaunchBlock)),
               std::string(sizeof(LaunchBlock), '\0'));
   }
+}
+
+// The elevated copy's record: after it is made, no process of the player
+// may open it or rewrite its list (OWNER RIGHTS holds the owner to reading
+// the list), the administrators may read it and answer in it, and its name
+// follows no clock. The receiver believes only such a section.
+TEST(HandOver, RecordForTheElevatedCopyOnlyAdministratorsMayChange) {
+  PublishedRecord elevated, again, own;
+  ASSERT_TRUE(elevated.Publish(PatternedBlock(), SectionForm::Launcher, 4096, SectionAccess::ElevatedCopy));
+  ASSERT_TRUE(again.Publish(PatternedBlock(), SectionForm::Launcher, 4096, SectionAccess::ElevatedCopy));
+  ASSERT_TRUE(own.Publish(PatternedBlock(), SectionForm::Launcher, 0, SectionAccess::Owner));
+  EXPECT_TRUE(IsLauncherToken(elevated.Name().c_str()));
+  EXPECT_NE(elevated.Name(), again.Name());
+  EXPECT_TRUE(OnlyAdministratorsMayChangeSection(elevated.Name().c_str()));
+  EXPECT_FALSE(OnlyAdministratorsMayChangeSection(own.Name().c_str())) << "the player may rewrite it";
+  EXPECT_FALSE(OnlyAdministratorsMayChangeSection("K1000_10000")) << "no such section";
+
+  Handle section(OpenFileMappingA(READ_CONTROL, FALSE, elevated.Name().c_str()));
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(section.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  char* text = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                   DACL_SECURITY_INFORMATION, &text, nullptr));
+  EXPECT_EQ(std::string(text), "D:P(A;;GWGR;;;BA)(A;;RC;;;OW)");
+  LocalFree(text);
+  LocalFree(descriptor);
+  LaunchBlock copy{};
+  ASSERT_TRUE(TakeOverBlock(elevated.Name().c_str(), &copy));
+  const LaunchBlock expected = PatternedBlock();
+  EXPECT_EQ(std::memcmp(&copy, &expected, sizeof copy), 0);
 }
 
 TEST(HandOver, CommandLineIsQuotedAndBounded) {

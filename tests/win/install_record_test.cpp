@@ -10,6 +10,7 @@
 #include "base/portal.h"
 #include "base/registry_text.h"
 #include "base/registry_view.h"
+#include "base/settings.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/win_test_support.h"
 
@@ -81,6 +82,9 @@ TEST_F(InstallRecord, VersionWrittenAfterAnUpgradeIsReadBack) {
   LauncherAppPeer(*app_).plan().latestVer = 102;
   app_->WriteVersion();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecord)) << "the record is not created";
+  // Asking whether it may be made makes nothing (a cancelled change left an empty key).
+  EXPECT_TRUE(settings::MayWriteRecord("game", true));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecord)) << "the question left a key behind";
 
   SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", "100");
   app_->WriteVersion();
