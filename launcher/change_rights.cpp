@@ -15,6 +15,7 @@
 
 #include "base/access_list.h"
 #include "base/field_text.h"
+#include "base/guarded_write.h"
 #include "base/rights.h"
 #include "base/run_log.h"
 #include "base/settings.h"
@@ -304,6 +305,9 @@ ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
   }
   ResetState();
   elevatedCopy_ = true;
+  // Whatever it writes in a folder the player may write too goes through no
+  // link the player planted.
+  GuardWrites();
   // Of the first launcher only the launch record is taken, copied out at
   // once, and only from a section its player's processes cannot rewrite.
   if (!OnlyAdministratorsMayChangeSection(line.section.c_str()) || !TakeOver(line.section.c_str())) {

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "base/guarded_write.h"
 #include "base/win_handles.h"
 #include "zip/zip_path_parts.h"
 #include "zip/zip_system.h"
@@ -78,18 +79,36 @@ bool SetBasicInfo(HANDLE file, const FILETIME* access, const FILETIME* written, 
 // when missing, emptied when present. Windows refuses to open a read-only
 // file for writing; Wine run by an administrator account (root) would not,
 // so the attribute is checked through the handle as well.
+// Under an administrator's change's guard a read-only file loses its
+// attribute through a handle that was checked to be the file its path names.
+bool ClearReadOnlyGuarded(const std::string& path) {
+    CountPathCall();
+    qz::FileHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    return file && qz::OpenedAsNamed(file.get(), path, true) && GetFileInformationByHandle(file.get(), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+           SetBasicInfo(file.get(), nullptr, nullptr, info.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+}
+
 HANDLE OpenForWriting(const std::string& path, FileMode mode) {
+    const bool guarded = qz::WritesGuarded();
     const auto open = [&] {
         CountPathCall();
-        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Under the guard a file that turns out to lie elsewhere is removed again.
+        return CreateFileA(path.c_str(), GENERIC_WRITE | (guarded ? DELETE : 0), FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     HANDLE h = open();
     DWORD error = GetLastError();
     if (h == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED && mode == FileMode::WriteReplace) {
         uint32_t attributes = 0;
-        if (ReadAttributes(path, attributes) && !(attributes & attrDirectory) && (attributes & attrReadOnly) &&
-            WriteAttributes(path, attributes & ~uint32_t(attrReadOnly))) {
+        const bool cleared = guarded ? ClearReadOnlyGuarded(path)
+                                     : ReadAttributes(path, attributes) && !(attributes & attrDirectory) &&
+                                           (attributes & attrReadOnly) &&
+                                           WriteAttributes(path, attributes & ~uint32_t(attrReadOnly));
+        if (cleared) {
             h = open();
             error = GetLastError();
         }
@@ -99,6 +118,14 @@ HANDLE OpenForWriting(const std::string& path, FileMode mode) {
         return h;
     }
     qz::FileHandle file(h);
+    if (!qz::OpenedAsNamed(h, path, true)) {
+        if (error != ERROR_ALREADY_EXISTS) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
+        }
+        errno = EACCES;
+        return INVALID_HANDLE_VALUE;
+    }
     if (error == ERROR_ALREADY_EXISTS && GetFileType(h) == FILE_TYPE_DISK) {
         BY_HANDLE_FILE_INFORMATION info;
         if (!GetFileInformationByHandle(h, &info)) {
@@ -208,8 +235,21 @@ bool IsRemovableDrive(const std::string& path) {
 
 bool MakeFolder(const std::string& folder) {
     CountPathCall();
-    if (CreateDirectoryA(folder.c_str(), nullptr)) return true;
-    errno = ErrnoOf(GetLastError());
+    if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+        errno = ErrnoOf(GetLastError());
+        return false;
+    }
+    if (!qz::WritesGuarded()) return true;
+    // Made where its path names, through no link: else it goes again.
+    qz::FileHandle made(CreateFileA(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (made && qz::OpenedAsNamed(made.get(), folder)) return true;
+    if (made) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(made.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    errno = EACCES;
     return false;
 }
 
@@ -264,9 +304,7 @@ void Monitor::WakeAll() { WakeAllConditionVariable(&impl->changed); }
 
 bool RemoveFile(const std::string& path) {
     CountPathCall();
-    CountPathCall();
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path.c_str()) != FALSE;
+    return qz::DeleteThroughHandle(path, false);
 }
 
 }  // namespace ZipSystem
