@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/param_text.h"
+#include "base/registry_text.h"
+#include "format/limits.h"
+
 namespace qz::settings {
 
 namespace {
@@ -21,6 +25,27 @@ bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey&
   // (MayWriteRecord) and hands a record it may not write to its elevated copy.
   return create && status == ERROR_FILE_NOT_FOUND &&
          RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), key.put()) == ERROR_SUCCESS;
+}
+
+InstallRecord ReadInstallRecord(const char* progName) {
+  InstallRecord record;
+  RegKey key;
+  if (!OpenInstallRecord(progName, KEY_READ, false, key)) return record;
+  record.found = true;
+  std::string text;
+  if (ReadRegistryText(key.get(), "Version", kVersionField, text)) {
+    record.version = static_cast<std::uint16_t>(LeadingDecimal(text));
+  }
+  // Read through 300-byte buffers; a path too long for MAX_PATH is unreadable.
+  auto path = [&key](const char* name, bool folder) {
+    std::string value;
+    if (!ReadRegistryText(key.get(), name, 300, value)) return std::string();
+    if (folder && !value.empty() && value.back() != '\\') value += '\\';
+    return value.size() < kPathField ? value : std::string();
+  };
+  record.runDir = path("RunDir", true);
+  record.runFile = path("RunFileName", false);
+  return record;
 }
 
 bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create) {
@@ -254,6 +279,19 @@ bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std
                                     sizeof value) == ERROR_SUCCESS) &&
          RegSetValueExA(key.get(), "ManifestURL", 0, REG_SZ, reinterpret_cast<const BYTE*>(manifestUrl.c_str()),
                         static_cast<DWORD>(manifestUrl.size() + 1)) == ERROR_SUCCESS;
+}
+
+std::uint32_t ReadRateLimitKBps() {
+  const DWORD machine = ReadProductNumber("RateLimitKBps", 0);
+  DWORD user = 0;
+  DWORD size = sizeof user;
+  if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Veltoworks", "RateLimitKBps", RRF_RT_REG_DWORD, nullptr, &user,
+                   &size) != ERROR_SUCCESS) {
+    user = 0;
+  }
+  if (machine == 0) return user;
+  if (user == 0) return machine;
+  return machine < user ? machine : user;
 }
 
 DWORD ReadProductNumber(const char* valueName, DWORD fallback) {

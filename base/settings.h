@@ -22,6 +22,17 @@ namespace qz::settings {
 // when it is in neither.
 bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey& key);
 
+// What a program's installation record says. A value that cannot be read,
+// or a path that would not fit a Windows path, is left empty (0 for the
+// version), never cut.
+struct InstallRecord {
+  bool found = false;       // the record is there (in either view)
+  std::uint16_t version = 0;
+  std::string runDir;       // the game's folder, with its final backslash
+  std::string runFile;      // the game's program
+};
+InstallRecord ReadInstallRecord(const char* progName);
+
 // Writes "Version" of a program's record as decimal text. Without `create`, a
 // record no setup program made is left alone. False when nothing was written.
 bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create);
@@ -84,6 +95,11 @@ std::string ReadRecordedManifestUrl(const char* progName);
 // lowered) and the manifest's address, in the record (made when missing and
 // `create`). False when either could not be written.
 bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl, bool create);
+
+// The download cap in KB/s: "RateLimitKBps" (REG_DWORD) of the machine's
+// settings or of the player's own (HKCU\Software\Veltoworks); the lower
+// of the two that are set, 0 when neither is (no cap).
+std::uint32_t ReadRateLimitKBps();
 
 // A REG_DWORD value of the product key in this program's view; `fallback`
 // when it is missing or of another type. For support and test settings that

@@ -11,6 +11,7 @@ namespace qz {
 
 // A fixed line of the progress page; each has its one place on the page.
 enum class WorkerStatus {
+  SizeCheck,          // the size pass: "asked/count" of the files as detail
   File,               // the file being fetched: its address
   SavedAt,            // where it is saved: its local path
   DownloadCompleted,  // no subject

@@ -105,26 +105,26 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
   using namespace qz;
   auto app = std::make_unique<LauncherApp>(GetModuleHandleW(nullptr));
   LauncherAppPeer peer(*app);
-  CopyCut(peer.workDir(), folder);
+  peer.workDir() = folder;
   peer.http().OpenSession(kProgramName);
   peer.target() = Target::AvatarModule;  // progress page and worker at once
   peer.action() = Action::Upgrade;
-  auto file = std::make_unique<UpdateFile>();
-  file->version = 1;
-  CopyCut(file->url, url);
+  UpdateFile file;
+  file.version = 1;
+  file.url = url;
   // With the publisher's hash the worker checks every byte as it arrives.
   if (sha256Hex) {
     const std::optional<Sha256Digest> digest = ParseSha256Hex(sha256Hex);
     if (!digest) return 0;
-    file->hash.present = true;
-    file->hash.digest = *digest;
+    file.hash.present = true;
+    file.hash.digest = *digest;
   }
   peer.plan().updateList.push_back(std::move(file));
   const std::string log = folder + "Quorlynx.log";
   DeleteFileA(log.c_str());
   runlog::Open(log);
   HANDLE probe = getenv("QZ_PROBE") ? CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr) : nullptr;
-  const DialogEnd result = app->RunWizard();
+  const DialogEnd result = app->RunWizard().result;
   g_done = true;
   g_transferSeconds = TransferSecondsFromLog(log);
   if (probe) {

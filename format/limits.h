@@ -21,6 +21,10 @@ constexpr std::size_t kMaxUrl = kPathField - 1;
 // A larger answer is not a manifest.
 constexpr std::size_t kMaxManifestBytes = 65535;
 
+// The largest file a manifest may state (Size): 2^53 bytes, the largest count
+// any JSON reader or double holds exactly, and far beyond any game.
+constexpr std::uint64_t kMaxFileBytes = 1ull << 53;
+
 // The installation record's Version is read through a buffer of four digits
 // and its zero, so a release numbered 10000 or more would count as "not
 // installed" for ever: no release may be numbered above kMaxVersion.

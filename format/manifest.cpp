@@ -45,16 +45,23 @@ bool IsPlainToken(std::string_view value) {
   return true;
 }
 
-// Serial and Size: 1 to 4294967295 in decimal digits, nothing else.
-std::optional<std::uint32_t> CountOf(std::string_view token) {
-  if (token.empty() || token.size() > 10) return std::nullopt;
+// Serial (up to 4294967295) and Size (up to kMaxFileBytes): from 1 to
+// `largest` in decimal digits, nothing else.
+std::optional<std::uint64_t> CountOf(std::string_view token, std::uint64_t largest) {
+  if (token.empty() || token.size() > 16) return std::nullopt;
   std::uint64_t value = 0;
   for (char c : token) {
     if (c < '0' || c > '9') return std::nullopt;
     value = value * 10u + static_cast<std::uint64_t>(c - '0');
   }
-  if (value < 1 || value > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<std::uint32_t>(value);
+  if (value < 1 || value > largest) return std::nullopt;
+  return value;
+}
+
+std::optional<std::uint32_t> SerialOf(std::string_view token) {
+  const std::optional<std::uint64_t> value = CountOf(token, 0xFFFFFFFFu);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
 }
 
 std::optional<ManifestTarget> TargetOf(std::string_view token) {
@@ -161,7 +168,7 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
   // binds none. Both keep the binding, so either may come first.
   struct Entry {
     std::optional<Sha256Digest>* sha256;
-    std::optional<std::uint32_t>* size;
+    std::optional<std::uint64_t>* size;
   };
   std::optional<Entry> entry;
   bool afterSkippedEntry = false;
@@ -230,7 +237,7 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         // whole manifest; one after anything but a file entry binds nothing.
         const bool hash = spec->key == ManifestKey::SHA256;
         const std::optional<Sha256Digest> digest = hash ? ParseSha256Hex(value) : std::nullopt;
-        const std::optional<std::uint32_t> size = hash ? std::nullopt : CountOf(value);
+        const std::optional<std::uint64_t> size = hash ? std::nullopt : CountOf(value, kMaxFileBytes);
         if (!digest && !size) return refuse();
         entry = previous;
         afterSkippedEntry = skipped;
@@ -242,7 +249,7 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         break;
       }
       case ManifestKey::Serial:
-        if (!once(plan.serial, CountOf(value))) return refuse();
+        if (!once(plan.serial, SerialOf(value))) return refuse();
         break;
       case ManifestKey::Expires:
         if (!once(plan.expires, ParseManifestTime(value))) return refuse();
@@ -336,8 +343,10 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     return problem(ManifestField::Expires, "the expiry must lie in the years 1970 to 9999 (UTC)");
   }
   const std::string emptyFile = "the file is empty: no launcher can fetch an empty file";
+  const std::string hugeFile = "the file is over " + std::to_string(kMaxFileBytes) + " bytes, the most a manifest states";
   if (ManifestProblem p = checkUrl(ManifestField::FullUrl, c.fullUrl)) return p;
   if (c.fullSize == 0) return problem(ManifestField::FullUrl, emptyFile);
+  if (c.fullSize > kMaxFileBytes) return problem(ManifestField::FullUrl, hugeFile);
   if (c.files.empty() && c.deltas.empty() && c.baseUrl.empty()) return {};
   if (c.baseUrl.empty()) return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
   if (ManifestProblem p = checkUrl(ManifestField::BaseUrl, c.baseUrl)) return p;
@@ -350,6 +359,7 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     const ManifestEntry& f = c.files[k];
     if (versionProblem(f.version)) return problem(ManifestField::File, versionRule, k);
     if (f.size == 0) return problem(ManifestField::File, emptyFile, k);
+    if (f.size > kMaxFileBytes) return problem(ManifestField::File, hugeFile, k);
     if (!IsPlainToken(f.name) || f.name.find_first_of("/\\") != std::string::npos) {
       return problem(ManifestField::File, "the file name must be printable ASCII without blanks, braces or folders",
                      k);
@@ -373,6 +383,7 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     const bool hasFile = std::any_of(c.files.begin(), c.files.end(),
                                      [&](const ManifestEntry& f) { return f.version == d.version; });
     if (d.size == 0) return problem(ManifestField::Delta, emptyFile, k);
+    if (d.size > kMaxFileBytes) return problem(ManifestField::Delta, hugeFile, k);
     // Launchers fall back to the whole-file patch of the same version.
     if (!hasFile) return problem(ManifestField::Delta, "a delta archive needs a file of its version", k);
     if (!IsPlainToken(d.name) || d.name.find_first_of("/\\") != std::string::npos) {
@@ -398,7 +409,7 @@ std::string ManifestTextOf(const ManifestContent& c) {
   auto line = [](ManifestKey key, const std::string& value) {
     return std::string(ManifestKeyName(key)) + " " + value + "\n";
   };
-  auto facts = [&](const Sha256Digest& digest, std::uint32_t size) {
+  auto facts = [&](const Sha256Digest& digest, std::uint64_t size) {
     return line(ManifestKey::SHA256, ToHex(digest)) + line(ManifestKey::Size, std::to_string(size));
   };
   std::string text = std::string(kManifestHeader) + "\n";

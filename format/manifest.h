@@ -68,7 +68,7 @@ struct ManifestFile {
   std::uint16_t version = 0;
   std::string url;
   std::optional<Sha256Digest> sha256;
-  std::optional<std::uint32_t> size;  // bytes
+  std::optional<std::uint64_t> size;  // bytes, 1 to kMaxFileBytes
 };
 
 // What one manifest read yields: the program, its installers and the files
@@ -77,7 +77,7 @@ struct ManifestPlan {
   std::string progName;
   std::string fullDnUrl;
   std::optional<Sha256Digest> fullDnSha256;
-  std::optional<std::uint32_t> fullDnSize;
+  std::optional<std::uint64_t> fullDnSize;
   std::string upBaseUrl;  // ends in "/" when set
   std::uint16_t minVer = 0;
   std::uint16_t latestVer = 0;
@@ -121,8 +121,8 @@ using InstalledVersionLookup = std::function<std::uint16_t(const std::string& pr
 // met: an UpFileList entry takes the base address known at that point. Numbers are
 // read from their leading digits and kept to 16 bits. "SHA256" and "Size"
 // bind to the file or delta entry just before them (in either order); a second
-// of either, or a malformed one, refuses the text. Serial and Size
-// are whole numbers from 1 to 4294967295, digits only. `knownKeys`: how many
+// of either, or a malformed one, refuses the text. Serial is a whole number
+// from 1 to 4294967295, Size one from 1 to kMaxFileBytes (2^53), digits only. `knownKeys`: how many
 // of kManifestKeys the reader knows (an older launcher knew fewer).
 ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup& installed,
                              std::size_t knownKeys = kManifestKeyCount);
@@ -163,7 +163,7 @@ struct ManifestEntry {
   std::uint16_t version = 0;
   std::string name;  // relative to the base address
   Sha256Digest sha256{};
-  std::uint32_t size = 0;  // bytes
+  std::uint64_t size = 0;  // bytes
 };
 
 struct ManifestContent {
@@ -171,7 +171,7 @@ struct ManifestContent {
   std::uint16_t minVer = 0;
   std::string fullUrl;
   Sha256Digest fullSha256{};
-  std::uint32_t fullSize = 0;
+  std::uint64_t fullSize = 0;
   std::string baseUrl;  // may be empty when no file is listed
   std::vector<ManifestEntry> files;
   // Delta archives, each for the version of one of the files. They are
@@ -197,7 +197,8 @@ struct ManifestProblem {
 // values that do not fit their fields, addresses it would not fetch (plain
 // http only to this PC), values that are not one plain ASCII token, file names
 // a launcher that skips their entry would read as a key, versions outside 1
-// to kMaxVersion, an empty file (no launcher can fetch one), a Serial of 0, an
+// to kMaxVersion, an empty file (no launcher can fetch one) or one over
+// kMaxFileBytes, a Serial of 0, an
 // Expires outside the years 1970 to 9999, and a text over kMaxManifestBytes.
 ManifestProblem CheckManifestContent(const ManifestContent& content);
 

@@ -1,15 +1,11 @@
 // The shared avatar module under the common-files folder is brought up to
 // date at every start, before the game is looked at.
-#include <cstdio>
-
 #include "launcher/launcher_app.h"
 
 namespace qz {
 
-bool LauncherApp::AvatarModuleMissing() {
-  char module[300];
-  std::snprintf(module, sizeof module, "%sVeltoworks\\Avatar\\Mirrafig.dll", commonFilesDir_);
-  return !ExecutablePresent(module);
+bool LauncherApp::AvatarModuleMissing() const {
+  return !ExecutablePresent(commonFilesDir_ + "Veltoworks\\Avatar\\Mirrafig.dll");
 }
 
 ExitCode LauncherApp::CheckAvatarModule() {
@@ -20,7 +16,7 @@ ExitCode LauncherApp::CheckAvatarModule() {
   }
   if (action_ != Action::FullInstall && AvatarModuleMissing()) action_ = Action::FullInstall;
   if (action_ == Action::None) return ExitCode::Done;
-  switch (MakeChange()) {
+  switch (MakeChange().kind) {
     case ChangeEnd::Made:
     case ChangeEnd::MadeByElevatedCopy: return ExitCode::Done;
     case ChangeEnd::Failed: return ExitCode::Stopped;

@@ -98,8 +98,9 @@ struct RoomInUse {
 
 }  // namespace
 
-bool LauncherApp::ChangeWritesInstallation() const {
-  return target_ == Target::AvatarModule || action_ == Action::Upgrade || HasZipExtension(plan_.fullDnUrl);
+bool LauncherApp::ChangeWritesInstallation(const std::string& installerPath) const {
+  return target_ == Target::AvatarModule || action_ == Action::Upgrade || HasZipExtension(plan_.fullDnUrl.c_str()) ||
+         HasZipExtension(installerPath.c_str());
 }
 
 std::function<bool(const std::string&)> LauncherApp::WriteCheck() const {
@@ -122,38 +123,41 @@ bool LauncherApp::MayMakeChange() {
   // No folder to unpack into is for the wizard to report, not a question of rights.
   const bool folder = destination.empty() || WriteCheck()(destination);
   const bool record =
-      TestNoWriteRights() != NoWriteRights::Everywhere && settings::MayWriteRecord(plan_.progName, avatar);
+      TestNoWriteRights() != NoWriteRights::Everywhere && settings::MayWriteRecord(plan_.progName.c_str(), avatar);
   runlog::Write("rights", std::string("this account ") + (folder ? "may" : "may not") + " write " +
                               (destination.empty() ? "(no folder)" : destination) + " and " +
                               (record ? "may" : "may not") + " write the record of " + plan_.progName);
   return folder && record;
 }
 
-LauncherApp::ChangeEnd LauncherApp::MakeChange() {
-  if (!elevatedCopy_ && ChangeWritesInstallation() && !MayMakeChange()) return ChangeThroughElevatedCopy();
+ChangeEnd LauncherApp::MakeChange() {
+  if (!elevatedCopy_ && ChangeWritesInstallation("") && !MayMakeChange()) return ChangeThroughElevatedCopy();
   // Every file an archive replaces is checked too, before the first is
   // written; the elevated copy has nobody to hand the change on to.
-  if (RunWizard(elevatedCopy_ ? nullptr : WriteCheck()) == DialogEnd::Failed) {
-    if (rightsNeeded_) return ChangeThroughElevatedCopy();
-    return ChangeEnd::Failed;
+  ChangeEnd end;
+  end.wizard = RunWizard(elevatedCopy_ ? nullptr : WriteCheck());
+  if (end.wizard.result == DialogEnd::Failed) {
+    if (end.wizard.rightsNeeded) return ChangeThroughElevatedCopy();
+    return end;
   }
   // What was unpacked is recorded; a setup program records its own release.
-  const bool unpacked =
-      target_ == Target::AvatarModule || action_ != Action::FullInstall || HasZipExtension(installerPath_);
+  const bool unpacked = target_ == Target::AvatarModule || action_ != Action::FullInstall ||
+                        HasZipExtension(end.wizard.installerPath.c_str());
   if (unpacked && !WriteVersion()) {
     // Never left silent: an unrecorded release would be downloaded again at every start.
     ShowMessage(nullptr, texts::kVersionWriteFailed, nullptr, MB_OK);
-    return ChangeEnd::Failed;
+    return end;
   }
   // An administrator's change raises the machine's floor and records where
   // the release came from, where only administrators may write.
   if (elevatedCopy_ && unpacked) {
-    const bool kept = settings::RecordMachineManifest(plan_.progName, plan_.serial, manifestUrl_,
+    const bool kept = settings::RecordMachineManifest(plan_.progName.c_str(), plan_.serial, manifestUrl_,
                                                       target_ == Target::AvatarModule);
-    runlog::Write("record", std::string(plan_.progName) + ": Serial " + std::to_string(plan_.serial) +
+    runlog::Write("record", plan_.progName + ": Serial " + std::to_string(plan_.serial) +
                                 " and the manifest's address " + (kept ? "kept" : "not kept"));
   }
-  return ChangeEnd::Made;
+  end.kind = ChangeEnd::Made;
+  return end;
 }
 
 bool LauncherApp::MachineTrustsSignedReleasesOnly(std::string& why) {
@@ -169,7 +173,7 @@ bool LauncherApp::MachineTrustsSignedReleasesOnly(std::string& why) {
   return true;
 }
 
-LauncherApp::ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
+ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
   const bool avatar = target_ == Target::AvatarModule;
   // Administrator rights go only to releases the machine's keys signed: the
   // launch record, and so the manifest's address, is the page's. Asked here
@@ -179,14 +183,14 @@ LauncherApp::ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
     runlog::Write("rights", "not asking for administrator rights: " + why +
                                 ", and an administrator's change takes only signed releases");
     ShowMessage(nullptr, texts::kUnsignedChangeRefused, nullptr, MB_OK);
-    return ChangeEnd::Failed;
+    return ChangeEnd{};
   }
   const std::string windows = SystemWindowsFolder();
   PublishedRecord record;
   if (windows.empty() || !record.Publish(block_, SectionForm::Launcher, kRoomBytes, SectionAccess::ElevatedCopy)) {
     runlog::Write("rights", "the launch record could not be published for the elevated copy");
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
-    return ChangeEnd::Failed;
+    return ChangeEnd{};
   }
   ShellStart start;
   start.verb = "runas";
@@ -196,11 +200,11 @@ LauncherApp::ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
   runlog::Write("rights", "asking for administrator rights for " + start.program + " " + start.parameters);
   Handle process;
   const DWORD error = StartThroughShell(start, process);
-  if (error == ERROR_CANCELLED) return ChangeEnd::Declined;
+  if (error == ERROR_CANCELLED) return ChangeEnd{ChangeEnd::Declined, {}};
   if (error != 0) {
     runlog::Write("rights", "the elevated copy did not start: " + runlog::ErrorText(error));
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
-    return ChangeEnd::Failed;
+    return ChangeEnd{};
   }
   const std::string copy = "the elevated copy (process " + std::to_string(GetProcessId(process.get())) + ")";
   runlog::Write("rights", copy + " runs; waiting for it");
@@ -208,15 +212,12 @@ LauncherApp::ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
   CopyLinesOf(runlog::RoomText(record.Room(), record.RoomSize()));
   runlog::Write("rights", copy + " ended with exit code " + std::to_string(code));
   switch (static_cast<ExitCode>(code)) {
-    case ExitCode::ChangeMade:
-      // The player's wizard did not run: its box for the game's start is ticked by default.
-      if (!avatar) autoRun_ = true;
-      return ChangeEnd::MadeByElevatedCopy;
+    case ExitCode::ChangeMade: return ChangeEnd{ChangeEnd::MadeByElevatedCopy, {}};
     case ExitCode::ChangeFailed:
-    case ExitCode::Stopped: return ChangeEnd::Failed;  // it told the player why
+    case ExitCode::Stopped: return ChangeEnd{};  // it told the player why
     default:
       ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
-      return ChangeEnd::Failed;
+      return ChangeEnd{};
   }
 }
 
@@ -255,12 +256,12 @@ bool LauncherApp::PrepareElevatedWorkDir() {
   if (dir.empty()) return false;
   workDirHold_.reset(CreateFileA(dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!workDirHold_ || dir.size() >= sizeof workDir_) {
+  if (!workDirHold_ || dir.size() >= kPathField) {
     workDirHold_.reset();
     RemoveDirectoryA(dir.c_str());
     return false;
   }
-  CopyCut(workDir_, dir);
+  workDir_ = dir;
   return true;
 }
 
@@ -358,12 +359,12 @@ ExitCode LauncherApp::ElevatedChange(bool avatar) {
     runlog::Write("decide", "already current: nothing to change");
     return ExitCode::ChangeMade;
   }
-  if (!ChangeWritesInstallation()) {
+  if (!ChangeWritesInstallation("")) {
     runlog::Write("decide", "a setup program is never run with these rights");
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
     return ExitCode::ChangeFailed;
   }
-  return MakeChange() == ChangeEnd::Made ? ExitCode::ChangeMade : ExitCode::ChangeFailed;
+  return MakeChange().kind == ChangeEnd::Made ? ExitCode::ChangeMade : ExitCode::ChangeFailed;
 }
 
 }  // namespace qz

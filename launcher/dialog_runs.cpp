@@ -18,39 +18,36 @@
 
 namespace qz {
 
-DialogEnd LauncherApp::FetchManifestWithWait(const wchar_t* text) {
+LauncherApp::ManifestRead LauncherApp::FetchManifestWithWait(const wchar_t* text) {
+  ManifestRead read;
   WaitRequest request;
   request.text = text;
-  request.work = [this] {
+  request.work = [this, &read] {
     // The block field may fill its width: take it bounded.
-    const std::string url = FieldText(target_ == Target::AvatarModule ? block_.CommonURL : block_.AutoDownURL);
-    return ReadManifest(url.c_str());
+    read = ReadManifest(FieldText(target_ == Target::AvatarModule ? block_.CommonURL : block_.AutoDownURL));
+    return read.read;
   };
-  return RunWaitDialog(instance_, request);
+  if (RunWaitDialog(instance_, request) == DialogEnd::Failed) read.read = false;
+  return read;
 }
 
-DialogEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrite) {
+WizardEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrite) {
   DownloadRequest download;
   download.http = &http_;
   download.workDir = workDir_;
   if (action_ == Action::FullInstall) {
     UpdateFile file;
     file.version = plan_.latestVer;
-    CopyCut(file.url, plan_.fullDnUrl);
+    file.url = plan_.fullDnUrl;
     file.hash = plan_.fullDnHash;
     file.size = plan_.fullDnSize;
     download.files.push_back(file);
   } else {
-    for (const auto& file : plan_.updateList) download.files.push_back(*file);
+    download.files = plan_.updateList;
   }
   download.destination = target_ == Target::AvatarModule ? commonFilesDir_ : plan_.gameDir;
   download.gameInstaller = target_ == Target::Game && action_ == Action::FullInstall;
-  // The pauses before another try: 1 s, 4 s, 16 s; a test machine shortens
-  // them through the product key (no page can reach it).
-  const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
-  download.retryDelaysMs = {pause, pause * 4, pause * 16};
-  // A minute under 1 KB/s is a stall; shortened the same way.
-  download.stallWindowMs = settings::ReadProductNumber("StallWindowMs", 60000);
+  download.settings = LoadDownloadSettings();
   download.mayWrite = std::move(mayWrite);
   DownloadTask task(std::move(download), workerThread_);
 
@@ -60,17 +57,19 @@ DialogEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrit
                  : action_ == Action::Upgrade      ? WizardRequest::ConfirmUpgrade
                                                    : WizardRequest::Confirm;
   request.fullInstall = action_ == Action::FullInstall;
-  request.installerUrl = plan_.fullDnUrl;
+  request.installerUrl = plan_.fullDnUrl.c_str();
   request.task = &task;
   const WizardResult result = RunWizardDialog(instance_, request);
   runlog::Write("wizard", result.result == DialogEnd::Done ? "done" : "failed or cancelled");
 
-  if (result.autoRun) autoRun_ = true;
-  if (result.setStartPage) setStartPage_ = true;
-  if (!result.setupSavePath.empty()) CopyCut(setupSavePath_, result.setupSavePath);
-  if (!task.Outcome().installerPath.empty()) CopyCut(installerPath_, task.Outcome().installerPath);
-  rightsNeeded_ = task.Outcome().rightsNeeded;
-  return result.result;
+  WizardEnd end;
+  end.result = result.result;
+  end.autoRun = result.autoRun;
+  end.setStartPage = result.setStartPage;
+  end.setupSavePath = result.setupSavePath;
+  end.installerPath = task.Outcome().installerPath;
+  end.rightsNeeded = task.Outcome().rightsNeeded;
+  return end;
 }
 
 namespace {
@@ -127,14 +126,13 @@ StagedProgram StageSetupProgram(const std::string& workDir, const std::string& p
 
 }  // namespace
 
-DialogEnd LauncherApp::RunSetupProgram() {
-  setupDeclined_ = false;
-  StagedProgram staged = StageSetupProgram(workDir_, installerPath_, setupSavePath_[0] != '\0');
+SetupEnd LauncherApp::RunSetupProgram(const WizardEnd& wizard) {
+  StagedProgram staged = StageSetupProgram(workDir_, wizard.installerPath, !wizard.setupSavePath.empty());
   const std::string& program = staged.program;
   const std::string& folder = staged.folder;
   if (program.empty()) {
-    runlog::Write("setup", std::string("could not move ") + installerPath_ + " into a folder of its own");
-    return DialogEnd::Failed;
+    runlog::Write("setup", "could not move " + wizard.installerPath + " into a folder of its own");
+    return SetupEnd::Failed;
   }
   auto removeStaged = [&staged] {
     DeleteFileA(staged.program.c_str());
@@ -152,25 +150,24 @@ DialogEnd LauncherApp::RunSetupProgram() {
     if (mismatch) {
       ShowMessage(nullptr, FailureText(FailureKind::HashMismatch, AnsiToWide(plan_.fullDnUrl)).c_str(), nullptr, MB_OK);
     }
-    return DialogEnd::Failed;
+    return SetupEnd::Failed;
   }
   std::string why;
   if (!SealFolder(staged.folderHold.get(), folder, program.substr(folder.size()), why)) {
     runlog::Write("setup", "not run: its folder " + folder + " could not be sealed: " + why);
     held.reset();
     removeStaged();
-    return DialogEnd::Failed;
+    return SetupEnd::Failed;
   }
   SetupRunRequest request;
   request.programPath = program;
   request.keepProgram = false;  // the staged copy; a kept program stays where it was saved
   request.process = &installerProcess_;
-  request.declined = &setupDeclined_;
   runlog::Write("setup", "run " + program);
-  const DialogEnd result = RunSetupRunDialog(instance_, request);
-  runlog::Write("setup", result == DialogEnd::Done ? "ended"
-                         : setupDeclined_          ? "the player declined its rights"
-                                                   : "not started or cancelled");
+  const SetupEnd result = RunSetupRunDialog(instance_, request);
+  runlog::Write("setup", result == SetupEnd::Done       ? "ended"
+                         : result == SetupEnd::Declined ? "the player declined its rights"
+                                                        : "not started or cancelled");
   // A program still running (the player stopped waiting) keeps its folder.
   held.reset();
   removeStaged();

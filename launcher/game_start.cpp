@@ -22,48 +22,48 @@ namespace {
 constexpr DWORD kGameHoldMs = 10000;  // the game's time to find the record or the mutex
 
 // An empty folder means "no folder known": the game then starts in ours.
-const char* FolderOrNull(const char* dir) { return dir && dir[0] ? dir : nullptr; }
+const char* FolderOrNull(const std::string& dir) { return dir.empty() ? nullptr : dir.c_str(); }
 
 }  // namespace
 
-int LauncherApp::DirectXRequirement() {
+bool LauncherApp::DirectXSufficient() {
   const int required = SplitDirectXRequirement(block_.Spare);
-  if (required <= kDirectXAlwaysPresent) return 1;
+  if (required <= kDirectXAlwaysPresent) return true;
 
   RegKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\DirectX", 0, KEY_READ, key.put()) !=
       ERROR_SUCCESS) {
-    return 1;  // nothing known about DirectX: let the game decide
+    return true;  // nothing known about DirectX: let the game decide
   }
   std::string version;
   ReadRegistryText(key.get(), "Version", 20, version);
   int major = 0;
-  if (!DirectXMajorVersion(version, major) || major >= required) return 1;
+  if (!DirectXMajorVersion(version, major) || major >= required) return true;
 
   wchar_t text[256];
   std::swprintf(text, sizeof text / sizeof text[0], texts::kDirectXTooOldFormat, required);
   ShowMessage(nullptr, text, texts::kNoticeCaption, MB_OK);
-  return 0;
+  return false;
 }
 
-int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const char* args,
-                                        bool withMutex, const char* nameOfMutex) {
+bool LauncherApp::StartGameWithArguments(const std::string& exe, const std::string& dir, const char* args,
+                                         bool withMutex, const char* nameOfMutex) {
   // A refused or unknown location leaves no program to start.
-  if (!exe || exe[0] == '\0') return 0;
+  if (exe.empty()) return false;
   if (!IsGameProgram(exe)) {
-    runlog::Write("game", std::string("not a program file, not started: ") + exe);
-    return 0;
+    runlog::Write("game", "not a program file, not started: " + exe);
+    return false;
   }
-  if (!DirectXRequirement()) return 0;
+  if (!DirectXSufficient()) return false;
   std::string commandLine = QuotedCommandLine(exe, args);
-  if (commandLine.empty()) return 0;  // too long to pass whole
+  if (commandLine.empty()) return false;  // too long to pass whole
 
   // Created before the game and owned by us, so the game can tell it was
   // started by the launcher. One that exists already does not stop the start.
   Handle mutex;
   if (withMutex) {
     mutex.reset(CreateMutexA(nullptr, TRUE, nameOfMutex));
-    if (!mutex) return 0;
+    if (!mutex) return false;
   }
 
   STARTUPINFOA startup{};
@@ -77,29 +77,29 @@ int LauncherApp::StartGameWithArguments(const char* exe, const char* dir, const 
   } else {
     // A game that asks for administrator rights starts through the shell,
     // which asks the player.
-    if (GetLastError() != ERROR_ELEVATION_REQUIRED) return 0;
+    if (GetLastError() != ERROR_ELEVATION_REQUIRED) return false;
     ShellStart start;
     start.program = exe;
     start.parameters = args ? args : "";
-    start.directory = dir ? dir : "";
+    start.directory = dir;
     Handle started;
-    if (StartThroughShell(start, started) != 0) return 0;
+    if (StartThroughShell(start, started) != 0) return false;
   }
   HoldFor(kGameHoldMs);
-  return 1;
+  return true;
 }
 
-int LauncherApp::StartGameWithHandOver(const char* exe, const char* dir) {
+bool LauncherApp::StartGameWithHandOver(const std::string& exe, const std::string& dir) {
   // The record names a program file; anything else would run through
   // another program that reads its own arguments.
   if (!IsGameProgram(exe)) {
-    runlog::Write("game", std::string("not a program file, not started: ") + exe);
-    return 0;
+    runlog::Write("game", "not a program file, not started: " + exe);
+    return false;
   }
-  if (!DirectXRequirement()) return 0;
+  if (!DirectXSufficient()) return false;
   const bool started = HandOverBlock(block_, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs);
   runlog::Write("game", std::string(started ? "started " : "could not start ") + exe + " with the launch record");
-  return started ? 1 : 0;
+  return started;
 }
 
 }  // namespace qz

@@ -20,16 +20,6 @@ namespace qz {
 
 namespace {
 
-// Registry paths are read through 300-byte buffers into 260-byte fields; a
-// path that would not fit is treated as unreadable rather than cut.
-template <std::size_t N>
-void ReadPathInto(HKEY key, const char* name, bool folder, char (&field)[N]) {
-  std::string text;
-  if (!ReadRegistryText(key, name, 300, text)) return;
-  if (folder) text = WithTrailingBackslash(text);
-  if (FitsField(text.size(), N)) CopyCut(field, text);
-}
-
 // Only the two roots where setup programs register games are read.
 HKEY RootForIndex(int index) {
   switch (index) {
@@ -57,25 +47,11 @@ bool InWindowsFolder(const std::string& exe) {
 
 }  // namespace
 
-int LauncherApp::ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[kPathField],
-                                   char (&exe)[kPathField]) {
-  RegKey key;
-  if (!settings::OpenInstallRecord(name, KEY_READ, false, key)) return 0;
-  std::string text;
-  if (ReadRegistryText(key.get(), "Version", kVersionField, text)) {
-    version = static_cast<std::uint16_t>(LeadingDecimal(text));
-  }
-  if (target_ == Target::Game) {
-    ReadPathInto(key.get(), "RunDir", true, folder);
-    ReadPathInto(key.get(), "RunFileName", false, exe);
-  }
-  return 1;
-}
-
 bool LauncherApp::WriteVersion() {
   // Only a setup program creates a game's record; without it there is nothing to update.
-  const bool written = settings::WriteRecordVersion(plan_.progName, plan_.latestVer, target_ == Target::AvatarModule);
-  runlog::Write("record", std::string(plan_.progName) + ": version " + std::to_string(plan_.latestVer) +
+  const bool written =
+      settings::WriteRecordVersion(plan_.progName.c_str(), plan_.latestVer, target_ == Target::AvatarModule);
+  runlog::Write("record", plan_.progName + ": version " + std::to_string(plan_.latestVer) +
                               (written ? " written" : " not written"));
   return written;
 }
@@ -84,48 +60,46 @@ void LauncherApp::ParseSetupParameters() {
   setup_ = qz::ParseSetupParameters(block_);
 }
 
-void LauncherApp::ReadGameLocation() {
-  gameLocationRefused_ = false;
+GameLocation LauncherApp::ReadGameLocation() const {
+  GameLocation location;
   const SetupParameters& s = setup_;
   const HKEY root = RootForIndex(s.hKeyIndex);
   if (!root || !IsGameRegistryPath(s.regPath) || (s.fileName[0] != '\0' && !IsGameFileName(s.fileName))) {
-    RefuseGameLocation();
-    return;
+    location.refused = true;
+    return location;
   }
   if (setupTrust_.required && !IsListedGameLocation(s.hKeyIndex, s.regPath, setupTrust_.gameLocations)) {
     runlog::Write("setup", std::string("location ") + s.regPath + " is not listed in GameLocations: refused");
-    RefuseGameLocation();
-    return;
+    location.refused = true;
+    return location;
   }
   RegKey key;
-  if (RegOpenKeyExA(root, s.regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(root, s.regPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return location;
   std::string value;
-  if (!ReadRegistryText(key.get(), s.regName, 300, value)) return;
+  if (!ReadRegistryText(key.get(), s.regName, 300, value)) return location;
   std::string dir;
   std::string exe;
-  if (!GameLocationFromValue(value, s.fileName, dir, exe)) return;
+  if (!GameLocationFromValue(value, s.fileName, dir, exe)) return location;
   // An empty value names no game: that is "not installed", not a refusal.
   if (!exe.empty() && (!IsFullLocalPath(exe) || !IsGameProgram(exe) || InWindowsFolder(exe))) {
     runlog::Write("setup", "the registered program " + exe + " is not one a game may be: refused");
-    RefuseGameLocation();
-    return;
+    location.refused = true;
+    return location;
   }
-  CopyCut(plan_.gameDir, dir);
-  CopyCut(plan_.gameExe, exe);
+  // A path that does not fit a Windows path is no location, never cut.
+  if (dir.size() >= kPathField || exe.size() >= kPathField) return location;
+  location.dir = dir;
+  location.exe = exe;
+  return location;
 }
 
-void LauncherApp::RefuseGameLocation() {
-  plan_.gameDir[0] = plan_.gameExe[0] = '\0';
-  gameLocationRefused_ = true;
-}
-
-int LauncherApp::ExecutablePresent(const char* path) {
+bool LauncherApp::ExecutablePresent(const std::string& path) {
   // A search pattern names no one file; it would find any file that matches.
-  if (path[0] == '\0' || std::string(path).find_first_of("*?") != std::string::npos) return 0;
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
   WIN32_FIND_DATAA found{};
-  FindHandle search(FindFirstFileA(path, &found));
-  if (!search) return 0;
-  return (found.nFileSizeHigh != 0 || found.nFileSizeLow != 0) ? 1 : 0;
+  FindHandle search(FindFirstFileA(path.c_str(), &found));
+  if (!search) return false;
+  return found.nFileSizeHigh != 0 || found.nFileSizeLow != 0;
 }
 
 void LauncherApp::SetBrowserStartPage() {

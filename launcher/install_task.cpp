@@ -16,11 +16,19 @@ namespace {
 constexpr DWORD kQuietStopMs = 150;
 constexpr DWORD kAbortStopMs = 1200;
 
-int ControlOf(ProgressSink::Line line) { return line == ProgressSink::Line::Count ? IDC_COUNT : IDC_SPEED; }
+int ControlOf(ProgressSink::Line line) {
+  switch (line) {
+    case ProgressSink::Line::Count: return IDC_COUNT;
+    case ProgressSink::Line::Speed: return IDC_SPEED;
+    case ProgressSink::Line::TimeLeft: return IDC_TIME_LEFT;
+  }
+  return IDC_SPEED;
+}
 
 // Each fixed line has its place on the progress page.
 int ControlOf(WorkerStatus status) {
   switch (status) {
+    case WorkerStatus::SizeCheck: return IDC_COUNT;
     case WorkerStatus::File:
     case WorkerStatus::DownloadCompleted:
     case WorkerStatus::ExtractingFrom:
@@ -97,7 +105,8 @@ DWORD WINAPI DownloadTask::ThreadMain(LPVOID self) {
   auto* task = static_cast<DownloadTask*>(self);
   // Nothing may leave the thread: any unexpected error fails the wizard.
   try {
-    return RunDownload(task->request_, task->sink_, task->outcome_) == WorkerOutcome::Done ? 1 : 0;
+    task->outcome_ = RunDownload(task->request_, task->sink_);
+    return task->outcome_.outcome == WorkerOutcome::Done ? 1 : 0;
   } catch (...) {
     runlog::WriteCaught("download");
     task->sink_.Finish(WorkerOutcome::Failed);

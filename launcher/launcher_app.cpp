@@ -18,17 +18,14 @@ void LauncherApp::ResetState() {
   std::memset(&block_, 0, sizeof block_);
   target_ = Target::None;
   action_ = Action::None;
-  commonFilesDir_[0] = workDir_[0] = '\0';
+  commonFilesDir_.clear();
+  workDir_.clear();
   plan_ = UpdatePlan{};
   manifestUrl_.clear();
-  manifestOutOfDate_ = false;
   setup_ = SetupParameters{};
-  gameLocationRefused_ = false;
   workerThread_.reset();
   installerProcess_ = ProcessHandles{};
-  autoRun_ = setStartPage_ = false;
-  setupSavePath_[0] = installerPath_[0] = '\0';
-  setupDeclined_ = rightsNeeded_ = elevatedCopy_ = false;
+  elevatedCopy_ = false;
   workDirHold_.reset();
 }
 
@@ -49,9 +46,9 @@ void LauncherApp::FindCommonFilesDir() {
     }
   }
   dir = WithTrailingBackslash(dir);
-  // A folder that does not fit the field is unusable, not something to cut.
-  if (dir.size() >= sizeof commonFilesDir_) dir.clear();
-  CopyCut(commonFilesDir_, dir);
+  // A folder that does not fit a Windows path is unusable, not something to cut.
+  if (dir.size() >= kPathField) dir.clear();
+  commonFilesDir_ = dir;
 }
 
 bool LauncherApp::PrepareWorkDir(bool quiet) {
@@ -62,7 +59,7 @@ bool LauncherApp::PrepareWorkDir(bool quiet) {
   const DWORD attributes = n > 0 && n < sizeof temp ? GetFileAttributesA(temp) : INVALID_FILE_ATTRIBUTES;
   const bool found = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   const std::string dir = WorkDirBelow(found ? std::string(temp, n) : std::string());
-  if (dir.empty() || dir.size() >= sizeof workDir_) {
+  if (dir.empty() || dir.size() >= kPathField) {
     if (!quiet) ShowMessage(nullptr, texts::kNoTempFolder, nullptr, MB_OK);
     return false;
   }
@@ -73,7 +70,7 @@ bool LauncherApp::PrepareWorkDir(bool quiet) {
     ShowMessage(nullptr, text, nullptr, MB_OK);
   }
   if (verdict != FolderVerdict::Private) return false;
-  CopyCut(workDir_, dir);
+  workDir_ = dir;
   return true;
 }
 

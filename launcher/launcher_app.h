@@ -36,6 +36,32 @@ constexpr char kProgramName[] = "Quorlynx";  // mutex name and HTTP agent
 // judged by.
 std::int64_t UtcNow();
 
+// What the wizard ended with, and what the player chose on its pages.
+struct WizardEnd {
+  DialogEnd result = DialogEnd::Failed;
+  bool rightsNeeded = false;  // stopped: an archive would write where this account may not
+  bool autoRun = false;       // start the game once it is installed
+  bool setStartPage = false;  // make the portal the browser's start page
+  std::string setupSavePath;  // where the player keeps the setup program; "" for the work folder
+  std::string installerPath;  // where the full installer was saved
+};
+
+// How a change to the installation ended, with the wizard's choices when it
+// was made here.
+struct ChangeEnd {
+  enum Kind { Made, MadeByElevatedCopy, Failed, Declined } kind = Failed;
+  WizardEnd wizard;
+};
+
+// Where the setup modes' parameters say the game is registered: its folder
+// and program, or refused (a location the launcher does not read from, asked
+// about like a missing program and never started).
+struct GameLocation {
+  std::string dir;
+  std::string exe;
+  bool refused = false;
+};
+
 class LauncherApp {
  public:
   explicit LauncherApp(HINSTANCE instance = nullptr) : instance_(instance) {}
@@ -61,35 +87,36 @@ class LauncherApp {
   void OpenHttpSession();
 
   // Installation record and game start (install_record.cpp, game_start.cpp).
-  // Reads the installation record of the named program into the out values;
-  // a value that cannot be read leaves its out value unchanged.
-  int ReadInstallRecord(const char* name, std::uint16_t& version, char (&folder)[kPathField],
-                        char (&exe)[kPathField]);
   // The plan's latest version as the record's Version (the avatar module's
   // record is made when missing). False, logged, when nothing was written.
   bool WriteVersion();
   void ParseSetupParameters();
-  void ReadGameLocation();
-  int ExecutablePresent(const char* path);
-  int DirectXRequirement();
+  GameLocation ReadGameLocation() const;
+  static bool ExecutablePresent(const std::string& path);
+  // Whether the system's DirectX is what the page's DxMin asks for; when it
+  // is not, the player was told.
+  bool DirectXSufficient();
   void SetBrowserStartPage();
-  int StartGameWithArguments(const char* exe, const char* dir, const char* args, bool withMutex,
-                             const char* nameOfMutex);
-  int StartGameWithHandOver(const char* exe, const char* dir);
+  bool StartGameWithArguments(const std::string& exe, const std::string& dir, const char* args, bool withMutex,
+                              const char* nameOfMutex);
+  bool StartGameWithHandOver(const std::string& exe, const std::string& dir);
 
   // Update manifest (manifest_read.cpp): fetches the manifest of the current
   // target and takes its plan whole.
-  bool ReadManifest(const char* url);
-  void TakePlan(UpdatePlan&& plan);
+  struct ManifestRead {
+    bool read = false;
+    bool outOfDate = false;  // refused as expired
+  };
+  ManifestRead ReadManifest(const std::string& url);
 
   // The dialogs, each given what it needs (dialog_runs.cpp): the waiting
   // dialog around the manifest of the current target, the wizard with the
   // download worker, and the setup program's run.
-  DialogEnd FetchManifestWithWait(const wchar_t* text);
+  ManifestRead FetchManifestWithWait(const wchar_t* text);
   // `mayWrite`: asked for every file the archives write, before the first
   // is written (see DownloadRequest).
-  DialogEnd RunWizard(std::function<bool(const std::string&)> mayWrite = {});
-  DialogEnd RunSetupProgram();
+  WizardEnd RunWizard(std::function<bool(const std::string&)> mayWrite = {});
+  SetupEnd RunSetupProgram(const WizardEnd& wizard);
 
   // Run modes (run_modes.cpp) and the avatar module check (avatar_check.cpp).
   ExitCode NormalFlow();
@@ -108,9 +135,6 @@ class LauncherApp {
  private:
   friend class LauncherAppPeer;  // the Win32 tests and the bench set up single steps
 
-  // How a change ended: made here, made by the elevated copy, failed or
-  // cancelled (the player was told), or the player declined its rights.
-  enum class ChangeEnd { Made, MadeByElevatedCopy, Failed, Declined };
   // The decided action's change to the installation: the wizard's downloads
   // and unpacking, then, for archives, the version. Made here when this
   // process may write every place it touches, else by the elevated copy.
@@ -118,14 +142,14 @@ class LauncherApp {
   bool MayMakeChange();
   // Whether this process may write a path the change touches.
   std::function<bool(const std::string&)> WriteCheck() const;
-  bool ChangeWritesInstallation() const;  // unpacking and recording, not a setup program's run
+  bool ChangeWritesInstallation(const std::string& installerPath) const;  // unpacking and recording, not a setup program's run
   ChangeEnd ChangeThroughElevatedCopy();
   ExitCode ElevatedChange(bool avatar);
   // Whether an administrator's change may be made on this PC at all: only
   // with usable machine ManifestKeys (signed releases); `why` for the log.
   static bool MachineTrustsSignedReleasesOnly(std::string& why);
   ExitCode RightsDeclined();
-  bool AvatarModuleMissing();
+  bool AvatarModuleMissing() const;
   bool PrepareElevatedWorkDir();
   void RemoveElevatedWorkDir();
 
@@ -141,7 +165,6 @@ class LauncherApp {
   // --register-protocol / --unregister-protocol: no window, the exit code says.
   ExitCode RegisterProtocol(bool add);
   void DecideAction();
-  void RefuseGameLocation();  // no game there, and the player is asked as for a missing one
   // The setup modes' trust, read once per run (run_modes.cpp).
   void LoadSetupTrust();
   // With keys configured: the signature of the page's installer, fetched
@@ -154,16 +177,13 @@ class LauncherApp {
 
   Target target_ = Target::None;
   Action action_ = Action::None;
-  char commonFilesDir_[kPathField] = {};
-  char workDir_[kPathField] = {};
+  std::string commonFilesDir_;
+  std::string workDir_;
   // The current target's manifest (and its address) and installation record.
   UpdatePlan plan_;
   std::string manifestUrl_;
-  bool manifestOutOfDate_ = false;  // the last manifest was refused as expired
-  // The page's setup-mode parameters; a location they name that the launcher
-  // does not read from is asked about like a missing program, never started.
+  // The page's setup-mode parameters.
   SetupParameters setup_;
-  bool gameLocationRefused_ = false;
   // Keys configured (ManifestKeys holds anything, or GameLocations is there
   // but unusable): then the page's installer must be signed by one of the
   // keys and only the operator's GameLocations are read.
@@ -176,12 +196,6 @@ class LauncherApp {
   // What the wizard and the setup program leave behind.
   Handle workerThread_;
   ProcessHandles installerProcess_;
-  bool autoRun_ = false;
-  bool setStartPage_ = false;
-  char setupSavePath_[kPathField] = {};
-  char installerPath_[kPathField] = {};
-  bool setupDeclined_ = false;  // the player declined the setup program's rights prompt
-  bool rightsNeeded_ = false;   // the wizard stopped: an archive would write where we may not
 
   // This process is the elevated copy: it makes one change and nothing else.
   bool elevatedCopy_ = false;

@@ -9,6 +9,7 @@
 #include "base/field_text.h"
 #include "base/run_log.h"
 #include "base/settings.h"
+#include "launcher/folders.h"
 #include "launcher/launcher_app.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -27,7 +28,7 @@ bool AskReinstall() {
 }
 
 // A started game completes the run.
-ExitCode Started(int started) { return started ? ExitCode::Done : ExitCode::Stopped; }
+ExitCode Started(bool started) { return started ? ExitCode::Done : ExitCode::Stopped; }
 
 }  // namespace
 
@@ -37,7 +38,7 @@ void LauncherApp::DecideAction() {
   const char* decided = action_ == Action::FullInstall ? "full installation"
                         : action_ == Action::Upgrade   ? "upgrade"
                                                        : "nothing to do";
-  runlog::Write("decide", std::string(plan_.progName) + ": installed " + std::to_string(plan_.installedVer) +
+  runlog::Write("decide", plan_.progName + ": installed " + std::to_string(plan_.installedVer) +
                               ", minimum " + std::to_string(plan_.minVer) + ", latest " +
                               std::to_string(plan_.latestVer) + ": " + decided);
 }
@@ -47,8 +48,9 @@ LauncherApp::TargetCheck LauncherApp::CheckTarget(Target target) {
   if ((avatar ? block_.CommonURL : block_.AutoDownURL)[0] == '\0') return TargetCheck::NoAddress;
   target_ = target;
   action_ = Action::None;
-  if (FetchManifestWithWait(avatar ? texts::kWaitAvatar : texts::kWaitGame) == DialogEnd::Failed) {
-    ShowMessage(nullptr, manifestOutOfDate_ ? texts::kUpdateOutOfDate : texts::kUpdateFailed, nullptr, MB_OK);
+  const ManifestRead manifest = FetchManifestWithWait(avatar ? texts::kWaitAvatar : texts::kWaitGame);
+  if (!manifest.read) {
+    ShowMessage(nullptr, manifest.outOfDate ? texts::kUpdateOutOfDate : texts::kUpdateFailed, nullptr, MB_OK);
     return TargetCheck::Failed;
   }
   DecideAction();
@@ -69,21 +71,30 @@ ExitCode LauncherApp::NormalFlow() {
   if (action_ == Action::None) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
 
   const ChangeEnd change = MakeChange();
-  if (change == ChangeEnd::Failed) return ExitCode::Stopped;
-  if (change == ChangeEnd::Declined) return RightsDeclined();
+  if (change.kind == ChangeEnd::Failed) return ExitCode::Stopped;
+  if (change.kind == ChangeEnd::Declined) return RightsDeclined();
   if (action_ == Action::FullInstall) {
     // A setup program installs the game and writes its record itself (the
     // elevated copy only ever unpacks an archive).
-    if (change == ChangeEnd::Made && !HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) {
-      return setupDeclined_ ? RightsDeclined() : ExitCode::Stopped;
+    if (change.kind == ChangeEnd::Made && !HasZipExtension(change.wizard.installerPath.c_str())) {
+      switch (RunSetupProgram(change.wizard)) {
+        case SetupEnd::Done: break;
+        case SetupEnd::Failed: return ExitCode::Stopped;
+        case SetupEnd::Declined: return RightsDeclined();
+      }
     }
-    p.installedVer = 0;
-    ReadInstallRecord(p.progName, p.installedVer, p.gameDir, p.gameExe);
+    const settings::InstallRecord record = settings::ReadInstallRecord(p.progName.c_str());
+    p.installedVer = record.version;
+    p.gameDir = record.runDir;
+    p.gameExe = record.runFile;
     // The setup program installed an older release: the next pass patches it.
     if (p.installedVer != 0 && p.installedVer < p.latestVer) return ExitCode::SecondPass;
   }
-  if (setStartPage_) SetBrowserStartPage();
-  if (autoRun_) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
+  if (change.wizard.setStartPage) SetBrowserStartPage();
+  // The elevated copy showed no wizard: its box for the game's start counts
+  // as ticked, as it is by default.
+  const bool autoRun = change.kind == ChangeEnd::MadeByElevatedCopy || change.wizard.autoRun;
+  if (autoRun) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
   return ExitCode::Done;
 }
 
@@ -102,7 +113,7 @@ void LauncherApp::LoadSetupTrust() {
 }
 
 bool LauncherApp::TakeInstallerSignature() {
-  const std::string url = plan_.fullDnUrl;
+  const std::string& url = plan_.fullDnUrl;
   std::optional<P256Signature> signature;
   if (!url.empty()) signature = FetchSignature(http_, url);
   const bool taken = signature && !setupTrust_.keys.keys.empty();
@@ -119,18 +130,20 @@ ExitCode LauncherApp::SetupFlow(bool link) {
   // The page's installer: no manifest names it, nor states its hash. With
   // keys configured its publisher's signature stands in for the hash.
   plan_ = UpdatePlan{};
-  CopyCut(plan_.progName, FieldText(block_.ProgName));
+  plan_.progName = FieldText(block_.ProgName);
   // An address that fills its field may have been cut: never fetch it.
   const std::string url = FieldText(block_.FullDownURL);
-  CopyCut(plan_.fullDnUrl, url.size() < sizeof plan_.fullDnUrl ? url : std::string());
+  plan_.fullDnUrl = url.size() < sizeof block_.FullDownURL ? url : std::string();
   target_ = Target::Game;
   LoadSetupTrust();
   ParseSetupParameters();
-  ReadGameLocation();
+  const GameLocation before = ReadGameLocation();
 
   UpdatePlan& p = plan_;
+  p.gameDir = before.dir;
+  p.gameExe = before.exe;
   const SetupParameters& s = setup_;
-  if (p.gameExe[0] == '\0' && !gameLocationRefused_) {
+  if (p.gameExe.empty() && !before.refused) {
     action_ = Action::FullInstall;
   } else if (ExecutablePresent(p.gameExe)) {
     action_ = Action::None;
@@ -147,8 +160,8 @@ ExitCode LauncherApp::SetupFlow(bool link) {
     // Only an address we would download from is handed to the shell: a page
     // must not be able to open a local program or file this way, nor send the
     // player to a setup program over plain http.
-    if (!IsFetchUrl(p.fullDnUrl)) return ExitCode::Stopped;
-    ShellExecuteA(nullptr, "open", p.fullDnUrl, nullptr, nullptr, SW_SHOWNORMAL);
+    if (!IsFetchUrl(p.fullDnUrl.c_str())) return ExitCode::Stopped;
+    ShellExecuteA(nullptr, "open", p.fullDnUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return ExitCode::Done;
   }
   // Asked before the download, so an unsigned installer never reaches the disk.
@@ -156,13 +169,20 @@ ExitCode LauncherApp::SetupFlow(bool link) {
     ShowMessage(nullptr, texts::kInstallerNotSigned, texts::kNoticeCaption, MB_OK);
     return ExitCode::Stopped;
   }
-  if (RunWizard() == DialogEnd::Failed) return ExitCode::Stopped;
-  if (!HasZipExtension(installerPath_) && RunSetupProgram() == DialogEnd::Failed) {
-    return setupDeclined_ ? RightsDeclined() : ExitCode::Stopped;
+  const WizardEnd wizard = RunWizard();
+  if (wizard.result == DialogEnd::Failed) return ExitCode::Stopped;
+  if (!HasZipExtension(wizard.installerPath.c_str())) {
+    switch (RunSetupProgram(wizard)) {
+      case SetupEnd::Done: break;
+      case SetupEnd::Failed: return ExitCode::Stopped;
+      case SetupEnd::Declined: return RightsDeclined();
+    }
   }
-  ReadGameLocation();
-  if (setStartPage_) SetBrowserStartPage();
-  if (autoRun_) return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
+  const GameLocation after = ReadGameLocation();
+  p.gameDir = after.dir;
+  p.gameExe = after.exe;
+  if (wizard.setStartPage) SetBrowserStartPage();
+  if (wizard.autoRun) return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
   return ExitCode::Done;
 }
 

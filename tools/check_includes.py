@@ -12,8 +12,10 @@ import tempfile
 ALLOWED = {
     # Every text both the launcher and the tools read: portable, it uses nothing of ours.
     "format": set(),
-    "base": set(),
-    "record": {"base"},
+    # The platform's owners and settings; the limits and texts of format/ are
+    # the sizes its values are read with.
+    "base": {"format"},
+    "record": {"format", "base"},
     "zip": {"format", "base"},
     "update": {"format", "zip", "base"},
     "ui": {"base"},

@@ -66,8 +66,9 @@ struct SetupRunRequest {
   std::string programPath;
   bool keepProgram = false;
   ProcessHandles* process = nullptr;  // receives the started program
-  bool* declined = nullptr;           // set when the player declined its rights prompt
 };
-DialogEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request);
+// How it ended: Declined when the player declined its rights prompt.
+enum class SetupEnd { Done = 1, Failed = 2, Declined = 3 };
+SetupEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request);
 
 }  // namespace qz

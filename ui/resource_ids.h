@@ -29,6 +29,7 @@
 #define IDC_ITEM 1012
 #define IDC_POSITION 1013
 #define IDC_SPEED 1014
+#define IDC_TIME_LEFT 1015
 // Wizard: always shown
 #define IDC_AUTO_RUN 1004
 #define IDC_NEXT 1000

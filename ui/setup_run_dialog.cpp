@@ -14,7 +14,7 @@ namespace {
 // Nearly every setup program asks for administrator rights; only the shell
 // starts such a program (asking the player first), and it runs in its own
 // folder, where nothing else lies that it could load.
-bool StartSetupProgram(HWND dialog, const SetupRunRequest& request) {
+SetupEnd StartSetupProgram(HWND dialog, const SetupRunRequest& request) {
   const std::size_t slash = request.programPath.find_last_of('\\');
   ShellStart start;
   start.owner = dialog;
@@ -24,19 +24,19 @@ bool StartSetupProgram(HWND dialog, const SetupRunRequest& request) {
   const DWORD error = StartThroughShell(start, process);
   runlog::Write("setup", error == 0 ? std::string("started through the shell")
                                     : "not started: " + runlog::ErrorText(error));
-  if (error == ERROR_CANCELLED && request.declined) *request.declined = true;
-  if (error != 0) return false;
+  if (error != 0) return error == ERROR_CANCELLED ? SetupEnd::Declined : SetupEnd::Failed;
   request.process->process = std::move(process);
-  return true;
+  return SetupEnd::Done;
 }
 
 INT_PTR OnTimer(HWND dialog, WPARAM timer, const SetupRunRequest& request) {
   if (timer == TIMER_START) {
     KillTimer(dialog, TIMER_START);
-    if (StartSetupProgram(dialog, request)) {
+    const SetupEnd started = StartSetupProgram(dialog, request);
+    if (started == SetupEnd::Done) {
       SetTimer(dialog, TIMER_POLL, 100, nullptr);
     } else {
-      EndWith(dialog, DialogEnd::Failed);
+      EndDialog(dialog, static_cast<INT_PTR>(started));
     }
   } else if (timer == TIMER_POLL) {
     DWORD code = 0;
@@ -77,9 +77,11 @@ INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
   });
 }
 
-DialogEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request) {
-  return DialogResult(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETUP_RUN), nullptr,
-                                      SetupRunDlgProc, reinterpret_cast<LPARAM>(&request)));
+SetupEnd RunSetupRunDialog(HINSTANCE instance, const SetupRunRequest& request) {
+  const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETUP_RUN), nullptr, SetupRunDlgProc,
+                                         reinterpret_cast<LPARAM>(&request));
+  if (result == static_cast<INT_PTR>(SetupEnd::Declined)) return SetupEnd::Declined;
+  return DialogResult(result) == DialogEnd::Done ? SetupEnd::Done : SetupEnd::Failed;
 }
 
 }  // namespace qz

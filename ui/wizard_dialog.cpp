@@ -24,7 +24,7 @@ namespace {
 
 const int kConfirmPage[] = {IDC_SIDE_PICTURE, IDC_CONFIRM_TEXT1, IDC_CONFIRM_TEXT2,
                             IDC_SAVE_HINT,    IDC_START_PAGE,    IDC_SAVE_SETUP};
-const int kProgressPage[] = {IDC_PHASE, IDC_COUNT, IDC_ITEM, IDC_PROGRESS, IDC_POSITION, IDC_SPEED};
+const int kProgressPage[] = {IDC_PHASE, IDC_COUNT, IDC_ITEM, IDC_PROGRESS, IDC_POSITION, IDC_SPEED, IDC_TIME_LEFT};
 
 HICON g_wizardIcon = nullptr;  // loaded once per process
 

@@ -35,6 +35,7 @@ std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wst
 
 std::wstring StatusText(WorkerStatus status, const std::wstring& subject, const std::wstring& detail) {
   switch (status) {
+    case WorkerStatus::SizeCheck: return std::wstring(texts::kSizeChecking) + L" " + detail;
     case WorkerStatus::File: return subject;
     case WorkerStatus::SavedAt: return Format(texts::kPositionFormat, subject);
     case WorkerStatus::DownloadCompleted: return texts::kDownloadCompleted;

@@ -19,7 +19,7 @@ namespace qz {
 namespace {
 
 WorkerFailure Unpackable(const UpdateFile& file, const CZipException& error) {
-  runlog::Write("extract", std::string(file.localPath) + ": zip error " + std::to_string(error.cause) +
+  runlog::Write("extract", file.localPath + ": zip error " + std::to_string(error.cause) +
                                (error.fileName.empty() ? "" : " (" + error.fileName + ")") +
                                (error.cause == CZipException::errSplitRefused
                                     ? ": a split archive, whose other parts were never downloaded"
@@ -68,11 +68,11 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
   CZipArchive archive;
   CZipEntryInfo entry;
   for (const auto& file : files) {
-    if (!HasZipExtension(file.localPath)) continue;
+    if (!HasZipExtension(file.localPath.c_str())) continue;
     std::string refused;
     try {
       archive.SetSingleFileOnly(true);
-      archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
+      archive.Open(file.localPath.c_str(), CZipArchive::zipOpenReadOnly, 0);
       const int entries = archive.GetEntryCount();
       for (int i = 0; i < entries && refused.empty(); ++i) {
         archive.GetEntryInfo(entry, static_cast<std::uint32_t>(i));
@@ -111,7 +111,7 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
   CZipEntryInfo entry;
   try {
     archive.SetSingleFileOnly(true);
-    archive.Open(file.localPath, CZipArchive::zipOpenReadOnly, 0);
+    archive.Open(file.localPath.c_str(), CZipArchive::zipOpenReadOnly, 0);
     // A read-only file of the installation is replaced: the reader clears
     // the attribute only after the entry's name passed its own checks.
     archive.SetReplaceReadOnly(true);
@@ -158,17 +158,17 @@ std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& file
   // check until it is unpacked: what is unpacked is what was checked.
   std::vector<FileHandle> held;
   for (const auto& file : files) {
-    if (!HasZipExtension(file.localPath)) continue;
+    if (!HasZipExtension(file.localPath.c_str())) continue;
     bool mismatch = false;
     held.push_back(HoldChecked(file.localPath, file.hash, mismatch));
     if (mismatch) {
-      runlog::Write("extract", std::string(file.localPath) + ": changed since its download: deleted");
+      runlog::Write("extract", file.localPath + ": changed since its download: deleted");
       held.clear();
-      DeleteFileA(file.localPath);
-      return WorkerFailure{FailureKind::HashMismatch, FieldText(file.url)};
+      DeleteFileA(file.localPath.c_str());
+      return WorkerFailure{FailureKind::HashMismatch, file.url};
     }
     if (!held.back()) {
-      runlog::Write("extract", std::string(file.localPath) + ": cannot be held: " + runlog::ErrorText(GetLastError()));
+      runlog::Write("extract", file.localPath + ": cannot be held: " + runlog::ErrorText(GetLastError()));
       return WorkerFailure{FailureKind::ExtractFailed, file.localPath};
     }
   }
@@ -176,13 +176,13 @@ std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& file
   if (auto failure = ReadThrough(files, destination.c_str(), sink, mayWrite, bytes)) return failure;
   if (auto failure = CheckSpace(destination, bytes)) return failure;
   for (const auto& file : files) {
-    if (!HasZipExtension(file.localPath)) continue;
+    if (!HasZipExtension(file.localPath.c_str())) continue;
     if (!sink.ShowStatus(WorkerStatus::ExtractingFrom, file.localPath)) return WorkerFailure{};
     if (auto failure = Unpack(file, destination, sink)) return failure;
   }
   held.clear();
   for (const auto& file : files) {
-    if (HasZipExtension(file.localPath)) DeleteFileA(file.localPath);
+    if (HasZipExtension(file.localPath.c_str())) DeleteFileA(file.localPath.c_str());
   }
   if (!sink.ShowStatus(WorkerStatus::ExtractCompleted)) return WorkerFailure{};
   return std::nullopt;

@@ -1,5 +1,7 @@
 #include "update/download_pace.h"
 
+#include <algorithm>
+
 namespace qz {
 
 StallWatch::StallWatch(std::uint32_t windowMs, std::uint32_t minBytesPerSecond)
@@ -59,6 +61,32 @@ bool IsSendableValidator(const std::string& validator) {
     if (!allowed) return false;
   }
   return true;
+}
+
+RatePacer::RatePacer(std::uint64_t bytesPerSecond) : rate_(static_cast<double>(bytesPerSecond) / 1000.0) {}
+
+double RatePacer::AfterRead(double nowMs, std::uint64_t bytes) {
+  if (rate_ <= 0) return 0;
+  const double bucket = rate_ * 250;  // a quarter second's bytes
+  if (last_ < 0) {
+    last_ = nowMs;
+    tokens_ = bucket;
+  }
+  tokens_ = std::min(bucket, tokens_ + (nowMs - last_) * rate_);
+  last_ = nowMs;
+  tokens_ -= static_cast<double>(bytes);
+  if (tokens_ >= 0) return 0;
+  // The wait refills exactly what was overdrawn.
+  const double wait = -tokens_ / rate_;
+  tokens_ = 0;
+  last_ = nowMs + wait;
+  return wait;
+}
+
+std::uint32_t RatePacer::ReadSize(std::uint32_t wanted) const {
+  if (rate_ <= 0) return wanted;
+  const double tenth = std::max(4096.0, rate_ * 100);
+  return tenth < wanted ? static_cast<std::uint32_t>(tenth) : wanted;
 }
 
 }  // namespace qz

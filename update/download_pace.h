@@ -61,6 +61,27 @@ class TryBudget {
   unsigned tries_ = 0;
 };
 
+// Holds a download under a cap (bytes a second, over the whole run): a
+// bucket that fills at the cap up to a quarter second's worth, from which
+// every read takes what it brought; when it runs dry, the reader waits until
+// the cap has caught up. Reads are kept to a tenth of a second's worth, so no
+// read brings a burst of more than about twice the cap.
+class RatePacer {
+ public:
+  explicit RatePacer(std::uint64_t bytesPerSecond = 0);  // 0: no cap
+  bool Capped() const { return rate_ > 0; }
+  // `bytes` arrived at `nowMs`: how long to wait before the next read.
+  double AfterRead(double nowMs, std::uint64_t bytes);
+  // The largest read the cap allows (a tenth of a second's bytes, at least
+  // 4 KiB), or `wanted` when that is smaller or there is no cap.
+  std::uint32_t ReadSize(std::uint32_t wanted) const;
+
+ private:
+  double rate_;  // bytes a millisecond
+  double tokens_ = 0;
+  double last_ = -1;
+};
+
 // Whether a server's validator may go back to it in If-Range: an entity tag
 // (an optional W/, then a quoted string of etagc characters) or a date of
 // letters, digits, blanks, colons and commas. Anything else (a line break, a

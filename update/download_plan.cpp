@@ -1,6 +1,7 @@
 #include "update/download_plan.h"
 
 #include "base/field_text.h"
+#include "format/limits.h"
 #include "base/run_log.h"
 #include "update/disk_space.h"
 #include "update/progress_text.h"
@@ -9,9 +10,9 @@ namespace qz {
 
 namespace {
 
-std::string Url(const UpdateFile& file) { return FieldText(file.url); }
+const std::string& Url(const UpdateFile& file) { return file.url; }
 
-bool Answered(HttpClient& http, const char* method, const UpdateFile& file, bool opened, DWORD* length) {
+bool Answered(HttpClient& http, const char* method, const UpdateFile& file, bool opened, std::uint64_t* length) {
   runlog::Write("size", std::string(method) + " " + Url(file) + ": " + AnswerText(http, opened));
   return opened && http.IsStatusOk() && (*length = http.ContentLength()) != 0;
 }
@@ -20,11 +21,12 @@ bool Answered(HttpClient& http, const char* method, const UpdateFile& file, bool
 // leaves the rest of the body on its connection, and under Wine that makes
 // the download that follows ten times slower. Servers that refuse HEAD are
 // asked with a GET as before; a stop that ended the HEAD is not.
-bool SizeOf(HttpClient& http, const UpdateFile& file, const std::function<bool()>& stopRequested, DWORD* length) {
-  if (Answered(http, "HEAD", file, http.Head(file.url), length)) return true;
+bool SizeOf(HttpClient& http, const UpdateFile& file, const std::function<bool()>& stopRequested,
+            std::uint64_t* length) {
+  if (Answered(http, "HEAD", file, http.Head(file.url.c_str()), length)) return true;
   http.CloseRequest();
   if (stopRequested()) return false;
-  return Answered(http, "GET", file, http.Get(file.url), length) && !stopRequested();
+  return Answered(http, "GET", file, http.Get(file.url.c_str()), length) && !stopRequested();
 }
 
 }  // namespace
@@ -37,9 +39,9 @@ std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std
   for (std::size_t i = 0; i < files.size(); ++i) {
     UpdateFile& file = files[i];
     const std::string path = chosenPath.empty() ? workDir + names[i] : chosenPath;
-    if (path.size() + 9 >= sizeof file.localPath) return WorkerFailure{FailureKind::SaveFailed, path};
-    CopyCut(file.localPath, path);
-    const bool archive = HasZipExtension(file.localPath);
+    if (path.size() + 9 >= kPathField) return WorkerFailure{FailureKind::SaveFailed, path};
+    file.localPath = path;
+    const bool archive = HasZipExtension(path.c_str());
     runlog::Write("plan", "file " + std::to_string(i + 1) + " version " + std::to_string(file.version) + " " +
                               Url(file) + " -> " + path + (archive ? " (archive: unpacked)" : " (program: kept)"));
   }
@@ -47,10 +49,11 @@ std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std
 }
 
 std::optional<WorkerFailure> SizePass(HttpClient& http, const std::vector<UpdateFile>& files,
-                                      const std::function<bool()>& stopRequested, FileSizes& sizes) {
+                                      const std::function<bool()>& stopRequested, FileSizes& sizes,
+                                      const std::function<void(std::size_t)>& asked) {
   for (const auto& file : files) {
     if (stopRequested()) return WorkerFailure{};
-    DWORD length = 0;
+    std::uint64_t length = 0;
     const bool found = SizeOf(http, file, stopRequested, &length);
     http.CloseRequest();
     if (stopRequested()) return WorkerFailure{};
@@ -63,6 +66,7 @@ std::optional<WorkerFailure> SizePass(HttpClient& http, const std::vector<Update
     }
     sizes.total += length;
     sizes.each.push_back(length);
+    if (asked) asked(sizes.each.size());
   }
   runlog::Write("size", "total " + std::to_string(sizes.total) + " bytes");
   return std::nullopt;
@@ -85,7 +89,7 @@ std::optional<WorkerFailure> CheckSpace(const std::string& path, std::uint64_t b
 
 WorkerFailure NoDestination(const std::vector<UpdateFile>& files) {
   for (const auto& file : files) {
-    if (HasZipExtension(file.url) || HasZipExtension(file.localPath)) {
+    if (HasZipExtension(file.url.c_str()) || HasZipExtension(file.localPath.c_str())) {
       return WorkerFailure{FailureKind::NoDestination, Url(file)};
     }
   }

@@ -28,13 +28,15 @@ std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std
 // Each file's length from the server, in list order, and their sum. A file
 // without an answer, status 200 or a length is missing; one whose length is
 // not the Size its manifest states fails as a download; a stop ends the pass
-// with a quiet failure.
+// with a quiet failure. `asked(n)` is told after each of the n files, so a
+// release of thousands of files shows the pass moving.
 struct FileSizes {
-  std::vector<DWORD> each;
+  std::vector<std::uint64_t> each;
   std::uint64_t total = 0;
 };
 std::optional<WorkerFailure> SizePass(HttpClient& http, const std::vector<UpdateFile>& files,
-                                      const std::function<bool()>& stopRequested, FileSizes& sizes);
+                                      const std::function<bool()>& stopRequested, FileSizes& sizes,
+                                      const std::function<void(std::size_t)>& asked = {});
 
 // The volume that holds `path` must have room for `bytes` and the margin
 // (SpaceWithMargin); when it has not, the failure names the drive and the

@@ -2,60 +2,75 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <map>
 #include <optional>
 
-#include "base/field_text.h"
 #include "base/run_log.h"
 #include "update/archive_install.h"
 #include "update/delta_apply.h"
 #include "update/download_plan.h"
 #include "update/progress_text.h"
-#include "update/resumable_download.h"
 
 namespace qz {
 
 namespace {
 
+double NowMs() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
+
+// One version's part of a run: what is fetched for it (its delta archive,
+// when one is listed, or its whole file) and, should the delta not be taken,
+// the whole file that stands behind it.
+struct Step {
+  UpdateFile whole;
+  bool delta = false;
+  UpdateFile fetched;  // with the local path this run saves it under
+};
+
 class Worker {
  public:
-  Worker(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome)
-      : request_(request), files_(request.files), sink_(sink), outcome_(outcome), start_(GetTickCount()) {}
+  Worker(const DownloadRequest& request, ProgressSink& sink) : request_(request), sink_(sink) {}
 
-  WorkerOutcome Run() {
-    if (files_.empty()) return End(WorkerOutcome::Failed);
-    if (!request_.gameInstaller && !request_.destination.empty() && AnyDelta()) return RunWithDeltas();
+  DownloadOutcome Run() {
+    if (request_.files.empty()) return End(WorkerOutcome::Failed);
+    steps_ = PlanSteps();
+    std::vector<UpdateFile> fetched;
+    for (const Step& step : steps_) fetched.push_back(step.fetched);
     const bool chosen = request_.gameInstaller && !request_.setupSavePath.empty();
-    if (auto failure = NameFiles(files_, request_.workDir, !request_.gameInstaller,
+    if (auto failure = NameFiles(fetched, request_.workDir, !request_.gameInstaller,
                                  chosen ? request_.setupSavePath : std::string())) {
       return Fail(*failure);
     }
     bool archiveSeen = false;
-    for (const auto& file : files_) archiveSeen = archiveSeen || HasZipExtension(file.localPath);
-    if (auto failure = SizePass(*request_.http, files_, Stop(), sizes_)) return Fail(*failure);
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+      steps_[i].fetched.localPath = fetched[i].localPath;
+      archiveSeen = archiveSeen || steps_[i].delta || HasZipExtension(fetched[i].localPath.c_str());
+    }
+    if (auto failure = Sizes(fetched)) return Fail(*failure);
     // An archive with nowhere to go is refused before anything is fetched;
     // the downloads must fit on the volume they are saved to.
-    if (archiveSeen && request_.destination.empty()) return Fail(NoDestination(files_));
-    if (auto failure = CheckSpace(chosen ? request_.setupSavePath : request_.workDir, sizes_.total)) {
-      return Fail(*failure);
-    }
+    if (archiveSeen && request_.destination.empty()) return Fail(NoDestination(fetched));
+    if (auto failure = CheckSpace(chosen ? request_.setupSavePath : request_.workDir, total_)) return Fail(*failure);
 
-    ResumableDownload download(*request_.http, request_.retryDelaysMs, Stop(),
+    ResumableDownload download(*request_.http, request_.settings, Stop(),
                                [this](std::uint64_t fileBytes, std::uint64_t received) {
                                  return Figures(fileBytes, received);
-                               },
-                               request_.stallWindowMs);
-    for (std::size_t i = 0; i < files_.size(); ++i) {
-      if (auto failure = Download(download, files_[i], sizes_.each[i])) return Fail(*failure);
+                               });
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+      if (auto failure = Download(download, steps_[i].fetched, sizes_[i])) return Fail(*failure);
     }
     // The page shows the download's last figures before it moves on.
     if (!sink_.Settle() || !sink_.ShowStatus(WorkerStatus::DownloadCompleted)) return Fail(WorkerFailure{});
     if (archiveSeen) {
-      runlog::Write("extract", "into " + request_.destination);
-      if (auto failure = InstallArchives(files_, request_.destination, sink_, request_.mayWrite)) {
-        return Fail(*failure);
-      }
+      if (auto failure = Apply(download)) return Fail(*failure);
     }
     runlog::Write("download", "run done");
     return End(WorkerOutcome::Done);
@@ -64,16 +79,38 @@ class Worker {
  private:
   using Line = ProgressSink::Line;
 
+  // Each version's delta stands in for its whole file when the manifest
+  // lists one with its hash; only into a known folder, never for a setup
+  // program.
+  std::vector<Step> PlanSteps() const {
+    const bool deltas = !request_.gameInstaller && !request_.destination.empty();
+    std::vector<Step> steps;
+    for (const UpdateFile& file : request_.files) {
+      Step step;
+      step.whole = file;
+      step.fetched = file;
+      if (deltas && !file.deltaUrl.empty() && file.deltaHash.present) {
+        step.delta = true;
+        step.fetched.url = file.deltaUrl;
+        step.fetched.hash = file.deltaHash;
+        step.fetched.size = file.deltaSize;
+      }
+      steps.push_back(std::move(step));
+    }
+    return steps;
+  }
+
   std::function<bool()> Stop() const {
     return [this] { return sink_.StopRequested(); };
   }
 
-  WorkerOutcome End(WorkerOutcome outcome) {
+  DownloadOutcome End(WorkerOutcome outcome) {
     sink_.Finish(outcome);
-    return outcome;
+    outcome_.outcome = outcome;
+    return outcome_;
   }
 
-  WorkerOutcome Fail(const WorkerFailure& failure) {
+  DownloadOutcome Fail(const WorkerFailure& failure) {
     request_.http->CloseRequest();
     outcome_.rightsNeeded = failure.kind == FailureKind::NoRights;
     const bool stopped = sink_.StopRequested();
@@ -99,22 +136,40 @@ class Worker {
     return sink_.ShowPercent(percent);
   }
 
-  // After every block: the run's figures. The speed counts only what this
-  // run received, from the worker's start.
-  bool Figures(std::uint64_t fileBytes, std::uint64_t received) {
-    const std::uint64_t downloaded = doneBefore_ + fileBytes;
-    return Text(Line::Count, CountLine(fileNumber_, FileCount(), downloaded, sizes_.total)) &&
-           Text(Line::Speed, SpeedLine(received, GetTickCount() - start_)) &&
-           Progress(ProgressPercent(downloaded, sizes_.total));
+  // The size pass; with many files its line counts the files asked.
+  std::optional<WorkerFailure> Sizes(const std::vector<UpdateFile>& files) {
+    FileSizes sizes;
+    const std::size_t count = files.size();
+    auto asked = [this, count](std::size_t done) {
+      if (count > 1) sink_.ShowStatus(WorkerStatus::SizeCheck, "", std::to_string(done) + "/" + std::to_string(count));
+    };
+    if (auto failure = SizePass(*request_.http, files, Stop(), sizes, asked)) return failure;
+    sizes_ = sizes.each;
+    total_ = sizes.total;
+    return std::nullopt;
   }
 
-  std::optional<WorkerFailure> Download(ResumableDownload& download, const UpdateFile& file, DWORD expected) {
+  // After every block: the run's figures. The rate and the time left follow
+  // the last seconds of the transfer.
+  bool Figures(std::uint64_t fileBytes, std::uint64_t received) {
+    const std::uint64_t downloaded = doneBefore_ + fileBytes;
+    rate_.Add(NowMs(), received);
+    const std::optional<std::uint64_t> left =
+        rate_.SecondsLeft(total_ > downloaded ? total_ - downloaded : 0);
+    return Text(Line::Count, CountLine(fileNumber_, FileCount(), downloaded, total_)) &&
+           Text(Line::Speed, SpeedLine(static_cast<std::uint64_t>(rate_.Rate() * 1000), 1000)) &&
+           Text(Line::TimeLeft, left ? TimeLeftLine(*left) : std::wstring()) &&
+           Progress(ProgressPercent(downloaded, total_));
+  }
+
+  std::optional<WorkerFailure> Download(ResumableDownload& download, const UpdateFile& file,
+                                        std::uint64_t expected) {
     ++fileNumber_;
     // Each file starts its line at 0.00: the figures of the run follow.
     lastPercent_ = ~0u;
-    if (!Text(Line::Count, CountLine(fileNumber_, FileCount(), 0, sizes_.total)) ||
-        !sink_.ShowStatus(WorkerStatus::File, FieldText(file.url)) ||
-        !sink_.ShowStatus(WorkerStatus::SavedAt, file.localPath) || !Progress(0)) {
+    if (!Text(Line::Count, CountLine(fileNumber_, FileCount(), doneBefore_, total_)) ||
+        !sink_.ShowStatus(WorkerStatus::File, file.url) || !sink_.ShowStatus(WorkerStatus::SavedAt, file.localPath) ||
+        !Progress(ProgressPercent(doneBefore_, total_))) {
       return WorkerFailure{};
     }
     if (request_.gameInstaller) outcome_.installerPath = file.localPath;
@@ -123,110 +178,94 @@ class Worker {
     return std::nullopt;
   }
 
-  int FileCount() const { return static_cast<int>(files_.size()); }
+  int FileCount() const { return static_cast<int>(steps_.size() + extraFiles_); }
 
-  bool AnyDelta() const {
-    for (const auto& file : files_) {
-      if (file.deltaUrl[0] && file.deltaHash.present) return true;
-    }
-    return false;
-  }
-
-  // Versions with a delta archive fetch it instead of their whole-file
-  // patch, and apply them in version order: each delta is taken when every
-  // base on disk is the previous release's file, else (or when it fails) the
-  // version's whole-file patch is fetched and unpacked instead.
-  WorkerOutcome RunWithDeltas() {
-    std::vector<UpdateFile> fetch = files_;
-    std::vector<bool> delta(fetch.size(), false);
-    for (std::size_t i = 0; i < fetch.size(); ++i) {
-      if (!fetch[i].deltaUrl[0] || !fetch[i].deltaHash.present) continue;
-      delta[i] = true;
-      CopyCut(fetch[i].url, fetch[i].deltaUrl);
-      fetch[i].hash = fetch[i].deltaHash;
-      fetch[i].size = fetch[i].deltaSize;
-    }
-    if (auto failure = NameFiles(fetch, request_.workDir, true, "")) return Fail(*failure);
-    if (auto failure = SizePass(*request_.http, fetch, Stop(), sizes_)) return Fail(*failure);
-    if (auto failure = CheckSpace(request_.workDir, sizes_.total)) return Fail(*failure);
-    ResumableDownload download(*request_.http, request_.retryDelaysMs, Stop(),
-                               [this](std::uint64_t fileBytes, std::uint64_t received) {
-                                 return Figures(fileBytes, received);
-                               });
-    for (std::size_t i = 0; i < fetch.size(); ++i) {
-      if (auto failure = Download(download, fetch[i], sizes_.each[i])) return Fail(*failure);
-    }
-    if (!sink_.Settle() || !sink_.ShowStatus(WorkerStatus::DownloadCompleted)) return Fail(WorkerFailure{});
-    // Rights first: every file the deltas replace or remove, before any changes.
+  // Every version in turn: consecutive whole-file archives unpacked together
+  // (each read through before the first byte is written), a delta applied
+  // over the files the version before left, and a delta that is not taken
+  // replaced by its version's whole-file archive, fetched then. Every target
+  // of every delta is asked for first, before anything changes.
+  std::optional<WorkerFailure> Apply(ResumableDownload& download) {
     if (request_.mayWrite) {
-      for (std::size_t i = 0; i < fetch.size(); ++i) {
+      for (const Step& step : steps_) {
         std::vector<std::string> targets;
-        if (!delta[i] || !DeltaTargets(fetch[i].localPath, request_.destination, targets)) continue;
+        if (!step.delta || !DeltaTargets(step.fetched.localPath, request_.destination, targets)) continue;
         for (const std::string& target : targets) {
-          if (!request_.mayWrite(target)) return Fail(WorkerFailure{FailureKind::NoRights, target});
+          if (!request_.mayWrite(target)) return WorkerFailure{FailureKind::NoRights, target};
         }
       }
     }
     runlog::Write("extract", "into " + request_.destination);
-    for (std::size_t i = 0; i < fetch.size(); ++i) {
-      const std::string version = std::to_string(fetch[i].version);
-      if (delta[i]) {
-        if (!sink_.ShowStatus(WorkerStatus::ExtractingFrom, fetch[i].localPath)) return Fail(WorkerFailure{});
-        const DeltaApplication applied = ApplyDeltaArchive(fetch[i].localPath, request_.destination, request_.mayWrite);
-        DeleteFileA(fetch[i].localPath);
-        if (applied.outcome == DeltaOutcome::Applied) {
-          runlog::Write("delta", "version " + version + ": delta applied (" + std::to_string(sizes_.each[i]) +
-                                     " bytes downloaded)");
-          continue;
-        }
-        if (applied.outcome == DeltaOutcome::NoRights) return Fail(WorkerFailure{FailureKind::NoRights, applied.reason});
-        runlog::Write("delta", "version " + version + ": delta not taken (" + applied.reason +
-                                   "); the whole-file patch instead");
-        if (auto failure = FetchWhole(download, files_[i])) return Fail(*failure);
+    std::vector<UpdateFile> pending;
+    auto unpack = [&]() -> std::optional<WorkerFailure> {
+      if (pending.empty()) return std::nullopt;
+      std::vector<UpdateFile> archives;
+      archives.swap(pending);
+      return InstallArchives(archives, request_.destination, sink_, request_.mayWrite);
+    };
+    for (Step& step : steps_) {
+      if (!step.delta) {
+        if (HasZipExtension(step.fetched.localPath.c_str())) pending.push_back(step.fetched);
+        continue;
       }
-      UpdateFile& whole = delta[i] ? files_[i] : fetch[i];
-      if (!HasZipExtension(whole.localPath)) continue;
-      if (auto failure = InstallArchives({whole}, request_.destination, sink_, request_.mayWrite)) {
-        return Fail(*failure);
+      if (auto failure = unpack()) return failure;
+      const std::string version = std::to_string(step.whole.version);
+      if (!sink_.ShowStatus(WorkerStatus::ExtractingFrom, step.fetched.localPath)) return WorkerFailure{};
+      const DeltaApplication applied =
+          ApplyDeltaArchive(step.fetched.localPath, request_.destination, request_.mayWrite);
+      DeleteFileA(step.fetched.localPath.c_str());
+      if (applied.outcome == DeltaOutcome::Applied) {
+        runlog::Write("delta", "version " + version + ": delta applied (" + std::to_string(step.fetched.size) +
+                                   " bytes downloaded)");
+        continue;
       }
+      if (applied.outcome == DeltaOutcome::NoRights) return WorkerFailure{FailureKind::NoRights, applied.reason};
+      runlog::Write("delta", "version " + version + ": delta not taken (" + applied.reason +
+                                 "); the whole-file patch instead");
+      if (auto failure = FetchWhole(download, step.whole)) return failure;
+      if (HasZipExtension(step.whole.localPath.c_str())) pending.push_back(step.whole);
+      if (auto failure = unpack()) return failure;
     }
-    runlog::Write("download", "run done");
-    return End(WorkerOutcome::Done);
+    return unpack();
   }
 
-  // A version's whole-file patch, fetched after its delta was not taken.
+  // A version's whole-file patch, fetched after its delta was not taken:
+  // through the same plan and download as every other file.
   std::optional<WorkerFailure> FetchWhole(ResumableDownload& download, UpdateFile& file) {
     std::vector<UpdateFile> one{file};
     if (auto failure = NameFiles(one, request_.workDir, true, "")) return failure;
     FileSizes size;
     if (auto failure = SizePass(*request_.http, one, Stop(), size)) return failure;
     if (auto failure = CheckSpace(request_.workDir, size.total)) return failure;
-    sizes_.total += size.total;
+    total_ += size.total;
+    ++extraFiles_;
     if (auto failure = Download(download, one[0], size.each[0])) return failure;
     file = one[0];
     return std::nullopt;
   }
 
   const DownloadRequest& request_;
-  std::vector<UpdateFile> files_;  // with the local paths this run saves them under
   ProgressSink& sink_;
-  DownloadOutcome& outcome_;
-  const DWORD start_;
-  FileSizes sizes_;
+  DownloadOutcome outcome_;
+  std::vector<Step> steps_;
+  std::vector<std::uint64_t> sizes_;  // of each step's fetched file
+  std::uint64_t total_ = 0;
   std::uint64_t doneBefore_ = 0;  // the files already whole
   int fileNumber_ = 0;
+  std::size_t extraFiles_ = 0;  // whole-file patches fetched after a delta
   unsigned lastPercent_ = ~0u;
+  RateWindow rate_;
   std::map<Line, std::wstring> shown_;  // a text that did not change is not sent again
 };
 
 }  // namespace
 
-WorkerOutcome RunDownload(const DownloadRequest& request, ProgressSink& sink, DownloadOutcome& outcome) {
+DownloadOutcome RunDownload(const DownloadRequest& request, ProgressSink& sink) {
   if (!request.http) {
     sink.Finish(WorkerOutcome::Failed);
-    return WorkerOutcome::Failed;
+    return DownloadOutcome{};
   }
-  return Worker(request, sink, outcome).Run();
+  return Worker(request, sink).Run();
 }
 
 }  // namespace qz

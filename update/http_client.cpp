@@ -152,14 +152,20 @@ std::string HttpClient::Header(const char* name) {
   return std::string(value, length);
 }
 
-DWORD HttpClient::ContentLength() {
+std::uint64_t HttpClient::ContentLength() {
   HINTERNET request = request_.load();
   if (!request) return 0;
-  DWORD value = 0;
-  DWORD length = sizeof value;
-  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value,
-                      &length, nullptr)) {
+  // As text: the number query of WinINet is 32 bits wide.
+  char text[32] = {};
+  DWORD length = sizeof text - 1;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr) || length == 0 ||
+      length > 16) {
     return 0;
+  }
+  std::uint64_t value = 0;
+  for (DWORD i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    value = value * 10u + static_cast<std::uint64_t>(text[i] - '0');
   }
   return value;
 }

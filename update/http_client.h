@@ -7,6 +7,7 @@
 #include <wininet.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "base/win_handles.h"
@@ -49,8 +50,9 @@ class HttpClient {
   bool IsStatusOk();
   // The answer's status code; 0 when there is no answer.
   DWORD Status();
-  // The answer's Content-Length; 0 without one.
-  DWORD ContentLength();
+  // The answer's Content-Length, of any size (a game's archive may be over
+  // 4 GiB); 0 without one or when it is not a plain decimal number.
+  std::uint64_t ContentLength();
   // A header of the answer ("ETag", "Last-Modified", "Content-Range"); "" when absent.
   std::string Header(const char* name);
   // Bytes read, 0 at the end of the data, -1 when the read failed. Without

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "base/field_text.h"
 
 namespace qz {
 
@@ -19,25 +18,25 @@ FileHash HashOf(const std::optional<Sha256Digest>& digest) {
 
 UpdatePlan PlanOf(const ManifestPlan& read) {
   UpdatePlan plan;
-  CopyCut(plan.progName, read.progName);
-  CopyCut(plan.fullDnUrl, read.fullDnUrl);
-  CopyCut(plan.upBaseUrl, read.upBaseUrl);
+  plan.progName = read.progName;
+  plan.fullDnUrl = read.fullDnUrl;
+  plan.upBaseUrl = read.upBaseUrl;
   plan.minVer = read.minVer;
   plan.latestVer = read.latestVer;
   plan.installedVer = read.installedVer;
   plan.fullDnHash = HashOf(read.fullDnSha256);
   plan.fullDnSize = read.fullDnSize.value_or(0);
   for (const ManifestFile& file : read.files) {
-    auto entry = std::make_unique<UpdateFile>();
-    entry->version = file.version;
-    CopyCut(entry->url, file.url);
-    entry->hash = HashOf(file.sha256);
-    entry->size = file.size.value_or(0);
+    UpdateFile entry;
+    entry.version = file.version;
+    entry.url = file.url;
+    entry.hash = HashOf(file.sha256);
+    entry.size = file.size.value_or(0);
     for (const ManifestFile& delta : read.deltas) {
       if (delta.version != file.version || !delta.sha256) continue;
-      CopyCut(entry->deltaUrl, delta.url);
-      entry->deltaHash = HashOf(delta.sha256);
-      entry->deltaSize = delta.size.value_or(0);
+      entry.deltaUrl = delta.url;
+      entry.deltaHash = HashOf(delta.sha256);
+      entry.deltaSize = delta.size.value_or(0);
       break;
     }
     plan.updateList.push_back(std::move(entry));
@@ -47,9 +46,7 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
 
 void SortByVersion(UpdateList& list) {
   std::stable_sort(list.begin(), list.end(),
-                   [](const std::unique_ptr<UpdateFile>& a, const std::unique_ptr<UpdateFile>& b) {
-                     return a->version < b->version;
-                   });
+                   [](const UpdateFile& a, const UpdateFile& b) { return a.version < b.version; });
 }
 
 }  // namespace qz

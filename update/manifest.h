@@ -3,37 +3,35 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <string>
 #include <vector>
 
-#include "format/limits.h"
 #include "format/manifest.h"
 #include "update/update_file.h"
 
 namespace qz {
 
-using UpdateList = std::vector<std::unique_ptr<UpdateFile>>;
+using UpdateList = std::vector<UpdateFile>;
 
 // What one manifest read yields: the program, its installers and the files
 // newer than its installation record, with what that record says.
 struct UpdatePlan {
-  char progName[kProgNameField] = {};
-  char fullDnUrl[kPathField] = {};
-  char upBaseUrl[kPathField] = {};
+  std::string progName;
+  std::string fullDnUrl;
+  std::string upBaseUrl;
   std::uint16_t minVer = 0;
   std::uint16_t latestVer = 0;
   std::uint16_t installedVer = 0;
   UpdateList updateList;
   FileHash fullDnHash;
-  std::uint32_t fullDnSize = 0;  // 0: none stated
+  std::uint64_t fullDnSize = 0;  // 0: none stated
   std::uint32_t serial = 0;      // the signed manifest's Serial; 0 when unsigned
   // From the installation record: the game's folder and executable.
-  char gameDir[kPathField] = {};
-  char gameExe[kPathField] = {};
+  std::string gameDir;
+  std::string gameExe;
 };
 
-// The launcher's plan from what a manifest read says (every value the reader
-// takes fits its field).
+// The launcher's plan from what a manifest read says.
 UpdatePlan PlanOf(const ManifestPlan& read);
 
 // Ascending by version; files of the same version keep their manifest order.

@@ -4,6 +4,7 @@
 
 #include "base/field_text.h"
 #include "base/settings.h"
+#include "format/limits.h"
 #include "update/digest.h"
 
 namespace qz {
@@ -18,8 +19,9 @@ constexpr DWORD kMaxSignatureBytes = 1024;
 bool FetchText(HttpClient& client, const std::string& url, DWORD maxBytes, std::string& text) {
   const bool fetched = [&] {
     if (!client.Get(url.c_str()) || !client.IsStatusOk()) return false;
-    const DWORD length = client.ContentLength();
-    if (length == 0 || length > maxBytes) return false;
+    const std::uint64_t announced = client.ContentLength();
+    if (announced == 0 || announced > maxBytes) return false;
+    const auto length = static_cast<DWORD>(announced);
     text.assign(length, '\0');
     for (DWORD got = 0; got < length;) {
       const int n = client.Read(&text[got], length - got);
@@ -52,8 +54,8 @@ std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string&
   return ParseSignatureText(text);
 }
 
-FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
-                            const ManifestTrust& trust, const ManifestCheck& check) {
+FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const ManifestTrust& trust,
+                            const ManifestCheck& check) {
   FetchedPlan fetched;
   auto refuse = [&fetched](std::string why) {
     fetched.why = std::move(why);
@@ -66,12 +68,10 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallReco
     if (!SignedByTrustedKey(http, url, text, trust)) return refuse("no configured key verifies its signature");
   }
 
-  char gameDir[kPathField] = {};
-  char gameExe[kPathField] = {};
-  const ManifestReading reading = ReadManifest(text, [&](const std::string& name) {
-    std::uint16_t version = 0;
-    lookup(name.c_str(), version, gameDir, gameExe);
-    return version;
+  settings::InstallRecord record;
+  const ManifestReading reading = ReadManifest(text, [&record](const std::string& name) {
+    record = settings::ReadInstallRecord(name.c_str());
+    return record.version;
   });
   if (reading.outcome == ManifestOutcome::Refused) return refuse("it holds a value the launcher refuses");
   if (trust.signatureRequired) {
@@ -122,8 +122,10 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallReco
   }
   UpdatePlan plan = PlanOf(reading.plan);
   if (trust.signatureRequired) plan.serial = *reading.plan.serial;
-  CopyCut(plan.gameDir, FieldText(gameDir));
-  CopyCut(plan.gameExe, FieldText(gameExe));
+  if (check.target == ManifestTarget::Game) {
+    plan.gameDir = record.runDir;
+    plan.gameExe = record.runFile;
+  }
   fetched.plan = std::move(plan);
   return fetched;
 }

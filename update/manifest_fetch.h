@@ -1,7 +1,6 @@
 // Fetching and reading an update manifest.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -11,12 +10,6 @@
 #include "update/manifest_trust.h"
 
 namespace qz {
-
-// Reads the installation record of the named program into the plan's
-// installed version and, for the game, its folder and executable; a value
-// that cannot be read leaves its field as it is.
-using InstallRecordLookup = std::function<void(const char* progName, std::uint16_t& installedVer,
-                                               char (&gameDir)[kPathField], char (&gameExe)[kPathField])>;
 
 // The check that fetches: what a signed manifest must be bound to.
 struct ManifestCheck {
@@ -44,8 +37,10 @@ struct FetchedPlan {
 // administrator's change on this machine, whichever is higher, and the
 // manifest's becomes this user's; with `check.machineFloor` only the machine's.
 // An answer that is not a manifest gives an empty plan (refused with keys).
-FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallRecordLookup& lookup,
-                            const ManifestTrust& trust, const ManifestCheck& check = {});
+// The plan holds what the manifest's program's installation record says: its
+// version and, for the game's check, its folder and program.
+FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const ManifestTrust& trust,
+                            const ManifestCheck& check = {});
 
 // The detached signature published at `url` + ".sig" (one line of base64, the
 // same form as a manifest's); nothing when it cannot be fetched whole or read.

@@ -15,8 +15,9 @@ enum class WorkerOutcome { Done = 1, Failed = 2 };
 
 class ProgressSink {
  public:
-  // The lines the worker fills with figures of its own.
-  enum class Line { Count, Speed };
+  // The lines the worker fills with figures of its own; TimeLeft is empty
+  // while the rate is not steady.
+  enum class Line { Count, Speed, TimeLeft };
 
   virtual ~ProgressSink() = default;
   // The owner asked the worker to stop: it ends at once, touching nothing more.

@@ -53,6 +53,55 @@ std::wstring SpeedLine(std::uint64_t downloaded, std::uint32_t elapsedMs) {
   return line;
 }
 
+std::wstring TimeLeftLine(std::uint64_t seconds) {
+  wchar_t line[64];
+  if (seconds < 120) {
+    std::swprintf(line, 64, L"残り時間: 約 %u 秒", static_cast<unsigned>(seconds < 1 ? 1 : seconds));
+  } else if (seconds < 3600) {
+    std::swprintf(line, 64, L"残り時間: 約 %u 分", static_cast<unsigned>((seconds + 59) / 60));
+  } else {
+    const std::uint64_t minutes = (seconds + 59) / 60;
+    std::swprintf(line, 64, L"残り時間: 約 %llu 時間 %u 分", static_cast<unsigned long long>(minutes / 60),
+                  static_cast<unsigned>(minutes % 60));
+  }
+  return line;
+}
+
+void RateWindow::Add(double nowMs, std::uint64_t bytes) {
+  if (!samples_.empty() && nowMs - samples_.back().first < 100) {
+    samples_.back().second = bytes;  // the newest sample moves on
+    if (samples_.size() > 1) samples_.back().first = nowMs;
+    return;
+  }
+  samples_.emplace_back(nowMs, bytes);
+  // Keep one sample older than the window, so the window is whole.
+  std::size_t drop = 0;
+  while (drop + 1 < samples_.size() && nowMs - samples_[drop + 1].first >= kWindowMs) ++drop;
+  samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
+}
+
+double RateWindow::RateSince(double fromMs) const {
+  if (samples_.size() < 2) return 0;
+  std::size_t first = 0;
+  while (first + 1 < samples_.size() && samples_[first + 1].first <= fromMs) ++first;
+  const auto& a = samples_[first];
+  const auto& b = samples_.back();
+  if (b.first <= a.first) return 0;
+  return static_cast<double>(b.second - a.second) / (b.first - a.first);
+}
+
+double RateWindow::Rate() const {
+  return samples_.size() < 2 ? 0 : RateSince(samples_.back().first - kWindowMs);
+}
+
+std::optional<std::uint64_t> RateWindow::SecondsLeft(std::uint64_t remaining) const {
+  if (samples_.size() < 2 || samples_.back().first - samples_.front().first < kWindowMs) return std::nullopt;
+  const double whole = Rate();
+  const double newer = RateSince(samples_.back().first - kWindowMs / 2);
+  if (whole <= 0 || newer <= 0 || newer < whole * 0.75 || newer > whole * 1.25) return std::nullopt;
+  return static_cast<std::uint64_t>(static_cast<double>(remaining) / whole / 1000.0 + 0.5);
+}
+
 bool HasZipExtension(const char* path) {
   if (!path) return false;
   const char* dot = std::strrchr(path, '.');

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,8 +17,31 @@ unsigned ProgressPercent(std::uint64_t downloaded, std::uint64_t total);
 
 // "ダウンロード中... 1/3 files (0.00/3.00 MB)"
 std::wstring CountLine(int fileNumber, int fileCount, std::uint64_t downloaded, std::uint64_t total);
-// "転送速度: 12.3 KB": bytes per millisecond since the worker started.
+// "転送速度: 12.3 KB": bytes per millisecond over the time given.
 std::wstring SpeedLine(std::uint64_t downloaded, std::uint32_t elapsedMs);
+
+// "残り時間: 約 25 分": whole minutes (seconds under two minutes, hours and
+// minutes from an hour on), rounded up.
+std::wstring TimeLeftLine(std::uint64_t seconds);
+
+// The rate of a run over its last few seconds (not since its start, which a
+// size pass and pauses drag down), and the time left at that rate once it is
+// steady: the window is full and its newer half ran within a quarter of the
+// whole window's rate.
+class RateWindow {
+ public:
+  static constexpr double kWindowMs = 6000;
+  // The run had received `bytes` (counting up) at `nowMs`.
+  void Add(double nowMs, std::uint64_t bytes);
+  // Bytes a millisecond over the window; 0 before it has two samples.
+  double Rate() const;
+  // Seconds for `remaining` bytes at that rate; nothing while it is not steady.
+  std::optional<std::uint64_t> SecondsLeft(std::uint64_t remaining) const;
+
+ private:
+  double RateSince(double fromMs) const;
+  std::vector<std::pair<double, std::uint64_t>> samples_;  // oldest first, one per 100 ms at most
+};
 
 // How many bytes the next network read asks for. Reads follow the link: on a
 // fast one each asks for up to kLargestRead, so a large file costs few calls;

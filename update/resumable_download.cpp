@@ -7,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "base/field_text.h"
 #include "base/run_log.h"
+#include "base/settings.h"
 #include "base/win_handles.h"
 #include "update/digest.h"
 #include "update/progress_text.h"
@@ -19,6 +19,9 @@ namespace {
 
 // A read answered within this long found its bytes waiting.
 constexpr double kPromptReadMs = 50;
+// The lowest cap a setting may ask for: well above the stall pace, so a
+// capped download is never taken for a stalled one.
+constexpr std::uint64_t kLowestCapKBps = 16;
 
 // Timed around every read: the counter's frequency is fixed at boot, asked once.
 double NowMs() {
@@ -122,137 +125,164 @@ class StallGuard {
 
 }  // namespace
 
-ResumableDownload::ResumableDownload(HttpClient& http, std::vector<unsigned> retryDelaysMs,
-                                     std::function<bool()> stopRequested, OnBytes onBytes,
-                                     std::uint32_t stallWindowMs)
+DownloadSettings LoadDownloadSettings() {
+  DownloadSettings settings;
+  // The pauses before another try: 1 s, 4 s, 16 s; a test machine shortens
+  // them through the product key (no page can reach it).
+  const DWORD pause = settings::ReadProductNumber("RetryDelayMs", 1000);
+  settings.retryDelaysMs = {pause, pause * 4, pause * 16};
+  // A minute under 1 KB/s is a stall; shortened the same way.
+  settings.stallWindowMs = settings::ReadProductNumber("StallWindowMs", StallWatch::kWindowMs);
+  const std::uint64_t cap = settings::ReadRateLimitKBps();
+  settings.rateLimitBytesPerSecond = cap == 0 ? 0 : (cap < kLowestCapKBps ? kLowestCapKBps : cap) * 1024;
+  return settings;
+}
+
+ResumableDownload::ResumableDownload(HttpClient& http, const DownloadSettings& settings,
+                                     std::function<bool()> stopRequested, OnBytes onBytes)
     : http_(http),
-      retryDelaysMs_(std::move(retryDelaysMs)),
+      settings_(settings),
       stopRequested_(std::move(stopRequested)),
       onBytes_(std::move(onBytes)),
-      stallWindowMs_(stallWindowMs) {}
+      pacer_(settings.rateLimitBytesPerSecond) {}
 
-std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, DWORD expected) {
-  const std::string part = std::string(file.localPath) + ".part";
+std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, std::uint64_t expected) {
+  const std::string part = file.localPath + ".part";
   const DWORD started = GetTickCount();
   const std::uint64_t receivedBefore = received_;
-  WorkerFailure failure;
-  TryBudget budget(retryDelaysMs_.size());
+  const std::vector<unsigned>& pauses = settings_.retryDelaysMs;
+  TryBudget budget(pauses.size());
   for (;;) {
-    const Attempt result = Try(file, expected, part, failure);
-    if (result == Attempt::Done) break;
-    if (result == Attempt::Stopped) return WorkerFailure{};
-    if (result == Attempt::Failed) return failure;
+    const TryEnd result = Try(file, expected, part);
+    if (result.kind == TryEnd::Done) break;
+    if (result.kind == TryEnd::Stopped) return WorkerFailure{};
+    if (result.kind == TryEnd::Failed) return result.failure;
     const std::uint64_t held = SizeOnDisk(part);
-    const TryBudget::Next next = budget.AfterTry(held, result == Attempt::Stalled);
+    const TryBudget::Next next = budget.AfterTry(held, result.kind == TryEnd::Stalled);
     runlog::Write("download", budget.Text(held));
     if (next.kind == TryBudget::Next::GiveUp) {
-      runlog::Write("download", "no more tries for " + FieldText(file.url));
-      return failure;
+      runlog::Write("download", "no more tries for " + file.url);
+      return result.failure;
     }
     if (next.kind == TryBudget::Next::AtOnce) {
       runlog::Write("download", "the file grew: trying again at once");
       continue;
     }
-    runlog::Write("download", "try again in " + std::to_string(retryDelaysMs_[next.pause]) + " ms (pause " +
-                                  std::to_string(next.pause + 1) + " of " + std::to_string(retryDelaysMs_.size()) +
-                                  ")");
-    if (!Pause(retryDelaysMs_[next.pause])) return WorkerFailure{};
+    runlog::Write("download", "try again in " + std::to_string(pauses[next.pause]) + " ms (pause " +
+                                  std::to_string(next.pause + 1) + " of " + std::to_string(pauses.size()) + ")");
+    if (!Pause(pauses[next.pause])) return WorkerFailure{};
   }
-  DeleteFileA(file.localPath);
-  if (!MoveFileA(part.c_str(), file.localPath)) return WorkerFailure{FailureKind::SaveFailed, file.localPath};
+  DeleteFileA(file.localPath.c_str());
+  if (!MoveFileA(part.c_str(), file.localPath.c_str())) return WorkerFailure{FailureKind::SaveFailed, file.localPath};
   DeleteFileA((part + ".tag").c_str());
   // With what this run received and how long it took: a slow link shows.
-  runlog::Write("download", "saved " + std::string(file.localPath) + ", " + std::to_string(expected) + " bytes, " +
+  runlog::Write("download", "saved " + file.localPath + ", " + std::to_string(expected) + " bytes, " +
                                 std::to_string(received_ - receivedBefore) + " received in " +
                                 std::to_string(GetTickCount() - started) + " ms");
   return std::nullopt;
 }
 
-// Waits before another attempt; false when a stop came meanwhile.
-bool ResumableDownload::Pause(unsigned ms) const {
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < ms) {
+// Waits before another attempt or read; false when a stop came meanwhile.
+bool ResumableDownload::Pause(double ms) const {
+  const double end = NowMs() + ms;
+  for (double now = NowMs(); now < end; now = NowMs()) {
     if (stopRequested_()) return false;
-    const DWORD left = ms - (GetTickCount() - start);
-    Sleep(left < 50 ? left : 50);
+    const double left = end - now;
+    Sleep(left < 50 ? static_cast<DWORD>(left) + 1 : 50);
   }
   return !stopRequested_();
 }
 
 // One request for the rest of a file. Retry: a network failure (no answer,
 // a failed read, a body cut short); what arrived stays in the part.
-ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD expected, const std::string& part,
-                                                  WorkerFailure& failure) {
-  const std::string url = FieldText(file.url);
-  const std::string tagPath = part + ".tag";
-  const WorkerFailure saveFailed{FailureKind::SaveFailed, file.localPath};
-  failure = WorkerFailure{FailureKind::DownloadFailed, url};
+ResumableDownload::TryEnd ResumableDownload::Try(const UpdateFile& file, std::uint64_t expected,
+                                                 const std::string& part) {
+  Resume resume = DecideResume(file, expected, part);
+  const TryEnd requested = Request(file, expected, resume, part);
+  if (requested.kind != TryEnd::Done) return requested;
+  std::optional<Sha256Digest> digest;
+  const TryEnd read = ReadBody(file, expected, resume.from, part, digest);
+  if (read.kind != TryEnd::Done) return read;
+  return Verify(file, digest, part);
+}
 
-  std::uint64_t have = SizeOnDisk(part);
-  const std::string validator = have > 0 && have < expected ? ReadTag(tagPath, url) : std::string();
-  if (validator.empty()) have = 0;
+ResumableDownload::Resume ResumableDownload::DecideResume(const UpdateFile& file, std::uint64_t expected,
+                                                          const std::string& part) const {
+  Resume resume;
+  const std::uint64_t have = SizeOnDisk(part);
+  if (have > 0 && have < expected) resume.validator = ReadTag(part + ".tag", file.url);
+  if (!resume.validator.empty()) resume.from = have;
+  return resume;
+}
+
+ResumableDownload::TryEnd ResumableDownload::Request(const UpdateFile& file, std::uint64_t expected,
+                                                     Resume& resume, const std::string& part) {
+  const std::string& url = file.url;
+  const WorkerFailure network{FailureKind::DownloadFailed, url};
   std::string headers;
-  if (have > 0) headers = "Range: bytes=" + std::to_string(have) + "-\r\nIf-Range: " + validator + "\r\n";
-  const bool opened = http_.Get(file.url, headers);
-  if (stopRequested_()) return Attempt::Stopped;
-  runlog::Write("download", (have > 0 ? "GET from byte " + std::to_string(have) : std::string("GET")) + " " + url +
-                                ": " + AnswerText(http_, opened));
-  if (!opened) return Attempt::Retry;
+  if (resume.from > 0) {
+    headers = "Range: bytes=" + std::to_string(resume.from) + "-\r\nIf-Range: " + resume.validator + "\r\n";
+  }
+  const bool opened = http_.Get(url.c_str(), headers);
+  if (stopRequested_()) return {TryEnd::Stopped, {}};
+  runlog::Write("download", (resume.from > 0 ? "GET from byte " + std::to_string(resume.from) : std::string("GET")) +
+                                " " + url + ": " + AnswerText(http_, opened));
+  if (!opened) return {TryEnd::Retry, network};
   const DWORD status = http_.Status();
-  const DWORD length = http_.ContentLength();
-  if (status == 206 && have > 0 && have + length == expected &&
-      http_.Header("Content-Range").rfind("bytes " + std::to_string(have) + "-", 0) == 0) {
-    runlog::Write("download", "resumed at byte " + std::to_string(have));
+  const std::uint64_t length = http_.ContentLength();
+  if (status == 206 && resume.from > 0 && resume.from + length == expected &&
+      http_.Header("Content-Range").rfind("bytes " + std::to_string(resume.from) + "-", 0) == 0) {
+    runlog::Write("download", "resumed at byte " + std::to_string(resume.from));
   } else if (status == 200 && length == expected) {
-    if (have > 0) runlog::Write("download", "the server sent the whole file: starting over");
-    have = 0;
+    if (resume.from > 0) runlog::Write("download", "the server sent the whole file: starting over");
+    resume.from = 0;
   } else if (status >= 500 && status < 600) {
     http_.CloseRequest();
-    return Attempt::Retry;
+    return {TryEnd::Retry, network};
   } else {
     // The server changed since the size pass (or answered a range it was
     // not asked for): nothing of it is saved.
     http_.CloseRequest();
-    failure = WorkerFailure{};
-    return Attempt::Failed;
+    return {TryEnd::Failed, WorkerFailure{}};
   }
   const std::string etag = http_.Header("ETag");
-  WriteTag(tagPath, url, !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : http_.Header("Last-Modified"));
+  WriteTag(part + ".tag", url, !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : http_.Header("Last-Modified"));
+  return {TryEnd::Done, {}};
+}
 
+ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, std::uint64_t expected,
+                                                      std::uint64_t from, const std::string& part,
+                                                      std::optional<Sha256Digest>& digest) {
+  const WorkerFailure saveFailed{FailureKind::SaveFailed, file.localPath};
+  const WorkerFailure network{FailureKind::DownloadFailed, file.url};
   FileHandle out(CreateFileA(part.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             have > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out) {
-    failure = saveFailed;
-    return Attempt::Failed;
-  }
+                             from > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return {TryEnd::Failed, saveFailed};
   std::unique_ptr<char[]> buffer(new char[kLargestRead]);
-  std::uint32_t readSize = kFirstRead;
-  // Hashed as it arrives, so checking costs no second read of the file; a
-  // resumed file's hash covers the bytes already on disk, read first.
+  // Hashed beside the transfer, on a thread of its own, so checking costs no
+  // second read of the file; a resumed file's hash covers the bytes already
+  // on disk, read first.
   std::optional<BackgroundSha256> hasher;
   if (file.hash.Checked()) hasher.emplace();
-  for (std::uint64_t read = 0; read < have;) {
+  for (std::uint64_t read = 0; read < from;) {
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(have - read < kLargestRead ? have - read : kLargestRead);
-    if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0) {
-      failure = saveFailed;
-      return Attempt::Failed;
-    }
+    const DWORD want = static_cast<DWORD>(from - read < kLargestRead ? from - read : kLargestRead);
+    if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0) return {TryEnd::Failed, saveFailed};
     if (hasher) hasher->Update(buffer.get(), got);
     read += got;
   }
   LARGE_INTEGER at{};
-  at.QuadPart = static_cast<LONGLONG>(have);
+  at.QuadPart = static_cast<LONGLONG>(from);
   if (!SetFilePointerEx(out.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(out.get())) {
-    failure = saveFailed;
-    return Attempt::Failed;
+    return {TryEnd::Failed, saveFailed};
   }
 
-  std::uint64_t onDisk = have;  // progress counts what is on disk as done
+  std::uint64_t onDisk = from;  // progress counts what is on disk as done
+  std::uint32_t readSize = kFirstRead;
   // A server that trickles (a byte now and then, each in time for the
   // receive timeout) would hold the wizard for ever: a try that averages
   // under the stall pace over a window is ended by its guard.
-  StallGuard guard(http_, stallWindowMs_);
+  StallGuard guard(http_, settings_.stallWindowMs);
   // Whole reads only while the link keeps up, and at most four times what the
   // last read brought: a read that had to wait is followed by one that takes
   // what has arrived, so a crawl never holds a read for long.
@@ -263,67 +293,73 @@ ResumableDownload::Attempt ResumableDownload::Try(const UpdateFile& file, DWORD 
     // One byte past the end at most: enough to see a body longer than its
     // length, never an endless one taken in.
     const std::uint64_t room = expected - onDisk + 1;
-    const std::uint32_t size = static_cast<std::uint32_t>(room < readSize ? room : readSize);
+    const std::uint32_t size = pacer_.ReadSize(static_cast<std::uint32_t>(room < readSize ? room : readSize));
     const std::uint32_t ask = keepsUp && lastRead < size / 4 ? lastRead * 4 : size;
     const int n = http_.Read(buffer.get(), ask, keepsUp);
     keepsUp = n > 0 && NowMs() - asked < kPromptReadMs;
     lastRead = n > 0 ? static_cast<std::uint32_t>(n) : 0;
-    if (stopRequested_()) return Attempt::Stopped;  // the partial file stays
+    if (stopRequested_()) return {TryEnd::Stopped, {}};  // the partial file stays
     if (n == 0) break;
     if (n < 0 && guard.Fired()) {
       runlog::Write("download", "stalled: under " + std::to_string(StallWatch::kMinBytesPerSecond) +
-                                    " bytes a second over " + std::to_string(stallWindowMs_) + " ms at byte " +
-                                    std::to_string(onDisk));
+                                    " bytes a second over " + std::to_string(settings_.stallWindowMs) +
+                                    " ms at byte " + std::to_string(onDisk));
       http_.CloseRequest();
-      return Attempt::Stalled;
+      return {TryEnd::Stalled, network};
     }
     if (n < 0) {
       runlog::Write("download", "read failed at byte " + std::to_string(onDisk) + ", error " +
                                     runlog::ErrorText(GetLastError()));
       http_.CloseRequest();
-      return Attempt::Retry;
+      return {TryEnd::Retry, network};
     }
     readSize = NextReadSize(readSize, static_cast<std::uint32_t>(n), NowMs() - asked);
-    if (onDisk + static_cast<DWORD>(n) > expected) {
+    if (onDisk + static_cast<std::uint64_t>(n) > expected) {
       http_.CloseRequest();
-      return Attempt::Failed;
+      return {TryEnd::Failed, network};
     }
     if (hasher) hasher->Update(buffer.get(), static_cast<std::size_t>(n));
     DWORD written = 0;
     if (!WriteFile(out.get(), buffer.get(), static_cast<DWORD>(n), &written, nullptr) ||
         written != static_cast<DWORD>(n)) {
       runlog::Write("download", "write failed, error " + runlog::ErrorText(GetLastError()));
-      failure = saveFailed;
-      return Attempt::Failed;
+      return {TryEnd::Failed, saveFailed};
     }
-    onDisk += static_cast<DWORD>(n);
-    received_ += static_cast<DWORD>(n);
-    guard.Arrived(onDisk - have);
-    if (!onBytes_(onDisk, received_)) return Attempt::Stopped;
+    onDisk += static_cast<std::uint64_t>(n);
+    received_ += static_cast<std::uint64_t>(n);
+    guard.Arrived(onDisk - from);
+    if (!onBytes_(onDisk, received_)) return {TryEnd::Stopped, {}};
+    // Under a cap the reader waits for it to catch up; the wait is time the
+    // stall guard counts too, which the lowest cap leaves far above its pace.
+    const double wait = pacer_.AfterRead(NowMs(), static_cast<std::uint64_t>(n));
+    if (wait > 0 && !Pause(wait)) return {TryEnd::Stopped, {}};
   }
   http_.CloseRequest();
   // A body shorter than announced is an interrupted download, not a file.
   if (onDisk != expected) {
     runlog::Write("download", "body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
-    return Attempt::Retry;
+    return {TryEnd::Retry, network};
   }
-  if (!CloseHandle(out.release())) {
-    failure = saveFailed;
-    return Attempt::Failed;
-  }
-  // Not what the publisher released: it is neither kept, run nor unpacked.
+  if (!CloseHandle(out.release())) return {TryEnd::Failed, saveFailed};
   if (hasher) {
-    const std::optional<Sha256Digest> digest = hasher->Finish();
-    if (!digest || !FileHashMatches(file.hash, *digest)) {
-      DeleteFileA(part.c_str());
-      DeleteFileA(tagPath.c_str());
-      runlog::Write("download", "SHA-256 differs from the published one: deleted");
-      failure = WorkerFailure{FailureKind::HashMismatch, url};
-      return Attempt::Failed;
-    }
-    runlog::Write("download", "SHA-256 matches");
+    digest = hasher->Finish();
+    if (!digest) digest = Sha256Digest{};  // a failed hash never matches
   }
-  return Attempt::Done;
+  return {TryEnd::Done, {}};
+}
+
+ResumableDownload::TryEnd ResumableDownload::Verify(const UpdateFile& file, const std::optional<Sha256Digest>& digest,
+                                                    const std::string& part) {
+  if (!file.hash.Checked()) return {TryEnd::Done, {}};
+  // Not what the publisher released: it is neither kept, run nor unpacked.
+  if (!digest || !FileHashMatches(file.hash, *digest)) {
+    DeleteFileA(part.c_str());
+    DeleteFileA((part + ".tag").c_str());
+    runlog::Write("download", "SHA-256 differs from the published one: deleted");
+    return {TryEnd::Failed, WorkerFailure{FailureKind::HashMismatch, file.url}};
+  }
+  runlog::Write("download", "SHA-256 matches");
+  return {TryEnd::Done, {}};
 }
 
 }  // namespace qz

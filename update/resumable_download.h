@@ -6,7 +6,8 @@
 // once; any other (one that brings nothing, starts over, or crawls below the
 // stall pace) is tried again after each pause in turn, and no file gets more
 // than TryBudget::kMaxTries tries in all (TryBudget, StallWatch). The file's
-// SHA-256, when the manifest states one, is checked as it arrives.
+// SHA-256, when the manifest states one, is taken on a thread of its own from
+// the blocks as they are written, and checked once the file is whole.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +25,23 @@
 
 namespace qz {
 
+// How every file of a run is fetched: one set for the whole run, whatever
+// the file (a whole-file patch, a delta archive, an installer).
+struct DownloadSettings {
+  // A download that fails for a network reason is tried again after each of
+  // these pauses in turn, going on from the bytes already saved; one lost
+  // after new bytes arrived is tried again at once and starts the count anew.
+  std::vector<unsigned> retryDelaysMs{1000, 4000, 16000};
+  // A try that averages under 1 KB/s over this long is a stall (StallWatch).
+  std::uint32_t stallWindowMs = StallWatch::kWindowMs;
+  // The most a run takes from the link, in bytes a second; 0 for no cap.
+  std::uint64_t rateLimitBytesPerSecond = 0;
+};
+
+// The settings of this PC: the product's and the player's settings (the
+// rate cap), and the pauses and stall window a test machine shortens.
+DownloadSettings LoadDownloadSettings();
+
 class ResumableDownload {
  public:
   // After every block written: this file's bytes on disk (resumed ones
@@ -31,26 +49,40 @@ class ResumableDownload {
   // stops the download.
   using OnBytes = std::function<bool(std::uint64_t fileBytes, std::uint64_t runReceived)>;
 
-  // `stallWindowMs`: how long a try may average under the stall pace.
-  ResumableDownload(HttpClient& http, std::vector<unsigned> retryDelaysMs, std::function<bool()> stopRequested,
-                    OnBytes onBytes, std::uint32_t stallWindowMs = StallWatch::kWindowMs);
+  ResumableDownload(HttpClient& http, const DownloadSettings& settings, std::function<bool()> stopRequested,
+                    OnBytes onBytes);
 
   // Saves `file` whole at its localPath; `expected` is its length from the
   // size pass. A stop, or a server that changed since the size pass, fails
   // quietly; the part stays for the next run.
-  std::optional<WorkerFailure> Fetch(const UpdateFile& file, DWORD expected);
+  std::optional<WorkerFailure> Fetch(const UpdateFile& file, std::uint64_t expected);
 
  private:
-  enum class Attempt { Done, Retry, Stalled, Failed, Stopped };
-  Attempt Try(const UpdateFile& file, DWORD expected, const std::string& part, WorkerFailure& failure);
-  bool Pause(unsigned ms) const;
+  // How one try ended, and the failure it leaves when it is the last.
+  struct TryEnd {
+    enum Kind { Done, Retry, Stalled, Failed, Stopped } kind;
+    WorkerFailure failure;
+  };
+  TryEnd Try(const UpdateFile& file, std::uint64_t expected, const std::string& part);
+  // The pieces of a try: where to go on from, the request for the rest, its
+  // body into the part, and the check of the whole file.
+  struct Resume {
+    std::uint64_t from = 0;
+    std::string validator;  // the server's, for If-Range; "" when starting over
+  };
+  Resume DecideResume(const UpdateFile& file, std::uint64_t expected, const std::string& part) const;
+  TryEnd Request(const UpdateFile& file, std::uint64_t expected, Resume& resume, const std::string& part);
+  TryEnd ReadBody(const UpdateFile& file, std::uint64_t expected, std::uint64_t from, const std::string& part,
+                  std::optional<Sha256Digest>& digest);
+  TryEnd Verify(const UpdateFile& file, const std::optional<Sha256Digest>& digest, const std::string& part);
+  bool Pause(double ms) const;
 
   HttpClient& http_;
-  const std::vector<unsigned> retryDelaysMs_;
+  const DownloadSettings settings_;
   const std::function<bool()> stopRequested_;
   const OnBytes onBytes_;
-  const std::uint32_t stallWindowMs_;
   std::uint64_t received_ = 0;  // by this run, over all files
+  RatePacer pacer_;
 };
 
 }  // namespace qz

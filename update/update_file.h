@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "format/codec.h"
-#include "format/limits.h"
 
 namespace qz {
 
@@ -25,17 +25,17 @@ struct FileHash {
 
 struct UpdateFile {
   std::uint16_t version = 0;
-  char url[kPathField] = {};
-  char localPath[kPathField] = {};
+  std::string url;
+  std::string localPath;  // where this run saves it
   FileHash hash;
   // The length the manifest states (0: none stated). The server's
   // Content-Length must be exactly it, and no byte past it is taken.
-  std::uint32_t size = 0;
+  std::uint64_t size = 0;
   // The delta archive that may stand in for this whole-file patch: taken
   // only with its hash, and only when every base on disk matches.
-  char deltaUrl[kPathField] = {};
+  std::string deltaUrl;
   FileHash deltaHash;
-  std::uint32_t deltaSize = 0;
+  std::uint64_t deltaSize = 0;
 };
 
 }  // namespace qz

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qz::UpdateList list = qz::PlanOf(plan).updateList;
   qz::SortByVersion(list);
   for (std::size_t i = 1; i < list.size(); ++i) {
-    if (list[i - 1]->version > list[i]->version) std::abort();
+    if (list[i - 1].version > list[i].version) std::abort();
   }
   return 0;
 }

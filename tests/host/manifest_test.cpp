@@ -210,7 +210,7 @@ TEST(Manifest, SortIsStableByVersion) {
   };
   std::string files;
   for (const auto& f : sorted(kHead + kBase + "UpFileList 5 e UpFileList 4 first4 UpFileList 3 c UpFileList 4 second4")) {
-    files += (files.empty() ? "" : " ") + std::to_string(f->version) + ":" + f->url;
+    files += (files.empty() ? "" : " ") + std::to_string(f.version) + ":" + f.url;
   }
   EXPECT_EQ(files,
             "3:http://dl.example/g/c 4:http://dl.example/g/first4 4:http://dl.example/g/second4 "
@@ -221,11 +221,11 @@ TEST(Manifest, SortIsStableByVersion) {
   for (int i = 0; i < 64; ++i) text += "UpFileList " + std::to_string(3 - i % 3) + " f" + std::to_string(i) + " ";
   const UpdateList big = sorted(text);
   for (std::size_t i = 1; i < big.size(); ++i) {
-    const UpdateFile& a = *big[i - 1];
-    const UpdateFile& b = *big[i];
+    const UpdateFile& a = big[i - 1];
+    const UpdateFile& b = big[i];
     ASSERT_LE(a.version, b.version) << i;
     if (a.version == b.version) {
-      ASSERT_LT(std::atoi(std::strrchr(a.url, 'f') + 1), std::atoi(std::strrchr(b.url, 'f') + 1)) << i;
+      ASSERT_LT(std::atoi(a.url.c_str() + a.url.rfind('f') + 1), std::atoi(b.url.c_str() + b.url.rfind('f') + 1)) << i;
     }
   }
 }
@@ -341,7 +341,7 @@ TEST(Manifest, BindingKeysAreReadOnceAndStrictly) {
   EXPECT_EQ(s.plan().target, ManifestTarget::Game);
   ASSERT_EQ(s.plan().files.size(), 1u);
   EXPECT_EQ(s.plan().files[0].size, 1010u);
-  EXPECT_EQ(PlanOf(s.plan()).updateList[0]->size, 1010u);
+  EXPECT_EQ(PlanOf(s.plan()).updateList[0].size, 1010u);
   // A size after a skipped entry binds nothing and counts as nothing unbound.
   State skipped;
   skipped.records["game"] = 100;

@@ -156,9 +156,9 @@ TEST(GameStart, GamesGetNoneOfOurHandles) {
   const std::string exes[2] = {StandInGame("handles"), StandInGame("handles")};
   // Both hold for 10 s; run them side by side.
   std::thread runs[2] = {
-      std::thread([&] { std::make_unique<LauncherApp>()->StartGameWithHandOver(exes[0].c_str(), nullptr); }),
+      std::thread([&] { std::make_unique<LauncherApp>()->StartGameWithHandOver(exes[0], ""); }),
       std::thread([&] {
-        std::make_unique<LauncherApp>()->StartGameWithArguments(exes[1].c_str(), nullptr, "-x", false, "");
+        std::make_unique<LauncherApp>()->StartGameWithArguments(exes[1], "", "-x", false, "");
       }),
   };
   for (const std::string& exe : exes) EXPECT_TRUE(WaitForFile(exe + ".record.txt", kWait)) << exe;
@@ -225,7 +225,7 @@ TEST_F(DirectXCheck, RequirementAgainstTheSystem) {
     if (c.systemVersion) SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\DirectX", "Version", c.systemVersion);
     auto app = std::make_unique<LauncherApp>();
     SetField(LauncherAppPeer(*app).block().Spare, c.spare);
-    const Outcome out = Run([&] { return app->DirectXRequirement(); });
+    const Outcome out = Run([&] { return app->DirectXSufficient(); });
     EXPECT_EQ(out.result, c.result);
     if (c.message) {
       EXPECT_EQ(out.text, refused9);

@@ -30,27 +30,22 @@ TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
   const std::string longPath = "C:\\" + std::string(280, 'd');
   struct Case {
     const char* id;
-    Target target;
     const char* version;  // null: value missing
     std::string runDir;
     std::string runFile;
     int expectVersion;
-    const char* expectDir;
-    const char* expectExe;
+    const char* expectDir;  // null: runDir with its backslash
+    const char* expectExe;  // null: runFile
   } cases[] = {
-      {"whole record", Target::Game, "102", "C:\\Games\\Velto", "C:\\Games\\Velto\\g.exe", 102,
-       "C:\\Games\\Velto\\", "C:\\Games\\Velto\\g.exe"},
-      {"folder keeps its backslash", Target::Game, "7", "C:\\G\\", "C:\\G\\g.exe", 7, "C:\\G\\", "C:\\G\\g.exe"},
-      {"four digits", Target::Game, "9999", "", "", 9999, "", ""},
-      {"five digits count as absent", Target::Game, "12345", "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\",
-       "C:\\G\\g.exe"},
-      {"no version", Target::Game, nullptr, "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\", "C:\\G\\g.exe"},
-      {"avatar reads the version only", Target::AvatarModule, "3", "C:\\G", "C:\\G\\g.exe", 3, "preset",
-       "preset"},
-      {"paths longer than their fields are not read", Target::Game, "5", longPath, longPath + "\\g.exe", 5,
-       "preset", "preset"},
-      {"a path of 259 fits", Target::Game, "5", "C:\\" + std::string(255, 'd'),
-       "C:\\" + std::string(256, 'e'), 5, nullptr, nullptr},
+      {"whole record", "102", "C:\\Games\\Velto", "C:\\Games\\Velto\\g.exe", 102, "C:\\Games\\Velto\\",
+       "C:\\Games\\Velto\\g.exe"},
+      {"folder keeps its backslash", "7", "C:\\G\\", "C:\\G\\g.exe", 7, "C:\\G\\", "C:\\G\\g.exe"},
+      {"four digits", "9999", "", "", 9999, "", ""},
+      {"five digits count as absent", "12345", "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\", "C:\\G\\g.exe"},
+      {"no version", nullptr, "C:\\G", "C:\\G\\g.exe", 0, "C:\\G\\", "C:\\G\\g.exe"},
+      {"paths longer than a Windows path are not read", "5", longPath, longPath + "\\g.exe", 5, "", ""},
+      {"a path of 259 fits", "5", "C:\\" + std::string(255, 'd'), "C:\\" + std::string(256, 'e'), 5, nullptr,
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
@@ -58,27 +53,20 @@ TEST_F(InstallRecord, ReadsWhatTheSetupProgramWrote) {
     SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", c.version);
     SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", c.runDir.c_str());
     SetText(HKEY_LOCAL_MACHINE, kRecord, "RunFileName", c.runFile.c_str());
-    LauncherAppPeer(*app_).target() = c.target;
-    std::uint16_t version = 0;
-    char dir[260] = "preset";
-    char exe[260] = "preset";
-    EXPECT_EQ(app_->ReadInstallRecord("game", version, dir, exe), 1);
-    EXPECT_EQ(version, c.expectVersion);
-    EXPECT_EQ(std::string(dir), c.expectDir ? c.expectDir : c.runDir + "\\");
-    EXPECT_EQ(std::string(exe), c.expectExe ? c.expectExe : c.runFile);
+    const settings::InstallRecord record = settings::ReadInstallRecord("game");
+    EXPECT_TRUE(record.found);
+    EXPECT_EQ(record.version, c.expectVersion);
+    EXPECT_EQ(record.runDir, c.expectDir ? c.expectDir : c.runDir + "\\");
+    EXPECT_EQ(record.runFile, c.expectExe ? c.expectExe : c.runFile);
   }
-
-  std::uint16_t version = 0;
-  char dir[260] = "preset";
-  char exe[260] = "preset";
-  EXPECT_EQ(app_->ReadInstallRecord("other", version, dir, exe), 0) << "no record";
-  EXPECT_EQ(version, 0);
-  EXPECT_STREQ(dir, "preset");
-  EXPECT_STREQ(exe, "preset");
+  const settings::InstallRecord none = settings::ReadInstallRecord("other");
+  EXPECT_FALSE(none.found) << "no record";
+  EXPECT_EQ(none.version, 0);
+  EXPECT_EQ(none.runDir, "");
 }
 
 TEST_F(InstallRecord, VersionWrittenAfterAnUpgradeIsReadBack) {
-  std::strcpy(LauncherAppPeer(*app_).plan().progName, "game");
+  LauncherAppPeer(*app_).plan().progName = "game";
   LauncherAppPeer(*app_).plan().latestVer = 102;
   app_->WriteVersion();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecord)) << "the record is not created";
@@ -88,11 +76,7 @@ TEST_F(InstallRecord, VersionWrittenAfterAnUpgradeIsReadBack) {
 
   SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", "100");
   app_->WriteVersion();
-  std::uint16_t version = 0;
-  char dir[260] = {};
-  char exe[260] = {};
-  app_->ReadInstallRecord("game", version, dir, exe);
-  EXPECT_EQ(version, 102);
+  EXPECT_EQ(settings::ReadInstallRecord("game").version, 102);
 }
 
 // The real HKLM of the test's own prefix (a 64-bit one, as on a 64-bit PC):
@@ -116,23 +100,18 @@ TEST(InstallRecordViews, RecordOfEitherWidthIsFoundAndUpdatedWhereItIs) {
     return text;
   };
   auto app = std::make_unique<LauncherApp>();
-  std::strcpy(LauncherAppPeer(*app).plan().progName, "game");
+  LauncherAppPeer(*app).plan().progName = "game";
   LauncherAppPeer(*app).plan().latestVer = 102;
-  std::uint16_t version = 0;
-  char dir[260] = {};
-  char exe[260] = {};
 
   write(other, "100");
   ASSERT_EQ(read(0), "none") << "the views are separate";
-  EXPECT_EQ(app->ReadInstallRecord("game", version, dir, exe), 1) << "found in the other view";
-  EXPECT_EQ(version, 100);
+  EXPECT_EQ(settings::ReadInstallRecord("game").version, 100) << "found in the other view";
   app->WriteVersion();
   EXPECT_EQ(read(other), "102") << "updated where it is";
   EXPECT_EQ(read(0), "none") << "no second record";
 
   write(0, "101");
-  EXPECT_EQ(app->ReadInstallRecord("game", version, dir, exe), 1);
-  EXPECT_EQ(version, 101) << "the own view comes first";
+  EXPECT_EQ(settings::ReadInstallRecord("game").version, 101) << "the own view comes first";
 
   // Trust settings come from the own view alone.
   EXPECT_EQ(RegistryViewsFor(ViewPolicy::OwnView).count, 1);
@@ -152,7 +131,7 @@ TEST_F(InstallRecord, ExecutablePresent) {
       {dir, 0},               {dir + "g*.exe", 0},    {dir + "gam?.exe", 0},
       {"", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(app_->ExecutablePresent(c.path.c_str()), c.present) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(LauncherApp::ExecutablePresent(c.path), c.present != 0) << c.path;
 }
 
 TEST_F(InstallRecord, GameLocationFromTheParameters) {
@@ -203,11 +182,10 @@ TEST_F(InstallRecord, GameLocationFromTheParameters) {
     auto app = std::make_unique<LauncherApp>();
     SetField(LauncherAppPeer(*app).block().AutoDownURL, c.autoDownUrl);
     app->ParseSetupParameters();
-    if (c.refused) CopyCut(LauncherAppPeer(*app).plan().gameExe, std::string("C:\\earlier\\g.exe"));  // never kept
-    app->ReadGameLocation();
-    EXPECT_STREQ(LauncherAppPeer(*app).plan().gameDir, c.expectDir);
-    EXPECT_STREQ(LauncherAppPeer(*app).plan().gameExe, c.expectExe);
-    EXPECT_EQ(LauncherAppPeer(*app).gameLocationRefused(), c.refused);
+    const GameLocation location = app->ReadGameLocation();
+    EXPECT_EQ(location.dir, c.expectDir);
+    EXPECT_EQ(location.exe, c.expectExe);
+    EXPECT_EQ(location.refused, c.refused);
     RegDeleteTreeA(c.root, c.keyPath);
   }
 }

@@ -464,13 +464,12 @@ TEST(ZipWorkerExtract, RefusedOrFailedEntriesChangeNothingAndLeaveNoPart) {
     request.http = &http;
     UpdateFile file;
     const std::string url = ServerUrl(name);
-    std::snprintf(file.url, sizeof file.url, "%s", url.c_str());
+    file.url = url;
     request.files.push_back(file);
     request.workDir = NewTempDir("work");
     request.destination = dir + "dest\\";  // outside.txt lies beside it
     RecordingSink sink;
-    DownloadOutcome outcome;
-    EXPECT_EQ(RunDownload(request, sink, outcome), WorkerOutcome::Failed);
+    EXPECT_EQ(RunDownload(request, sink).outcome, WorkerOutcome::Failed);
     EXPECT_EQ(sink.result, WorkerOutcome::Failed);
     EXPECT_EQ(sink.failure.substr(0, c.message.size()), c.message) << "the player is told why";
     EXPECT_TRUE(GetFileAttributesA(outside.c_str()) & FILE_ATTRIBUTE_READONLY);

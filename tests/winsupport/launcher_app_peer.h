@@ -13,10 +13,9 @@ class LauncherAppPeer {
   LaunchBlock& block() { return app_.block_; }
   UpdatePlan& plan() { return app_.plan_; }
   SetupParameters& setup() { return app_.setup_; }
-  bool gameLocationRefused() const { return app_.gameLocationRefused_; }
   Target& target() { return app_.target_; }
   Action& action() { return app_.action_; }
-  char (&workDir())[kPathField] { return app_.workDir_; }
+  std::string& workDir() { return app_.workDir_; }
   HttpClient& http() { return app_.http_; }
 
  private:
