@@ -103,7 +103,7 @@ STDMETHODIMP Tessacontrol1::get_Init(short* value) {
   return S_OK;
 }
 
-HRESULT Tessacontrol1::Put(Slot slot, BSTR value) {
+HRESULT Tessacontrol1::Put(std::size_t slot, BSTR value) {
   try {
     // Up to the first zero character: what the record conversion would see.
     slots_[slot] = value ? std::wstring(value) : std::wstring();
@@ -115,8 +115,8 @@ HRESULT Tessacontrol1::Put(Slot slot, BSTR value) {
 
 STDMETHODIMP Tessacontrol1::Run() {
   try {
-    std::string texts[11];
-    for (int i = 0; i < 11; ++i) texts[i] = WideToAnsi(slots_[i].c_str());
+    LaunchTexts texts;
+    for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = WideToAnsi(slots_[i].c_str());
     block_ = FillLaunchBlock(texts);
 
     const std::string documentCookie = WideToAnsi(slots_[kDocCookie].c_str());

@@ -7,7 +7,7 @@
 
 namespace qz {
 
-std::int16_t SplitDirectXRequirement(char (&spare)[128]) {
+std::int16_t SplitDirectXRequirement(char (&spare)[LaunchFieldWidth(LaunchField::Spare)]) {
   const std::size_t length = BoundedLength(spare, sizeof spare);
   if (!StartsWithAsciiCase(std::string_view(spare, length), "DxMin")) return 0;
   const std::vector<std::string_view> tokens = SplitInPlace(spare, length, "=& ", SplitRule::Runs);

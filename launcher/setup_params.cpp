@@ -170,7 +170,7 @@ bool GameLocationFromValue(const std::string& value, const char* fileName, std::
     newExe = newDir + fileName;
   }
   // A cut path would name another file; such a location is not used at all.
-  if (!FitsField(newDir.size(), 260) || !FitsField(newExe.size(), 260)) return false;
+  if (!FitsField(newDir.size(), kPathField) || !FitsField(newExe.size(), kPathField)) return false;
   dir = newDir;
   exe = newExe;
   return true;

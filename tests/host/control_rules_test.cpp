@@ -17,7 +17,7 @@ namespace {
 std::string Bytes(const char* field, std::size_t width) { return std::string(field, width); }
 
 TEST(ControlBlockFill, FieldsAreCutAtTheirWidthAndZeroPadded) {
-  std::string texts[11];
+  LaunchTexts texts;
   texts[0] = "Vltw_OnlySetup12";                  // exactly 16 bytes
   texts[1] = "ProgramNameOf20Bytes+extra";          // 26 bytes into 20
   texts[6] = "8080";                                // shorter than its 6
@@ -33,7 +33,7 @@ TEST(ControlBlockFill, FieldsAreCutAtTheirWidthAndZeroPadded) {
 }
 
 TEST(ControlBlockFill, TwentyByteRunModeKeepsItsFirstSixteen) {
-  std::string texts[11];
+  LaunchTexts texts;
   texts[0] = "ABCDEFGHIJKLMNOPQRST";
   texts[1] = "next";
   const LaunchBlock block = FillLaunchBlock(texts);
@@ -42,11 +42,11 @@ TEST(ControlBlockFill, TwentyByteRunModeKeepsItsFirstSixteen) {
 }
 
 TEST(ControlBlockFill, EveryFieldGetsItsOwnText) {
-  std::string texts[11];
-  for (int i = 0; i < 11; ++i) texts[i] = "v" + std::to_string(i);
+  LaunchTexts texts;
+  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = "v" + std::to_string(i);
   const LaunchBlock block = FillLaunchBlock(texts);
   const char* base = reinterpret_cast<const char*>(&block);
-  for (int i = 0; i < 11; ++i) {
+  for (std::size_t i = 0; i < texts.size(); ++i) {
     SCOPED_TRACE(kLaunchBlockFields[i].name);
     const LaunchBlockField& f = kLaunchBlockFields[i];
     EXPECT_EQ(std::string(base + f.offset), texts[i]);
