@@ -2,12 +2,13 @@
 
 #include <new>
 
+#include "base/folders.h"
+#include "base/win_text.h"
 #include "control/cookie_check.h"
-#include "record/launch_fill.h"
 #include "control/module.h"
 #include "control/site_lock.h"
 #include "record/handover.h"
-#include "base/win_text.h"
+#include "record/launch_fill.h"
 
 namespace qz::control {
 namespace {
@@ -126,13 +127,10 @@ STDMETHODIMP Tessacontrol1::Run() {
     if (SiteIsPage(site_.Get())) wasInPage_ = true;
     if (!SiteMayRun(site_.Get(), untrustedCallers_ || wasInPage_)) return S_FALSE;
 
-    char windows[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return S_FALSE;
-    std::string folder(windows, length);
-    if (folder.back() != '\\') folder += '\\';
+    const std::string launcher = InstalledLauncherPath();
+    if (launcher.empty()) return S_FALSE;
     // The path is quoted and an over-long command line refused by the writer.
-    return HandOverBlock(block_, folder + "Quorlynx1.exe", folder.c_str(), SectionForm::Launcher,
+    return HandOverBlock(block_, launcher, InstalledLauncherFolder().c_str(), SectionForm::Launcher,
                          kHandOverDelayMs)
                ? S_OK
                : S_FALSE;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "base/param_text.h"
 #include "base/portal.h"
 #include "base/registry_text.h"
@@ -12,7 +13,6 @@
 #include "base/settings.h"
 #include "base/win_handles.h"
 #include "format/limits.h"
-#include "launcher/folders.h"
 #include "launcher/launcher_app.h"
 #include "launcher/setup_params.h"
 

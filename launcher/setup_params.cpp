@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "base/folders.h"
 #include "base/param_text.h"
 #include "format/ascii_case.h"
 #include "format/windows_names.h"
-#include "launcher/folders.h"
 
 namespace qz {
 

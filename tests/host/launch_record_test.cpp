@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "launcher/change_line.h"
-#include "launcher/folders.h"
 #include "record/launch_block.h"
 #include "record/section_name.h"
 

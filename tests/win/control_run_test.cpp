@@ -8,6 +8,7 @@
 #include <servprov.h>
 #include <shlguid.h>
 
+#include "base/folders.h"
 #include "record/handover.h"
 #include "record/section_name.h"
 #include "tests/win/control_test_support.h"
@@ -329,6 +330,7 @@ TEST_F(ControlRunTest, LauncherGetsWhatThePagePutAndTheSectionOutlivesItsStartOn
   EXPECT_LT(run.elapsedMs, 9000u);
 
   const std::string exe = LauncherPath();
+  EXPECT_EQ(InstalledLauncherPath(), exe) << "one place for the control, the link and the elevated copy";
   ASSERT_TRUE(WaitForFile(exe + ".record.txt", kWait));
   auto record = ReadRecord(exe + ".record.txt");
   const std::string name = record["args"];
