@@ -13,6 +13,7 @@
 #include "base/registration_rows.h"
 #include "base/win_handles.h"
 #include "base/win_text.h"
+#include "control/control_log.h"
 #include "control/module.h"
 #include "control/resource.h"
 #include "control/tessacom1.h"
@@ -139,11 +140,13 @@ STDAPI DllRegisterServer() {
     return hr;
   } catch (...) {
     const HRESULT hr = CaughtResult();
+    LogCaught();
     // A registration cut short part-way is removed, as a failed write is.
     if (writing) {
       try {
         RemoveRegistrationRows(HKEY_CLASSES_ROOT, rows);
       } catch (...) {
+        LogCaught();
       }
     }
     return hr;
@@ -168,6 +171,7 @@ STDAPI DllUnregisterServer() {
       library->Release();
     }
   } catch (...) {
+    LogCaught();
   }
   return S_OK;
 }

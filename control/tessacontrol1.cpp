@@ -3,7 +3,9 @@
 #include <new>
 
 #include "base/folders.h"
+#include "base/run_log.h"
 #include "base/win_text.h"
+#include "control/control_log.h"
 #include "control/cookie_check.h"
 #include "control/module.h"
 #include "control/site_lock.h"
@@ -110,6 +112,7 @@ HRESULT Tessacontrol1::Put(std::size_t slot, BSTR value) {
     slots_[slot] = value ? std::wstring(value) : std::wstring();
     return S_OK;
   } catch (...) {
+    LogCaught();
     return E_OUTOFMEMORY;
   }
 }
@@ -121,20 +124,39 @@ STDMETHODIMP Tessacontrol1::Run() {
     block_ = FillLaunchBlock(texts);
 
     const std::string documentCookie = WideToAnsi(slots_[kDocCookie].c_str());
-    if (!documentCookie.empty() && !CookieCheckPasses(documentCookie, FieldText(block_.DataCookie))) {
-      return S_FALSE;
+    if (!documentCookie.empty()) {
+      const CookieVerdict cookie = CheckDocumentCookie(documentCookie, FieldText(block_.DataCookie));
+      if (cookie != CookieVerdict::Passes) {
+        Log(std::string("Run refused by the cookie check: ") + CookieVerdictText(cookie));
+        return S_FALSE;
+      }
     }
     if (SiteIsPage(site_.Get())) wasInPage_ = true;
-    if (!SiteMayRun(site_.Get(), untrustedCallers_ || wasInPage_)) return S_FALSE;
+    std::string why;
+    if (!SiteMayRun(site_.Get(), untrustedCallers_ || wasInPage_, why)) {
+      Log("Run refused by the site lock: " + why);
+      return S_FALSE;
+    }
 
     const std::string launcher = InstalledLauncherPath();
-    if (launcher.empty()) return S_FALSE;
+    if (launcher.empty()) {
+      Log("Run stopped: the Windows folder cannot be told");
+      return S_FALSE;
+    }
+    // Of the record only these: its other fields hold cookies.
+    Log("Run starts " + launcher + ": run mode \"" + FieldText(block_.RunMode) + "\", program \"" +
+        FieldText(block_.ProgName) + "\"");
     // The path is quoted and an over-long command line refused by the writer.
-    return HandOverBlock(block_, launcher, InstalledLauncherFolder().c_str(), SectionForm::Launcher,
-                         kHandOverDelayMs)
-               ? S_OK
-               : S_FALSE;
+    SetLastError(ERROR_SUCCESS);
+    if (!HandOverBlock(block_, launcher, InstalledLauncherFolder().c_str(), SectionForm::Launcher,
+                       kHandOverDelayMs)) {
+      const DWORD error = GetLastError();
+      Log("Run stopped: the launcher was not started" + (error ? ": " + runlog::ErrorText(error) : std::string()));
+      return S_FALSE;
+    }
+    return S_OK;
   } catch (...) {
+    LogCaught();
     return S_FALSE;
   }
 }
