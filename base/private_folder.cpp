@@ -73,6 +73,11 @@ FolderVerdict MakePrivateFolder(const std::string& folder) {
   return Check(folder, user);
 }
 
+FolderVerdict CheckPrivateFolder(const std::string& folder) {
+  const std::string user = OwnUserSid();
+  return user.empty() ? FolderVerdict::Unreadable : Check(folder, user);
+}
+
 std::string SealedFolderSddl(const std::string& userSid) {
   // Read and run (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE) for the player and
   // for whoever owns it; OWNER RIGHTS takes away the owner's right to rewrite

@@ -22,6 +22,9 @@ enum class FolderVerdict {
 
 // Makes `folder` private when it is not there yet, then checks it.
 FolderVerdict MakePrivateFolder(const std::string& folder);
+// Only checks it, for a module that may use the folder but never makes it
+// (the browser control): one that is not there is Unreadable.
+FolderVerdict CheckPrivateFolder(const std::string& folder);
 // The verdict in the support log's words.
 const char* FolderVerdictText(FolderVerdict verdict);
 

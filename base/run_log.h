@@ -10,6 +10,9 @@
 
 namespace qz::runlog {
 
+// The log's name in the work folder (WorkDirBelow).
+constexpr char kFileName[] = "Quorlynx.log";
+
 // The log is kept under this size: when a line would take it over, the older
 // half moves to "<log>.1" (replacing what was there).
 constexpr std::size_t kMaxBytes = 1 << 20;
@@ -39,6 +42,10 @@ std::string RoomText(const void* room, std::size_t size);
 #ifdef _WIN32
 // Starts logging to `path` (nothing is written before). Any thread may Write.
 void Open(const std::string& path);
+// Instead, asks `pathOfLine` for the path before each line ("" writes none),
+// under the log's lock: for a module without a run of its own (the browser
+// control), whose folder may come or go between two lines.
+void OpenEachTime(std::string (*pathOfLine)());
 // Also (or, without Open, only) puts every line into a room (see AppendToRoom)
 // that outlives the process; null stops that.
 void MirrorTo(void* room, std::size_t size);

@@ -14,6 +14,7 @@ namespace {
 
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::string g_path;
+std::string (*g_pathOfLine)() = nullptr;
 void* g_room = nullptr;
 std::size_t g_roomSize = 0;
 
@@ -66,6 +67,13 @@ void Rotate() {
 void Open(const std::string& path) {
   Hold hold;
   g_path = path;
+  g_pathOfLine = nullptr;
+}
+
+void OpenEachTime(std::string (*pathOfLine)()) {
+  Hold hold;
+  g_path.clear();
+  g_pathOfLine = pathOfLine;
 }
 
 void MirrorTo(void* room, std::size_t size) {
@@ -76,6 +84,7 @@ void MirrorTo(void* room, std::size_t size) {
 
 void Write(const char* phase, const std::string& text) {
   Hold hold;
+  if (g_pathOfLine) g_path = g_pathOfLine();
   if (g_path.empty() && !g_room) return;
   const std::string line = LineText(Now(), phase, text);
   if (g_room) AppendToRoom(g_room, g_roomSize, line);

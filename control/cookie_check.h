@@ -23,8 +23,18 @@ struct CookieValues {
 // "%" is not followed by two hexadecimal digits: such a cookie proves nothing.
 std::optional<CookieValues> ParseDocumentCookie(std::string_view cookie);
 
-// True when the data cookie field (its text up to the first zero) contains
+enum class CookieVerdict {
+  Passes,
+  Unreadable,  // a key missing, no "&" after a value, or a bad escape
+  TooLong,     // a value longer than kMaxCookieValue
+  Mismatch,    // the data cookie lacks the page's ID or code
+};
+
+// Passes when the data cookie field (its text up to the first zero) contains
 // both values; an empty value is always contained.
+CookieVerdict CheckDocumentCookie(std::string_view documentCookie, std::string_view dataCookie);
 bool CookieCheckPasses(std::string_view documentCookie, std::string_view dataCookie);
+// The verdict in the support log's words.
+const char* CookieVerdictText(CookieVerdict verdict);
 
 }  // namespace qz

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "control/control_log.h"
 #include "control/tessacom1.h"
 #include "control/tessacontrol1.h"
 
@@ -54,6 +55,7 @@ class ClassFactory final : public IClassFactory {
     try {
       return Tessacontrol1::Create(iid, out);
     } catch (...) {
+      LogCaught();
       return E_UNEXPECTED;
     }
   }

@@ -9,12 +9,14 @@
 #include <system_error>
 #include <vector>
 
-#include "control/module.h"
-#include "control/resource.h"
-#include "control/tessacom1.h"
+#include "base/folders.h"
 #include "base/registration_rows.h"
 #include "base/win_handles.h"
 #include "base/win_text.h"
+#include "control/control_log.h"
+#include "control/module.h"
+#include "control/resource.h"
+#include "control/tessacom1.h"
 
 namespace qz::control {
 namespace {
@@ -47,11 +49,10 @@ std::string ClassIdText() {
   return WideToUtf8(text);
 }
 
-// Where the control starts the launcher from.
+// Where the control starts the launcher from, as the rows' UTF-8.
 std::string WindowsFolder() {
-  wchar_t windows[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? WideToUtf8(windows) : std::string();
+  const std::string folder = InstalledLauncherFolder();
+  return folder.empty() ? folder : WideToUtf8(AnsiToWide(folder));
 }
 
 // The rows of the registration resource; nothing when it is missing or damaged.
@@ -139,11 +140,13 @@ STDAPI DllRegisterServer() {
     return hr;
   } catch (...) {
     const HRESULT hr = CaughtResult();
+    LogCaught();
     // A registration cut short part-way is removed, as a failed write is.
     if (writing) {
       try {
         RemoveRegistrationRows(HKEY_CLASSES_ROOT, rows);
       } catch (...) {
+        LogCaught();
       }
     }
     return hr;
@@ -168,6 +171,7 @@ STDAPI DllUnregisterServer() {
       library->Release();
     }
   } catch (...) {
+    LogCaught();
   }
   return S_OK;
 }

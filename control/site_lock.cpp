@@ -56,19 +56,33 @@ bool SiteIsPage(IUnknown* site) {
   return SUCCEEDED(services->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&answer))) && answer;
 }
 
-bool SiteMayRun(IUnknown* site, bool mustBePage) {
+bool SiteMayRun(IUnknown* site, bool mustBePage, std::string& why) {
   if (!mustBePage && !SiteIsPage(site)) return true;  // a script host the player started
-  if (!site) return false;
+  if (!site) {
+    why = "the control has no page (any more)";
+    return false;
+  }
   // A frame is judged by its own document: the top page may be the portal
   // while the control sits in another site's frame.
   const ComPtr<IHTMLDocument2> document = HoldingDocument(site);
-  if (!document) return false;
+  if (!document) {
+    why = "its site holds no HTML document";
+    return false;
+  }
   BSTR address = nullptr;
   const HRESULT hr = document->get_URL(&address);
   const std::string page = AsciiAddress(address);
   SysFreeString(address);
-  if (FAILED(hr) || page.empty()) return false;
-  return IsTrustedPage(page, kPortalAddress, ListedTrustedSites());
+  if (FAILED(hr) || page.empty()) {
+    why = "the page's address cannot be read";
+    return false;
+  }
+  if (IsTrustedPage(page, kPortalAddress, ListedTrustedSites())) return true;
+  const std::optional<Origin> origin = ParseOrigin(page);
+  why = origin ? "the page " + origin->scheme + "://" + origin->host + ":" + std::to_string(origin->port) +
+                     " is neither the portal nor a trusted site"
+               : std::string("the page's address has no origin the site lock accepts");
+  return false;
 }
 
 }  // namespace qz::control

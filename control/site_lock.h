@@ -24,6 +24,8 @@ bool SiteIsPage(IUnknown* site);
 // must be read and have a trusted origin; no site, a removed site or a host
 // that answers nothing is refused. Otherwise a site that is no page (or none)
 // is a script host the player started, and a page is judged the same way.
-bool SiteMayRun(IUnknown* site, bool mustBePage);
+// When it may not, `why` says so for the support log (a page by its origin
+// only: its address may carry tokens).
+bool SiteMayRun(IUnknown* site, bool mustBePage, std::string& why);
 
 }  // namespace qz::control

@@ -1,17 +1,10 @@
 #include "control/site_origin.h"
 
+#include "format/ascii_case.h"
 #include "format/web_address.h"
 
 namespace qz {
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
 
 bool Matches(const Origin& page, const Origin& entry) {
   if (page.scheme != entry.scheme || page.port != entry.port) return false;
@@ -38,7 +31,7 @@ std::optional<Origin> ParseOrigin(std::string_view address, bool allowWildcard) 
   Origin origin;
   origin.scheme = web->https ? "https" : "http";
   origin.port = web->port;
-  origin.host = Lowered(web->host);
+  origin.host = AsciiLowered(web->host);
   // A page's host is a plain name: no address literal, no underscore.
   if (origin.host.find_first_of("[_") != std::string::npos) return std::nullopt;
   if (wildcard) origin.host = "*." + origin.host;

@@ -2,12 +2,15 @@
 
 #include <new>
 
+#include "base/folders.h"
+#include "base/run_log.h"
+#include "base/win_text.h"
+#include "control/control_log.h"
 #include "control/cookie_check.h"
-#include "record/launch_fill.h"
 #include "control/module.h"
 #include "control/site_lock.h"
 #include "record/handover.h"
-#include "base/win_text.h"
+#include "record/launch_fill.h"
 
 namespace qz::control {
 namespace {
@@ -103,40 +106,57 @@ STDMETHODIMP Tessacontrol1::get_Init(short* value) {
   return S_OK;
 }
 
-HRESULT Tessacontrol1::Put(Slot slot, BSTR value) {
+HRESULT Tessacontrol1::Put(std::size_t slot, BSTR value) {
   try {
     // Up to the first zero character: what the record conversion would see.
     slots_[slot] = value ? std::wstring(value) : std::wstring();
     return S_OK;
   } catch (...) {
+    LogCaught();
     return E_OUTOFMEMORY;
   }
 }
 
 STDMETHODIMP Tessacontrol1::Run() {
   try {
-    std::string texts[11];
-    for (int i = 0; i < 11; ++i) texts[i] = WideToAnsi(slots_[i].c_str());
+    LaunchTexts texts;
+    for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = WideToAnsi(slots_[i].c_str());
     block_ = FillLaunchBlock(texts);
 
     const std::string documentCookie = WideToAnsi(slots_[kDocCookie].c_str());
-    if (!documentCookie.empty() && !CookieCheckPasses(documentCookie, FieldText(block_.DataCookie))) {
-      return S_FALSE;
+    if (!documentCookie.empty()) {
+      const CookieVerdict cookie = CheckDocumentCookie(documentCookie, FieldText(block_.DataCookie));
+      if (cookie != CookieVerdict::Passes) {
+        Log(std::string("Run refused by the cookie check: ") + CookieVerdictText(cookie));
+        return S_FALSE;
+      }
     }
     if (SiteIsPage(site_.Get())) wasInPage_ = true;
-    if (!SiteMayRun(site_.Get(), untrustedCallers_ || wasInPage_)) return S_FALSE;
+    std::string why;
+    if (!SiteMayRun(site_.Get(), untrustedCallers_ || wasInPage_, why)) {
+      Log("Run refused by the site lock: " + why);
+      return S_FALSE;
+    }
 
-    char windows[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return S_FALSE;
-    std::string folder(windows, length);
-    if (folder.back() != '\\') folder += '\\';
+    const std::string launcher = InstalledLauncherPath();
+    if (launcher.empty()) {
+      Log("Run stopped: the Windows folder cannot be told");
+      return S_FALSE;
+    }
+    // Of the record only these: its other fields hold cookies.
+    Log("Run starts " + launcher + ": run mode \"" + FieldText(block_.RunMode) + "\", program \"" +
+        FieldText(block_.ProgName) + "\"");
     // The path is quoted and an over-long command line refused by the writer.
-    return HandOverBlock(block_, folder + "Quorlynx1.exe", folder.c_str(), SectionForm::Launcher,
-                         kHandOverDelayMs)
-               ? S_OK
-               : S_FALSE;
+    SetLastError(ERROR_SUCCESS);
+    if (!HandOverBlock(block_, launcher, InstalledLauncherFolder().c_str(), SectionForm::Launcher,
+                       kHandOverDelayMs)) {
+      const DWORD error = GetLastError();
+      Log("Run stopped: the launcher was not started" + (error ? ": " + runlog::ErrorText(error) : std::string()));
+      return S_FALSE;
+    }
+    return S_OK;
   } catch (...) {
+    LogCaught();
     return S_FALSE;
   }
 }

@@ -40,17 +40,17 @@ class Tessacontrol1 final : public ITessacontrol1,
 
   // ITessacontrol1
   STDMETHODIMP get_Init(short* value) override;
-  STDMETHODIMP put_RunMode(BSTR value) override { return Put(kRunMode, value); }
-  STDMETHODIMP put_ProgName(BSTR value) override { return Put(kProgName, value); }
-  STDMETHODIMP put_AuthCookie(BSTR value) override { return Put(kAuthCookie, value); }
-  STDMETHODIMP put_DataCookie(BSTR value) override { return Put(kDataCookie, value); }
-  STDMETHODIMP put_AvatarCookie(BSTR value) override { return Put(kAvatarCookie, value); }
-  STDMETHODIMP put_ServIP(BSTR value) override { return Put(kServIP, value); }
-  STDMETHODIMP put_ServPort(BSTR value) override { return Put(kServPort, value); }
-  STDMETHODIMP put_FullDownURL(BSTR value) override { return Put(kFullDownURL, value); }
-  STDMETHODIMP put_AutoDownURL(BSTR value) override { return Put(kAutoDownURL, value); }
-  STDMETHODIMP put_CommonURL(BSTR value) override { return Put(kCommonURL, value); }
-  STDMETHODIMP put_Spare(BSTR value) override { return Put(kSpare, value); }
+  STDMETHODIMP put_RunMode(BSTR value) override { return Put(LaunchField::RunMode, value); }
+  STDMETHODIMP put_ProgName(BSTR value) override { return Put(LaunchField::ProgName, value); }
+  STDMETHODIMP put_AuthCookie(BSTR value) override { return Put(LaunchField::AuthCookie, value); }
+  STDMETHODIMP put_DataCookie(BSTR value) override { return Put(LaunchField::DataCookie, value); }
+  STDMETHODIMP put_AvatarCookie(BSTR value) override { return Put(LaunchField::AvatarCookie, value); }
+  STDMETHODIMP put_ServIP(BSTR value) override { return Put(LaunchField::ServIP, value); }
+  STDMETHODIMP put_ServPort(BSTR value) override { return Put(LaunchField::ServPort, value); }
+  STDMETHODIMP put_FullDownURL(BSTR value) override { return Put(LaunchField::FullDownURL, value); }
+  STDMETHODIMP put_AutoDownURL(BSTR value) override { return Put(LaunchField::AutoDownURL, value); }
+  STDMETHODIMP put_CommonURL(BSTR value) override { return Put(LaunchField::CommonURL, value); }
+  STDMETHODIMP put_Spare(BSTR value) override { return Put(LaunchField::Spare, value); }
   STDMETHODIMP put_DocCookie(BSTR value) override { return Put(kDocCookie, value); }
   STDMETHODIMP Run() override;
 
@@ -67,15 +67,15 @@ class Tessacontrol1 final : public ITessacontrol1,
   STDMETHODIMP GetSite(REFIID iid, void** out) override;
 
  private:
-  // Property slots in DISPID order; the first eleven fill the record's fields.
-  enum Slot {
-    kRunMode, kProgName, kAuthCookie, kDataCookie, kAvatarCookie, kServIP, kServPort,
-    kFullDownURL, kAutoDownURL, kCommonURL, kSpare, kDocCookie, kSlotCount
-  };
+  // Property slots in DISPID order: the record's fields at their places in
+  // its table, then the page's cookie.
+  static constexpr std::size_t kDocCookie = kLaunchFieldCount;
+  static constexpr std::size_t kSlotCount = kDocCookie + 1;
 
   Tessacontrol1() = default;
   ~Tessacontrol1() = default;
-  HRESULT Put(Slot slot, BSTR value);
+  HRESULT Put(LaunchField field, BSTR value) { return Put(static_cast<std::size_t>(field), value); }
+  HRESULT Put(std::size_t slot, BSTR value);
 
   DWORD safetyOptions_ = 0;
   // Kept for the control's life: a host once asked for safety from untrusted

@@ -6,13 +6,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/launch_record.h"
+
 namespace qz {
 
-// Field widths, terminating zero included: a program name, and every address
-// or path the launcher keeps (a Windows path of the A functions is at most
-// MAX_PATH bytes with its zero).
-constexpr std::size_t kProgNameField = 20;
-constexpr std::size_t kPathField = 260;
+// Field widths, terminating zero included, both the launch record's: a
+// program name (a manifest's is compared with the page's), and every address
+// or path the launcher keeps (as wide as the record's addresses: a Windows
+// path of the A functions is at most MAX_PATH bytes with its zero).
+constexpr std::size_t kProgNameField = LaunchFieldWidth(LaunchField::ProgName);
+constexpr std::size_t kPathField = LaunchFieldWidth(LaunchField::FullDownURL);
+static_assert(kPathField == LaunchFieldWidth(LaunchField::AutoDownURL) &&
+                  kPathField == LaunchFieldWidth(LaunchField::CommonURL),
+              "the record's addresses share one width");
 
 // The longest values, terminating zero excluded.
 constexpr std::size_t kMaxProgName = kProgNameField - 1;

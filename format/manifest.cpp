@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "format/ascii_case.h"
 #include "format/limits.h"
 #include "format/ticket.h"
 #include "format/web_address.h"
@@ -76,15 +77,6 @@ const ManifestKeySpec* KeyOf(std::string_view token, std::size_t knownKeys) {
     if (StartsWith(token, kManifestKeys[k].name)) return &kManifestKeys[k];
   }
   return nullptr;
-}
-
-bool SameAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace

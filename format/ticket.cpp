@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/ascii_case.h"
+
 namespace qz {
 
 namespace {
@@ -48,16 +50,7 @@ std::optional<TicketNonce> ParseNonce(std::string_view text) {
 
 }  // namespace
 
-bool StartsWithTicketScheme(std::string_view text) {
-  const std::string_view scheme = kTicketScheme;
-  if (text.size() < scheme.size()) return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != scheme[i]) return false;
-  }
-  return true;
-}
+bool StartsWithTicketScheme(std::string_view text) { return StartsWithAsciiCase(text, kTicketScheme); }
 
 std::optional<std::size_t> TicketFieldIndex(std::string_view name) {
   for (std::size_t i = 0; i < kTicketFieldCount; ++i) {

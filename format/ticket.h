@@ -26,7 +26,7 @@
 #include <string_view>
 
 #include "format/codec.h"
-#include "format/limits.h"
+#include "format/launch_record.h"
 
 namespace qz {
 
@@ -46,26 +46,12 @@ constexpr std::int64_t kTicketClockSkew = 120;
 constexpr std::size_t kMaxTicketBytes = 8192;
 constexpr std::size_t kTicketNonceBytes = 16;
 
-// The launch fields a ticket may carry, with the widths of the launch record
-// (a value may fill its field; the record then carries no terminating zero).
-struct TicketField {
-  const char* name;
-  std::size_t width;
-};
-inline constexpr TicketField kTicketFields[] = {
-    {"RunMode", 16},
-    {"ProgName", kProgNameField},
-    {"AuthCookie", 256},
-    {"DataCookie", 128},
-    {"AvatarCookie", 128},
-    {"ServIP", 30},
-    {"ServPort", 6},
-    {"FullDownURL", kPathField},
-    {"AutoDownURL", kPathField},
-    {"CommonURL", kPathField},
-    {"Spare", 128},
-};
-constexpr std::size_t kTicketFieldCount = sizeof kTicketFields / sizeof kTicketFields[0];
+// The launch fields a ticket may carry: the launch record's, by its names and
+// widths (a value may fill its field; the record then carries no terminating
+// zero).
+using TicketField = LaunchBlockField;
+inline constexpr const auto& kTicketFields = kLaunchBlockFields;
+constexpr std::size_t kTicketFieldCount = kLaunchFieldCount;
 
 // Whether a text begins with the link's scheme, in any case.
 bool StartsWithTicketScheme(std::string_view text);

@@ -1,18 +1,10 @@
 #include "format/web_address.h"
 
+#include "format/ascii_case.h"
+
 namespace qz {
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -25,7 +17,7 @@ bool IsNameHost(std::string_view host) {
       label = 0;
       continue;
     }
-    const char l = Lower(c);
+    const char l = AsciiLower(c);
     const bool ok = (l >= 'a' && l <= 'z') || IsDigit(c) || c == '-' || c == '_';
     if (!ok || ++label > 63) return false;
   }
@@ -35,7 +27,7 @@ bool IsNameHost(std::string_view host) {
 bool IsIpv6Literal(std::string_view host) {
   if (host.size() < 4 || host.front() != '[' || host.back() != ']') return false;
   for (char c : host.substr(1, host.size() - 2)) {
-    const char l = Lower(c);
+    const char l = AsciiLower(c);
     if (!IsDigit(c) && !(l >= 'a' && l <= 'f') && c != ':' && c != '.') return false;
   }
   return true;
@@ -76,11 +68,11 @@ std::optional<unsigned> ParsePort(std::string_view digits) {
 std::optional<WebAddress> ParseWebAddress(std::string_view url) {
   WebAddress address;
   std::string_view rest;
-  if (StartsWithNoCase(url, "https://")) {
+  if (StartsWithAsciiCase(url, "https://")) {
     address.https = true;
     address.port = 443;
     rest = url.substr(8);
-  } else if (StartsWithNoCase(url, "http://")) {
+  } else if (StartsWithAsciiCase(url, "http://")) {
     address.port = 80;
     rest = url.substr(7);
   } else {
@@ -127,20 +119,15 @@ std::optional<WebAddress> ParseWebAddress(std::string_view url) {
 
 bool IsLoopbackHost(std::string_view host) {
   if (host == "[::1]") return true;
-  if (host.size() == 9) {
-    bool localhost = true;
-    for (std::size_t i = 0; i < 9; ++i) localhost = localhost && Lower(host[i]) == "localhost"[i];
-    if (localhost) return true;
-  }
-  return IsLoopbackIpv4(host);
+  return SameAsciiCase(host, "localhost") || IsLoopbackIpv4(host);
 }
 
 bool IsWebUrl(const char* url) {
   if (!url) return false;
   const std::string_view text(url);
   std::string_view rest;
-  if (StartsWithNoCase(text, "http://")) rest = text.substr(7);
-  else if (StartsWithNoCase(text, "https://")) rest = text.substr(8);
+  if (StartsWithAsciiCase(text, "http://")) rest = text.substr(7);
+  else if (StartsWithAsciiCase(text, "https://")) rest = text.substr(8);
   else return false;
   // A host must follow the scheme.
   return !rest.empty() && rest[0] != '/';
@@ -153,7 +140,7 @@ bool IsFetchUrl(std::string_view url) {
 
 bool IsFetchRedirect(const char* requested, const char* final) {
   if (!IsFetchUrl(requested) || !IsFetchUrl(final)) return false;
-  return !StartsWithNoCase(requested, "https://") || StartsWithNoCase(final, "https://");
+  return !StartsWithAsciiCase(requested, "https://") || StartsWithAsciiCase(final, "https://");
 }
 
 }  // namespace qz

@@ -20,7 +20,7 @@
 #include "base/run_log.h"
 #include "base/settings.h"
 #include "base/shell_start.h"
-#include "launcher/folders.h"
+#include "base/folders.h"
 #include "launcher/launcher_app.h"
 #include "record/handover.h"
 #include "ui/message_box.h"
@@ -194,7 +194,7 @@ ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
   }
   ShellStart start;
   start.verb = "runas";
-  start.program = windows + "Quorlynx1.exe";
+  start.program = InstalledLauncherPath();
   start.parameters = ChangeLineText(avatar, record.Name());
   start.directory = windows;
   runlog::Write("rights", "asking for administrator rights for " + start.program + " " + start.parameters);

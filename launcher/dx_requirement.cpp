@@ -1,28 +1,15 @@
 #include "launcher/dx_requirement.h"
 
-#include <cctype>
 #include <string>
 
 #include "base/param_text.h"
+#include "format/ascii_case.h"
 
 namespace qz {
 
-namespace {
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-}  // namespace
-
-std::int16_t SplitDirectXRequirement(char (&spare)[128]) {
+std::int16_t SplitDirectXRequirement(char (&spare)[LaunchFieldWidth(LaunchField::Spare)]) {
   const std::size_t length = BoundedLength(spare, sizeof spare);
-  if (!StartsWithNoCase(std::string_view(spare, length), "DxMin")) return 0;
+  if (!StartsWithAsciiCase(std::string_view(spare, length), "DxMin")) return 0;
   const std::vector<std::string_view> tokens = SplitInPlace(spare, length, "=& ", SplitRule::Runs);
   std::int16_t required = 0;
   for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "format/launch_record.h"
+
 namespace qz {
 
 // Any version up to this one is on every system the game supports; asking
@@ -15,7 +17,7 @@ constexpr int kDirectXAlwaysPresent = 6;
 // starts with "DxMin" in any case; it is then split in place at "=", "&" and
 // blanks (the game receives it so), and the number after the last token that
 // begins with "DxMin" (exact case) is the requirement, kept to 16 signed bits.
-std::int16_t SplitDirectXRequirement(char (&spare)[128]);
+std::int16_t SplitDirectXRequirement(char (&spare)[LaunchFieldWidth(LaunchField::Spare)]);
 
 // The major version in the system's DirectX Version text: its second
 // dot-separated part ("4.09.00.0904" is 9). False when there is no second part.

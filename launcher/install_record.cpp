@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "base/param_text.h"
 #include "base/portal.h"
 #include "base/registry_text.h"
@@ -12,7 +13,6 @@
 #include "base/settings.h"
 #include "base/win_handles.h"
 #include "format/limits.h"
-#include "launcher/folders.h"
 #include "launcher/launcher_app.h"
 #include "launcher/setup_params.h"
 
@@ -32,10 +32,7 @@ HKEY RootForIndex(int index) {
 // True when the executable lies in the Windows folder, compared as written
 // and by long names (a short name such as WINDOW~1 is another spelling of the
 // same folder); also true when the Windows folder cannot be told.
-bool InWindowsFolder(const std::string& exe) {
-  char windows[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return true;
+bool InsideWindowsFolder(const std::string& exe, const char* windows) {
   char longWindows[MAX_PATH] = {};
   char longExe[MAX_PATH] = {};
   const DWORD w = GetLongPathNameA(windows, longWindows, MAX_PATH);
@@ -43,6 +40,17 @@ bool InWindowsFolder(const std::string& exe) {
   const std::string folder = (w > 0 && w < MAX_PATH) ? longWindows : windows;
   const std::string path = (e > 0 && e < MAX_PATH) ? longExe : exe;
   return IsInsideFolder(exe, windows) || IsInsideFolder(path, folder);
+}
+
+// The system's Windows folder and, under a terminal server, the session's
+// own one both count.
+bool InWindowsFolder(const std::string& exe) {
+  char system[MAX_PATH] = {};
+  char session[MAX_PATH] = {};
+  const UINT s = GetSystemWindowsDirectoryA(system, MAX_PATH);
+  const UINT t = GetWindowsDirectoryA(session, MAX_PATH);
+  if (s == 0 || s >= MAX_PATH || t == 0 || t >= MAX_PATH) return true;
+  return InsideWindowsFolder(exe, system) || InsideWindowsFolder(exe, session);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <cwchar>
 
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "base/private_folder.h"
 #include "base/win_text.h"
-#include "launcher/folders.h"
 #include "record/handover.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -54,11 +54,7 @@ void LauncherApp::FindCommonFilesDir() {
 bool LauncherApp::PrepareWorkDir(bool quiet) {
   // Downloads are run and unpacked from here: a folder anyone could have
   // made (a drive's root) is no fallback.
-  char temp[260] = {};
-  const DWORD n = GetTempPathA(sizeof temp, temp);
-  const DWORD attributes = n > 0 && n < sizeof temp ? GetFileAttributesA(temp) : INVALID_FILE_ATTRIBUTES;
-  const bool found = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  const std::string dir = WorkDirBelow(found ? std::string(temp, n) : std::string());
+  const std::string dir = PlayerWorkFolder();
   if (dir.empty() || dir.size() >= kPathField) {
     if (!quiet) ShowMessage(nullptr, texts::kNoTempFolder, nullptr, MB_OK);
     return false;

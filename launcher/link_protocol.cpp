@@ -1,5 +1,6 @@
 #include "launcher/link_protocol.h"
 
+#include "base/folders.h"
 #include "base/registration_rows.h"
 #include "base/win_text.h"
 #include "ui/resource_ids.h"
@@ -16,17 +17,18 @@ std::optional<std::vector<RegistryRow>> LinkProtocolRows(HMODULE module, const s
   return rows;
 }
 
-std::string InstalledLauncherPath() {
-  wchar_t windows[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  std::wstring path(windows, length);
-  if (path.back() != L'\\') path += L'\\';
-  return WideToUtf8(path + L"Quorlynx1.exe");
+namespace {
+
+// The rows are UTF-8; the launcher's place is known in the ANSI code page.
+std::string LauncherPathText() {
+  const std::string launcher = InstalledLauncherPath();
+  return launcher.empty() ? launcher : WideToUtf8(AnsiToWide(launcher));
 }
 
+}  // namespace
+
 LONG RegisterLinkProtocol(HMODULE module) {
-  const std::string launcher = InstalledLauncherPath();
+  const std::string launcher = LauncherPathText();
   const auto rows = launcher.empty() ? std::nullopt : LinkProtocolRows(module, launcher);
   if (!rows) return ERROR_RESOURCE_DATA_NOT_FOUND;
   const LONG status = WriteRegistrationRows(HKEY_LOCAL_MACHINE, *rows);
@@ -35,7 +37,7 @@ LONG RegisterLinkProtocol(HMODULE module) {
 }
 
 LONG UnregisterLinkProtocol(HMODULE module) {
-  const auto rows = LinkProtocolRows(module, InstalledLauncherPath());
+  const auto rows = LinkProtocolRows(module, LauncherPathText());
   if (!rows) return ERROR_RESOURCE_DATA_NOT_FOUND;
   return RemoveRegistrationRows(HKEY_LOCAL_MACHINE, *rows);
 }

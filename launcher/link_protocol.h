@@ -16,12 +16,10 @@ namespace qz {
 // Every row lies in this key: a damaged table never touches another key.
 constexpr char kLinkProtocolKey[] = "SOFTWARE\\Classes\\quorlynx";
 
-// The rows with %MODULE% filled in as `launcherPath` (UTF-8); nothing when
+// The rows with %MODULE% filled in as `launcherPath` (UTF-8; registration
+// uses the installed launcher's, InstalledLauncherPath); nothing when
 // the resource is missing, damaged or names a key outside kLinkProtocolKey.
 std::optional<std::vector<RegistryRow>> LinkProtocolRows(HMODULE module, const std::string& launcherPath);
-
-// The launcher as installed: "<Windows folder>\Quorlynx1.exe", UTF-8.
-std::string InstalledLauncherPath();
 
 // ERROR_SUCCESS or the first failure. Registration clears the key first and
 // removes what it wrote when a write fails; a key already missing counts as

@@ -9,7 +9,7 @@
 #include "base/field_text.h"
 #include "base/run_log.h"
 #include "base/settings.h"
-#include "launcher/folders.h"
+#include "base/folders.h"
 #include "launcher/launcher_app.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"

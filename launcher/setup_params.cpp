@@ -2,9 +2,10 @@
 
 #include <vector>
 
+#include "base/folders.h"
 #include "base/param_text.h"
+#include "format/ascii_case.h"
 #include "format/windows_names.h"
-#include "launcher/folders.h"
 
 namespace qz {
 
@@ -43,16 +44,6 @@ std::string FirstWord(std::string_view text) {
   return std::string(text.substr(begin, end == std::string_view::npos ? end : end - begin));
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
-
 std::vector<std::string_view> Parts(std::string_view path) {
   std::vector<std::string_view> parts;
   for (;;) {
@@ -80,14 +71,14 @@ bool IsGameRegistryPath(std::string_view regPath) {
   for (std::string_view part : parts) {
     if (part.empty()) return false;
   }
-  if (parts.size() < 2 || !SameLetters(parts[0], "SOFTWARE")) return false;
+  if (parts.size() < 2 || !SameAsciiCase(parts[0], "SOFTWARE")) return false;
   std::size_t vendor = 1;
-  if (SameLetters(parts[1], "WOW6432Node")) {
+  if (SameAsciiCase(parts[1], "WOW6432Node")) {
     if (parts.size() < 3) return false;
     vendor = 2;
   }
   for (const char* system : {"Microsoft", "Classes", "Policies", "AppDataLow"}) {
-    if (SameLetters(parts[vendor], system)) return false;
+    if (SameAsciiCase(parts[vendor], system)) return false;
   }
   return true;
 }
@@ -100,8 +91,8 @@ bool IsListedGameLocation(int hKeyIndex, std::string_view regPath, const std::ve
     if (slash == std::string::npos) continue;
     const std::string_view root = std::string_view(entry).substr(0, slash);
     const char* const* names = roots[hKeyIndex - 1];
-    if ((SameLetters(root, names[0]) || SameLetters(root, names[1])) &&
-        SameLetters(std::string_view(entry).substr(slash + 1), regPath)) {
+    if ((SameAsciiCase(root, names[0]) || SameAsciiCase(root, names[1])) &&
+        SameAsciiCase(std::string_view(entry).substr(slash + 1), regPath)) {
       return true;
     }
   }
@@ -112,13 +103,13 @@ bool IsGameProgram(std::string_view path) {
   constexpr std::string_view kExe = ".exe";
   const std::size_t slash = path.find_last_of('\\');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  return name.size() > kExe.size() && SameLetters(name.substr(name.size() - kExe.size()), kExe);
+  return name.size() > kExe.size() && SameAsciiCase(name.substr(name.size() - kExe.size()), kExe);
 }
 
 bool IsGameFileName(std::string_view fileName) { return AllPlain(Parts(fileName)); }
 
 bool IsFullLocalPath(std::string_view path) {
-  if (path.size() < 4 || UpperAscii(path[0]) < 'A' || UpperAscii(path[0]) > 'Z' || path[1] != ':' ||
+  if (path.size() < 4 || AsciiLower(path[0]) < 'a' || AsciiLower(path[0]) > 'z' || path[1] != ':' ||
       path[2] != '\\') {
     return false;
   }
@@ -128,7 +119,7 @@ bool IsFullLocalPath(std::string_view path) {
 bool IsInsideFolder(std::string_view path, std::string_view folder) {
   while (!folder.empty() && folder.back() == '\\') folder.remove_suffix(1);
   return path.size() > folder.size() && path[folder.size()] == '\\' &&
-         SameLetters(path.substr(0, folder.size()), folder);
+         SameAsciiCase(path.substr(0, folder.size()), folder);
 }
 
 SetupParameters ParseSetupParameters(LaunchBlock& block) {
@@ -179,7 +170,7 @@ bool GameLocationFromValue(const std::string& value, const char* fileName, std::
     newExe = newDir + fileName;
   }
   // A cut path would name another file; such a location is not used at all.
-  if (!FitsField(newDir.size(), 260) || !FitsField(newExe.size(), 260)) return false;
+  if (!FitsField(newDir.size(), kPathField) || !FitsField(newExe.size(), kPathField)) return false;
   dir = newDir;
   exe = newExe;
   return true;

@@ -34,7 +34,7 @@ SetupParameters ParseSetupParameters(LaunchBlock& block);
 // Where the game is, from the registered location value: with a file name the
 // value is the game's folder, without one it is the executable's full path
 // (the folder is then the text before its last backslash, or empty when there
-// is none). False when the folder or the path would not fit a 260-byte field.
+// is none). False when the folder or the path would not fit a kPathField field.
 bool GameLocationFromValue(const std::string& value, const char* fileName, std::string& dir,
                            std::string& exe);
 

@@ -21,7 +21,7 @@ ExitCode StartUpMessage(const wchar_t* text) {
 ExitCode LauncherApp::RegisterProtocol(bool add) {
   // Registration downloads nothing and may run unattended: without a work
   // folder of its own it only goes without its log.
-  if (PrepareWorkDir(true)) runlog::Open(workDir_ + "Quorlynx.log");
+  if (PrepareWorkDir(true)) runlog::Open(workDir_ + runlog::kFileName);
   const LONG status = add ? RegisterLinkProtocol(instance_) : UnregisterLinkProtocol(instance_);
   runlog::Write("protocol", std::string(add ? "registering " : "removing ") + kLinkProtocolKey + ": " +
                                 (status == ERROR_SUCCESS ? "done" : runlog::ErrorText(status)));
@@ -60,7 +60,7 @@ ExitCode LauncherApp::Main(const char* commandLine) {
   if (!fromLink && !TakeOver(commandLine)) return refused(texts::kDataReadFailed);
   FindCommonFilesDir();
   if (!PrepareWorkDir()) return ExitCode::Stopped;
-  runlog::Open(workDir_ + "Quorlynx.log");
+  runlog::Open(workDir_ + runlog::kFileName);
   if (fromLink && !TakeOverTicket(command)) return refused(texts::kTicketRefused);
   // Of the launch record only these: its other fields hold cookies.
   runlog::Write("start", std::string(fromLink ? "from a link: " : "from the control: ") + "run mode \"" +

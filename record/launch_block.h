@@ -1,6 +1,7 @@
 // The launch record that travels page -> control -> launcher -> game through
-// named shared memory. One definition, compiled into both programs: its layout
-// is a contract with the game, so every offset is pinned below.
+// named shared memory, as the struct the programs copy. One definition,
+// compiled into both programs; its layout is the table of
+// format/launch_record.h, and every member is pinned to it below.
 #pragma once
 
 #include <cstddef>
@@ -9,46 +10,39 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "format/launch_record.h"
 
 namespace qz {
 
 struct LaunchBlock {
-  char RunMode[16];
-  char ProgName[20];
-  char AuthCookie[256];
-  char DataCookie[128];
-  char AvatarCookie[128];
-  char ServIP[30];
-  char ServPort[6];
-  char FullDownURL[260];
-  char AutoDownURL[260];
-  char CommonURL[260];
-  char Spare[128];
+  char RunMode[LaunchFieldWidth(LaunchField::RunMode)];
+  char ProgName[LaunchFieldWidth(LaunchField::ProgName)];
+  char AuthCookie[LaunchFieldWidth(LaunchField::AuthCookie)];
+  char DataCookie[LaunchFieldWidth(LaunchField::DataCookie)];
+  char AvatarCookie[LaunchFieldWidth(LaunchField::AvatarCookie)];
+  char ServIP[LaunchFieldWidth(LaunchField::ServIP)];
+  char ServPort[LaunchFieldWidth(LaunchField::ServPort)];
+  char FullDownURL[LaunchFieldWidth(LaunchField::FullDownURL)];
+  char AutoDownURL[LaunchFieldWidth(LaunchField::AutoDownURL)];
+  char CommonURL[LaunchFieldWidth(LaunchField::CommonURL)];
+  char Spare[LaunchFieldWidth(LaunchField::Spare)];
 };
-
-constexpr std::size_t kLaunchBlockSize = 1492;
 
 static_assert(sizeof(LaunchBlock) == kLaunchBlockSize, "launch block must be 1492 bytes");
 static_assert(alignof(LaunchBlock) == 1, "launch block has no padding");
-static_assert(offsetof(LaunchBlock, RunMode) == 0);
-static_assert(offsetof(LaunchBlock, ProgName) == 16);
-static_assert(offsetof(LaunchBlock, AuthCookie) == 36);
-static_assert(offsetof(LaunchBlock, DataCookie) == 292);
-static_assert(offsetof(LaunchBlock, AvatarCookie) == 420);
-static_assert(offsetof(LaunchBlock, ServIP) == 548);
-static_assert(offsetof(LaunchBlock, ServPort) == 578);
-static_assert(offsetof(LaunchBlock, FullDownURL) == 584);
-static_assert(offsetof(LaunchBlock, AutoDownURL) == 844);
-static_assert(offsetof(LaunchBlock, CommonURL) == 1104);
-static_assert(offsetof(LaunchBlock, Spare) == 1364);
-
-// The eleven fields in block order, for code that walks them (the control
-// fills them from its property slots in this order).
-struct LaunchBlockField {
-  const char* name;
-  std::size_t offset;
-  std::size_t width;
-};
-extern const LaunchBlockField kLaunchBlockFields[11];
+#define QZ_PINNED(f) \
+  static_assert(offsetof(LaunchBlock, f) == LaunchFieldOffset(LaunchField::f), #f " lies where the table puts it")
+QZ_PINNED(RunMode);
+QZ_PINNED(ProgName);
+QZ_PINNED(AuthCookie);
+QZ_PINNED(DataCookie);
+QZ_PINNED(AvatarCookie);
+QZ_PINNED(ServIP);
+QZ_PINNED(ServPort);
+QZ_PINNED(FullDownURL);
+QZ_PINNED(AutoDownURL);
+QZ_PINNED(CommonURL);
+QZ_PINNED(Spare);
+#undef QZ_PINNED
 
 }  // namespace qz

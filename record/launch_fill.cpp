@@ -2,13 +2,13 @@
 
 namespace qz {
 
-LaunchBlock FillLaunchBlock(const std::string (&texts)[11]) {
+LaunchBlock FillLaunchBlock(const LaunchTexts& texts) {
   LaunchBlock block;
   std::memset(&block, 0, sizeof block);
   char* base = reinterpret_cast<char*>(&block);
-  for (int i = 0; i < 11; ++i) {
-    const LaunchBlockField& f = kLaunchBlockFields[i];
-    SetFieldBytes(base + f.offset, f.width, texts[i].data(), texts[i].size());
+  for (const LaunchBlockField& f : kLaunchBlockFields) {
+    const std::string& text = texts[static_cast<std::size_t>(f.field)];
+    SetFieldBytes(base + f.offset, f.width, text.data(), text.size());
   }
   return block;
 }

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <cstring>
 #include <cwchar>
@@ -138,20 +137,7 @@ TEST(StartUp, WorkFolderNotThePlayersOwnIsRefused) {
     if (c.planted && std::string(c.planted) == "file") {
       ASSERT_TRUE(WriteFileBytes(work.substr(0, work.size() - 1), "planted"));
     } else if (c.planted) {
-      // Set through a handle, the way Wine takes it too (as the folder's mode).
-      ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
-      PSECURITY_DESCRIPTOR descriptor = nullptr;
-      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.planted, SDDL_REVISION_1, &descriptor,
-                                                                       nullptr));
-      PACL dacl = nullptr;
-      BOOL present = FALSE, defaulted = FALSE;
-      GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-      HANDLE folder = CreateFileA(work.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      EXPECT_EQ(SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr),
-                static_cast<DWORD>(ERROR_SUCCESS));
-      CloseHandle(folder);
-      LocalFree(descriptor);
+      ASSERT_TRUE(MakeFolderWithAccess(work, c.planted));
     }
     if (c.tmp) SetEnvironmentVariableA("TMP", c.tmp);
     LaunchBlock block{};

@@ -17,7 +17,7 @@ namespace {
 std::string Bytes(const char* field, std::size_t width) { return std::string(field, width); }
 
 TEST(ControlBlockFill, FieldsAreCutAtTheirWidthAndZeroPadded) {
-  std::string texts[11];
+  LaunchTexts texts;
   texts[0] = "Vltw_OnlySetup12";                  // exactly 16 bytes
   texts[1] = "ProgramNameOf20Bytes+extra";          // 26 bytes into 20
   texts[6] = "8080";                                // shorter than its 6
@@ -33,7 +33,7 @@ TEST(ControlBlockFill, FieldsAreCutAtTheirWidthAndZeroPadded) {
 }
 
 TEST(ControlBlockFill, TwentyByteRunModeKeepsItsFirstSixteen) {
-  std::string texts[11];
+  LaunchTexts texts;
   texts[0] = "ABCDEFGHIJKLMNOPQRST";
   texts[1] = "next";
   const LaunchBlock block = FillLaunchBlock(texts);
@@ -42,11 +42,11 @@ TEST(ControlBlockFill, TwentyByteRunModeKeepsItsFirstSixteen) {
 }
 
 TEST(ControlBlockFill, EveryFieldGetsItsOwnText) {
-  std::string texts[11];
-  for (int i = 0; i < 11; ++i) texts[i] = "v" + std::to_string(i);
+  LaunchTexts texts;
+  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = "v" + std::to_string(i);
   const LaunchBlock block = FillLaunchBlock(texts);
   const char* base = reinterpret_cast<const char*>(&block);
-  for (int i = 0; i < 11; ++i) {
+  for (std::size_t i = 0; i < texts.size(); ++i) {
     SCOPED_TRACE(kLaunchBlockFields[i].name);
     const LaunchBlockField& f = kLaunchBlockFields[i];
     EXPECT_EQ(std::string(base + f.offset), texts[i]);
@@ -81,31 +81,34 @@ TEST(ControlCookieCheck, Examples) {
   }
 }
 
-TEST(ControlCookieCheck, UnprovableCookiesFail) {
+TEST(ControlCookieCheck, UnprovableCookiesFailWithTheirReason) {
   const std::string v63(63, 'a');
   const std::string v64(64, 'a');
+  using V = CookieVerdict;
   struct Case {
     const char* id;
     std::string cookie;
-    bool passes;
+    CookieVerdict verdict;
   } cases[] = {
-      {"no code key", "X=1&ID=u&", false},
-      {"no ID key", "M%5FCODE=c&", false},
-      {"no & after the code", "&ID=u&M%5FCODE=c", false},
-      {"no & after the ID", "M%5FCODE=c&ID=u", false},
-      {"code of 63 bytes", "M%5FCODE=" + v63 + "&ID=u&", true},
-      {"code of 64 bytes", "M%5FCODE=" + v64 + "&ID=u&", false},
-      {"raw ID of 63 bytes", "M%5FCODE=c&ID=" + v63 + "&", true},
-      {"raw ID of 64 bytes", "M%5FCODE=c&ID=" + v64 + "&", false},
-      {"raw ID over 63 though decoded shorter", "M%5FCODE=c&ID=" + std::string(22, 'x') + std::string("%41", 3) + std::string(40, 'x') + "&", false},
-      {"% at the end", "M%5FCODE=c&ID=u%&", false},
-      {"% with one digit", "M%5FCODE=c&ID=u%4&", false},
-      {"% with a non-hex digit", "M%5FCODE=c&ID=u%4G&", false},
+      {"no code key", "X=1&ID=u&", V::Unreadable},
+      {"no ID key", "M%5FCODE=c&", V::Unreadable},
+      {"no & after the code", "&ID=u&M%5FCODE=c", V::Unreadable},
+      {"no & after the ID", "M%5FCODE=c&ID=u", V::Unreadable},
+      {"code of 63 bytes", "M%5FCODE=" + v63 + "&ID=u&", V::Passes},
+      {"code of 64 bytes", "M%5FCODE=" + v64 + "&ID=u&", V::TooLong},
+      {"raw ID of 63 bytes", "M%5FCODE=c&ID=" + v63 + "&", V::Passes},
+      {"raw ID of 64 bytes", "M%5FCODE=c&ID=" + v64 + "&", V::TooLong},
+      {"raw ID over 63 though decoded shorter", "M%5FCODE=c&ID=" + std::string(22, 'x') + std::string("%41", 3) + std::string(40, 'x') + "&", V::TooLong},
+      {"% at the end", "M%5FCODE=c&ID=u%&", V::Unreadable},
+      {"% with one digit", "M%5FCODE=c&ID=u%4&", V::Unreadable},
+      {"% with a non-hex digit", "M%5FCODE=c&ID=u%4G&", V::Unreadable},
+      {"another user", "M%5FCODE=c&ID=w&", V::Mismatch},
   };
   const std::string data = "u c " + v63;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    EXPECT_EQ(CookieCheckPasses(c.cookie, data), c.passes);
+    EXPECT_EQ(CheckDocumentCookie(c.cookie, data), c.verdict);
+    EXPECT_EQ(CookieCheckPasses(c.cookie, data), c.verdict == V::Passes);
   }
 }
 

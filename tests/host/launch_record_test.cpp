@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <string>
+#include <utility>
 
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "launcher/change_line.h"
-#include "launcher/folders.h"
 #include "record/launch_block.h"
 #include "record/section_name.h"
 
@@ -114,13 +119,43 @@ TEST(ChangeLine, OnlyTheExactFormIsTaken) {
   EXPECT_FALSE(ParseChangeLine(nullptr));
 }
 
-TEST(LaunchBlock, FieldTableCoversTheRecordContiguously) {
+TEST(LaunchBlock, FieldTableIsTheStructAndTheDocumentedLayout) {
+  // What the game copies: each member where the table puts it, as wide.
+  const LaunchBlock block{};
+  const char* base = reinterpret_cast<const char*>(&block);
+  const struct {
+    const char* at;
+    std::size_t width;
+  } members[] = {
+      {block.RunMode, sizeof block.RunMode},           {block.ProgName, sizeof block.ProgName},
+      {block.AuthCookie, sizeof block.AuthCookie},     {block.DataCookie, sizeof block.DataCookie},
+      {block.AvatarCookie, sizeof block.AvatarCookie}, {block.ServIP, sizeof block.ServIP},
+      {block.ServPort, sizeof block.ServPort},         {block.FullDownURL, sizeof block.FullDownURL},
+      {block.AutoDownURL, sizeof block.AutoDownURL},   {block.CommonURL, sizeof block.CommonURL},
+      {block.Spare, sizeof block.Spare},
+  };
+  ASSERT_EQ(std::size(members), kLaunchFieldCount);
+  // What game makers build against: the README's table of the record.
+  std::ifstream in(QZ_README, std::ios::binary);
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::map<std::string, std::pair<std::size_t, std::size_t>> documented;
+  const std::regex row(R"(\|\s*(\d+)\s*\|\s*(\d+)\s*\|\s*`(\w+)`)");
+  for (std::sregex_iterator m(readme.begin(), readme.end(), row), end; m != end; ++m) {
+    documented[(*m)[3]] = {std::stoul((*m)[1]), std::stoul((*m)[2])};
+  }
+
   std::size_t next = 0;
-  for (const LaunchBlockField& f : kLaunchBlockFields) {
-    EXPECT_EQ(f.offset, next) << f.name;
+  for (std::size_t i = 0; i < kLaunchFieldCount; ++i) {
+    const LaunchBlockField& f = kLaunchBlockFields[i];
+    SCOPED_TRACE(f.name);
+    EXPECT_EQ(f.offset, next);
+    EXPECT_EQ(static_cast<std::size_t>(members[i].at - base), f.offset);
+    EXPECT_EQ(members[i].width, f.width);
+    EXPECT_EQ(documented[f.name], std::make_pair(f.offset, f.width));
     next = f.offset + f.width;
   }
-  EXPECT_EQ(next, kLaunchBlockSize);
+  EXPECT_EQ(next, 1492u);
+  EXPECT_EQ(sizeof(LaunchBlock), 1492u);
 }
 
 TEST(LaunchBlock, FieldsAreCutZeroPaddedAndReadBounded) {

@@ -182,7 +182,7 @@ TEST_F(ControlRegistrationTest, ElevationPolicyNamesTheLauncherInTheModulesOwnVi
   ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, someoneElses.c_str(), L"AppName", REG_SZ, L"other.exe", 20),
             ERROR_SUCCESS);
   wchar_t windows[MAX_PATH] = {};
-  GetWindowsDirectoryW(windows, MAX_PATH);
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);  // where the package installs the launcher
 
   ASSERT_EQ(Module().Register(), S_OK);
   EXPECT_EQ(entry(0), std::wstring(L"AppName=Quorlynx1.exe|AppPath=") + windows + L"|Policy=3");

@@ -8,6 +8,9 @@
 #include <servprov.h>
 #include <shlguid.h>
 
+#include "base/folders.h"
+#include "base/private_folder.h"
+#include "base/run_log.h"
 #include "record/handover.h"
 #include "record/section_name.h"
 #include "tests/win/control_test_support.h"
@@ -329,6 +332,7 @@ TEST_F(ControlRunTest, LauncherGetsWhatThePagePutAndTheSectionOutlivesItsStartOn
   EXPECT_LT(run.elapsedMs, 9000u);
 
   const std::string exe = LauncherPath();
+  EXPECT_EQ(InstalledLauncherPath(), exe) << "one place for the control, the link and the elevated copy";
   ASSERT_TRUE(WaitForFile(exe + ".record.txt", kWait));
   auto record = ReadRecord(exe + ".record.txt");
   const std::string name = record["args"];
@@ -373,6 +377,43 @@ TEST_F(ControlRunTest, FailedCookieCheckStartsNothing) {
   }
   Sleep(1000);
   EXPECT_FALSE(LauncherWasStarted());
+}
+
+// The control's refusals reach the player's support log, the launcher's own
+// file, without the page's cookies or queries; a work folder that is missing
+// or not the player's own gets nothing and is neither made nor changed.
+TEST_F(ControlRunTest, RefusalsAreLoggedOnlyInThePlayersOwnWorkFolder) {
+  const std::string work = PlayerWorkFolder();
+  const std::string log = work + runlog::kFileName;
+  ASSERT_EQ(MakePrivateFolder(work), FolderVerdict::Private);
+  DeleteFileA(log.c_str());
+  PutText(control_, &ITessacontrol1::put_DataCookie, L"secret-data");
+  PutText(control_, &ITessacontrol1::put_DocCookie, (L"M%5FCODE=" + std::wstring(64, L'c') + L"&ID=u&").c_str());
+  EXPECT_EQ(control_->Run(), S_FALSE);
+  PutText(control_, &ITessacontrol1::put_DocCookie, nullptr);
+  FakeSite* site = ContainerSite(L"https://evil.test/page?token=secret-token");
+  ASSERT_EQ(SetSite(control_, static_cast<IServiceProvider*>(site)), S_OK);
+  site->Release();
+  EXPECT_EQ(control_->Run(), S_FALSE);
+
+  const std::string text = ReadFileBytes(log);
+  EXPECT_NE(text.find("[control] Run refused by the cookie check: a value of the page's cookie is too long"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("[control] Run refused by the site lock: the page https://evil.test:443 is neither"),
+            std::string::npos) << text;
+  EXPECT_EQ(text.find("secret"), std::string::npos) << "no cookie, no query";
+  EXPECT_EQ(text.find("cccc"), std::string::npos);
+
+  ASSERT_TRUE(DeleteFileA(log.c_str()));
+  ASSERT_TRUE(RemoveDirectoryA(work.c_str()));
+  EXPECT_EQ(control_->Run(), S_FALSE);
+  EXPECT_FALSE(FileExists(work)) << "the control never makes the folder";
+
+  ASSERT_TRUE(MakeFolderWithAccess(work, "D:(A;OICI;FA;;;WD)"));  // anybody may change it
+  ASSERT_EQ(CheckPrivateFolder(work), FolderVerdict::OthersMayWrite);
+  EXPECT_EQ(control_->Run(), S_FALSE);
+  EXPECT_FALSE(FileExists(log)) << "nothing written where others may change it";
+  RemoveDirectoryA(work.c_str());
 }
 
 TEST_F(ControlRunTest, UntrustedPagesStartNothing) {

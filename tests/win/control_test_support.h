@@ -55,10 +55,11 @@ inline ITessacontrol1* NewControl() {
   return control;
 }
 
-// The installed launcher's place, where Run looks for it.
+// The installed launcher's place, where Run looks for it: the system's
+// Windows folder, where the package puts it for every account.
 inline std::string LauncherPath() {
   char windows[MAX_PATH] = {};
-  GetWindowsDirectoryA(windows, MAX_PATH);
+  GetSystemWindowsDirectoryA(windows, MAX_PATH);
   std::string path = windows;
   if (path.back() != '\\') path += '\\';
   return path + "Quorlynx1.exe";

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "launcher/folders.h"
+#include "base/folders.h"
 #include "launcher/launcher_app.h"
 #include "tests/winsupport/launcher_app_peer.h"
 #include "base/portal.h"

@@ -1,5 +1,7 @@
 #include "tests/winsupport/win_test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -25,6 +27,25 @@ bool MakeDirs(const std::string& path) {
   const size_t slash = p.find_last_of("\\/");
   if (slash != std::string::npos && slash > 2) MakeDirs(p.substr(0, slash));
   return CreateDirectoryA(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool MakeFolderWithAccess(const std::string& path, const char* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!CreateDirectoryA(path.c_str(), nullptr) ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  HANDLE folder = CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool set = folder != INVALID_HANDLE_VALUE &&
+                   SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                   nullptr) == ERROR_SUCCESS;
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  LocalFree(descriptor);
+  return set;
 }
 
 std::string NewTempDir(const std::string& stem) {

@@ -53,6 +53,9 @@ std::map<std::string, std::string> ReadRecord(const std::string& path);
 // Copies a built program (e.g. "standin_game.exe") to dest; creates folders.
 bool CopyProgram(const std::string& name, const std::string& dest);
 bool MakeDirs(const std::string& path);
+// Makes a folder with the access list `sddl` ("D:..."), set through a handle,
+// the way Wine takes it too (as the folder's mode).
+bool MakeFolderWithAccess(const std::string& path, const char* sddl);
 
 class Process {
  public:

@@ -1,4 +1,4 @@
-#include "launcher/folders.h"
+#include "base/folders.h"
 
 #include <cstring>
 
