@@ -4,14 +4,22 @@
 // tool writes it beside the whole-file patch; the launcher reads it. Both use
 // this one definition.
 //
-// Layout: an index of text lines, then the frames one after the other in the
-// order of their lines, nothing after the last:
-//   QZDELTA 1
-//   patch <base bytes> <base SHA-256> <result bytes> <result SHA-256> <frame bytes> <name>
-//   remove <name>
-//   end
-// Names are the zip names of the whole-file patch (code page 932, '/' between
-// parts); a removed folder ends in '/' and comes after everything in it.
+// Layout: one text line that names the layout's version, a binary index,
+// then the frames one after the other in the order of the index's patches,
+// nothing after the last. Numbers are unsigned LEB128 (7 bits a byte, low
+// first), digests their 32 bytes:
+//   "QZDELTA 2\n"
+//   number: bytes of the index that follow
+//   number: patches, number: removals
+//   each patch:   base bytes, [base SHA-256 unless the base is empty],
+//                 result bytes, result SHA-256, frame bytes, name
+//   each removal: name
+// A name is front-coded against the name before it (patches, then
+// removals): the number of leading bytes it shares with it, the number of
+// bytes that follow, and those bytes. Names are the zip names of the
+// whole-file patch (code page 932, '/' between parts); a removed folder ends
+// in '/' and comes after everything in it. A launcher refuses a version it
+// does not know (and takes the whole-file patch).
 #pragma once
 
 #include <cstdint>
@@ -24,13 +32,15 @@
 
 namespace qz {
 
-constexpr char kDeltaMagic[] = "QZDELTA 1\n";
+constexpr char kDeltaMagicPrefix[] = "QZDELTA ";
+constexpr unsigned kDeltaVersion = 2;
 // The plain entry of a whole-file patch that lists the removed files, one
 // name a line. Launchers that predate removals unpack it as a small text file
 // in the game's folder, which does no harm; newer ones act on it instead.
 constexpr char kRemovedListName[] = "~qzremoved.txt";
-// A bigger index is refused before it is read through.
-constexpr std::size_t kMaxDeltaIndexBytes = 4u << 20;
+// A bigger index is refused before it is read through (65535 names of 255
+// bytes with their figures fit).
+constexpr std::size_t kMaxDeltaIndexBytes = 24u << 20;
 constexpr std::size_t kMaxDeltaNames = 65535;
 
 struct DeltaPatch {
@@ -48,8 +58,8 @@ struct DeltaIndex {
   std::vector<std::string> removed;
 };
 
-// The index text, magic line to "end" line. Frames follow it in patch order.
-std::string DeltaIndexText(const DeltaIndex& index);
+// The index, version line included. Frames follow it in patch order.
+std::string DeltaIndexBytes(const DeltaIndex& index);
 
 struct DeltaReading {
   std::optional<DeltaIndex> index;  // with every frame's offset
@@ -58,8 +68,9 @@ struct DeltaReading {
 
 // Reads the index at the start of `archive` (the whole archive, or at least
 // its index when `archiveBytes` gives the full size) and checks that the
-// frames fill the rest exactly. Refuses a line it does not know, a malformed
-// number or hash, a name that is empty, rooted, has a drive, an empty, "." or
+// frames fill the rest exactly. Refuses another version ("version N is not
+// known" in the problem), a malformed or cut index, an empty frame, a patch
+// of a folder, a name that is empty, rooted, has a drive, an empty, "." or
 // ".." part or a control character, a name given twice, and too many names.
 DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes);
 

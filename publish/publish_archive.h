@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,8 +26,21 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
                   const std::vector<std::pair<std::string, std::string>>& notes = {},
                   std::optional<std::time_t> fixedTime = std::nullopt);
 
-// The DOS date and time (high and low half) of a time, read in UTC; 1980 to
-// 2107 only.
+// The DOS date and time (high and low half) of a time, read in UTC; a time
+// before 1980 or after 2107 gets the nearest one DOS can hold.
 std::uint32_t DosTimeOf(std::time_t time);
+
+// What a whole-file patch brings: each file by its zip name (as stored) with
+// its size and SHA-256, and the text of its removed list. Throws
+// PublishError when it is not an archive libzip reads.
+struct PatchContent {
+  struct File {
+    std::uint64_t size = 0;
+    std::string sha256;
+  };
+  std::map<std::string, File> files;
+  std::string removedList;
+};
+PatchContent ReadPatchContent(const std::string& path);
 
 }  // namespace qz::publish

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "format/delta_archive.h"
-#include "publish/publish_crypto.h"
+#include "format/name_case.h"
 #include "publish/publish_error.h"
 #include "publish/publish_files.h"
 
@@ -67,7 +67,7 @@ const std::string* BaseOf(const Listing& oldTree, const std::string& path) {
   auto it = oldTree.find(path);
   if (it != oldTree.end()) return it->second.folder ? nullptr : &it->first;
   for (const auto& [old, item] : oldTree) {
-    if (!item.folder && Lower(old) == Lower(path)) return &old;
+    if (!item.folder && SameFileName(old, path)) return &old;
   }
   return nullptr;
 }
@@ -78,15 +78,22 @@ unsigned WindowLogFor(std::uint64_t bytes) {
   return log;
 }
 
-// One frame of `target` against `base`, as `zstd --patch-from` makes it:
-// long-distance matching over a window that holds both.
-std::string Frame(ZSTD_CCtx* cctx, const MappedFile& base, const MappedFile& target, const std::string& name) {
+// One frame of `target` against `base`, as `zstd --patch-from --long`
+// makes it: the window holds the whole base and the result, so the end of
+// the result still reaches the start of the base, and long-distance
+// matching finds moved blocks anywhere in it. Small files keep the level's
+// own window (long matching only pays across megabytes).
+std::string Frame(ZSTD_CCtx* cctx, const MappedFile& base, const MappedFile& target, const std::string& name,
+                  int level) {
   ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
-  const unsigned windowLog = WindowLogFor(std::max(base.size(), target.size()));
+  const unsigned windowLog = WindowLogFor(static_cast<std::uint64_t>(base.size()) + target.size());
   std::string frame(ZSTD_compressBound(target.size()), '\0');
-  size_t rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, 3);
+  size_t rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level);
   if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, static_cast<int>(windowLog));
-  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1);
+  if (!ZSTD_isError(rc) && windowLog > 24) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1);
+  // Nothing the launcher does not check itself (the index holds the SHA-256).
+  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 0);
+  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_dictIDFlag, 0);
   if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_contentSizeFlag, 1);
   if (!ZSTD_isError(rc) && base.size() > 0) rc = ZSTD_CCtx_refPrefix(cctx, base.data(), base.size());
   if (!ZSTD_isError(rc)) rc = ZSTD_compress2(cctx, &frame[0], frame.size(), target.data(), target.size());
@@ -106,14 +113,15 @@ std::string DeltaPathOf(const std::string& patchPath) {
 }
 
 DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot, const Listing& oldTree,
-                              const std::string& newRoot, const PatchPlan& plan, std::uint64_t deltaMax) {
+                              const std::string& newRoot, const Listing& newTree, const PatchPlan& plan,
+                              const DeltaOptions& options) {
   DeltaResult result;
   for (const ArchiveEntry& e : plan.entries) {
     if (e.folder) continue;
     const std::string* base = BaseOf(oldTree, e.path);
     const std::uint64_t largest =
         std::max(SizeOf(newRoot + "/" + e.path), base ? SizeOf(oldRoot + "/" + *base) : 0);
-    if (largest > deltaMax) {
+    if (largest > options.deltaMax) {
       result.why = e.path + " is larger than --delta-max (" + std::to_string(largest) + " bytes)";
       return result;
     }
@@ -125,28 +133,34 @@ DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot
   for (const ArchiveEntry& e : plan.entries) {
     if (e.folder) continue;  // an empty folder comes with the whole-file patch only
     const std::string* base = BaseOf(oldTree, e.path);
-    const std::string basePath = base ? oldRoot + "/" + *base : std::string();
-    const std::string newPath = newRoot + "/" + e.path;
     // A new file has an empty base: the player has none, or an empty one.
-    const MappedFile baseBytes(base ? basePath : "/dev/null");
-    const MappedFile target(newPath);
+    const MappedFile baseBytes(base ? oldRoot + "/" + *base : "/dev/null");
+    const MappedFile target(newRoot + "/" + e.path);
     DeltaPatch p;
     p.name = e.zipName;
     p.baseBytes = baseBytes.size();
-    p.baseSha256 = *ParseSha256Hex(Sha256OfFile(base ? basePath : "/dev/null"));
+    // The trees' own digests, taken when they were read.
+    if (base) p.baseSha256 = *ParseSha256Hex(oldTree.at(*base).digest);
     p.resultBytes = target.size();
-    p.resultSha256 = *ParseSha256Hex(Sha256OfFile(newPath));
-    const std::string frame = Frame(cctx.get(), baseBytes, target, e.path);
+    p.resultSha256 = *ParseSha256Hex(newTree.at(e.path).digest);
+    const std::string frame = Frame(cctx.get(), baseBytes, target, e.path, options.level);
     p.frameBytes = frame.size();
     frames += frame;
     index.patches.push_back(std::move(p));
   }
   index.removed = plan.removed;
-  const std::string archive = DeltaIndexText(index) + frames;
-  WriteReplacing(out, archive);
-  result.written = true;
+  const std::string archive = DeltaIndexBytes(index) + frames;
   result.bytes = archive.size();
   result.changed = index.patches.size();
+  const std::uint64_t saving = std::max<std::uint64_t>(kDeltaMinSaving, options.wholeBytes * kDeltaMinSavingPercent / 100);
+  if (archive.size() + saving > options.wholeBytes) {
+    result.why = "it would take " + std::to_string(archive.size()) + " bytes against the whole-file patch's " +
+                 std::to_string(options.wholeBytes) + " (a delta must save at least " +
+                 std::to_string(kDeltaMinSavingPercent) + " % and " + std::to_string(kDeltaMinSaving) + " bytes)";
+    return result;
+  }
+  WriteReplacing(out, archive);
+  result.written = true;
   return result;
 }
 

@@ -117,7 +117,7 @@ std::string DeltaArchiveOf(const std::vector<DeltaChange>& changes, const std::v
     frames += frame;
   }
   index.removed = removed;
-  return DeltaIndexText(index) + frames;
+  return DeltaIndexBytes(index) + frames;
 }
 
 std::string DeltaLines(int version, const std::string& name, const std::string& bytes) {

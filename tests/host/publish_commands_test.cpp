@@ -197,12 +197,14 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
   } cases[] = {
       {"minver above the newest", manifestWith(4, "102"), out, "above the newest listed version 101"},
       {"version twice", manifestPlus({"--file", "101", dir / "www/full/Setup.exe"}), out, "listed twice"},
-      {"base name twice", manifestPlus({"--file", "102", dir / "other/p-101.ZIP"}), out, "listed twice"},
+      {"base name twice", manifestPlus({"--file", "102", dir / "other/p-101.ZIP"}), out, "differs only in case"},
       {"query in base", manifestWith(9, "https://dl.example/get?f="), out, "query or fragment"},
       {"fragment in base", manifestWith(9, "https://dl.example/patch/#"), out, "query or fragment"},
       {"trees swapped", {"patch", dir / "102", dir / "101", zip}, zip, "wrong order"},
-      {"versions swapped", {"patch", dir / "101", dir / "102", zip, "--from", "5", "--to", "4"}, zip, "wrong order"},
-      {"same version", {"patch", dir / "101", dir / "102", zip, "--from", "4", "--to", "4"}, zip, "both version 4"},
+      {"versions swapped", {"patch", dir / "www", dir / "other", zip, "--from", "5", "--to", "4"}, zip, "wrong order"},
+      {"same version", {"patch", dir / "www", dir / "other", zip, "--from", "4", "--to", "4"}, zip, "both version 4"},
+      {"versions against the folders", {"patch", dir / "101", dir / "102", zip, "--from", "102", "--to", "101"}, zip,
+       "contradict the folders' names (101 and 102)"},
       {"from without to", {"patch", dir / "101", dir / "102", zip, "--from", "4"}, zip, "go together"},
       {"mtime before 1980", {"full", dir / "101", zip, "--mtime", "315532799"}, zip, "--mtime"},
       {"mtime not a number", {"full", dir / "101", zip, "--mtime", "2024-01-01"}, zip, "--mtime"},
@@ -279,7 +281,7 @@ TEST_F(PublishCommands, OutputsReplaceOnlyWithForceAndNeverAKeyOrAnInput) {
       {"its own signing key", ManifestArgs(key), key, false, "signing key"},
       {"its signing key through a link", ManifestArgs(dir / "key-link.txt"), dir / "key-link.txt", false, "signing key"},
       {"its input by another name", ManifestArgs(dir / "setup-link.exe"), dir / "setup-link.exe", false, "full installer"},
-      {"a file of its tree", {"full", dir / "www", tree}, tree, false, "a file of the release"},
+      {"a file of its tree", {"full", dir / "www", tree}, tree, false, "inside the release tree"},
   };
   for (const auto& c : cases) {
     const std::string before = ReadFile(c.target);

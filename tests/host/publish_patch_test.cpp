@@ -50,6 +50,9 @@ TEST(PublishPlan, RemovalsAreWhatWindowsNoLongerFindsFilesFirst) {
       {"file", {{"a.dll", File("1")}, {"b", File("2")}}, {{"b", File("2")}}, {"a.dll"}},
       {"case-only rename", {{"Data.dat", File("1")}}, {{"data.dat", File("1")}}, {}},
       {"folder case-only rename", {{"D", Folder()}, {"D/x", File("1")}}, {{"d", Folder()}, {"d/x", File("1")}}, {}},
+      // Windows folds more than ASCII: the new file would be removed.
+      {"fullwidth case-only rename", {{"\xef\xbc\xa1.txt", File("1")}}, {{"\xef\xbd\x81.txt", File("2")}}, {}},
+      {"Cyrillic case-only rename", {{"\xd0\x9c.txt", File("1")}}, {{"\xd0\xbc.txt", File("1")}}, {}},
       {"folders after their files, deepest first",
        {{"g", Folder()}, {"g/h", Folder()}, {"g/h/x", File("1")}, {"g/y", File("2")}}, {},
        {"g/h/x", "g/y", "g/h/", "g/"}},
@@ -65,6 +68,7 @@ TEST(PublishPlan, RefusesWhatAPatchCantDoOnWindows) {
       {"file becomes folder", {{"a", File("1")}}, {{"a", Folder(true)}}},
       {"folder becomes file", {{"a", Folder(true)}}, {{"a", File("1")}}},
       {"names differ in case only", {}, {{"Readme.txt", File("1")}, {"README.TXT", File("2")}}},
+      {"names differ in fullwidth case only", {}, {{"\xef\xbc\xa1", File("1")}, {"\xef\xbd\x81", File("2")}}},
   };
   for (const auto& c : cases) EXPECT_THROW(PlanPatch(c.oldTree, c.newTree), PublishError) << c.id;
 }
@@ -123,6 +127,17 @@ int Publish(const std::vector<std::string>& args, std::string* out = nullptr, st
   return rc;
 }
 
+// Letters that deflate no better than about 5 bits each.
+std::string Noise(std::size_t size) {
+  std::string text(size, ' ');
+  std::uint32_t state = 12345;
+  for (char& c : text) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>('a' + (state >> 16) % 26);
+  }
+  return text;
+}
+
 // Two small release trees; the patch between them is unpacked by the reader
 // over the old release, as the launcher does, and gives the new one.
 TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
@@ -134,14 +149,14 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   for (const std::string& root : {oldDir, game}) {
     mkdir((root + "/data").c_str(), 0755);
     Put(root + "/data/same.txt", "same", then);
-    Put(root + "/data/changed.txt", "old text", then);
+    Put(root + "/data/changed.txt", Noise(8000) + "old text", then);
     Put(root + "/data/gone.txt", "only old", then);
   }
   mkdir((newDir + "/data").c_str(), 0755);
   mkdir((newDir + "/data/" + kanji).c_str(), 0755);
   mkdir((newDir + "/saves").c_str(), 0755);
   Put(newDir + "/data/same.txt", "same", then + 100);
-  Put(newDir + "/data/changed.txt", "new text, longer", then + 2);
+  Put(newDir + "/data/changed.txt", Noise(8000) + "new text, longer", then + 2);
   Put(newDir + "/data/" + kanji + "/" + kanji + ".txt", std::string(5000, 'k'), then + 4);
 
   std::string out, err;
@@ -189,7 +204,7 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   EXPECT_EQ(delta.index->patches[0].name, "data/changed.txt");
   // The POSIX reader stands for a code page 932 system: names stay as stored.
   EXPECT_EQ(ReadFile(game + "/data/" + kanji932 + "/" + kanji932 + ".txt"), std::string(5000, 'k'));
-  EXPECT_EQ(ReadFile(game + "/data/changed.txt"), "new text, longer");
+  EXPECT_EQ(ReadFile(game + "/data/changed.txt"), Noise(8000) + "new text, longer");
   EXPECT_EQ(ReadFile(game + "/data/same.txt"), "same");
   struct stat st;
   ASSERT_EQ(stat((game + "/data/changed.txt").c_str(), &st), 0);
