@@ -38,7 +38,9 @@ void OutputGuard::KeepTree(const std::string& root, const Listing& tree, const s
     if (!item.folder) Keep(root + "/" + path, what);
   }
   const std::string real = RealPath(root);
-  if (!real.empty()) trees_.emplace_back(real, what.substr(what.rfind(' ') + 1));
+  // "a file of the old release" names the tree "the old release".
+  const std::string named = what.rfind("a file of ", 0) == 0 ? what.substr(10) : what;
+  if (!real.empty()) trees_.emplace_back(real, named);
 }
 
 void OutputGuard::Allow(const std::string& path) {
@@ -46,8 +48,8 @@ void OutputGuard::Allow(const std::string& path) {
   const std::string folder = RealPath(FolderOf(path));
   for (const auto& [root, what] : trees_) {
     if (folder == root || folder.compare(0, root.size() + 1, root + "/") == 0) {
-      throw PublishError(path + " is inside the " + what + " tree: the next release of it would ship the output as a "
-                         "game file; write it elsewhere");
+      throw PublishError(path + " is inside " + what + " (" + root + "): its next release would ship it as a game "
+                         "file; write it elsewhere");
     }
   }
   struct stat st;

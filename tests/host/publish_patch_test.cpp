@@ -213,6 +213,25 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the new empty folder is made";
 }
 
+// What once aborted or shipped a useless delta: files dated before 1980, a
+// release that only removes files, a delta no smaller than the patch.
+TEST(PublishPatch, OddDatesRemovalsOnlyAndDeltasThatSaveNothing) {
+  TempDir dir;
+  for (const char* v : {"old", "new"}) mkdir((dir / v).c_str(), 0755);
+  Put(dir / "old/a.txt", "a", 0);
+  Put(dir / "old/gone.txt", "g", 86400);
+  Put(dir / "new/a.txt", "a", 0);
+  std::string out, err;
+  ASSERT_EQ(Publish({"full", dir / "old", dir / "full.zip"}, &out, &err), 0) << err;
+  ASSERT_EQ(Publish({"patch", dir / "old", dir / "new", dir / "removes.zip", "--json"}, &out, &err), 0) << err;
+  EXPECT_NE(out.find("\"noDelta\":\"it would take "), std::string::npos) << out;
+  EXPECT_FALSE(ziptest::Exists(dir / "removes.qzd")) << "saves less than 1 KiB: players take the patch";
+  Put(dir / "new/a.txt", "changed", 1700000000);
+  ASSERT_EQ(Publish({"patch", dir / "old", dir / "new", dir / "small.zip"}, &out, &err), 0) << err;
+  EXPECT_NE(out.find("no delta archive: it would take "), std::string::npos) << out;
+  EXPECT_NE(out.find("at least 5 % and 1024 bytes"), std::string::npos) << out;
+}
+
 TEST(PublishPatch, FullArchiveHoldsTheWholeTree) {
   TempDir dir;
   mkdir((dir / "m").c_str(), 0755);
