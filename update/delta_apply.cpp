@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "base/run_log.h"
 #include "base/win_handles.h"
@@ -18,7 +21,13 @@ namespace qz {
 namespace {
 
 // The decoder's window: a frame that asks for more is refused, not allocated.
-constexpr int kWindowLogMax = sizeof(void*) == 4 ? 28 : 31;
+// Frames hold the base and the result in their window (the 32-bit launcher
+// maps at most 256 MiB of each).
+constexpr int kWindowLogMax = sizeof(void*) == 4 ? 29 : 31;
+// Files up to this size are read and written with one call each through a
+// buffer: mapping them costs more calls than their bytes cost (thousands of
+// small files in a release).
+constexpr std::uint64_t kSmallFile = 1u << 20;
 
 // A whole file mapped read-only: never copied into the heap. An empty file
 // maps to nothing.
@@ -30,9 +39,8 @@ struct Mapping {
   const char* data() const { return static_cast<const char*>(view.get()); }
 };
 
-bool MapForReading(const std::string& path, Mapping& m) {
-  m.file.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+// Maps the file `m.file` holds.
+bool MapHeld(Mapping& m) {
   LARGE_INTEGER size{};
   if (!m.file || !GetFileSizeEx(m.file.get(), &size)) return false;
   m.size = static_cast<std::uint64_t>(size.QuadPart);
@@ -43,12 +51,18 @@ bool MapForReading(const std::string& path, Mapping& m) {
   return static_cast<bool>(m.view);
 }
 
-std::optional<Sha256Digest> HashOf(const Mapping& m) {
+bool MapForReading(const std::string& path, Mapping& m) {
+  m.file.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return MapHeld(m);
+}
+
+std::optional<Sha256Digest> HashOf(const char* data, std::uint64_t size) {
   Sha256Hasher hasher;
   // In slices: CNG takes 32-bit lengths.
-  for (std::uint64_t at = 0; at < m.size; at += 1u << 24) {
-    const std::uint64_t n = m.size - at < (1u << 24) ? m.size - at : (1u << 24);
-    if (!hasher.Update(m.data() + at, static_cast<std::size_t>(n))) return std::nullopt;
+  for (std::uint64_t at = 0; at < size; at += 1u << 24) {
+    const std::uint64_t n = size - at < (1u << 24) ? size - at : (1u << 24);
+    if (!hasher.Update(data + at, static_cast<std::size_t>(n))) return std::nullopt;
   }
   return hasher.Finish();
 }
@@ -58,10 +72,11 @@ std::string Target(const std::string& name, const std::string& destination) {
   return rules.CheckedTargetPath(name.c_str(), destination.c_str(), true, nullptr);
 }
 
-// The folders above a new file inside the destination.
-void MakeParents(const std::string& path, const std::string& destination) {
+// The folders above a new file inside the destination, each made once.
+void MakeParents(const std::string& path, const std::string& destination, std::set<std::string>& made) {
   for (std::size_t at = path.find('\\', destination.size()); at != std::string::npos; at = path.find('\\', at + 1)) {
-    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+    const std::string folder = path.substr(0, at);
+    if (made.insert(folder).second) CreateDirectoryA(folder.c_str(), nullptr);
   }
 }
 
@@ -71,9 +86,45 @@ bool ClearReadOnly(const std::string& path) {
   return SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+// A base as the player has it: small ones read into a buffer, large ones
+// mapped; none at all for a file the release adds.
+struct Base {
+  Mapping mapping;
+  const char* data = nullptr;
+  std::uint64_t size = 0;
+  bool missing = false;
+};
+
+std::string ReadBase(const std::string& target, std::uint64_t expected, Base& base, std::vector<char>& buffer) {
+  base.mapping.file.reset(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!base.mapping.file) {
+    const DWORD error = GetLastError();
+    base.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return base.missing ? "" : "cannot read the base " + target;
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(base.mapping.file.get(), &size)) return "cannot read the base " + target;
+  base.size = static_cast<std::uint64_t>(size.QuadPart);
+  if (base.size != expected) return "";  // not the previous release's file: never read
+  if (base.size > kSmallFile) {
+    if (!MapHeld(base.mapping)) return "cannot map the base " + target;
+    base.data = base.mapping.data();
+    return "";
+  }
+  buffer.resize(static_cast<std::size_t>(base.size));
+  DWORD got = 0;
+  if (base.size > 0 && (!ReadFile(base.mapping.file.get(), buffer.data(), static_cast<DWORD>(base.size), &got, nullptr) ||
+                        got != base.size)) {
+    return "cannot read the base " + target;
+  }
+  base.data = buffer.data();
+  return "";
+}
+
 // The result of one frame, written beside its target and checked; "" or why not.
-std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Mapping& base,
-                        const std::string& temp) {
+std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Base& base,
+                        const std::string& temp, std::vector<char>& buffer) {
   // The frame must say the size the index states before a file of that size is made.
   const unsigned long long content =
       ZSTD_getFrameContentSize(archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
@@ -81,28 +132,60 @@ std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatc
   FileHandle out(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
-  if (p.resultBytes > 0) {
+  // A small result is decoded into memory and written with one call; a large
+  // one straight into the mapped file.
+  Handle section;
+  MappedView view;
+  char* into = nullptr;
+  if (p.resultBytes > kSmallFile) {
     const auto high = static_cast<DWORD>(p.resultBytes >> 32), low = static_cast<DWORD>(p.resultBytes);
-    Handle section(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
-    MappedView view(section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+    section.reset(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
+    view.reset(section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
     if (!view) return "cannot map " + temp + " (error " + std::to_string(GetLastError()) + ")";
+    into = static_cast<char*>(view.get());
+  } else {
+    buffer.resize(static_cast<std::size_t>(p.resultBytes));
+    into = buffer.data();
+  }
+  if (p.resultBytes > 0) {
     ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
     ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
-    if (base.size > 0) ZSTD_DCtx_refPrefix(dctx, base.data(), static_cast<std::size_t>(base.size));
-    const std::size_t n =
-        ZSTD_decompressDCtx(dctx, view.get(), static_cast<std::size_t>(p.resultBytes),
-                            archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
+    if (base.size > 0) ZSTD_DCtx_refPrefix(dctx, base.data, static_cast<std::size_t>(base.size));
+    const std::size_t n = ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(p.resultBytes),
+                                              archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
     if (ZSTD_isError(n)) return std::string("the frame does not decode: ") + ZSTD_getErrorName(n);
     if (n != p.resultBytes) return "the frame gives " + std::to_string(n) + " bytes, not " + std::to_string(p.resultBytes);
-    // Checked from the view it was decoded into, while its pages are at hand.
-    Mapping result;
-    result.view.reset(view.release());
-    result.size = p.resultBytes;
-    if (HashOf(result) != p.resultSha256) return "the result of " + p.name + " is not the released file";
-    return "";
   }
-  if (Sha256Of("", 0) != p.resultSha256) return "the result of " + p.name + " is not the released file";
+  // Checked from the bytes just decoded, while they are at hand.
+  if (HashOf(into, p.resultBytes) != p.resultSha256) return "the result of " + p.name + " is not the released file";
+  DWORD written = 0;
+  if (!view && p.resultBytes > 0 &&
+      (!WriteFile(out.get(), into, static_cast<DWORD>(p.resultBytes), &written, nullptr) || written != p.resultBytes)) {
+    return "cannot write " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  }
   return "";
+}
+
+// A name as the file system compares it: UTF-16 from the code page (a
+// code page 932 character may end in the byte of '\\'), either separator and
+// a run of them as one, without a folder's final separator.
+std::wstring NameKey(const std::string& target) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, target.data(), static_cast<int>(target.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, target.data(), static_cast<int>(target.size()), &wide[0], n);
+  std::wstring key;
+  for (wchar_t ch : wide) {
+    const wchar_t c = ch == L'/' ? L'\\' : ch;
+    if (c != L'\\' || key.empty() || key.back() != L'\\') key.push_back(c);
+  }
+  while (!key.empty() && key.back() == L'\\') key.pop_back();
+  return key;
+}
+
+// Ordinal order without case, as the file system's uppercase table has it.
+bool FoldedLess(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_LESS_THAN;
 }
 
 // Everything the archive would touch, checked before anything changes.
@@ -146,15 +229,20 @@ bool DeltaTargets(const std::string& archivePath, const std::string& destination
 }
 
 DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::string& destination,
-                                   const MayWrite& mayWrite) {
+                                   const MayWrite& mayWrite, const FileHash& expected) {
   DeltaApplication result;
   auto notTaken = [&result](std::string why) {
     result.outcome = DeltaOutcome::NotTaken;
     result.reason = std::move(why);
     return result;
   };
+  // Held from its check until it is applied, writers and deleters shut out:
+  // what is applied is what was checked.
   Mapping archive;
-  if (!MapForReading(archivePath, archive)) return notTaken("cannot read " + archivePath);
+  bool mismatch = false;
+  archive.file = HoldChecked(archivePath, expected, mismatch);
+  if (mismatch) return notTaken("the delta archive changed since its download");
+  if (!MapHeld(archive)) return notTaken("cannot read " + archivePath);
   const Checked c = Check(archive, destination);
   if (!c.index) return notTaken(c.problem);
   const DeltaIndex& index = *c.index;
@@ -167,52 +255,69 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
       }
     }
   }
-  // Every base as the delta expects it, before anything is replaced.
-  for (std::size_t k = 0; k < index.patches.size(); ++k) {
-    const DeltaPatch& p = index.patches[k];
-    const std::string& target = c.patchTargets[k];
+  for (const DeltaPatch& p : index.patches) {
     if (p.baseBytes > kMaxDeltaBase || p.resultBytes > kMaxDeltaBase) {
       return notTaken(p.name + ": larger than this build maps (" + std::to_string(kMaxDeltaBase) + " bytes)");
-    }
-    Mapping base;
-    if (!MapForReading(target, base)) {
-      // A file the release adds has an empty base: none on disk is that.
-      if (p.baseBytes == 0 && GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-      return notTaken("cannot read the base " + target);
-    }
-    if (base.size != p.baseBytes || HashOf(base) != p.baseSha256) {
-      return notTaken("the base " + target + " is not the previous release's file");
     }
   }
   std::unique_ptr<ZSTD_DCtx, std::size_t (*)(ZSTD_DCtx*)> dctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
   if (!dctx) return notTaken("no memory for the decoder");
+  // Each base is read once: checked against the previous release's file and
+  // decoded from the same bytes; each result is checked from the bytes it
+  // was decoded into and left beside its target. Nothing of the game
+  // changes until every base and every result has passed.
+  std::vector<std::string> temps;
+  auto drop = [&temps](std::size_t from) {
+    for (std::size_t k = from; k < temps.size(); ++k) DeleteFileA(temps[k].c_str());
+  };
+  std::vector<char> baseBuffer, resultBuffer;
+  std::set<std::string> made;
   for (std::size_t k = 0; k < index.patches.size(); ++k) {
     const DeltaPatch& p = index.patches[k];
     const std::string& target = c.patchTargets[k];
-    const std::string temp = target + ".qzdnew";
-    MakeParents(target, destination);
-    std::string why;
-    {
-      Mapping base;
-      if (p.baseBytes > 0 && !MapForReading(target, base)) why = "cannot read the base " + target;
-      if (why.empty()) why = WriteResult(dctx.get(), archive, p, base, temp);
+    Base base;
+    std::string why = ReadBase(target, p.baseBytes, base, baseBuffer);
+    // A file the release adds has an empty base: none on disk is that.
+    if (why.empty() && !(base.missing && p.baseBytes == 0) &&
+        (base.missing || base.size != p.baseBytes || HashOf(base.data, base.size) != p.baseSha256)) {
+      why = "the base " + target + " is not the previous release's file";
     }
-    if (why.empty() && !ClearReadOnly(target)) why = "cannot make " + target + " writable";
-    if (why.empty() && !MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const std::string temp = target + ".qzdnew";
+    if (why.empty()) {
+      MakeParents(target, destination, made);
+      why = WriteResult(dctx.get(), archive, p, base, temp, resultBuffer);
+      if (!why.empty()) DeleteFileA(temp.c_str());
+    }
+    if (!why.empty()) {
+      drop(0);
+      return notTaken(why);
+    }
+    temps.push_back(temp);
+  }
+  for (std::size_t k = 0; k < index.patches.size(); ++k) {
+    const std::string& target = c.patchTargets[k];
+    std::string why;
+    if (!ClearReadOnly(target)) why = "cannot make " + target + " writable";
+    if (why.empty() && !MoveFileExA(temps[k].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       why = "cannot replace " + target + " (error " + std::to_string(GetLastError()) + ")";
     }
     if (!why.empty()) {
-      DeleteFileA(temp.c_str());
+      drop(k);
       return notTaken(why);
     }
-    runlog::Write("delta", "patched " + target);
   }
-  RemoveListed(index.removed, destination);
+  runlog::Write("delta", "patched " + std::to_string(index.patches.size()) + " files in " + destination);
+  RemoveListed(index.removed, destination, c.patchTargets);
   result.outcome = DeltaOutcome::Applied;
   return result;
 }
 
-void RemoveListed(const std::vector<std::string>& names, const std::string& destination) {
+void RemoveListed(const std::vector<std::string>& names, const std::string& destination,
+                  const std::vector<std::string>& written) {
+  std::vector<std::wstring> writtenKeys;
+  writtenKeys.reserve(written.size());
+  for (const std::string& target : written) writtenKeys.push_back(NameKey(target));
+  std::sort(writtenKeys.begin(), writtenKeys.end(), FoldedLess);
   std::vector<std::string> targets;
   try {
     for (const std::string& name : names) {
@@ -225,6 +330,12 @@ void RemoveListed(const std::vector<std::string>& names, const std::string& dest
     return;
   }
   for (const std::string& target : targets) {
+    // The release brings a file of this name (in any case Windows folds
+    // alike): it was just written and stays.
+    if (std::binary_search(writtenKeys.begin(), writtenKeys.end(), NameKey(target), FoldedLess)) {
+      runlog::Write("remove", target + ": kept, the release brings it");
+      continue;
+    }
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       runlog::Write("remove", target + ": not there");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "format/limits.h"
@@ -29,10 +30,19 @@ struct UpdatePlan {
   // From the installation record: the game's folder and executable.
   char gameDir[kPathField] = {};
   char gameExe[kPathField] = {};
+  // Deltas left aside, one line each for the support log.
+  std::vector<std::string> notes;
 };
 
+// Whether a delta archive may stand in for its whole-file patch: it must
+// carry its hash, and when the manifest states both sizes the delta must be
+// the smaller (a player whose files differ downloads both). "" when it may,
+// else why not.
+std::string DeltaRefusal(const ManifestFile& whole, const ManifestFile& delta);
+
 // The launcher's plan from what a manifest read says (every value the reader
-// takes fits its field).
+// takes fits its field). A delta is attached to its file only when
+// DeltaRefusal finds nothing; otherwise a note says why.
 UpdatePlan PlanOf(const ManifestPlan& read);
 
 // Ascending by version; files of the same version keep their manifest order.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "base/run_log.h"
 #include "base/settings.h"
 #include "update/digest.h"
 
@@ -112,6 +113,7 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const char* url, const InstallReco
                   std::to_string(*read.serial) + ", expires " + ManifestTimeText(*read.expires);
   }
   UpdatePlan plan = PlanOf(reading.plan);
+  for (const std::string& note : plan.notes) runlog::Write("delta", note);
   CopyCut(plan.gameDir, FieldText(gameDir));
   CopyCut(plan.gameExe, FieldText(gameExe));
   fetched.plan = std::move(plan);
