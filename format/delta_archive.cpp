@@ -7,10 +7,6 @@ namespace qz {
 
 namespace {
 
-// The SHA-256 of no bytes: the base of a file the release adds.
-constexpr Sha256Digest kEmptySha256 = {0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4,
-                                       0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
-                                       0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
 // Longer than any name a game folder can hold; bounds a hostile index.
 constexpr std::uint64_t kMaxDeltaNameBytes = 1024;
 
@@ -127,12 +123,13 @@ std::string DeltaIndexBytes(const DeltaIndex& index) {
   std::string body;
   PutNumber(body, index.patches.size());
   PutNumber(body, index.removed.size());
+  for (const Sha256Digest* d : {&index.basesSha256, &index.resultsSha256}) {
+    body.append(reinterpret_cast<const char*>(d->data()), d->size());
+  }
   std::string previous;
   for (const DeltaPatch& p : index.patches) {
     PutNumber(body, p.baseBytes);
-    if (p.baseBytes > 0) body.append(reinterpret_cast<const char*>(p.baseSha256.data()), p.baseSha256.size());
     PutNumber(body, p.resultBytes);
-    body.append(reinterpret_cast<const char*>(p.resultSha256.data()), p.resultSha256.size());
     PutNumber(body, p.frameBytes);
     PutName(body, p.name, previous);
   }
@@ -166,15 +163,15 @@ DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes
   const std::uint64_t patches = in.Number(), removals = in.Number();
   if (!in.ok() || patches > kMaxDeltaNames || removals > kMaxDeltaNames) return refuse("more than " + std::to_string(kMaxDeltaNames) + " names");
   DeltaIndex index;
+  index.basesSha256 = in.Digest();
+  index.resultsSha256 = in.Digest();
   std::set<std::string> seen;
   std::string previous;
   std::uint64_t frames = 0;
   for (std::uint64_t k = 0; k < patches; ++k) {
     DeltaPatch p;
     p.baseBytes = in.Number();
-    p.baseSha256 = p.baseBytes > 0 ? in.Digest() : kEmptySha256;
     p.resultBytes = in.Number();
-    p.resultSha256 = in.Digest();
     p.frameBytes = in.Number();
     p.name = in.Name(previous);
     if (!in.ok()) return refuse("the index is cut short");

@@ -11,15 +11,21 @@
 //   "QZDELTA 2\n"
 //   number: bytes of the index that follow
 //   number: patches, number: removals
-//   each patch:   base bytes, [base SHA-256 unless the base is empty],
-//                 result bytes, result SHA-256, frame bytes, name
+//   digest: SHA-256 of every base, one after the other in patch order
+//   digest: SHA-256 of every result, likewise
+//   each patch:   base bytes, result bytes, frame bytes, name
 //   each removal: name
 // A name is front-coded against the name before it (patches, then
 // removals): the number of leading bytes it shares with it, the number of
 // bytes that follow, and those bytes. Names are the zip names of the
 // whole-file patch (code page 932, '/' between parts); a removed folder ends
-// in '/' and comes after everything in it. A launcher refuses a version it
-// does not know (and takes the whole-file patch).
+// in '/' and comes after everything in it. Frames are Zstandard frames
+// without their magic number (ZSTD_f_zstd1_magicless) and without checksum:
+// the two digests check every base and every result, and the archive itself
+// is checked against the manifest. Two digests for the release rather than
+// two a file keep a release of many small changes small; the launcher checks
+// both before it replaces anything. A launcher refuses a version it does not
+// know (and takes the whole-file patch).
 #pragma once
 
 #include <cstdint>
@@ -46,9 +52,7 @@ constexpr std::size_t kMaxDeltaNames = 65535;
 struct DeltaPatch {
   std::string name;
   std::uint64_t baseBytes = 0;
-  Sha256Digest baseSha256{};
   std::uint64_t resultBytes = 0;
-  Sha256Digest resultSha256{};
   std::uint64_t frameBytes = 0;
   std::uint64_t frameOffset = 0;  // from the start of the archive, when read
 };
@@ -56,6 +60,8 @@ struct DeltaPatch {
 struct DeltaIndex {
   std::vector<DeltaPatch> patches;
   std::vector<std::string> removed;
+  Sha256Digest basesSha256{};    // of every base's bytes in patch order
+  Sha256Digest resultsSha256{};  // of every result's bytes in patch order
 };
 
 // The index, version line included. Frames follow it in patch order.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 
 #include "format/delta_archive.h"
 #include "publish/publish_crypto.h"
@@ -124,37 +125,47 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
   if (zip_close(zip) != 0) fail("cannot write " + out);
 }
 
-PatchContent ReadPatchContent(const std::string& path) {
+PatchContent ReadPatchContent(const std::string& path, const std::vector<std::string>& named) {
   int error = 0;
   zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
   if (!zip) throw PublishError(path + ": not a zip archive");
   PatchContent content;
   std::string buffer(1 << 16, '\0');
+  // Reads one entry through `take`; false when it cannot be read.
+  auto read = [&](zip_uint64_t index, const std::function<void(const char*, std::size_t)>& take) {
+    zip_file_t* file = zip_fopen_index(zip, index, 0);
+    if (!file) return false;
+    zip_int64_t n;
+    while ((n = zip_fread(file, &buffer[0], buffer.size())) > 0) take(buffer.data(), static_cast<std::size_t>(n));
+    zip_fclose(file);
+    return n == 0;
+  };
+  auto fail = [&](const std::string& why) {
+    zip_discard(zip);
+    throw PublishError(path + ": " + why);
+  };
   const zip_int64_t count = zip_get_num_entries(zip, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
     const auto index = static_cast<zip_uint64_t>(i);
     const char* raw = zip_get_name(zip, index, ZIP_FL_ENC_RAW);
     zip_stat_t st;
-    zip_file_t* file = raw && zip_stat_index(zip, index, 0, &st) == 0 ? zip_fopen_index(zip, index, 0) : nullptr;
-    if (!file) {
-      zip_discard(zip);
-      throw PublishError(path + ": an entry cannot be read");
-    }
+    if (!raw || zip_stat_index(zip, index, 0, &st) != 0) fail("an entry cannot be read");
     const std::string name = raw;
-    const bool removedList = name == kRemovedListName;
-    Sha256Stream sha;
-    zip_int64_t n;
-    while ((n = zip_fread(file, &buffer[0], buffer.size())) > 0) {
-      if (removedList) content.removedList.append(buffer, 0, static_cast<std::size_t>(n));
-      else sha.Update(buffer.data(), static_cast<std::size_t>(n));
+    if (name == kRemovedListName) {
+      if (!read(index, [&](const char* d, std::size_t n) { content.removedList.append(d, n); })) fail(name + " cannot be read");
+    } else if (!name.empty() && name.back() != '/') {
+      content.files[name] = st.size;
     }
-    zip_fclose(file);
-    if (n < 0) {
-      zip_discard(zip);
-      throw PublishError(path + ": " + name + " cannot be read");
-    }
-    if (!removedList && !name.empty() && name.back() != '/') content.files[name] = {st.size, sha.HexDigest()};
   }
+  Sha256Stream sha;
+  for (const std::string& name : named) {
+    const zip_int64_t index = zip_name_locate(zip, name.c_str(), ZIP_FL_ENC_RAW);
+    if (index < 0) continue;
+    if (!read(static_cast<zip_uint64_t>(index), [&](const char* d, std::size_t n) { sha.Update(d, n); })) {
+      fail(name + " cannot be read");
+    }
+  }
+  content.namedSha256 = sha.HexDigest();
   zip_discard(zip);
   return content;
 }

@@ -30,17 +30,15 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
 // before 1980 or after 2107 gets the nearest one DOS can hold.
 std::uint32_t DosTimeOf(std::time_t time);
 
-// What a whole-file patch brings: each file by its zip name (as stored) with
-// its size and SHA-256, and the text of its removed list. Throws
-// PublishError when it is not an archive libzip reads.
+// What a whole-file patch brings: each file's size by its zip name (as
+// stored), the text of its removed list, and the SHA-256 of the content of
+// the entries `named`, one after the other in that order (a name it lacks
+// adds nothing). Throws PublishError when it is not an archive libzip reads.
 struct PatchContent {
-  struct File {
-    std::uint64_t size = 0;
-    std::string sha256;
-  };
-  std::map<std::string, File> files;
+  std::map<std::string, std::uint64_t> files;
   std::string removedList;
+  std::string namedSha256;
 };
-PatchContent ReadPatchContent(const std::string& path);
+PatchContent ReadPatchContent(const std::string& path, const std::vector<std::string>& named);
 
 }  // namespace qz::publish

@@ -283,7 +283,7 @@ int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
   text << "wrote " << a[3] << " (" << plan.entries.size() + notes.size() << " entries)\n";
   struct stat written;
   delta.wholeBytes = stat(a[3].c_str(), &written) == 0 ? static_cast<std::uint64_t>(written.st_size) : 0;
-  const DeltaResult deltaResult = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], newTree, plan, delta);
+  const DeltaResult deltaResult = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], plan, delta);
   if (deltaResult.written) {
     report.Wrote(deltaPath);
     text << "wrote " << deltaPath << " (" << deltaResult.changed << " deltas, " << plan.removed.size()
@@ -352,22 +352,25 @@ void CheckDeltaFiles(const ManifestRequest& r, const std::vector<std::string>& p
     std::size_t f = 0;
     while (r.files[f].version != d.version) ++f;  // CheckManifest found it
     const std::string whole = "--file " + std::to_string(d.version) + " " + patchFiles[f];
+    std::vector<std::string> names;
+    for (const DeltaPatch& p : reading.index->patches) names.push_back(p.name);
     PatchContent patch;
     try {
-      patch = ReadPatchContent(patchFiles[f]);
+      patch = ReadPatchContent(patchFiles[f], names);
     } catch (const PublishError&) {
       throw PublishError(what + "a delta stands in for a zip patch, and " + whole + " is none");
     }
     std::string differs;
     for (const DeltaPatch& p : reading.index->patches) {
       const auto it = patch.files.find(p.name);
-      if (it == patch.files.end() || it->second.size != p.resultBytes || it->second.sha256 != ToHex(p.resultSha256)) {
+      if (it == patch.files.end() || it->second != p.resultBytes) {
         differs = p.name;
         break;
       }
       patch.files.erase(it);
     }
     if (differs.empty() && !patch.files.empty()) differs = patch.files.begin()->first;
+    if (differs.empty() && patch.namedSha256 != ToHex(reading.index->resultsSha256)) differs = "a file's content";
     if (differs.empty() && ReadRemovedList(patch.removedList).value_or(std::vector<std::string>{"?"}) != reading.index->removed) {
       differs = "the removed files";
     }

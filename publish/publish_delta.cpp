@@ -4,6 +4,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// The frame format without its magic number is part of the advanced API.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 
 #include "format/delta_archive.h"
 #include "format/name_case.h"
+#include "publish/publish_crypto.h"
 #include "publish/publish_error.h"
 #include "publish/publish_files.h"
 
@@ -94,6 +97,8 @@ std::string Frame(ZSTD_CCtx* cctx, const MappedFile& base, const MappedFile& tar
   // Nothing the launcher does not check itself (the index holds the SHA-256).
   if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 0);
   if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_dictIDFlag, 0);
+  // The index says where each frame is: its magic number would be 4 bytes of nothing.
+  if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_format, ZSTD_f_zstd1_magicless);
   if (!ZSTD_isError(rc)) rc = ZSTD_CCtx_setParameter(cctx, ZSTD_c_contentSizeFlag, 1);
   if (!ZSTD_isError(rc) && base.size() > 0) rc = ZSTD_CCtx_refPrefix(cctx, base.data(), base.size());
   if (!ZSTD_isError(rc)) rc = ZSTD_compress2(cctx, &frame[0], frame.size(), target.data(), target.size());
@@ -113,8 +118,7 @@ std::string DeltaPathOf(const std::string& patchPath) {
 }
 
 DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot, const Listing& oldTree,
-                              const std::string& newRoot, const Listing& newTree, const PatchPlan& plan,
-                              const DeltaOptions& options) {
+                              const std::string& newRoot, const PatchPlan& plan, const DeltaOptions& options) {
   DeltaResult result;
   for (const ArchiveEntry& e : plan.entries) {
     if (e.folder) continue;
@@ -130,6 +134,7 @@ DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot
   if (!cctx) throw PublishError("out of memory for the delta");
   DeltaIndex index;
   std::string frames;
+  Sha256Stream bases, results;
   for (const ArchiveEntry& e : plan.entries) {
     if (e.folder) continue;  // an empty folder comes with the whole-file patch only
     const std::string* base = BaseOf(oldTree, e.path);
@@ -139,16 +144,17 @@ DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot
     DeltaPatch p;
     p.name = e.zipName;
     p.baseBytes = baseBytes.size();
-    // The trees' own digests, taken when they were read.
-    if (base) p.baseSha256 = *ParseSha256Hex(oldTree.at(*base).digest);
     p.resultBytes = target.size();
-    p.resultSha256 = *ParseSha256Hex(newTree.at(e.path).digest);
+    bases.Update(baseBytes.data(), baseBytes.size());
+    results.Update(target.data(), target.size());
     const std::string frame = Frame(cctx.get(), baseBytes, target, e.path, options.level);
     p.frameBytes = frame.size();
     frames += frame;
     index.patches.push_back(std::move(p));
   }
   index.removed = plan.removed;
+  index.basesSha256 = *ParseSha256Hex(bases.HexDigest());
+  index.resultsSha256 = *ParseSha256Hex(results.HexDigest());
   const std::string archive = DeltaIndexBytes(index) + frames;
   result.bytes = archive.size();
   result.changed = index.patches.size();

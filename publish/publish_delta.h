@@ -40,8 +40,7 @@ struct DeltaResult {
 // would leave the launcher half way) or it would not save enough against
 // the whole-file patch; then none is written and `why` says why.
 DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot, const Listing& oldTree,
-                              const std::string& newRoot, const Listing& newTree, const PatchPlan& plan,
-                              const DeltaOptions& options);
+                              const std::string& newRoot, const PatchPlan& plan, const DeltaOptions& options);
 
 // Where the delta archive of a whole-file patch goes: its name with ".qzd"
 // in place of ".zip" (or added).

@@ -1,6 +1,8 @@
 #include "update/delta_apply.h"
 
 #include <windows.h>
+// Frames come without their magic number, which is the advanced API.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -55,16 +57,6 @@ bool MapForReading(const std::string& path, Mapping& m) {
   m.file.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   return MapHeld(m);
-}
-
-std::optional<Sha256Digest> HashOf(const char* data, std::uint64_t size) {
-  Sha256Hasher hasher;
-  // In slices: CNG takes 32-bit lengths.
-  for (std::uint64_t at = 0; at < size; at += 1u << 24) {
-    const std::uint64_t n = size - at < (1u << 24) ? size - at : (1u << 24);
-    if (!hasher.Update(data + at, static_cast<std::size_t>(n))) return std::nullopt;
-  }
-  return hasher.Finish();
 }
 
 std::string Target(const std::string& name, const std::string& destination) {
@@ -122,13 +114,17 @@ std::string ReadBase(const std::string& target, std::uint64_t expected, Base& ba
   return "";
 }
 
-// The result of one frame, written beside its target and checked; "" or why not.
+// The result of one frame, written beside its target and added to the
+// results' hash from the bytes just decoded; "" or why not.
 std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Base& base,
-                        const std::string& temp, std::vector<char>& buffer) {
+                        const std::string& temp, std::vector<char>& buffer, Sha256Hasher& results) {
   // The frame must say the size the index states before a file of that size is made.
-  const unsigned long long content =
-      ZSTD_getFrameContentSize(archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
-  if (content != p.resultBytes) return "the frame of " + p.name + " does not hold the stated size";
+  ZSTD_frameHeader header{};
+  if (ZSTD_getFrameHeader_advanced(&header, archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes),
+                                   ZSTD_f_zstd1_magicless) != 0 ||
+      header.frameContentSize != p.resultBytes) {
+    return "the frame of " + p.name + " does not hold the stated size";
+  }
   FileHandle out(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
@@ -149,6 +145,7 @@ std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatc
   }
   if (p.resultBytes > 0) {
     ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
+    ZSTD_DCtx_setParameter(dctx, ZSTD_d_format, ZSTD_f_zstd1_magicless);
     ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
     if (base.size > 0) ZSTD_DCtx_refPrefix(dctx, base.data, static_cast<std::size_t>(base.size));
     const std::size_t n = ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(p.resultBytes),
@@ -156,8 +153,8 @@ std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatc
     if (ZSTD_isError(n)) return std::string("the frame does not decode: ") + ZSTD_getErrorName(n);
     if (n != p.resultBytes) return "the frame gives " + std::to_string(n) + " bytes, not " + std::to_string(p.resultBytes);
   }
-  // Checked from the bytes just decoded, while they are at hand.
-  if (HashOf(into, p.resultBytes) != p.resultSha256) return "the result of " + p.name + " is not the released file";
+  // Hashed from the bytes just decoded, while they are at hand.
+  if (!results.Update(into, static_cast<std::size_t>(p.resultBytes))) return "the results cannot be hashed";
   DWORD written = 0;
   if (!view && p.resultBytes > 0 &&
       (!WriteFile(out.get(), into, static_cast<DWORD>(p.resultBytes), &written, nullptr) || written != p.resultBytes)) {
@@ -262,30 +259,32 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
   }
   std::unique_ptr<ZSTD_DCtx, std::size_t (*)(ZSTD_DCtx*)> dctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
   if (!dctx) return notTaken("no memory for the decoder");
-  // Each base is read once: checked against the previous release's file and
-  // decoded from the same bytes; each result is checked from the bytes it
-  // was decoded into and left beside its target. Nothing of the game
-  // changes until every base and every result has passed.
+  // Each base is read once: hashed and decoded from the same bytes; each
+  // result is hashed from the bytes it was decoded into and left beside its
+  // target. Nothing of the game changes until every base and every result
+  // matched the release's digests.
   std::vector<std::string> temps;
   auto drop = [&temps](std::size_t from) {
     for (std::size_t k = from; k < temps.size(); ++k) DeleteFileA(temps[k].c_str());
   };
   std::vector<char> baseBuffer, resultBuffer;
   std::set<std::string> made;
+  Sha256Hasher bases, results;
   for (std::size_t k = 0; k < index.patches.size(); ++k) {
     const DeltaPatch& p = index.patches[k];
     const std::string& target = c.patchTargets[k];
     Base base;
     std::string why = ReadBase(target, p.baseBytes, base, baseBuffer);
     // A file the release adds has an empty base: none on disk is that.
-    if (why.empty() && !(base.missing && p.baseBytes == 0) &&
-        (base.missing || base.size != p.baseBytes || HashOf(base.data, base.size) != p.baseSha256)) {
-      why = "the base " + target + " is not the previous release's file";
+    if (why.empty() && !(base.missing && p.baseBytes == 0) && (base.missing || base.size != p.baseBytes)) {
+      why = "the base " + target + " is not the previous release's file (" +
+            (base.missing ? std::string("missing") : std::to_string(base.size) + " bytes") + ")";
     }
+    if (why.empty() && !bases.Update(base.data, static_cast<std::size_t>(base.size))) why = "the bases cannot be hashed";
     const std::string temp = target + ".qzdnew";
     if (why.empty()) {
       MakeParents(target, destination, made);
-      why = WriteResult(dctx.get(), archive, p, base, temp, resultBuffer);
+      why = WriteResult(dctx.get(), archive, p, base, temp, resultBuffer, results);
       if (!why.empty()) DeleteFileA(temp.c_str());
     }
     if (!why.empty()) {
@@ -293,6 +292,14 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
       return notTaken(why);
     }
     temps.push_back(temp);
+  }
+  if (bases.Finish() != index.basesSha256) {
+    drop(0);
+    return notTaken("the old files are not the previous release's (their SHA-256 differs)");
+  }
+  if (results.Finish() != index.resultsSha256) {
+    drop(0);
+    return notTaken("the results are not the released files (their SHA-256 differs)");
   }
   for (std::size_t k = 0; k < index.patches.size(); ++k) {
     const std::string& target = c.patchTargets[k];
