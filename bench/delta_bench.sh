@@ -91,7 +91,7 @@ for i in range(300):
     put(f"{root}/many/new/assets/new/{i:03}.txt", code_file(rnd.randint(300, 6000)).encode())
 PY
 
-median() { sort -g | sed -n "$((($(wc -l) + 1) / 2))p"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 for case in "${cases[@]}"; do
   dir=$data/$case
   start=$(date +%s.%N)

@@ -167,7 +167,8 @@ DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes
   index.resultsSha256 = in.Digest();
   std::set<std::string> seen;
   std::string previous;
-  std::uint64_t frames = 0;
+  std::uint64_t frames = 0, runFiles = 0, runBases = 0, runResults = 0;
+  bool runLarge = false;
   for (std::uint64_t k = 0; k < patches; ++k) {
     DeltaPatch p;
     p.baseBytes = in.Number();
@@ -175,11 +176,20 @@ DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes
     p.frameBytes = in.Number();
     p.name = in.Name(previous);
     if (!in.ok()) return refuse("the index is cut short");
-    if (p.frameBytes == 0) return refuse("an empty frame: " + p.name);
-    if (p.name.back() == '/') return refuse("a patch of a folder: " + p.name);
+    if (p.frameBytes == 0 && index.patches.empty()) return refuse("a patch in no frame: " + p.name);
+    if (!p.name.empty() && p.name.back() == '/') return refuse("a patch of a folder: " + p.name);
     if (!TakeName(p.name, seen, reading.problem)) return reading;
     if (p.frameBytes > archiveBytes - frames) return refuse("the frames are longer than the archive");
     frames += p.frameBytes;
+    if (p.frameBytes > 0) runFiles = runBases = runResults = 0, runLarge = false;
+    ++runFiles;
+    runBases += p.baseBytes;
+    runResults += p.resultBytes;
+    runLarge = runLarge || p.baseBytes > kMaxDeltaRunFile || p.resultBytes > kMaxDeltaRunFile;
+    // A run of several files is decoded in memory: only small ones, and not too many.
+    if (runFiles > 1 && (runLarge || runBases > kMaxDeltaRunBytes || runResults > kMaxDeltaRunBytes)) {
+      return refuse("a run of files over the limits of one decoded in memory: " + p.name);
+    }
     index.patches.push_back(std::move(p));
   }
   for (std::uint64_t k = 0; k < removals; ++k) {
@@ -191,9 +201,10 @@ DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes
   if (!in.done()) return refuse("the index is longer than its entries");
   const std::uint64_t at = indexStart + indexBytes;
   if (archiveBytes < at || archiveBytes - at != frames) return refuse("the frames do not fill the archive");
-  std::uint64_t offset = at;
+  std::uint64_t offset = at, frameStart = at;
   for (DeltaPatch& p : index.patches) {
-    p.frameOffset = offset;
+    if (p.frameBytes > 0) frameStart = offset;
+    p.frameOffset = frameStart;
     offset += p.frameBytes;
   }
   reading.index = std::move(index);

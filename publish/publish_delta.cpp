@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <string_view>
 
 #include "format/delta_archive.h"
 #include "format/name_case.h"
@@ -85,8 +86,9 @@ unsigned WindowLogFor(std::uint64_t bytes) {
 // makes it: the window holds the whole base and the result, so the end of
 // the result still reaches the start of the base, and long-distance
 // matching finds moved blocks anywhere in it. Small files keep the level's
-// own window (long matching only pays across megabytes).
-std::string Frame(ZSTD_CCtx* cctx, const MappedFile& base, const MappedFile& target, const std::string& name,
+// own window (long matching only pays across megabytes). A run of small
+// files is one frame: their bases one after the other, their results too.
+std::string Frame(ZSTD_CCtx* cctx, std::string_view base, std::string_view target, const std::string& name,
                   int level) {
   ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
   const unsigned windowLog = WindowLogFor(static_cast<std::uint64_t>(base.size()) + target.size());
@@ -135,23 +137,71 @@ DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot
   DeltaIndex index;
   std::string frames;
   Sha256Stream bases, results;
+  // The run being gathered: its files' bases and results, one after the other.
+  std::string runBases, runResults;
+  std::size_t runStart = 0;
+  // A run goes as one frame or as a frame a file, whichever is smaller: one
+  // frame pays its own cost once, but its matches reach further back (into
+  // every base before), which costs more where every line changes.
+  auto flush = [&]() {
+    const std::size_t end = index.patches.size();
+    if (end == runStart) return;
+    const std::string solid = Frame(cctx.get(), runBases, runResults, index.patches[runStart].name, options.level);
+    std::string each;
+    std::vector<std::uint64_t> sizes;
+    std::size_t baseAt = 0, resultAt = 0;
+    for (std::size_t k = runStart; k < end && end - runStart > 1 && each.size() < solid.size(); ++k) {
+      const DeltaPatch& p = index.patches[k];
+      const std::size_t before = each.size();
+      each += Frame(cctx.get(), std::string_view(runBases).substr(baseAt, p.baseBytes),
+                    std::string_view(runResults).substr(resultAt, p.resultBytes), p.name, options.level);
+      sizes.push_back(each.size() - before);
+      baseAt += p.baseBytes;
+      resultAt += p.resultBytes;
+    }
+    if (sizes.size() == end - runStart && each.size() < solid.size()) {
+      for (std::size_t k = runStart; k < end; ++k) index.patches[k].frameBytes = sizes[k - runStart];
+      frames += each;
+    } else {
+      index.patches[runStart].frameBytes = solid.size();
+      frames += solid;
+    }
+    runBases.clear();
+    runResults.clear();
+    runStart = end;
+  };
   for (const ArchiveEntry& e : plan.entries) {
     if (e.folder) continue;  // an empty folder comes with the whole-file patch only
     const std::string* base = BaseOf(oldTree, e.path);
     // A new file has an empty base: the player has none, or an empty one.
     const MappedFile baseBytes(base ? oldRoot + "/" + *base : "/dev/null");
     const MappedFile target(newRoot + "/" + e.path);
+    const std::string_view baseView(static_cast<const char*>(baseBytes.data()), baseBytes.size());
+    const std::string_view targetView(static_cast<const char*>(target.data()), target.size());
     DeltaPatch p;
     p.name = e.zipName;
     p.baseBytes = baseBytes.size();
     p.resultBytes = target.size();
     bases.Update(baseBytes.data(), baseBytes.size());
     results.Update(target.data(), target.size());
-    const std::string frame = Frame(cctx.get(), baseBytes, target, e.path, options.level);
-    p.frameBytes = frame.size();
-    frames += frame;
+    const bool small = p.baseBytes <= kMaxDeltaRunFile && p.resultBytes <= kMaxDeltaRunFile;
+    if (!small || runBases.size() + p.baseBytes > kMaxDeltaRunBytes ||
+        runResults.size() + p.resultBytes > kMaxDeltaRunBytes) {
+      flush();
+    }
     index.patches.push_back(std::move(p));
+    if (small) {
+      runBases.append(baseView);
+      runResults.append(targetView);
+    } else {
+      // A large file is a frame of its own, made from its mapping.
+      const std::string frame = Frame(cctx.get(), baseView, targetView, e.path, options.level);
+      index.patches.back().frameBytes = frame.size();
+      frames += frame;
+      runStart = index.patches.size();
+    }
   }
+  flush();
   index.removed = plan.removed;
   index.basesSha256 = *ParseSha256Hex(bases.HexDigest());
   index.resultsSha256 = *ParseSha256Hex(results.HexDigest());

@@ -27,9 +27,9 @@ namespace {
 // maps at most 256 MiB of each).
 constexpr int kWindowLogMax = sizeof(void*) == 4 ? 29 : 31;
 // Files up to this size are read and written with one call each through a
-// buffer: mapping them costs more calls than their bytes cost (thousands of
-// small files in a release).
-constexpr std::uint64_t kSmallFile = 1u << 20;
+// buffer, and travel in runs: mapping them costs more calls than their bytes
+// cost (thousands of small files in a release).
+constexpr std::uint64_t kSmallFile = kMaxDeltaRunFile;
 
 // A whole file mapped read-only: never copied into the heap. An empty file
 // maps to nothing.
@@ -78,8 +78,8 @@ bool ClearReadOnly(const std::string& path) {
   return SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-// A base as the player has it: small ones read into a buffer, large ones
-// mapped; none at all for a file the release adds.
+// A base as the player has it: a small one appended to the run's buffer, a
+// large one mapped; none at all for a file the release adds.
 struct Base {
   Mapping mapping;
   const char* data = nullptr;
@@ -87,7 +87,9 @@ struct Base {
   bool missing = false;
 };
 
-std::string ReadBase(const std::string& target, std::uint64_t expected, Base& base, std::vector<char>& buffer) {
+// "" when read (or when its size already tells it is another file, then
+// nothing is read), else why not.
+std::string ReadBase(const std::string& target, std::uint64_t expected, Base& base, std::vector<char>& into) {
   base.mapping.file.reset(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!base.mapping.file) {
@@ -104,62 +106,66 @@ std::string ReadBase(const std::string& target, std::uint64_t expected, Base& ba
     base.data = base.mapping.data();
     return "";
   }
-  buffer.resize(static_cast<std::size_t>(base.size));
+  const std::size_t at = into.size();
+  into.resize(at + static_cast<std::size_t>(base.size));
   DWORD got = 0;
-  if (base.size > 0 && (!ReadFile(base.mapping.file.get(), buffer.data(), static_cast<DWORD>(base.size), &got, nullptr) ||
+  if (base.size > 0 && (!ReadFile(base.mapping.file.get(), into.data() + at, static_cast<DWORD>(base.size), &got,
+                                  nullptr) ||
                         got != base.size)) {
     return "cannot read the base " + target;
   }
-  base.data = buffer.data();
+  base.data = into.data() + at;
+  base.mapping.file.reset();
   return "";
 }
 
-// The result of one frame, written beside its target and added to the
-// results' hash from the bytes just decoded; "" or why not.
-std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Base& base,
-                        const std::string& temp, std::vector<char>& buffer, Sha256Hasher& results) {
+// Decodes a frame into `into` (exactly `bytes`) against `prefix`; "" or why not.
+std::string Decode(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& first, std::uint64_t bytes,
+                   const char* prefix, std::uint64_t prefixBytes, char* into) {
   // The frame must say the size the index states before a file of that size is made.
   ZSTD_frameHeader header{};
-  if (ZSTD_getFrameHeader_advanced(&header, archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes),
-                                   ZSTD_f_zstd1_magicless) != 0 ||
-      header.frameContentSize != p.resultBytes) {
-    return "the frame of " + p.name + " does not hold the stated size";
+  if (ZSTD_getFrameHeader_advanced(&header, archive.data() + first.frameOffset,
+                                   static_cast<std::size_t>(first.frameBytes), ZSTD_f_zstd1_magicless) != 0 ||
+      header.frameContentSize != bytes) {
+    return "the frame of " + first.name + " does not hold the stated size";
   }
+  ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
+  ZSTD_DCtx_setParameter(dctx, ZSTD_d_format, ZSTD_f_zstd1_magicless);
+  ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
+  if (prefixBytes > 0) ZSTD_DCtx_refPrefix(dctx, prefix, static_cast<std::size_t>(prefixBytes));
+  const std::size_t n = ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(bytes), archive.data() + first.frameOffset,
+                                            static_cast<std::size_t>(first.frameBytes));
+  if (ZSTD_isError(n)) return "the frame of " + first.name + " does not decode: " + ZSTD_getErrorName(n);
+  if (n != bytes) return "the frame of " + first.name + " gives " + std::to_string(n) + " bytes, not " + std::to_string(bytes);
+  return "";
+}
+
+// A new file beside its target with the given bytes; "" or why not.
+std::string WriteTemp(const std::string& temp, const char* data, std::uint64_t bytes) {
+  FileHandle out(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  DWORD written = 0;
+  if (bytes > 0 && (!WriteFile(out.get(), data, static_cast<DWORD>(bytes), &written, nullptr) || written != bytes)) {
+    return "cannot write " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  }
+  return "";
+}
+
+// A large result, decoded straight into its mapped file beside the target.
+std::string WriteLarge(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Base& base,
+                       const std::string& temp, Sha256Hasher& results) {
   FileHandle out(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
-  // A small result is decoded into memory and written with one call; a large
-  // one straight into the mapped file.
-  Handle section;
-  MappedView view;
-  char* into = nullptr;
-  if (p.resultBytes > kSmallFile) {
-    const auto high = static_cast<DWORD>(p.resultBytes >> 32), low = static_cast<DWORD>(p.resultBytes);
-    section.reset(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
-    view.reset(section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
-    if (!view) return "cannot map " + temp + " (error " + std::to_string(GetLastError()) + ")";
-    into = static_cast<char*>(view.get());
-  } else {
-    buffer.resize(static_cast<std::size_t>(p.resultBytes));
-    into = buffer.data();
-  }
-  if (p.resultBytes > 0) {
-    ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
-    ZSTD_DCtx_setParameter(dctx, ZSTD_d_format, ZSTD_f_zstd1_magicless);
-    ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
-    if (base.size > 0) ZSTD_DCtx_refPrefix(dctx, base.data, static_cast<std::size_t>(base.size));
-    const std::size_t n = ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(p.resultBytes),
-                                              archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
-    if (ZSTD_isError(n)) return std::string("the frame does not decode: ") + ZSTD_getErrorName(n);
-    if (n != p.resultBytes) return "the frame gives " + std::to_string(n) + " bytes, not " + std::to_string(p.resultBytes);
-  }
+  const auto high = static_cast<DWORD>(p.resultBytes >> 32), low = static_cast<DWORD>(p.resultBytes);
+  Handle section(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
+  MappedView view(section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+  if (!view) return "cannot map " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  auto* into = static_cast<char*>(view.get());
+  const std::string why = Decode(dctx, archive, p, p.resultBytes, base.data, base.size, into);
+  if (!why.empty()) return why;
   // Hashed from the bytes just decoded, while they are at hand.
   if (!results.Update(into, static_cast<std::size_t>(p.resultBytes))) return "the results cannot be hashed";
-  DWORD written = 0;
-  if (!view && p.resultBytes > 0 &&
-      (!WriteFile(out.get(), into, static_cast<DWORD>(p.resultBytes), &written, nullptr) || written != p.resultBytes)) {
-    return "cannot write " + temp + " (error " + std::to_string(GetLastError()) + ")";
-  }
   return "";
 }
 
@@ -194,7 +200,7 @@ struct Checked {
 
 Checked Check(const Mapping& archive, const std::string& destination) {
   Checked c;
-  const std::uint64_t viewed = archive.size < kMaxDeltaIndexBytes ? archive.size : kMaxDeltaIndexBytes;
+  const std::uint64_t viewed = archive.size < kMaxDeltaIndexBytes + 32 ? archive.size : kMaxDeltaIndexBytes + 32;
   DeltaReading reading = ReadDeltaIndex(std::string_view(archive.data() ? archive.data() : "",
                                                           static_cast<std::size_t>(viewed)),
                                         archive.size);
@@ -267,31 +273,61 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
   auto drop = [&temps](std::size_t from) {
     for (std::size_t k = from; k < temps.size(); ++k) DeleteFileA(temps[k].c_str());
   };
-  std::vector<char> baseBuffer, resultBuffer;
+  std::vector<char> runBases, runResults;
   std::set<std::string> made;
   Sha256Hasher bases, results;
-  for (std::size_t k = 0; k < index.patches.size(); ++k) {
-    const DeltaPatch& p = index.patches[k];
-    const std::string& target = c.patchTargets[k];
-    Base base;
-    std::string why = ReadBase(target, p.baseBytes, base, baseBuffer);
-    // A file the release adds has an empty base: none on disk is that.
-    if (why.empty() && !(base.missing && p.baseBytes == 0) && (base.missing || base.size != p.baseBytes)) {
-      why = "the base " + target + " is not the previous release's file (" +
-            (base.missing ? std::string("missing") : std::to_string(base.size) + " bytes") + ")";
+  const std::size_t count = index.patches.size();
+  for (std::size_t first = 0; first < count;) {
+    // A run: this patch's frame and the patches that continue it.
+    std::size_t end = first + 1;
+    while (end < count && index.patches[end].frameBytes == 0) ++end;
+    // Only a file alone in its frame may be large (the index's rule).
+    const bool alone = end - first == 1;
+    runBases.clear();
+    std::vector<Base> read(end - first);
+    std::string why;
+    std::uint64_t resultBytes = 0;
+    for (std::size_t k = first; k < end && why.empty(); ++k) {
+      const DeltaPatch& p = index.patches[k];
+      Base& base = read[k - first];
+      why = ReadBase(c.patchTargets[k], p.baseBytes, base, runBases);
+      // A file the release adds has an empty base: none on disk is that.
+      if (why.empty() && !(base.missing && p.baseBytes == 0) && (base.missing || base.size != p.baseBytes)) {
+        why = "the base " + c.patchTargets[k] + " is not the previous release's file (" +
+              (base.missing ? std::string("missing") : std::to_string(base.size) + " bytes") + ")";
+      }
+      if (why.empty() && !bases.Update(base.data, static_cast<std::size_t>(base.size))) {
+        why = "the bases cannot be hashed";
+      }
+      resultBytes += p.resultBytes;
     }
-    if (why.empty() && !bases.Update(base.data, static_cast<std::size_t>(base.size))) why = "the bases cannot be hashed";
-    const std::string temp = target + ".qzdnew";
-    if (why.empty()) {
-      MakeParents(target, destination, made);
-      why = WriteResult(dctx.get(), archive, p, base, temp, resultBuffer, results);
-      if (!why.empty()) DeleteFileA(temp.c_str());
+    for (std::size_t k = first; k < end && why.empty(); ++k) MakeParents(c.patchTargets[k], destination, made);
+    if (why.empty() && alone && index.patches[first].resultBytes > kSmallFile) {
+      const std::string temp = c.patchTargets[first] + ".qzdnew";
+      why = WriteLarge(dctx.get(), archive, index.patches[first], read[0], temp, results);
+      if (why.empty()) temps.push_back(temp);
+      else DeleteFileA(temp.c_str());
+    } else if (why.empty()) {
+      // Small results: the run decoded in memory, each written with one call.
+      runResults.resize(static_cast<std::size_t>(resultBytes));
+      // A file alone may have a large (mapped) base.
+      why = Decode(dctx.get(), archive, index.patches[first], resultBytes, alone ? read[0].data : runBases.data(),
+                   alone ? read[0].size : runBases.size(), runResults.data());
+      if (why.empty() && !results.Update(runResults.data(), runResults.size())) why = "the results cannot be hashed";
+      std::uint64_t at = 0;
+      for (std::size_t k = first; k < end && why.empty(); ++k) {
+        const std::string temp = c.patchTargets[k] + ".qzdnew";
+        why = WriteTemp(temp, runResults.data() + at, index.patches[k].resultBytes);
+        at += index.patches[k].resultBytes;
+        if (why.empty()) temps.push_back(temp);
+        else DeleteFileA(temp.c_str());
+      }
     }
     if (!why.empty()) {
       drop(0);
       return notTaken(why);
     }
-    temps.push_back(temp);
+    first = end;
   }
   if (bases.Finish() != index.basesSha256) {
     drop(0);

@@ -36,6 +36,12 @@ TEST(DeltaArchive, WrittenIndexReadsBackWithFrameOffsets) {
   EXPECT_EQ(r.index->patches[1].name, "data/added.dat") << "front-coded against the name before";
   EXPECT_EQ(r.index->patches[1].resultBytes, 5u);
   EXPECT_EQ(r.index->patches[1].frameOffset, head.size() + 3);
+  // A patch that continues a run has the frame of the patch before.
+  index.patches[1].frameBytes = 0;
+  const std::string run = DeltaIndexBytes(index) + "abc";
+  const DeltaReading inRun = ReadDeltaIndex(run, run.size());
+  ASSERT_TRUE(inRun.index) << inRun.problem;
+  EXPECT_EQ(inRun.index->patches[1].frameOffset, inRun.index->patches[0].frameOffset);
   EXPECT_EQ(r.index->basesSha256, Sha256Digest{1});
   EXPECT_EQ(r.index->resultsSha256, Sha256Digest{2});
   EXPECT_EQ(r.index->removed, index.removed);
@@ -66,7 +72,10 @@ TEST(DeltaArchive, IndexesTheLauncherRefuses) {
       {"twice in two cases", Archive({{}, {"Data.dat", "data.DAT"}}), "twice"},
       {"patched and removed", Archive({{Patch("a")}, {"a"}}), "twice"},
       {"patch of a folder", Archive({{Patch("a/")}, {}}), "folder"},
-      {"empty frame", Archive({{Patch("a", 1, 0)}, {}}), "empty frame"},
+      {"first patch in no frame", Archive({{Patch("a", 1, 0)}, {}}), "in no frame"},
+      {"run of small files", Archive({{Patch("a"), Patch("b", 1, 0), Patch("c", 1, 0)}, {}}), nullptr},
+      {"large file in a run", Archive({{Patch("a"), Patch("b", kMaxDeltaRunFile + 1, 0)}, {}}), "over the limits"},
+      {"large file alone", Archive({{Patch("a"), Patch("b", kMaxDeltaRunFile + 1, 1)}, {}}), nullptr},
       {"an unknown version", std::string(kDeltaMagicPrefix) + "3\n" + good.substr(magic.size()), "version 3 is not known"},
       {"the text index of old", "QZDELTA 1\nremove a\nend\n", "version 1 is not known"},
       {"not a delta archive", "PK\x03\x04", "not a delta archive"},
