@@ -57,12 +57,12 @@ section_rights() {
   awk -v r="$median_replaced" -v o="$median_opens" 'BEGIN { printf "rights.replaced_opens=%.2f\n", r / o }' >>"$QZ_BENCH_SUMMARY"
 }
 
-# Update size: the delta archive against zstd --patch-from for three changes,
-# and the time and memory of applying it under Wine against unpacking the
-# whole-file patch.
+# Update size: the delta archive against zstd --patch-from -19 --long=31 for
+# four kinds of release, and the time and memory of applying it under Wine
+# against unpacking the whole-file patch, medians of the runs.
 section_delta() {
   cmake --build "$x64" --target delta_bench_win qz_publish_host -j2 >/dev/null
-  "$here/delta_bench.sh" "$x64" "$QZ_BENCH_SUMMARY"
+  "$here/delta_bench.sh" "$x64" "$QZ_BENCH_SUMMARY" "$runs"
 }
 
 sections=("$@")
@@ -110,9 +110,10 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
   summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"
   summary_row dl.peak_bare "" "peak memory MiB: bare WinINet loop under Wine"
   summary_row rights.replaced_opens "<= 3" "rights check of 5000 replaced files/opening them, Wine"
-  for c in byte files reencode; do
-    summary_row "delta.$c.size_zstd" "<= 1.1" "update $c: delta archive/zstd --patch-from"
+  for c in text crlf binary many; do
+    summary_row "delta.$c.size_zstd" "<= 1.1" "update $c: download/zstd --patch-from -19 --long=31"
     summary_row "delta.$c.speed_unpack" ">= 0.5" "update $c: applying the delta/unpacking, speed, Wine"
+    summary_row "delta.$c.sha_share" "" "update $c: share of applying that SHA-256 alone takes"
     summary_row "delta.$c.peak_private" "<= 16" "update $c: private memory MiB applying (base mapped)"
   done
 fi

@@ -52,21 +52,35 @@ ManifestProblem CheckRelease(const ManifestContent& c) {
             "the base address has a query or fragment ('?' or '#'): the launcher appends each file name to it, "
             "so no file would be fetched and unpacked as listed"};
   }
-  std::map<std::uint16_t, std::size_t> versions;
-  std::map<std::string, std::size_t> names;
+  std::map<std::uint16_t, std::size_t> versions, deltaVersions;
+  // One address per name: across files and deltas alike, in any case (a
+  // server on Windows takes two spellings for one file).
+  std::map<std::string, std::string> names;
   std::uint16_t newest = 0;
+  auto twice = [&names](const ManifestEntry& e, const char* key) -> std::string {
+    const auto [first, fresh] = names.emplace(Lower(e.name), std::string(key) + " " + std::to_string(e.version) + " " + e.name);
+    if (fresh) return "";
+    const std::string& other = first->second;
+    const bool sameCase = other.compare(other.size() - e.name.size(), std::string::npos, e.name) == 0;
+    return "the file name is listed already (" + other + (sameCase ? "" : ", a name that differs only in case") +
+           "): one address would stand for two files";
+  };
   for (std::size_t k = 0; k < c.files.size(); ++k) {
     const ManifestEntry& f = c.files[k];
     newest = std::max(newest, f.version);
     if (!versions.emplace(f.version, k).second) {
       return {ManifestField::File, k, "version " + std::to_string(f.version) + " is listed twice"};
     }
-    const auto [first, fresh] = names.emplace(Lower(f.name), k);
-    if (!fresh) {
-      return {ManifestField::File, k,
-              "the file name is listed twice (as " + c.files[first->second].name +
-                  " too; names differ in more than case): one address would stand for two files"};
+    const std::string problem = twice(f, "UpFileList");
+    if (!problem.empty()) return {ManifestField::File, k, problem};
+  }
+  for (std::size_t k = 0; k < c.deltas.size(); ++k) {
+    const ManifestEntry& d = c.deltas[k];
+    if (!deltaVersions.emplace(d.version, k).second) {
+      return {ManifestField::Delta, k, "version " + std::to_string(d.version) + " has a delta already"};
     }
+    const std::string problem = twice(d, "UpDeltaList");
+    if (!problem.empty()) return {ManifestField::Delta, k, problem};
   }
   if (!c.files.empty() && c.minVer > newest) {
     return {ManifestField::MinVer, 0,

@@ -45,8 +45,9 @@ std::uint32_t ParseSerial(const std::string& text);
 std::int64_t ParseExpires(const std::string& text, std::int64_t now);
 ManifestTarget ParseTarget(const std::string& text);
 // What the launcher would take but act on badly: MinVer above the newest
-// listed version (a full installation on every visit), a version or a file
-// name (in any case) listed twice, and a base address with a query or
+// listed version (a full installation on every visit), a version listed
+// twice (among files, or among deltas), a file name listed twice (in any
+// case, across files and deltas), and a base address with a query or
 // fragment (the file names would end up in it). Field and entry as
 // CheckManifestContent gives them.
 ManifestProblem CheckRelease(const ManifestContent& content);

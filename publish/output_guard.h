@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "publish/patch_plan.h"
@@ -22,7 +23,8 @@ public:
   // A file the command reads, named in refusals as `what` ("the signing
   // key"). A missing file is passed over: reading it fails on its own.
   void Keep(const std::string& path, const std::string& what);
-  // Every file of a tree the command reads.
+  // Every file of a tree the command reads; an output inside the tree is
+  // refused too (the next release of that tree would ship it as a game file).
   void KeepTree(const std::string& root, const Listing& tree, const std::string& what);
 
   // Throws PublishError unless path may be written: its folder exists, it is
@@ -38,6 +40,7 @@ private:
   };
   bool force_;
   std::vector<Kept> kept_;
+  std::vector<std::pair<std::string, std::string>> trees_;  // real path, what
 };
 
 // Whether a file begins like a PEM private key (plain or protected).

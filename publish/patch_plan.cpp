@@ -2,10 +2,10 @@
 
 #include <iconv.h>
 
-#include <cctype>
 #include <cstring>
 #include <set>
 
+#include "format/name_case.h"
 #include "format/windows_names.h"
 #include "publish/publish_error.h"
 
@@ -13,9 +13,11 @@ namespace qz::publish {
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+// A path as Windows' file system compares it (a path that is not UTF-8 is
+// refused by ZipName; until then its bytes stand for themselves).
+std::u16string Folded(const std::string& path) {
+  if (auto folded = FoldedName(path)) return *folded;
+  return std::u16string(path.begin(), path.end());
 }
 
 // The launcher's own name rules; the length counts in code page 932 bytes,
@@ -52,9 +54,9 @@ std::string Parent(const std::string& path) {
 
 // Names that differ only in case are one file on Windows.
 void CheckCase(const Listing& tree) {
-  std::map<std::string, std::string> seen;
+  std::map<std::u16string, std::string> seen;
   for (const auto& [path, item] : tree) {
-    auto [it, fresh] = seen.emplace(Lower(path), path);
+    auto [it, fresh] = seen.emplace(Folded(path), path);
     if (!fresh) throw PublishError("'" + it->second + "' and '" + path + "' are one file on Windows (names differ only in case)");
   }
 }
@@ -129,14 +131,16 @@ PatchPlan PlanPatch(const Listing& oldTree, const Listing& newTree) {
       Add(plan, path, item);
     }
   }
-  std::set<std::string> kept;
-  for (const auto& entry : newTree) kept.insert(Lower(entry.first));
+  // What the release writes or keeps is never removed, in any case Windows
+  // folds alike (Ａ.txt and ａ.txt too).
+  std::set<std::u16string> kept;
+  for (const auto& entry : newTree) kept.insert(Folded(entry.first));
   std::vector<std::string> folders;
   for (const auto& [path, item] : oldTree) {
     if (newTree.count(path)) continue;
     const std::string parent = Parent(path);
     if (parent.empty() || newTree.count(parent)) plan.onlyInOld.push_back(path);
-    if (kept.count(Lower(path))) continue;
+    if (kept.count(Folded(path))) continue;
     (item.folder ? folders : plan.removed).push_back(ZipName(path, item.folder));
   }
   // A folder after its subfolders: a longer name of the same branch sorts

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 
+#include "format/delta_archive.h"
+#include "publish/publish_crypto.h"
 #include "publish/publish_error.h"
 
 namespace qz::publish {
@@ -18,12 +21,25 @@ namespace {
 constexpr std::uint32_t kFileMode = 0100644u << 16;
 constexpr std::uint32_t kFolderMode = (040755u << 16) | 0x10;
 constexpr std::uint16_t kExtendedTimestamp = 0x5455;
+constexpr std::time_t kFirstDosTime = 315532800;  // 1980-01-01 00:00 UTC
 
 }  // namespace
 
 std::uint32_t DosTimeOf(std::time_t time) {
   std::tm utc{};
   gmtime_r(&time, &utc);
+  // DOS dates hold the years 1980 to 2107: a file dated outside them (a
+  // build tree restored with zero times) gets the nearest end.
+  if (utc.tm_year < 80 || utc.tm_year > 207) {
+    const bool early = utc.tm_year < 80;
+    utc = std::tm{};
+    utc.tm_year = early ? 80 : 207;
+    utc.tm_mon = early ? 0 : 11;
+    utc.tm_mday = early ? 1 : 31;
+    utc.tm_hour = early ? 0 : 23;
+    utc.tm_min = early ? 0 : 59;
+    utc.tm_sec = early ? 0 : 58;
+  }
   const auto date = static_cast<std::uint32_t>(((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
   const auto clock = static_cast<std::uint32_t>((utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
   return date << 16 | clock;
@@ -83,7 +99,8 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
       fail("cannot add " + e.path);
     }
   }
-  std::time_t newest = fixedTime ? *fixedTime : 0;
+  // A release that only removes files dates its list at the first DOS time.
+  std::time_t newest = fixedTime ? *fixedTime : kFirstDosTime;
   if (!fixedTime) {
     for (const ArchiveEntry& e : entries) newest = std::max(newest, tree.at(e.path).modified);
   }
@@ -106,6 +123,51 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
   }
   // libzip writes a temporary file and renames it into place here.
   if (zip_close(zip) != 0) fail("cannot write " + out);
+}
+
+PatchContent ReadPatchContent(const std::string& path, const std::vector<std::string>& named) {
+  int error = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  if (!zip) throw PublishError(path + ": not a zip archive");
+  PatchContent content;
+  std::string buffer(1 << 16, '\0');
+  // Reads one entry through `take`; false when it cannot be read.
+  auto read = [&](zip_uint64_t index, const std::function<void(const char*, std::size_t)>& take) {
+    zip_file_t* file = zip_fopen_index(zip, index, 0);
+    if (!file) return false;
+    zip_int64_t n;
+    while ((n = zip_fread(file, &buffer[0], buffer.size())) > 0) take(buffer.data(), static_cast<std::size_t>(n));
+    zip_fclose(file);
+    return n == 0;
+  };
+  auto fail = [&](const std::string& why) {
+    zip_discard(zip);
+    throw PublishError(path + ": " + why);
+  };
+  const zip_int64_t count = zip_get_num_entries(zip, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const auto index = static_cast<zip_uint64_t>(i);
+    const char* raw = zip_get_name(zip, index, ZIP_FL_ENC_RAW);
+    zip_stat_t st;
+    if (!raw || zip_stat_index(zip, index, 0, &st) != 0) fail("an entry cannot be read");
+    const std::string name = raw;
+    if (name == kRemovedListName) {
+      if (!read(index, [&](const char* d, std::size_t n) { content.removedList.append(d, n); })) fail(name + " cannot be read");
+    } else if (!name.empty() && name.back() != '/') {
+      content.files[name] = st.size;
+    }
+  }
+  Sha256Stream sha;
+  for (const std::string& name : named) {
+    const zip_int64_t index = zip_name_locate(zip, name.c_str(), ZIP_FL_ENC_RAW);
+    if (index < 0) continue;
+    if (!read(static_cast<zip_uint64_t>(index), [&](const char* d, std::size_t n) { sha.Update(d, n); })) {
+      fail(name + " cannot be read");
+    }
+  }
+  content.namedSha256 = sha.HexDigest();
+  zip_discard(zip);
+  return content;
 }
 
 }  // namespace qz::publish

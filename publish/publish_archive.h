@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,8 +26,19 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
                   const std::vector<std::pair<std::string, std::string>>& notes = {},
                   std::optional<std::time_t> fixedTime = std::nullopt);
 
-// The DOS date and time (high and low half) of a time, read in UTC; 1980 to
-// 2107 only.
+// The DOS date and time (high and low half) of a time, read in UTC; a time
+// before 1980 or after 2107 gets the nearest one DOS can hold.
 std::uint32_t DosTimeOf(std::time_t time);
+
+// What a whole-file patch brings: each file's size by its zip name (as
+// stored), the text of its removed list, and the SHA-256 of the content of
+// the entries `named`, one after the other in that order (a name it lacks
+// adds nothing). Throws PublishError when it is not an archive libzip reads.
+struct PatchContent {
+  std::map<std::string, std::uint64_t> files;
+  std::string removedList;
+  std::string namedSha256;
+};
+PatchContent ReadPatchContent(const std::string& path, const std::vector<std::string>& named);
 
 }  // namespace qz::publish

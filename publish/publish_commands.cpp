@@ -1,5 +1,6 @@
 #include "publish/publish_commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/crypto.h>
@@ -9,10 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
 
+#include "format/codec.h"
 #include "format/delta_archive.h"
 #include "format/ticket.h"
 
@@ -34,7 +37,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: qzpublish keygen KEYFILE [PASS] [--json]\n"
     "       qzpublish pubkey KEYFILE [PASS]\n"
-    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES] [--from VERSION --to VERSION]\n"
+    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES] [--delta-level N] [--from VERSION --to VERSION]\n"
     "                       [--allow-downgrade] [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
@@ -202,8 +205,16 @@ std::optional<std::uint16_t> VersionOfFolder(std::string path) {
 // neither tells the versions.
 bool CheckDirection(const std::vector<std::string>& a, const Shared& s) {
   const bool given = s.from.has_value();
-  const std::optional<std::uint16_t> from = given ? s.from : VersionOfFolder(a[1]);
-  const std::optional<std::uint16_t> to = given ? s.to : VersionOfFolder(a[2]);
+  const std::optional<std::uint16_t> folderFrom = VersionOfFolder(a[1]), folderTo = VersionOfFolder(a[2]);
+  // Two sources that disagree: one of them is a mistake, and a patch in the
+  // wrong direction would reach players.
+  if (given && folderFrom && folderTo && (*folderFrom != *s.from || *folderTo != *s.to)) {
+    throw PublishError("--from " + std::to_string(*s.from) + " --to " + std::to_string(*s.to) +
+                       " contradict the folders' names (" + std::to_string(*folderFrom) + " and " +
+                       std::to_string(*folderTo) + ")");
+  }
+  const std::optional<std::uint16_t> from = given ? s.from : folderFrom;
+  const std::optional<std::uint16_t> to = given ? s.to : folderTo;
   const std::string names = given ? "--from and --to" : a[1] + " and " + a[2];
   if (!from || !to) return false;
   if (*from == *to) throw PublishError(names + " are both version " + std::to_string(*from) + ": a patch leads from one version to another");
@@ -219,19 +230,30 @@ int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
   Shared s;
   TakeShared(args, s, {"--from", "--to", "--allow-downgrade", "--mtime", "--force", "--json"});
   std::vector<std::string> a;
-  std::uint64_t deltaMax = kDefaultDeltaMax;
+  DeltaOptions delta;
+  bool deltaMaxGiven = false, deltaLevelGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--delta-max") {
+    const bool max = args[i] == "--delta-max";
+    if (!max && args[i] != "--delta-level") {
       a.push_back(args[i]);
       continue;
     }
-    Need(i + 1 < args.size(), "--delta-max needs a number of bytes");
+    Need(!(max ? deltaMaxGiven : deltaLevelGiven), args[i] + " is given twice");
+    (max ? deltaMaxGiven : deltaLevelGiven) = true;
+    Need(i + 1 < args.size(), args[i] + (max ? " needs a number of bytes" : " needs a level"));
     const std::string& v = args[++i];
-    Need(!v.empty() && v.size() < 19 && v.find_first_not_of("0123456789") == std::string::npos,
-         "--delta-max: a whole number of bytes");
-    deltaMax = std::stoull(v);
+    const bool digits = !v.empty() && v.size() < 19 && v.find_first_not_of("0123456789") == std::string::npos;
+    if (max) {
+      Need(digits, "--delta-max: a whole number of bytes");
+      delta.deltaMax = std::stoull(v);
+    } else {
+      Need(digits && std::stoull(v) >= 1 && std::stoull(v) <= static_cast<unsigned>(kMaxDeltaLevel),
+           "--delta-level: a whole number from 1 (fastest) to " + std::to_string(kMaxDeltaLevel) + " (smallest; " +
+               std::to_string(kDefaultDeltaLevel) + " unless given)");
+      delta.level = static_cast<int>(std::stoull(v));
+    }
   }
-  Positional(a, 3, "patch takes OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES]");
+  Positional(a, 3, "patch takes OLD_DIR NEW_DIR OUT.zip");
   const bool ordered = CheckDirection(a, s);
   const Listing oldTree = ReadTree(a[1]);
   const Listing newTree = ReadTree(a[2]);
@@ -259,13 +281,16 @@ int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
   for (const ArchiveEntry& e : plan.entries) text << "added " << e.path << (e.folder ? "/" : "") << "\n";
   for (const std::string& name : plan.removed) text << "removed " << name << "\n";
   text << "wrote " << a[3] << " (" << plan.entries.size() + notes.size() << " entries)\n";
-  const DeltaResult delta = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], plan, deltaMax);
-  if (delta.written) {
+  struct stat written;
+  delta.wholeBytes = stat(a[3].c_str(), &written) == 0 ? static_cast<std::uint64_t>(written.st_size) : 0;
+  const DeltaResult deltaResult = WriteDeltaArchive(deltaPath, a[1], oldTree, a[2], plan, delta);
+  if (deltaResult.written) {
     report.Wrote(deltaPath);
-    text << "wrote " << deltaPath << " (" << delta.changed << " deltas, " << plan.removed.size() << " removals, "
-         << delta.bytes << " bytes)\n";
+    text << "wrote " << deltaPath << " (" << deltaResult.changed << " deltas, " << plan.removed.size()
+         << " removals, " << deltaResult.bytes << " bytes)\n";
   } else {
-    text << "no delta archive: " << delta.why << "\n";
+    text << "no delta archive: " << deltaResult.why << "\n";
+    report.Add("noDelta", deltaResult.why);
     // One of an earlier run would be listed by mistake.
     if (IsFile(deltaPath) && unlink(deltaPath.c_str()) == 0) {
       report.Removed(deltaPath);
@@ -294,6 +319,76 @@ int Full(std::vector<std::string> a, std::ostream& out) {
   WriteReport report("full");
   WriteArchiveOf(a[1], tree, plan, a[2], s, report, out);
   return 0;
+}
+
+// The first bytes of a file (fewer when it is shorter).
+std::string ReadHead(const std::string& path, std::size_t bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PublishError("cannot read " + path);
+  std::string head(bytes, '\0');
+  in.read(&head[0], static_cast<std::streamsize>(bytes));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return head;
+}
+
+// Each --file is no delta archive, and each --delta is one that launchers
+// read and that brings exactly what the --file of its version brings (a
+// delta listed under another version would be refused by every player, who
+// would then download both).
+void CheckDeltaFiles(const ManifestRequest& r, const std::vector<std::string>& patchFiles,
+                     const std::vector<std::string>& deltaFiles) {
+  const std::string magic = kDeltaMagicPrefix;
+  for (std::size_t k = 0; k < patchFiles.size(); ++k) {
+    if (ReadHead(patchFiles[k], magic.size()) == magic) {
+      const std::string v = std::to_string(r.files[k].version);
+      throw PublishError("--file " + v + " " + patchFiles[k] + ": a delta archive; list it with --delta " + v);
+    }
+  }
+  for (std::size_t k = 0; k < deltaFiles.size(); ++k) {
+    const PatchFile& d = r.deltas[k];
+    const std::string what = "--delta " + std::to_string(d.version) + " " + deltaFiles[k] + ": ";
+    const DeltaReading reading = ReadDeltaIndex(ReadHead(deltaFiles[k], kMaxDeltaIndexBytes + 16), d.size);
+    if (!reading.index) throw PublishError(what + "not a delta archive launchers read (" + reading.problem + ")");
+    std::size_t f = 0;
+    while (r.files[f].version != d.version) ++f;  // CheckManifest found it
+    const std::string whole = "--file " + std::to_string(d.version) + " " + patchFiles[f];
+    std::vector<std::string> names;
+    for (const DeltaPatch& p : reading.index->patches) names.push_back(p.name);
+    PatchContent patch;
+    try {
+      patch = ReadPatchContent(patchFiles[f], names);
+    } catch (const PublishError&) {
+      throw PublishError(what + "a delta stands in for a zip patch, and " + whole + " is none");
+    }
+    std::string differs;
+    for (const DeltaPatch& p : reading.index->patches) {
+      const auto it = patch.files.find(p.name);
+      if (it == patch.files.end() || it->second != p.resultBytes) {
+        differs = p.name;
+        break;
+      }
+      patch.files.erase(it);
+    }
+    if (differs.empty() && !patch.files.empty()) differs = patch.files.begin()->first;
+    if (differs.empty() && patch.namedSha256 != ToHex(reading.index->resultsSha256)) differs = "a file's content";
+    if (differs.empty() && ReadRemovedList(patch.removedList).value_or(std::vector<std::string>{"?"}) != reading.index->removed) {
+      differs = "the removed files";
+    }
+    if (!differs.empty()) {
+      throw PublishError(what + "it does not bring what " + whole + " brings (" + differs +
+                         " differs): was it made for another version?");
+    }
+  }
+}
+
+// A manifest already at the output with a higher Serial has been (or will
+// be) read by launchers, which then refuse a lower one for good.
+void CheckSerialAgainst(const std::string& output, std::uint32_t serial) {
+  if (!IsFile(output)) return;
+  const ManifestBinding old = BindingOf(ReadText(output));
+  if (old.serial.empty() || std::stoull(old.serial) <= serial) return;
+  throw PublishError("--serial " + std::to_string(serial) + " is lower than Serial " + old.serial + " of " + output +
+                     ": launchers that read that one refuse a lower serial for good; give a higher --serial");
 }
 
 // Unless given: the release time as the serial, so each release counts
@@ -364,6 +459,8 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   for (std::size_t k = 0; k < request.deltas.size(); ++k) request.deltas[k].size = SizeOfFile(deltaFiles[k]);
   Need(!s.passphrase || !keyFile.empty(), "a passphrase is only for the key of --sign");
   CheckManifest(request);
+  CheckDeltaFiles(request, patchFiles, deltaFiles);
+  CheckSerialAgainst(output, request.serial);
   const std::string sigPath = output + ".sig";
   OutputGuard guard(s.force);
   guard.Keep(fullFile, "the full installer given");
@@ -441,6 +538,10 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
     }
   }
   Need(!manifest.empty() && !keyArg.empty(), "verify needs MANIFEST and --key PUBLIC");
+  if (IsFile(keyArg) && LooksLikePrivateKey(keyArg)) {
+    throw PublishError("--key: " + keyArg + " is a private key; verify takes the public key line (qzpublish pubkey " +
+                       keyArg + " prints it)");
+  }
   const std::string keyText = TrimLineEnd(IsFile(keyArg) ? ReadText(keyArg) : keyArg);
   const auto key = FromBase64(keyText);
   if (!key || key->size() != 65) throw PublishError("--key: not a public key line (base64 of 65 bytes)");
@@ -563,6 +664,9 @@ int TicketLink(std::vector<std::string> a, std::ostream& out) {
     }
   }
   Need(!keyFile.empty(), "ticket needs --key PRIVATE");
+  // A link of the claims alone would start the game with nothing the portal says.
+  Need(std::find(std::begin(given), std::end(given), true) != std::end(given),
+       "ticket needs at least one --field NAME=VALUE");
   const std::string privateKey = ReadText(keyFile);
   ticket.issued = static_cast<std::int64_t>(std::time(nullptr));
   ticket.expires = ticket.issued + valid;

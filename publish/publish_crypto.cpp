@@ -89,6 +89,9 @@ Key ReadPrivate(const std::string& pem, const Passphrase& passphrase) {
          "ask on)");
   }
   if (!key && ask.asked) Fail("the passphrase does not open the key");
+  if (key && passphrase && !ask.asked) {
+    Fail("the key is not protected by a passphrase: --pass-env and --pass-file are only for a protected key");
+  }
   if (!key) Fail("not a private key in PEM form");
   if (!IsP256(key.get())) Fail("not an ECDSA P-256 key");
   return key;
@@ -126,6 +129,26 @@ std::string Sha256OfFile(const std::string& path) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_DigestFinal_ex(ctx.get(), digest, &length);
+  return ToHex(std::string(reinterpret_cast<char*>(digest), length));
+}
+
+Sha256Stream::Sha256Stream() : ctx_(EVP_MD_CTX_new()) {
+  if (!ctx_ || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_sha256(), nullptr) != 1) {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
+    Fail("SHA-256 is not available");
+  }
+}
+
+Sha256Stream::~Sha256Stream() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+
+void Sha256Stream::Update(const void* data, std::size_t size) {
+  EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data, size);
+}
+
+std::string Sha256Stream::HexDigest() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), digest, &length);
   return ToHex(std::string(reinterpret_cast<char*>(digest), length));
 }
 

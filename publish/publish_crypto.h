@@ -2,6 +2,7 @@
 // the forms the launcher reads (raw 65-byte public points, raw r||s).
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,20 @@ namespace qz::publish {
 // Lowercase hexadecimal SHA-256 of a file's content; throws PublishError when
 // it can't be read.
 std::string Sha256OfFile(const std::string& path);
+
+// SHA-256 of bytes that arrive in pieces (a zip entry as it is inflated).
+class Sha256Stream {
+ public:
+  Sha256Stream();
+  ~Sha256Stream();
+  Sha256Stream(const Sha256Stream&) = delete;
+  Sha256Stream& operator=(const Sha256Stream&) = delete;
+  void Update(const void* data, std::size_t size);
+  std::string HexDigest();  // lowercase; once
+
+ private:
+  void* ctx_;
+};
 
 // The passphrase of a protected key, as the publisher gave it; none given:
 // it is asked for on a terminal, and a key that needs one is refused when

@@ -185,10 +185,13 @@ fi
   --sign "$key" --force "$site/manifests/VeltoAvatar.txt" >/dev/null
 patches=()
 if [[ $release == 102 ]]; then
-  # Each version as a delta archive too; the whole-file patches stay for
-  # older launchers and for players whose files differ.
-  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip"
-           --delta 101 "$site/patch/VeltoDemo-101.qzd" --delta 102 "$site/patch/VeltoDemo-102.qzd")
+  # A version with a delta archive lists it too (qzpublish wrote one only
+  # where it saves enough); the whole-file patches stay for older launchers
+  # and for players whose files differ.
+  patches=(--file 101 "$site/patch/VeltoDemo-101.zip" --file 102 "$site/patch/VeltoDemo-102.zip")
+  for v in 101 102; do
+    [[ -f $site/patch/VeltoDemo-$v.qzd ]] && patches+=(--delta "$v" "$site/patch/VeltoDemo-$v.qzd")
+  done
 fi
 "$qzpublish" manifest --prog VeltoDemo --minver 100 \
   --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
@@ -284,11 +287,23 @@ elif [[ -n $before && $after != "$before" ]]; then
   if [[ -n $(support_log) ]]; then
     deltas=$(tail -n +"$((log_lines_before + 1))" "$(support_log)" | grep -c 'delta applied' || true)
   fi
+  # Each version came as its delta archive when one was published, else as
+  # its whole-file patch; qzpublish said why it wrote none.
+  whole=0 small=0
+  for v in 101 102; do
+    zip_bytes=$(stat -c %s "$site/patch/VeltoDemo-$v.zip")
+    whole=$((whole + zip_bytes))
+    if [[ -f $site/patch/VeltoDemo-$v.qzd ]]; then
+      small=$((small + $(stat -c %s "$site/patch/VeltoDemo-$v.qzd")))
+    else
+      small=$((small + zip_bytes))
+      why=$(sed -n 's/^no delta archive: //p' "$build/demo/stage/VeltoDemo-$v.publish.txt" 2>/dev/null || true)
+      echo "      version $v has no delta archive: ${why:-qzpublish wrote none}"
+    fi
+  done
   if [[ $deltas -gt 0 ]]; then
-    whole=$(( $(stat -c %s "$site/patch/VeltoDemo-101.zip") + $(stat -c %s "$site/patch/VeltoDemo-102.zip") ))
-    small=$(( $(stat -c %s "$site/patch/VeltoDemo-101.qzd") + $(stat -c %s "$site/patch/VeltoDemo-102.qzd") ))
-    echo "      release $before was upgraded to $after through $deltas delta archives: $small bytes downloaded"
-    echo "      instead of $whole for the whole-file patches, $((whole - small)) bytes saved"
+    echo "      release $before was upgraded to $after, $deltas version(s) through delta archives: $small bytes"
+    echo "      downloaded instead of $whole for the whole-file patches, $((whole - small)) bytes saved"
   else
     echo "      release $before was upgraded to $after through the patch archives"
   fi

@@ -106,7 +106,7 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
 }
 
 std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& destination, ProgressSink& sink) {
-  std::vector<std::string> removed;
+  std::vector<std::string> removed, written;
   CZipArchive archive;
   CZipEntryInfo entry;
   try {
@@ -124,6 +124,7 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
         continue;
       }
       const std::string name = entry.GetName();
+      written.push_back(archive.PredictTargetPath(name.c_str(), destination.c_str(), true, nullptr));
       if (!sink.ShowStatus(WorkerStatus::ExtractingTo, destination, name)) {
         archive.Close(1, false);
         return WorkerFailure{};
@@ -140,7 +141,7 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
     return Unpackable(file, error);
   }
   // Once the release's files are in: a removal never takes a file it brings.
-  if (!removed.empty()) RemoveListed(removed, destination);
+  if (!removed.empty()) RemoveListed(removed, destination, written);
   return std::nullopt;
 }
 

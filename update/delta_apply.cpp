@@ -1,10 +1,15 @@
 #include "update/delta_apply.h"
 
 #include <windows.h>
+// Frames come without their magic number, which is the advanced API.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "base/run_log.h"
 #include "base/win_handles.h"
@@ -18,7 +23,13 @@ namespace qz {
 namespace {
 
 // The decoder's window: a frame that asks for more is refused, not allocated.
-constexpr int kWindowLogMax = sizeof(void*) == 4 ? 28 : 31;
+// Frames hold the base and the result in their window (the 32-bit launcher
+// maps at most 256 MiB of each).
+constexpr int kWindowLogMax = sizeof(void*) == 4 ? 29 : 31;
+// Files up to this size are read and written with one call each through a
+// buffer, and travel in runs: mapping them costs more calls than their bytes
+// cost (thousands of small files in a release).
+constexpr std::uint64_t kSmallFile = kMaxDeltaRunFile;
 
 // A whole file mapped read-only: never copied into the heap. An empty file
 // maps to nothing.
@@ -30,9 +41,8 @@ struct Mapping {
   const char* data() const { return static_cast<const char*>(view.get()); }
 };
 
-bool MapForReading(const std::string& path, Mapping& m) {
-  m.file.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+// Maps the file `m.file` holds.
+bool MapHeld(Mapping& m) {
   LARGE_INTEGER size{};
   if (!m.file || !GetFileSizeEx(m.file.get(), &size)) return false;
   m.size = static_cast<std::uint64_t>(size.QuadPart);
@@ -43,14 +53,10 @@ bool MapForReading(const std::string& path, Mapping& m) {
   return static_cast<bool>(m.view);
 }
 
-std::optional<Sha256Digest> HashOf(const Mapping& m) {
-  Sha256Hasher hasher;
-  // In slices: CNG takes 32-bit lengths.
-  for (std::uint64_t at = 0; at < m.size; at += 1u << 24) {
-    const std::uint64_t n = m.size - at < (1u << 24) ? m.size - at : (1u << 24);
-    if (!hasher.Update(m.data() + at, static_cast<std::size_t>(n))) return std::nullopt;
-  }
-  return hasher.Finish();
+bool MapForReading(const std::string& path, Mapping& m) {
+  m.file.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return MapHeld(m);
 }
 
 std::string Target(const std::string& name, const std::string& destination) {
@@ -58,10 +64,11 @@ std::string Target(const std::string& name, const std::string& destination) {
   return rules.CheckedTargetPath(name.c_str(), destination.c_str(), true, nullptr);
 }
 
-// The folders above a new file inside the destination.
-void MakeParents(const std::string& path, const std::string& destination) {
+// The folders above a new file inside the destination, each made once.
+void MakeParents(const std::string& path, const std::string& destination, std::set<std::string>& made) {
   for (std::size_t at = path.find('\\', destination.size()); at != std::string::npos; at = path.find('\\', at + 1)) {
-    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+    const std::string folder = path.substr(0, at);
+    if (made.insert(folder).second) CreateDirectoryA(folder.c_str(), nullptr);
   }
 }
 
@@ -71,38 +78,117 @@ bool ClearReadOnly(const std::string& path) {
   return SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-// The result of one frame, written beside its target and checked; "" or why not.
-std::string WriteResult(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Mapping& base,
-                        const std::string& temp) {
+// A base as the player has it: a small one appended to the run's buffer, a
+// large one mapped; none at all for a file the release adds.
+struct Base {
+  Mapping mapping;
+  const char* data = nullptr;
+  std::uint64_t size = 0;
+  bool missing = false;
+};
+
+// "" when read (or when its size already tells it is another file, then
+// nothing is read), else why not.
+std::string ReadBase(const std::string& target, std::uint64_t expected, Base& base, std::vector<char>& into) {
+  base.mapping.file.reset(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!base.mapping.file) {
+    const DWORD error = GetLastError();
+    base.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return base.missing ? "" : "cannot read the base " + target;
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(base.mapping.file.get(), &size)) return "cannot read the base " + target;
+  base.size = static_cast<std::uint64_t>(size.QuadPart);
+  if (base.size != expected) return "";  // not the previous release's file: never read
+  if (base.size > kSmallFile) {
+    if (!MapHeld(base.mapping)) return "cannot map the base " + target;
+    base.data = base.mapping.data();
+    return "";
+  }
+  const std::size_t at = into.size();
+  into.resize(at + static_cast<std::size_t>(base.size));
+  DWORD got = 0;
+  if (base.size > 0 && (!ReadFile(base.mapping.file.get(), into.data() + at, static_cast<DWORD>(base.size), &got,
+                                  nullptr) ||
+                        got != base.size)) {
+    return "cannot read the base " + target;
+  }
+  base.data = into.data() + at;
+  base.mapping.file.reset();
+  return "";
+}
+
+// Decodes a frame into `into` (exactly `bytes`) against `prefix`; "" or why not.
+std::string Decode(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& first, std::uint64_t bytes,
+                   const char* prefix, std::uint64_t prefixBytes, char* into) {
   // The frame must say the size the index states before a file of that size is made.
-  const unsigned long long content =
-      ZSTD_getFrameContentSize(archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
-  if (content != p.resultBytes) return "the frame of " + p.name + " does not hold the stated size";
+  ZSTD_frameHeader header{};
+  if (ZSTD_getFrameHeader_advanced(&header, archive.data() + first.frameOffset,
+                                   static_cast<std::size_t>(first.frameBytes), ZSTD_f_zstd1_magicless) != 0 ||
+      header.frameContentSize != bytes) {
+    return "the frame of " + first.name + " does not hold the stated size";
+  }
+  ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
+  ZSTD_DCtx_setParameter(dctx, ZSTD_d_format, ZSTD_f_zstd1_magicless);
+  ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
+  if (prefixBytes > 0) ZSTD_DCtx_refPrefix(dctx, prefix, static_cast<std::size_t>(prefixBytes));
+  const std::size_t n = ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(bytes), archive.data() + first.frameOffset,
+                                            static_cast<std::size_t>(first.frameBytes));
+  if (ZSTD_isError(n)) return "the frame of " + first.name + " does not decode: " + ZSTD_getErrorName(n);
+  if (n != bytes) return "the frame of " + first.name + " gives " + std::to_string(n) + " bytes, not " + std::to_string(bytes);
+  return "";
+}
+
+// A new file beside its target with the given bytes; "" or why not.
+std::string WriteTemp(const std::string& temp, const char* data, std::uint64_t bytes) {
+  FileHandle out(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  DWORD written = 0;
+  if (bytes > 0 && (!WriteFile(out.get(), data, static_cast<DWORD>(bytes), &written, nullptr) || written != bytes)) {
+    return "cannot write " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  }
+  return "";
+}
+
+// A large result, decoded straight into its mapped file beside the target.
+std::string WriteLarge(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Base& base,
+                       const std::string& temp, Sha256Hasher& results) {
   FileHandle out(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
-  if (p.resultBytes > 0) {
-    const auto high = static_cast<DWORD>(p.resultBytes >> 32), low = static_cast<DWORD>(p.resultBytes);
-    Handle section(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
-    MappedView view(section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
-    if (!view) return "cannot map " + temp + " (error " + std::to_string(GetLastError()) + ")";
-    ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
-    ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
-    if (base.size > 0) ZSTD_DCtx_refPrefix(dctx, base.data(), static_cast<std::size_t>(base.size));
-    const std::size_t n =
-        ZSTD_decompressDCtx(dctx, view.get(), static_cast<std::size_t>(p.resultBytes),
-                            archive.data() + p.frameOffset, static_cast<std::size_t>(p.frameBytes));
-    if (ZSTD_isError(n)) return std::string("the frame does not decode: ") + ZSTD_getErrorName(n);
-    if (n != p.resultBytes) return "the frame gives " + std::to_string(n) + " bytes, not " + std::to_string(p.resultBytes);
-    // Checked from the view it was decoded into, while its pages are at hand.
-    Mapping result;
-    result.view.reset(view.release());
-    result.size = p.resultBytes;
-    if (HashOf(result) != p.resultSha256) return "the result of " + p.name + " is not the released file";
-    return "";
-  }
-  if (Sha256Of("", 0) != p.resultSha256) return "the result of " + p.name + " is not the released file";
+  const auto high = static_cast<DWORD>(p.resultBytes >> 32), low = static_cast<DWORD>(p.resultBytes);
+  Handle section(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
+  MappedView view(section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+  if (!view) return "cannot map " + temp + " (error " + std::to_string(GetLastError()) + ")";
+  auto* into = static_cast<char*>(view.get());
+  const std::string why = Decode(dctx, archive, p, p.resultBytes, base.data, base.size, into);
+  if (!why.empty()) return why;
+  // Hashed from the bytes just decoded, while they are at hand.
+  if (!results.Update(into, static_cast<std::size_t>(p.resultBytes))) return "the results cannot be hashed";
   return "";
+}
+
+// A name as the file system compares it: UTF-16 from the code page (a
+// code page 932 character may end in the byte of '\\'), either separator and
+// a run of them as one, without a folder's final separator.
+std::wstring NameKey(const std::string& target) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, target.data(), static_cast<int>(target.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, target.data(), static_cast<int>(target.size()), &wide[0], n);
+  std::wstring key;
+  for (wchar_t ch : wide) {
+    const wchar_t c = ch == L'/' ? L'\\' : ch;
+    if (c != L'\\' || key.empty() || key.back() != L'\\') key.push_back(c);
+  }
+  while (!key.empty() && key.back() == L'\\') key.pop_back();
+  return key;
+}
+
+// Ordinal order without case, as the file system's uppercase table has it.
+bool FoldedLess(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_LESS_THAN;
 }
 
 // Everything the archive would touch, checked before anything changes.
@@ -114,7 +200,7 @@ struct Checked {
 
 Checked Check(const Mapping& archive, const std::string& destination) {
   Checked c;
-  const std::uint64_t viewed = archive.size < kMaxDeltaIndexBytes ? archive.size : kMaxDeltaIndexBytes;
+  const std::uint64_t viewed = archive.size < kMaxDeltaIndexBytes + 32 ? archive.size : kMaxDeltaIndexBytes + 32;
   DeltaReading reading = ReadDeltaIndex(std::string_view(archive.data() ? archive.data() : "",
                                                           static_cast<std::size_t>(viewed)),
                                         archive.size);
@@ -146,15 +232,20 @@ bool DeltaTargets(const std::string& archivePath, const std::string& destination
 }
 
 DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::string& destination,
-                                   const MayWrite& mayWrite) {
+                                   const MayWrite& mayWrite, const FileHash& expected) {
   DeltaApplication result;
   auto notTaken = [&result](std::string why) {
     result.outcome = DeltaOutcome::NotTaken;
     result.reason = std::move(why);
     return result;
   };
+  // Held from its check until it is applied, writers and deleters shut out:
+  // what is applied is what was checked.
   Mapping archive;
-  if (!MapForReading(archivePath, archive)) return notTaken("cannot read " + archivePath);
+  bool mismatch = false;
+  archive.file = HoldChecked(archivePath, expected, mismatch);
+  if (mismatch) return notTaken("the delta archive changed since its download");
+  if (!MapHeld(archive)) return notTaken("cannot read " + archivePath);
   const Checked c = Check(archive, destination);
   if (!c.index) return notTaken(c.problem);
   const DeltaIndex& index = *c.index;
@@ -167,52 +258,109 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
       }
     }
   }
-  // Every base as the delta expects it, before anything is replaced.
-  for (std::size_t k = 0; k < index.patches.size(); ++k) {
-    const DeltaPatch& p = index.patches[k];
-    const std::string& target = c.patchTargets[k];
+  for (const DeltaPatch& p : index.patches) {
     if (p.baseBytes > kMaxDeltaBase || p.resultBytes > kMaxDeltaBase) {
       return notTaken(p.name + ": larger than this build maps (" + std::to_string(kMaxDeltaBase) + " bytes)");
-    }
-    Mapping base;
-    if (!MapForReading(target, base)) {
-      // A file the release adds has an empty base: none on disk is that.
-      if (p.baseBytes == 0 && GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-      return notTaken("cannot read the base " + target);
-    }
-    if (base.size != p.baseBytes || HashOf(base) != p.baseSha256) {
-      return notTaken("the base " + target + " is not the previous release's file");
     }
   }
   std::unique_ptr<ZSTD_DCtx, std::size_t (*)(ZSTD_DCtx*)> dctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
   if (!dctx) return notTaken("no memory for the decoder");
-  for (std::size_t k = 0; k < index.patches.size(); ++k) {
-    const DeltaPatch& p = index.patches[k];
-    const std::string& target = c.patchTargets[k];
-    const std::string temp = target + ".qzdnew";
-    MakeParents(target, destination);
+  // Each base is read once: hashed and decoded from the same bytes; each
+  // result is hashed from the bytes it was decoded into and left beside its
+  // target. Nothing of the game changes until every base and every result
+  // matched the release's digests.
+  std::vector<std::string> temps;
+  auto drop = [&temps](std::size_t from) {
+    for (std::size_t k = from; k < temps.size(); ++k) DeleteFileA(temps[k].c_str());
+  };
+  std::vector<char> runBases, runResults;
+  std::set<std::string> made;
+  Sha256Hasher bases, results;
+  const std::size_t count = index.patches.size();
+  for (std::size_t first = 0; first < count;) {
+    // A run: this patch's frame and the patches that continue it.
+    std::size_t end = first + 1;
+    while (end < count && index.patches[end].frameBytes == 0) ++end;
+    // Only a file alone in its frame may be large (the index's rule).
+    const bool alone = end - first == 1;
+    runBases.clear();
+    std::vector<Base> read(end - first);
     std::string why;
-    {
-      Mapping base;
-      if (p.baseBytes > 0 && !MapForReading(target, base)) why = "cannot read the base " + target;
-      if (why.empty()) why = WriteResult(dctx.get(), archive, p, base, temp);
+    std::uint64_t resultBytes = 0;
+    for (std::size_t k = first; k < end && why.empty(); ++k) {
+      const DeltaPatch& p = index.patches[k];
+      Base& base = read[k - first];
+      why = ReadBase(c.patchTargets[k], p.baseBytes, base, runBases);
+      // A file the release adds has an empty base: none on disk is that.
+      if (why.empty() && !(base.missing && p.baseBytes == 0) && (base.missing || base.size != p.baseBytes)) {
+        why = "the base " + c.patchTargets[k] + " is not the previous release's file (" +
+              (base.missing ? std::string("missing") : std::to_string(base.size) + " bytes") + ")";
+      }
+      if (why.empty() && !bases.Update(base.data, static_cast<std::size_t>(base.size))) {
+        why = "the bases cannot be hashed";
+      }
+      resultBytes += p.resultBytes;
     }
-    if (why.empty() && !ClearReadOnly(target)) why = "cannot make " + target + " writable";
-    if (why.empty() && !MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    for (std::size_t k = first; k < end && why.empty(); ++k) MakeParents(c.patchTargets[k], destination, made);
+    if (why.empty() && alone && index.patches[first].resultBytes > kSmallFile) {
+      const std::string temp = c.patchTargets[first] + ".qzdnew";
+      why = WriteLarge(dctx.get(), archive, index.patches[first], read[0], temp, results);
+      if (why.empty()) temps.push_back(temp);
+      else DeleteFileA(temp.c_str());
+    } else if (why.empty()) {
+      // Small results: the run decoded in memory, each written with one call.
+      runResults.resize(static_cast<std::size_t>(resultBytes));
+      // A file alone may have a large (mapped) base.
+      why = Decode(dctx.get(), archive, index.patches[first], resultBytes, alone ? read[0].data : runBases.data(),
+                   alone ? read[0].size : runBases.size(), runResults.data());
+      if (why.empty() && !results.Update(runResults.data(), runResults.size())) why = "the results cannot be hashed";
+      std::uint64_t at = 0;
+      for (std::size_t k = first; k < end && why.empty(); ++k) {
+        const std::string temp = c.patchTargets[k] + ".qzdnew";
+        why = WriteTemp(temp, runResults.data() + at, index.patches[k].resultBytes);
+        at += index.patches[k].resultBytes;
+        if (why.empty()) temps.push_back(temp);
+        else DeleteFileA(temp.c_str());
+      }
+    }
+    if (!why.empty()) {
+      drop(0);
+      return notTaken(why);
+    }
+    first = end;
+  }
+  if (bases.Finish() != index.basesSha256) {
+    drop(0);
+    return notTaken("the old files are not the previous release's (their SHA-256 differs)");
+  }
+  if (results.Finish() != index.resultsSha256) {
+    drop(0);
+    return notTaken("the results are not the released files (their SHA-256 differs)");
+  }
+  for (std::size_t k = 0; k < index.patches.size(); ++k) {
+    const std::string& target = c.patchTargets[k];
+    std::string why;
+    if (!ClearReadOnly(target)) why = "cannot make " + target + " writable";
+    if (why.empty() && !MoveFileExA(temps[k].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       why = "cannot replace " + target + " (error " + std::to_string(GetLastError()) + ")";
     }
     if (!why.empty()) {
-      DeleteFileA(temp.c_str());
+      drop(k);
       return notTaken(why);
     }
-    runlog::Write("delta", "patched " + target);
   }
-  RemoveListed(index.removed, destination);
+  runlog::Write("delta", "patched " + std::to_string(index.patches.size()) + " files in " + destination);
+  RemoveListed(index.removed, destination, c.patchTargets);
   result.outcome = DeltaOutcome::Applied;
   return result;
 }
 
-void RemoveListed(const std::vector<std::string>& names, const std::string& destination) {
+void RemoveListed(const std::vector<std::string>& names, const std::string& destination,
+                  const std::vector<std::string>& written) {
+  std::vector<std::wstring> writtenKeys;
+  writtenKeys.reserve(written.size());
+  for (const std::string& target : written) writtenKeys.push_back(NameKey(target));
+  std::sort(writtenKeys.begin(), writtenKeys.end(), FoldedLess);
   std::vector<std::string> targets;
   try {
     for (const std::string& name : names) {
@@ -225,6 +373,12 @@ void RemoveListed(const std::vector<std::string>& names, const std::string& dest
     return;
   }
   for (const std::string& target : targets) {
+    // The release brings a file of this name (in any case Windows folds
+    // alike): it was just written and stays.
+    if (std::binary_search(writtenKeys.begin(), writtenKeys.end(), NameKey(target), FoldedLess)) {
+      runlog::Write("remove", target + ": kept, the release brings it");
+      continue;
+    }
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       runlog::Write("remove", target + ": not there");

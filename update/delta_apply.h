@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "update/update_file.h"
+
 namespace qz {
 
 // Bases (and results) the delta takes: on a 32-bit build the base and the
@@ -27,13 +29,17 @@ struct DeltaApplication {
 
 using MayWrite = std::function<bool(const std::string& path)>;
 
-// Checks every target and base before anything changes, then writes each
-// result beside its target ("<target>.qzdnew"), checks its SHA-256 and
-// replaces the target; then removes the files the archive lists. A failure
-// after some files were replaced leaves only files of the new release (each
-// replacement is whole and checked), which the whole-file patch completes.
+// Holds the archive with writers and deleters shut out and, when `expected`
+// names its hash, checks it again through that handle (as zips are); then
+// checks every target, reads each base once (its SHA-256 and the frame's
+// prefix from the same bytes), writes each result beside its target
+// ("<target>.qzdnew") and checks its SHA-256; only when all passed does each
+// result replace its target, and the files the archive lists are removed
+// (never one the release writes). A failure while results replace their
+// targets leaves only files of the new release (each whole and checked),
+// which the whole-file patch completes.
 DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::string& destination,
-                                   const MayWrite& mayWrite);
+                                   const MayWrite& mayWrite, const FileHash& expected);
 
 // The targets a delta archive would change, for the rights check; false
 // when the archive cannot be read (it will not be taken then).
@@ -41,7 +47,10 @@ bool DeltaTargets(const std::string& archivePath, const std::string& destination
 
 // Removes the listed names (files first; a folder only when empty) inside
 // `destination`, each logged. A name the target rules refuse removes nothing
-// at all: the list is refused whole and the refusal logged.
-void RemoveListed(const std::vector<std::string>& names, const std::string& destination);
+// at all: the list is refused whole and the refusal logged. A name equal to
+// one of `written` (the targets the same release just wrote) as the file
+// system compares names (ordinal, without case, in UTF-16) is kept and logged.
+void RemoveListed(const std::vector<std::string>& names, const std::string& destination,
+                  const std::vector<std::string>& written);
 
 }  // namespace qz

@@ -212,7 +212,7 @@ class Worker {
       const std::string version = std::to_string(step.whole.version);
       if (!sink_.ShowStatus(WorkerStatus::ExtractingFrom, step.fetched.localPath)) return WorkerFailure{};
       const DeltaApplication applied =
-          ApplyDeltaArchive(step.fetched.localPath, request_.destination, request_.mayWrite);
+          ApplyDeltaArchive(step.fetched.localPath, request_.destination, request_.mayWrite, step.fetched.hash);
       DeleteFileA(step.fetched.localPath.c_str());
       if (applied.outcome == DeltaOutcome::Applied) {
         runlog::Write("delta", "version " + version + ": delta applied (" + std::to_string(step.fetched.size) +

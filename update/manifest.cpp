@@ -33,7 +33,12 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
     entry.hash = HashOf(file.sha256);
     entry.size = file.size.value_or(0);
     for (const ManifestFile& delta : read.deltas) {
-      if (delta.version != file.version || !delta.sha256) continue;
+      if (delta.version != file.version) continue;
+      const std::string refusal = DeltaRefusal(file, delta);
+      if (!refusal.empty()) {
+        plan.notes.push_back("version " + std::to_string(file.version) + ": delta not taken (" + refusal + ")");
+        continue;
+      }
       entry.deltaUrl = delta.url;
       entry.deltaHash = HashOf(delta.sha256);
       entry.deltaSize = delta.size.value_or(0);
@@ -42,6 +47,15 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
     plan.updateList.push_back(std::move(entry));
   }
   return plan;
+}
+
+std::string DeltaRefusal(const ManifestFile& whole, const ManifestFile& delta) {
+  if (!delta.sha256) return "it has no SHA256";
+  if (whole.size && delta.size && *delta.size >= *whole.size) {
+    return "its " + std::to_string(*delta.size) + " bytes would save nothing against the whole-file patch's " +
+           std::to_string(*whole.size);
+  }
+  return "";
 }
 
 void SortByVersion(UpdateList& list) {

@@ -29,9 +29,19 @@ struct UpdatePlan {
   // From the installation record: the game's folder and executable.
   std::string gameDir;
   std::string gameExe;
+  // Deltas left aside, one line each for the support log.
+  std::vector<std::string> notes;
 };
 
-// The launcher's plan from what a manifest read says.
+// Whether a delta archive may stand in for its whole-file patch: it must
+// carry its hash, and when the manifest states both sizes the delta must be
+// the smaller (a player whose files differ downloads both). "" when it may,
+// else why not.
+std::string DeltaRefusal(const ManifestFile& whole, const ManifestFile& delta);
+
+// The launcher's plan from what a manifest read says (every value the reader
+// takes fits its field). A delta is attached to its file only when
+// DeltaRefusal finds nothing; otherwise a note says why.
 UpdatePlan PlanOf(const ManifestPlan& read);
 
 // Ascending by version; files of the same version keep their manifest order.

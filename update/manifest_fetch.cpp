@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/field_text.h"
+#include "base/run_log.h"
 #include "base/settings.h"
 #include "format/limits.h"
 #include "update/digest.h"
@@ -126,6 +127,7 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
     plan.gameDir = record.runDir;
     plan.gameExe = record.runFile;
   }
+  for (const std::string& note : plan.notes) runlog::Write("delta", note);
   fetched.plan = std::move(plan);
   return fetched;
 }

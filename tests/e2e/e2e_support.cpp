@@ -118,7 +118,7 @@ namespace {
 // A Zstandard frame of raw blocks: valid against any base, so the test needs
 // no compressor (the release tool's frames are checked natively).
 std::string RawFrame(const std::string& content) {
-  std::string f("\x28\xB5\x2F\xFD\xE0", 5);  // magic; one segment, 8-byte content size
+  std::string f("\xE0", 1);  // no magic, as the delta archive has it; one segment, 8-byte content size
   for (int i = 0; i < 8; ++i) f += static_cast<char>((static_cast<std::uint64_t>(content.size()) >> (8 * i)) & 0xFF);
   std::size_t at = 0;
   do {
@@ -137,15 +137,18 @@ Sha256Digest DigestOf(const std::string& bytes) { return *ParseSha256Hex(Sha256H
 
 std::string DeltaArchiveOf(const std::vector<DeltaChange>& changes, const std::vector<std::string>& removed) {
   DeltaIndex index;
-  std::string frames;
+  std::string frames, bases, results;
   for (const DeltaChange& c : changes) {
     const std::string frame = RawFrame(c.result);
-    index.patches.push_back({c.name, c.base.size(), DigestOf(c.base), c.result.size(), DigestOf(c.result),
-                             frame.size(), 0});
+    index.patches.push_back({c.name, c.base.size(), c.result.size(), frame.size(), 0});
     frames += frame;
+    bases += c.base;
+    results += c.result;
   }
   index.removed = removed;
-  return DeltaIndexText(index) + frames;
+  index.basesSha256 = DigestOf(bases);
+  index.resultsSha256 = DigestOf(results);
+  return DeltaIndexBytes(index) + frames;
 }
 
 std::string DeltaLines(int version, const std::string& name, const std::string& bytes) {

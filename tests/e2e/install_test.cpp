@@ -291,10 +291,21 @@ TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder
     std::string removal;  // what the release removes
     bool deltaTaken;
     bool removed;
+    const char* says = nullptr;  // in the support log besides
+    bool futureIndex = false;    // an index version this launcher does not know
   } cases[] = {
       {"delta applied, old file removed", "100 a", "data/gone.dll", true, true},
       {"damaged base: whole-file patch", "damaged", "data/gone.dll", false, true},
       {"removal climbing out: refused, nothing removed", "100 a", climb, false, false},
+      // A name the release writes is never removed, in whatever case it is listed.
+      // Fullwidth Ａ.txt listed, ａ.txt written (code page 932): only the file
+      // system's own case table sees one file.
+      {"delta writes what it lists in another case", "100 a", "data/\x82\x60.txt", true, false,
+       ".txt: kept, the release brings it"},
+      {"patch writes what it lists in another case", "damaged", "Data/New.txt", false, false,
+       "New.txt: kept, the release brings it"},
+      {"unknown index version: whole-file patch", "100 a", "data/gone.dll", false, true,
+       "its index version 3 is not known", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
@@ -307,9 +318,13 @@ TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder
     DeleteFileA((gameDir_ + "data\\new.txt").c_str());
     const int wholeFetched = CountRequests("p101.zip");
     const std::size_t logBefore = SupportLog().size();
-    const std::string delta = DeltaArchiveOf({{"data/a.txt", "100 a", "101 a"}, {"data/new.txt", "", "new"}}, {c.removal});
+    const std::string wide = "data/\x82\x81.txt";  // fullwidth ａ.txt
+    DeleteFileA((gameDir_ + "data\\\x82\x81.txt").c_str());
+    std::string delta = DeltaArchiveOf(
+        {{"data/a.txt", "100 a", "101 a"}, {"data/new.txt", "", "new"}, {wide, "", "w"}}, {c.removal});
+    if (c.futureIndex) delta.replace(0, 10, "QZDELTA 3\n");
     Publish("patch/p101.qzd", delta);
-    Publish("patch/p101.zip", ZipOf({{"data/a.txt", "101 a"}, {"data/new.txt", "new"},
+    Publish("patch/p101.zip", ZipOf({{"data/a.txt", "101 a"}, {"data/new.txt", "new"}, {wide, "w"},
                                      {kRemovedListName, RemovedListText({c.removal})}}));
     Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "p101.zip"}}}) +
                             DeltaLines(101, "p101.qzd", delta));
@@ -317,6 +332,7 @@ TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder
     EXPECT_EQ(run.process.Wait(kWait * 2), Exit(ExitCode::Done));
     EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\a.txt"), "101 a");
     EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\new.txt"), "new");
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\\x82\x81.txt"), "w");
     EXPECT_FALSE(FileExists(gameDir_ + "data\\a.txt.qzdnew"));
     EXPECT_FALSE(FileExists(gameDir_ + kRemovedListName)) << "the list is acted on, not unpacked";
     EXPECT_EQ(FileExists(gameDir_ + "data\\gone.dll"), !c.removed || c.removal != "data/gone.dll");
@@ -326,8 +342,11 @@ TEST_F(InstallTest, DeltaIsTakenOnlyOverTheReleasedBaseAndRemovesInsideTheFolder
     if (log.size() >= logBefore) log = log.substr(logBefore);
     EXPECT_EQ(CountRequests("p101.zip") > wholeFetched, !c.deltaTaken);
     EXPECT_NE(log.find(c.deltaTaken ? "delta applied" : "the whole-file patch instead"), std::string::npos) << log;
-    if (!c.removed) {
+    if (!c.removed && !c.says) {
       EXPECT_NE(log.find("[remove] refused"), std::string::npos) << log;
+    }
+    if (c.says) {
+      EXPECT_NE(log.find(c.says), std::string::npos) << log;
     }
   }
 }

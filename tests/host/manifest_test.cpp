@@ -472,6 +472,30 @@ TEST(Manifest, DeltaEntriesAndSizes) {
     }
     if (c.outcome == ManifestOutcome::Read) EXPECT_EQ(got, c.deltas);
   }
+  // Attached to its file only when the stated sizes say it saves something.
+  const struct {
+    const char* id;
+    std::string entries;  // after the base address
+    bool attached;
+    const char* note;
+  } plans[] = {
+      {"smaller", "UpDeltaList 101 d SHA256 " + h + " Size 9 UpFileList 101 f Size 10", true, ""},
+      {"no size of the patch", "UpDeltaList 101 d SHA256 " + h + " Size 9 UpFileList 101 f", true, ""},
+      {"as large", "UpDeltaList 101 d SHA256 " + h + " Size 10 UpFileList 101 f Size 10", false,
+       "version 101: delta not taken (its 10 bytes would save nothing against the whole-file patch's 10)"},
+      {"no hash", "UpDeltaList 101 d Size 9 UpFileList 101 f Size 10", false,
+       "version 101: delta not taken (it has no SHA256)"},
+  };
+  for (const auto& c : plans) {
+    SCOPED_TRACE(c.id);
+    State s;
+    s.records["game"] = 100;
+    ASSERT_EQ(s.Parse(kHead + "ProgName game " + kBase + c.entries), ManifestOutcome::Read);
+    const UpdatePlan plan = PlanOf(s.plan());
+    ASSERT_EQ(plan.updateList.size(), 1u);
+    EXPECT_EQ(!plan.updateList[0].deltaUrl.empty(), c.attached);
+    EXPECT_EQ(plan.notes.empty() ? "" : plan.notes[0], c.note);
+  }
   ManifestContent orphan = ReleaseWithDeltas();
   orphan.deltas[0].version = 103;
   EXPECT_EQ(CheckManifestContent(orphan).field, ManifestField::Delta) << "a delta needs the file it stands in for";

@@ -189,6 +189,34 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
   mkdir((dir / "other").c_str(), 0755);
   WriteFile(dir / "other/p-101.ZIP", "other case");
   unsetenv("QZ_NO_SUCH_PASS");
+  // Three releases with their patches and deltas (each delta saves enough to be written).
+  for (const char* v : {"r100", "r101", "r102"}) mkdir((dir / v).c_str(), 0755);
+  std::string noise(20000, 'a');
+  std::uint32_t state = 7;
+  for (char& c : noise) c = static_cast<char>('a' + ((state = state * 1103515245u + 12345u) >> 16) % 26);
+  WriteFile(dir / "r100/big.txt", noise + "100");
+  WriteFile(dir / "r101/big.txt", noise + "101");
+  WriteFile(dir / "r102/big.txt", noise + "102");
+  const std::string p101 = dir / "www/patch/p101.zip", p102 = dir / "www/patch/p102.zip";
+  const std::string d101 = dir / "www/patch/p101.qzd", d102 = dir / "www/patch/p102.qzd";
+  ASSERT_EQ(Publish({"patch", dir / "r100", dir / "r101", p101, "--from", "100", "--to", "101"}).rc, 0);
+  ASSERT_EQ(Publish({"patch", dir / "r101", dir / "r102", p102, "--from", "101", "--to", "102"}).rc, 0);
+  ASSERT_TRUE(Exists(d101) && Exists(d102));
+  const std::string serialOut = dir / "serial.txt";
+  ASSERT_EQ(Publish(manifestPlus({"--serial", "500"})).rc, 0);
+  ASSERT_EQ(rename(out.c_str(), serialOut.c_str()), 0);
+  ASSERT_EQ(rename((out + ".sig").c_str(), (serialOut + ".sig").c_str()), 0);
+  auto releases = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = ManifestArgs(out);
+    args.erase(args.begin() + 10, args.begin() + 13);  // the stand-in --file 101
+    for (const std::string& a : {"--file", "101", p101.c_str(), "--file", "102", p102.c_str()}) more.push_back(a);
+    args.insert(args.end() - 1, more.begin(), more.end());
+    return args;
+  };
+  mkdir((dir / "copy").c_str(), 0755);
+  WriteFile(dir / "copy/p101.zip", ReadFile(d101));
+  WriteFile(dir / "copy/other.qzd", ReadFile(d101));
+  WriteFile(dir / "copy/zip.qzd", ReadFile(p101));
   const struct {
     const char* id;
     std::vector<std::string> args;
@@ -197,12 +225,14 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
   } cases[] = {
       {"minver above the newest", manifestWith(4, "102"), out, "above the newest listed version 101"},
       {"version twice", manifestPlus({"--file", "101", dir / "www/full/Setup.exe"}), out, "listed twice"},
-      {"base name twice", manifestPlus({"--file", "102", dir / "other/p-101.ZIP"}), out, "listed twice"},
+      {"base name twice", manifestPlus({"--file", "102", dir / "other/p-101.ZIP"}), out, "differs only in case"},
       {"query in base", manifestWith(9, "https://dl.example/get?f="), out, "query or fragment"},
       {"fragment in base", manifestWith(9, "https://dl.example/patch/#"), out, "query or fragment"},
       {"trees swapped", {"patch", dir / "102", dir / "101", zip}, zip, "wrong order"},
-      {"versions swapped", {"patch", dir / "101", dir / "102", zip, "--from", "5", "--to", "4"}, zip, "wrong order"},
-      {"same version", {"patch", dir / "101", dir / "102", zip, "--from", "4", "--to", "4"}, zip, "both version 4"},
+      {"versions swapped", {"patch", dir / "www", dir / "other", zip, "--from", "5", "--to", "4"}, zip, "wrong order"},
+      {"same version", {"patch", dir / "www", dir / "other", zip, "--from", "4", "--to", "4"}, zip, "both version 4"},
+      {"versions against the folders", {"patch", dir / "101", dir / "102", zip, "--from", "102", "--to", "101"}, zip,
+       "contradict the folders' names (101 and 102)"},
       {"from without to", {"patch", dir / "101", dir / "102", zip, "--from", "4"}, zip, "go together"},
       {"mtime before 1980", {"full", dir / "101", zip, "--mtime", "315532799"}, zip, "--mtime"},
       {"mtime not a number", {"full", dir / "101", zip, "--mtime", "2024-01-01"}, zip, "--mtime"},
@@ -240,9 +270,29 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
       {"ticket field too wide", {"ticket", "--key", key, "--field", "ServPort=1234567"}, "", "ServPort"},
       {"ticket valid too long", {"ticket", "--key", key, "--valid", "601"}, "", "1 to 600"},
       {"ticket valid zero", {"ticket", "--key", key, "--valid", "0"}, "", "1 to 600"},
+      {"ticket of the claims alone", {"ticket", "--key", key}, "", "at least one --field"},
+      {"verify with a private key", {"verify", out, "--key", key}, "", "qzpublish pubkey"},
+      {"passphrase for an open key", manifestPlus({"--pass-env", "HOME"}), out, "not protected"},
+      {"patch into the old tree", {"patch", dir / "101", dir / "102", dir / "101/p.zip"}, dir / "101/p.zip",
+       "inside the old release"},
+      {"patch into the new tree", {"patch", dir / "101", dir / "102", dir / "102/p.zip"}, dir / "102/p.zip",
+       "inside the new release"},
+      {"lower serial than the manifest there", {}, "", "lower than Serial 500"},
+      {"delta given as a file", releases({"--file", "103", d102}), out, "a delta archive; list it with --delta"},
+      {"zip given as a delta", releases({"--delta", "101", dir / "copy/zip.qzd"}), out, "not a delta archive"},
+      {"deltas swapped", releases({"--delta", "101", d102, "--delta", "102", d101}), out, "another version"},
+      {"file and delta of one name", releases({"--delta", "101", dir / "copy/p101.zip"}), out, "listed already"},
+      {"two deltas for a version", releases({"--delta", "101", d101, "--delta", "101", dir / "copy/other.qzd"}), out,
+       "has a delta already"},
   };
+  const std::string serialBefore = ReadFile(serialOut);
   for (const auto& c : cases) {
-    const Result r = Publish(c.args);
+    std::vector<std::string> args = c.args;
+    if (args.empty()) {
+      args = ManifestArgs(serialOut);
+      args.insert(args.end() - 1, {"--serial", "400", "--force"});
+    }
+    const Result r = Publish(args);
     EXPECT_EQ(r.rc, 2) << c.id << "\n" << r.out << r.err;
     EXPECT_EQ(r.err.rfind("qzpublish: ", 0), 0u) << c.id << ": " << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << c.id << ": one line";
@@ -253,6 +303,7 @@ TEST_F(PublishCommands, RefusalsExitWith2AndWriteNothing) {
       EXPECT_FALSE(Exists(c.output + ".sig")) << c.id;
     }
   }
+  EXPECT_EQ(ReadFile(serialOut), serialBefore);
   // No temporary file was left beside the outputs either.
   for (const std::string& name : ziptest::ListTree(dir.path)) {
     EXPECT_EQ(name.find(".XXXX"), std::string::npos) << name;
@@ -279,7 +330,7 @@ TEST_F(PublishCommands, OutputsReplaceOnlyWithForceAndNeverAKeyOrAnInput) {
       {"its own signing key", ManifestArgs(key), key, false, "signing key"},
       {"its signing key through a link", ManifestArgs(dir / "key-link.txt"), dir / "key-link.txt", false, "signing key"},
       {"its input by another name", ManifestArgs(dir / "setup-link.exe"), dir / "setup-link.exe", false, "full installer"},
-      {"a file of its tree", {"full", dir / "www", tree}, tree, false, "a file of the release"},
+      {"a file of its tree", {"full", dir / "www", tree}, tree, false, "inside the release"},
   };
   for (const auto& c : cases) {
     const std::string before = ReadFile(c.target);

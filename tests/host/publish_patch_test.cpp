@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include "format/delta_archive.h"
@@ -50,6 +51,9 @@ TEST(PublishPlan, RemovalsAreWhatWindowsNoLongerFindsFilesFirst) {
       {"file", {{"a.dll", File("1")}, {"b", File("2")}}, {{"b", File("2")}}, {"a.dll"}},
       {"case-only rename", {{"Data.dat", File("1")}}, {{"data.dat", File("1")}}, {}},
       {"folder case-only rename", {{"D", Folder()}, {"D/x", File("1")}}, {{"d", Folder()}, {"d/x", File("1")}}, {}},
+      // Windows folds more than ASCII: the new file would be removed.
+      {"fullwidth case-only rename", {{"\xef\xbc\xa1.txt", File("1")}}, {{"\xef\xbd\x81.txt", File("2")}}, {}},
+      {"Cyrillic case-only rename", {{"\xd0\x9c.txt", File("1")}}, {{"\xd0\xbc.txt", File("1")}}, {}},
       {"folders after their files, deepest first",
        {{"g", Folder()}, {"g/h", Folder()}, {"g/h/x", File("1")}, {"g/y", File("2")}}, {},
        {"g/h/x", "g/y", "g/h/", "g/"}},
@@ -65,6 +69,7 @@ TEST(PublishPlan, RefusesWhatAPatchCantDoOnWindows) {
       {"file becomes folder", {{"a", File("1")}}, {{"a", Folder(true)}}},
       {"folder becomes file", {{"a", Folder(true)}}, {{"a", File("1")}}},
       {"names differ in case only", {}, {{"Readme.txt", File("1")}, {"README.TXT", File("2")}}},
+      {"names differ in fullwidth case only", {}, {{"\xef\xbc\xa1", File("1")}, {"\xef\xbd\x81", File("2")}}},
   };
   for (const auto& c : cases) EXPECT_THROW(PlanPatch(c.oldTree, c.newTree), PublishError) << c.id;
 }
@@ -123,6 +128,17 @@ int Publish(const std::vector<std::string>& args, std::string* out = nullptr, st
   return rc;
 }
 
+// Letters that deflate no better than about 5 bits each.
+std::string Noise(std::size_t size) {
+  std::string text(size, ' ');
+  std::uint32_t state = 12345;
+  for (char& c : text) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>('a' + (state >> 16) % 26);
+  }
+  return text;
+}
+
 // Two small release trees; the patch between them is unpacked by the reader
 // over the old release, as the launcher does, and gives the new one.
 TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
@@ -134,14 +150,14 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   for (const std::string& root : {oldDir, game}) {
     mkdir((root + "/data").c_str(), 0755);
     Put(root + "/data/same.txt", "same", then);
-    Put(root + "/data/changed.txt", "old text", then);
+    Put(root + "/data/changed.txt", Noise(8000) + "old text", then);
     Put(root + "/data/gone.txt", "only old", then);
   }
   mkdir((newDir + "/data").c_str(), 0755);
   mkdir((newDir + "/data/" + kanji).c_str(), 0755);
   mkdir((newDir + "/saves").c_str(), 0755);
   Put(newDir + "/data/same.txt", "same", then + 100);
-  Put(newDir + "/data/changed.txt", "new text, longer", then + 2);
+  Put(newDir + "/data/changed.txt", Noise(8000) + "new text, longer", then + 2);
   Put(newDir + "/data/" + kanji + "/" + kanji + ".txt", std::string(5000, 'k'), then + 4);
 
   std::string out, err;
@@ -173,29 +189,55 @@ TEST(PublishPatch, ReaderTurnsTheOldReleaseIntoTheNewOne) {
   ASSERT_TRUE(delta.index) << delta.problem;
   EXPECT_EQ(delta.index->removed, std::vector<std::string>{"data/gone.txt"});
   ASSERT_EQ(delta.index->patches.size(), 2u);
+  // Small files travel in one frame: their bases one after the other give
+  // their results one after the other.
+  std::string bases, results;
   for (const DeltaPatch& p : delta.index->patches) {
-    SCOPED_TRACE(p.name);
-    const std::string base = p.baseBytes ? ReadFile(oldDir + "/" + p.name) : std::string();
-    std::string result(p.resultBytes, '\0');
-    ZSTD_DCtx* dctx = ZSTD_createDCtx();
-    ZSTD_DCtx_refPrefix(dctx, base.data(), base.size());
-    const size_t n = ZSTD_decompressDCtx(dctx, &result[0], result.size(), archive.data() + p.frameOffset, p.frameBytes);
-    ZSTD_freeDCtx(dctx);
-    ASSERT_EQ(n, p.resultBytes) << (ZSTD_isError(n) ? ZSTD_getErrorName(n) : "");
-    EXPECT_EQ(p.baseSha256, *ParseSha256Hex(Sha256OfFile(p.baseBytes ? oldDir + "/" + p.name : "/dev/null")));
-    Put(dir / "result", result, then);
-    EXPECT_EQ(p.resultSha256, *ParseSha256Hex(Sha256OfFile(dir / "result")));
+    bases += p.baseBytes ? ReadFile(oldDir + "/" + p.name) : std::string();
   }
+  for (const DeltaPatch& p : delta.index->patches) results += std::string(p.resultBytes, '\0');
+  EXPECT_EQ(delta.index->patches[1].frameBytes, 0u) << "in the frame of the patch before";
+  ZSTD_DCtx* dctx = ZSTD_createDCtx();
+  ZSTD_DCtx_setParameter(dctx, ZSTD_d_format, ZSTD_f_zstd1_magicless);
+  ZSTD_DCtx_refPrefix(dctx, bases.data(), bases.size());
+  const DeltaPatch& first = delta.index->patches[0];
+  const size_t n = ZSTD_decompressDCtx(dctx, &results[0], results.size(), archive.data() + first.frameOffset,
+                                       first.frameBytes);
+  ZSTD_freeDCtx(dctx);
+  ASSERT_EQ(n, results.size()) << (ZSTD_isError(n) ? ZSTD_getErrorName(n) : "");
+  Put(dir / "bases", bases, then);
+  Put(dir / "results", results, then);
+  EXPECT_EQ(delta.index->basesSha256, *ParseSha256Hex(Sha256OfFile(dir / "bases")));
+  EXPECT_EQ(delta.index->resultsSha256, *ParseSha256Hex(Sha256OfFile(dir / "results")));
   EXPECT_EQ(delta.index->patches[0].name, "data/changed.txt");
   // The POSIX reader stands for a code page 932 system: names stay as stored.
   EXPECT_EQ(ReadFile(game + "/data/" + kanji932 + "/" + kanji932 + ".txt"), std::string(5000, 'k'));
-  EXPECT_EQ(ReadFile(game + "/data/changed.txt"), "new text, longer");
+  EXPECT_EQ(ReadFile(game + "/data/changed.txt"), Noise(8000) + "new text, longer");
   EXPECT_EQ(ReadFile(game + "/data/same.txt"), "same");
   struct stat st;
   ASSERT_EQ(stat((game + "/data/changed.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, then + 2) << "modification time kept";
   ASSERT_EQ(stat((game + "/saves").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the new empty folder is made";
+}
+
+// What once aborted or shipped a useless delta: files dated before 1980, a
+// release that only removes files, a delta no smaller than the patch.
+TEST(PublishPatch, OddDatesRemovalsOnlyAndDeltasThatSaveNothing) {
+  TempDir dir;
+  for (const char* v : {"old", "new"}) mkdir((dir / v).c_str(), 0755);
+  Put(dir / "old/a.txt", "a", 0);
+  Put(dir / "old/gone.txt", "g", 86400);
+  Put(dir / "new/a.txt", "a", 0);
+  std::string out, err;
+  ASSERT_EQ(Publish({"full", dir / "old", dir / "full.zip"}, &out, &err), 0) << err;
+  ASSERT_EQ(Publish({"patch", dir / "old", dir / "new", dir / "removes.zip", "--json"}, &out, &err), 0) << err;
+  EXPECT_NE(out.find("\"noDelta\":\"it would take "), std::string::npos) << out;
+  EXPECT_FALSE(ziptest::Exists(dir / "removes.qzd")) << "saves less than 1 KiB: players take the patch";
+  Put(dir / "new/a.txt", "changed", 1700000000);
+  ASSERT_EQ(Publish({"patch", dir / "old", dir / "new", dir / "small.zip"}, &out, &err), 0) << err;
+  EXPECT_NE(out.find("no delta archive: it would take "), std::string::npos) << out;
+  EXPECT_NE(out.find("at least 5 % and 1024 bytes"), std::string::npos) << out;
 }
 
 TEST(PublishPatch, FullArchiveHoldsTheWholeTree) {
