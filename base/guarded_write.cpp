@@ -92,4 +92,41 @@ bool DeleteThroughHandle(const std::string& path, bool folder) {
   return SetFileInformationByHandle(target.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
+namespace {
+
+void RemoveOpened(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+}  // namespace
+
+bool MakeFolderAsNamed(const std::string& folder) {
+  if (!CreateDirectoryA(folder.c_str(), nullptr)) return false;
+  if (!guarded) return true;
+  FileHandle made(CreateFileA(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (made && OpenedAsNamed(made.get(), folder)) return true;
+  if (made) RemoveOpened(made.get());
+  SetLastError(ERROR_ACCESS_DENIED);
+  return false;
+}
+
+HANDLE CreateNewAsNamed(const std::string& path, DWORD access) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (!(guarded ? DeleteThroughHandle(path, false) : DeleteFileA(path.c_str()) != FALSE)) {
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  // CREATE_NEW never opens what stands at the name (a link planted since
+  // included): it fails instead.
+  HANDLE h = CreateFileA(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE || OpenedAsNamed(h, path, true)) return h;
+  RemoveOpened(h);
+  CloseHandle(h);
+  SetLastError(ERROR_ACCESS_DENIED);
+  return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace qz

@@ -29,4 +29,15 @@ bool OpenedAsNamed(HANDLE handle, const std::string& path, bool written = false)
 // attribute first. False, with the system's error set, when it could not.
 bool DeleteThroughHandle(const std::string& path, bool folder);
 
+// Makes a folder; under the guard it must then be where its path names, or
+// it goes again. False, with the system's error set, when it was not made.
+bool MakeFolderAsNamed(const std::string& folder);
+
+// A new file at `path`, opened with `access` (DELETE is added): a leftover of
+// that name is deleted first (through a handle, so a planted link is refused,
+// not followed), and the file is made only where nothing stands. Under the
+// guard a file that turns out to lie elsewhere is removed again. An invalid
+// handle, with the system's error set, when it could not be made.
+HANDLE CreateNewAsNamed(const std::string& path, DWORD access);
+
 }  // namespace qz

@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "base/guarded_write.h"
 #include "base/run_log.h"
 #include "base/win_handles.h"
 #include "format/delta_archive.h"
@@ -64,12 +65,17 @@ std::string Target(const std::string& name, const std::string& destination) {
   return rules.CheckedTargetPath(name.c_str(), destination.c_str(), true, nullptr);
 }
 
-// The folders above a new file inside the destination, each made once.
-void MakeParents(const std::string& path, const std::string& destination, std::set<std::string>& made) {
+// The folders above a new file inside the destination, each made once
+// (where its path names, under an administrator's guard); "" or why not.
+std::string MakeParents(const std::string& path, const std::string& destination, std::set<std::string>& made) {
   for (std::size_t at = path.find('\\', destination.size()); at != std::string::npos; at = path.find('\\', at + 1)) {
     const std::string folder = path.substr(0, at);
-    if (made.insert(folder).second) CreateDirectoryA(folder.c_str(), nullptr);
+    if (!made.insert(folder).second) continue;
+    if (!MakeFolderAsNamed(folder) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return "cannot make the folder " + folder + " (error " + std::to_string(GetLastError()) + ")";
+    }
   }
+  return "";
 }
 
 bool ClearReadOnly(const std::string& path) {
@@ -142,7 +148,7 @@ std::string Decode(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& fi
 
 // A new file beside its target with the given bytes; "" or why not.
 std::string WriteTemp(const std::string& temp, const char* data, std::uint64_t bytes) {
-  FileHandle out(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle out(CreateNewAsNamed(temp, GENERIC_WRITE));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
   DWORD written = 0;
   if (bytes > 0 && (!WriteFile(out.get(), data, static_cast<DWORD>(bytes), &written, nullptr) || written != bytes)) {
@@ -154,8 +160,7 @@ std::string WriteTemp(const std::string& temp, const char* data, std::uint64_t b
 // A large result, decoded straight into its mapped file beside the target.
 std::string WriteLarge(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& p, const Base& base,
                        const std::string& temp, Sha256Hasher& results) {
-  FileHandle out(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle out(CreateNewAsNamed(temp, GENERIC_READ | GENERIC_WRITE));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
   const auto high = static_cast<DWORD>(p.resultBytes >> 32), low = static_cast<DWORD>(p.resultBytes);
   Handle section(CreateFileMappingA(out.get(), nullptr, PAGE_READWRITE, high, low, nullptr));
@@ -301,7 +306,7 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
       }
       resultBytes += p.resultBytes;
     }
-    for (std::size_t k = first; k < end && why.empty(); ++k) MakeParents(c.patchTargets[k], destination, made);
+    for (std::size_t k = first; k < end && why.empty(); ++k) why = MakeParents(c.patchTargets[k], destination, made);
     if (why.empty() && alone && index.patches[first].resultBytes > kSmallFile) {
       const std::string temp = c.patchTargets[first] + ".qzdnew";
       why = WriteLarge(dctx.get(), archive, index.patches[first], read[0], temp, results);
@@ -340,8 +345,20 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
   for (std::size_t k = 0; k < index.patches.size(); ++k) {
     const std::string& target = c.patchTargets[k];
     std::string why;
-    if (!ClearReadOnly(target)) why = "cannot make " + target + " writable";
-    if (why.empty() && !MoveFileExA(temps[k].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (WritesGuarded()) {
+      // The old file goes through a handle checked to be the one its name
+      // names (a planted link is refused, not followed); the result then
+      // takes a name where nothing stands.
+      if (!DeleteThroughHandle(target, false) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        why = "cannot replace " + target + " (error " + std::to_string(GetLastError()) + ")";
+      }
+      if (why.empty() && !MoveFileExA(temps[k].c_str(), target.c_str(), 0)) {
+        why = "cannot replace " + target + " (error " + std::to_string(GetLastError()) + ")";
+      }
+    } else if (!ClearReadOnly(target)) {
+      why = "cannot make " + target + " writable";
+    }
+    if (why.empty() && !WritesGuarded() && !MoveFileExA(temps[k].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       why = "cannot replace " + target + " (error " + std::to_string(GetLastError()) + ")";
     }
     if (!why.empty()) {
@@ -379,14 +396,16 @@ void RemoveListed(const std::vector<std::string>& names, const std::string& dest
       runlog::Write("remove", target + ": kept, the release brings it");
       continue;
     }
+    // Removed through a handle: a link stands for itself and is never
+    // followed, and under an administrator's guard one is not removed at all.
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       runlog::Write("remove", target + ": not there");
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // A folder that still holds files (the player's own, say) stays.
-      runlog::Write("remove", target + (RemoveDirectoryA(target.c_str()) ? ": folder removed" : ": folder kept, not empty"));
+      runlog::Write("remove", target + (DeleteThroughHandle(target, true) ? ": folder removed" : ": folder kept"));
     } else {
-      const bool removed = ClearReadOnly(target) && DeleteFileA(target.c_str());
+      const bool removed = DeleteThroughHandle(target, false);
       runlog::Write("remove", target + (removed ? ": removed" : ": could not be removed (error " +
                                                                      std::to_string(GetLastError()) + ")"));
     }

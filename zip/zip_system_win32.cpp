@@ -235,21 +235,8 @@ bool IsRemovableDrive(const std::string& path) {
 
 bool MakeFolder(const std::string& folder) {
     CountPathCall();
-    if (!CreateDirectoryA(folder.c_str(), nullptr)) {
-        errno = ErrnoOf(GetLastError());
-        return false;
-    }
-    if (!qz::WritesGuarded()) return true;
-    // Made where its path names, through no link: else it goes again.
-    qz::FileHandle made(CreateFileA(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (made && qz::OpenedAsNamed(made.get(), folder)) return true;
-    if (made) {
-        FILE_DISPOSITION_INFO disposition{TRUE};
-        SetFileInformationByHandle(made.get(), FileDispositionInfo, &disposition, sizeof disposition);
-    }
-    errno = EACCES;
+    if (qz::MakeFolderAsNamed(folder)) return true;
+    errno = ErrnoOf(GetLastError());
     return false;
 }
 

@@ -13,6 +13,7 @@
 #include "base/guarded_write.h"
 #include "base/win_handles.h"
 #include "tests/common/zip_builder.h"
+#include "update/delta_apply.h"
 #include "tests/winsupport/win_test_support.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_exception.h"
@@ -63,9 +64,18 @@ TEST(GuardedWrites, NothingGoesThroughALinkThePlayerPlanted) {
   EXPECT_EQ(ReadFileBytes(root + "outside\\a.txt"), "outside");
   EXPECT_FALSE(FileExists(root + "outside\\new\\b.txt"));
 
+  // A delta's result file beside a target below the link is not made; a
+  // planted link where it would stand is neither followed nor removed.
+  EXPECT_EQ(CreateNewAsNamed(game + "link\\a.txt.qzdnew", GENERIC_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FileExists(root + "outside\\a.txt.qzdnew"));
+  EXPECT_EQ(CreateNewAsNamed(game + "link", GENERIC_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadFileBytes(game + "link\\a.txt"), "outside");
+
   // A listed removal through the link removes nothing; one in the folder does.
   EXPECT_FALSE(DeleteThroughHandle(game + "link\\a.txt", false));
+  RemoveListed({"link/a.txt", "link"}, game, {});
   EXPECT_TRUE(FileExists(root + "outside\\a.txt"));
+  EXPECT_TRUE(FileExists(game + "link\\a.txt")) << "the link stays";
   ASSERT_TRUE(SetFileAttributesA((game + "real\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_TRUE(DeleteThroughHandle(game + "real\\a.txt", false));
   EXPECT_FALSE(FileExists(game + "real\\a.txt"));
