@@ -4,10 +4,13 @@
 # (osslsigncode verify), a changed byte (in the package's cabinet, in the
 # middle of a program) breaks it, and the programs hold no debug sections.
 # Usage: check_signatures.sh ROOT.pem PACKAGE.msi...
+#   With QZ_SIGN_CERT set (make package signed with that certificate), the
+#   root is QZ_SIGN_CA (default: the system's) instead of ROOT.pem.
 set -euo pipefail
 [[ $# -ge 2 ]] || { echo "usage: check_signatures.sh ROOT.pem PACKAGE.msi..." >&2; exit 2; }
 ca=$1
 shift
+[[ -z ${QZ_SIGN_CERT:-} ]] || ca=${QZ_SIGN_CA:-/etc/ssl/certs/ca-certificates.crt}
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
 failed=0
