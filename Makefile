@@ -1,7 +1,8 @@
 # One-command entry points. Each installs what it needs when it is missing.
 #   make test   builds host, x64 and x86 and runs every test layer
 #   make demo   the whole chain from a scripted page to a started game
-#   make package  the client packages (build/x64/package/Quorlynx-<version>-x64.msi, -x86.msi)
+#   make package  the client packages (build/x64/package/Quorlynx-<version>-x64.msi, -x86.msi),
+#                 signed with QZ_SIGN_CERT and QZ_SIGN_KEY when given (package/make_package.sh)
 #   make bench  performance figures (zip reader, downloads)
 #   make fuzz   fuzzes each parser for FUZZ_SECONDS (the tests only replay the seeds)
 

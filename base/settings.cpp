@@ -1,17 +1,18 @@
 #include "base/settings.h"
 
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "base/param_text.h"
 #include "base/registry_text.h"
 #include "format/limits.h"
+#include "base/machine_settings.h"
 
 namespace qz::settings {
 
 namespace {
-
-constexpr char kProductKey[] = "SOFTWARE\\Veltoworks";
 
 std::string RecordPath(const char* progName) { return std::string(kProductKey) + "\\" + progName; }
 
@@ -81,36 +82,67 @@ namespace {
 enum class ListRead { Missing, Unusable, Read };
 
 constexpr DWORD kMaxListBytes = 64 * 1024;
+// Group Policy writes the policy key in the 64-bit view; a program of either
+// width reads it there, so one policy serves the browsers of both widths.
+constexpr REGSAM kPolicyView = KEY_WOW64_64KEY;
 
-// Appends the strings of one view's value; what the value was like, and when
-// it is unusable, why (in `why`).
-ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<std::string>& items,
-                    std::string* why = nullptr) {
-  auto unusable = [why](std::string text) {
-    if (why) *why = std::move(text);
-    return ListRead::Unusable;
+// One value's bytes, when it is there, of the wanted type and at most
+// `maxBytes` long; otherwise whether it is missing or unusable, and why.
+struct RawValue {
+  ListRead state = ListRead::Missing;
+  std::string data;
+  std::string why;
+};
+
+RawValue ReadRaw(const char* keyPath, REGSAM view, const char* valueName, DWORD wantedType, DWORD maxBytes) {
+  RawValue value;
+  auto unusable = [&value](std::string text) {
+    value.state = ListRead::Unusable;
+    value.why = std::move(text);
+    return value;
   };
   RegKey key;
-  const LSTATUS opened = RegOpenKeyExA(root, kProductKey, 0, KEY_QUERY_VALUE | view, key.put());
-  if (opened == ERROR_FILE_NOT_FOUND) return ListRead::Missing;
+  const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view, key.put());
+  if (opened == ERROR_FILE_NOT_FOUND) return value;
   if (opened != ERROR_SUCCESS) {
     return unusable("the settings key could not be opened (error " + std::to_string(opened) + ")");
   }
   DWORD type = 0;
   DWORD size = 0;
   const LSTATUS queried = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
-  if (queried == ERROR_FILE_NOT_FOUND) return ListRead::Missing;
+  if (queried == ERROR_FILE_NOT_FOUND) return value;
   if (queried != ERROR_SUCCESS) return unusable("it could not be read (error " + std::to_string(queried) + ")");
-  if (type != REG_MULTI_SZ) return unusable("it is of type " + std::to_string(type) + ", not REG_MULTI_SZ");
-  if (size == 0) return unusable("it is empty");
-  if (size > kMaxListBytes) return unusable("it holds " + std::to_string(size) + " bytes, over 64 KiB");
-  std::string data(size, '\0');
-  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                       &size) != ERROR_SUCCESS ||
-      type != REG_MULTI_SZ) {
+  if (type != wantedType) {
+    return unusable("it is of type " + std::to_string(type) + ", not " + std::to_string(wantedType));
+  }
+  if (size > maxBytes) {
+    return unusable("it holds " + std::to_string(size) + " bytes, over " + std::to_string(maxBytes));
+  }
+  value.data.assign(size, '\0');
+  if (size > 0 && (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value.data[0]),
+                                    &size) != ERROR_SUCCESS ||
+                   type != wantedType)) {
     return unusable("it changed while it was read");
   }
-  data.resize(size);  // the stored value need not end with its two zeros
+  value.data.resize(size);  // the stored value need not end with its zeros
+  value.state = ListRead::Read;
+  return value;
+}
+
+// Appends the strings of one view's value; what the value was like, and when
+// it is unusable, why (in `why`).
+ListRead AppendList(const char* keyPath, REGSAM view, const char* valueName, std::vector<std::string>& items,
+                    std::string* why = nullptr) {
+  RawValue raw = ReadRaw(keyPath, view, valueName, REG_MULTI_SZ, kMaxListBytes);
+  if (raw.state == ListRead::Read && raw.data.empty()) {
+    raw.state = ListRead::Unusable;
+    raw.why = "it is empty";
+  }
+  if (raw.state != ListRead::Read) {
+    if (why) *why = raw.why;
+    return raw.state;
+  }
+  const std::string& data = raw.data;
   const std::size_t before = items.size();
   std::size_t start = 0;
   // A string may hold several items separated by ";": the client package
@@ -125,26 +157,44 @@ ListRead AppendList(HKEY root, REGSAM view, const char* valueName, std::vector<s
     if (last > first) items.push_back(data.substr(first, last - first));
     start = end + 1;
   }
-  return items.size() > before ? ListRead::Read : unusable("it holds no string");
+  if (items.size() > before) return ListRead::Read;
+  if (why) *why = "it holds no string";
+  return ListRead::Unusable;
 }
 
 }  // namespace
 
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy policy) {
   std::vector<std::string> items;
+  // A policy that holds the value decides alone; an unusable one adds nothing.
+  if (FindMachineSetting(valueName) && AppendList(kPolicyKey, kPolicyView, valueName, items) != ListRead::Missing) {
+    return items;
+  }
   const RegistryViews views = RegistryViewsFor(policy);
-  for (int i = 0; i < views.count; ++i) AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, items);
+  for (int i = 0; i < views.count; ++i) AppendList(kProductKey, views.flags[i], valueName, items);
   return items;
 }
 
 ProductKeyList ReadProductKeys(const char* valueName, ViewPolicy policy) {
   ProductKeyList list;
+  if (FindMachineSetting(valueName)) {
+    std::string why;
+    const ListRead set = AppendList(kPolicyKey, kPolicyView, valueName, list.lines, &why);
+    if (set != ListRead::Missing) {
+      list.state = set == ListRead::Read ? ProductKeyList::State::Read : ProductKeyList::State::Unusable;
+      if (set == ListRead::Unusable) {
+        list.lines.clear();
+        list.why = "the policy's value: " + why;
+      }
+      return list;
+    }
+  }
   const RegistryViews views = RegistryViewsFor(policy);
   bool unusable = false;
   bool read = false;
   for (int i = 0; i < views.count; ++i) {
     std::string why;
-    const ListRead view = AppendList(HKEY_LOCAL_MACHINE, views.flags[i], valueName, list.lines, &why);
+    const ListRead view = AppendList(kProductKey, views.flags[i], valueName, list.lines, &why);
     if (view == ListRead::Unusable && list.why.empty()) list.why = why;
     unusable = unusable || view == ListRead::Unusable;
     read = read || view == ListRead::Read;
@@ -294,20 +344,44 @@ std::uint32_t ReadRateLimitKBps() {
   return machine < user ? machine : user;
 }
 
-DWORD ReadProductNumber(const char* valueName, DWORD fallback) {
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-    return fallback;
-  }
+namespace {
+
+// A number as the setting's row allows it; nothing when it is of another
+// type, size or outside the row's bounds.
+std::optional<DWORD> NumberOf(const RawValue& raw, const MachineSetting* setting) {
+  if (raw.state != ListRead::Read || raw.data.size() != sizeof(DWORD)) return std::nullopt;
   DWORD value = 0;
-  DWORD size = sizeof value;
-  DWORD type = 0;
-  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_DWORD || size != sizeof value) {
-    return fallback;
-  }
+  std::memcpy(&value, raw.data.data(), sizeof value);
+  if (setting && (value < setting->least || value > setting->most)) return std::nullopt;
   return value;
+}
+
+}  // namespace
+
+DWORD ReadProductNumber(const char* valueName, DWORD fallback) {
+  const MachineSetting* setting = FindMachineSetting(valueName);
+  if (setting) {
+    const RawValue policy = ReadRaw(kPolicyKey, kPolicyView, valueName, REG_DWORD, sizeof(DWORD));
+    if (policy.state != ListRead::Missing) return NumberOf(policy, setting).value_or(fallback);
+  }
+  const RawValue own = ReadRaw(kProductKey, 0, valueName, REG_DWORD, sizeof(DWORD));
+  return NumberOf(own, setting).value_or(fallback);
+}
+
+std::string ReadProductText(const char* valueName, const std::string& fallback) {
+  const MachineSetting* setting = FindMachineSetting(valueName);
+  const DWORD most = setting ? setting->most : MAX_PATH;
+  auto textOf = [&](const RawValue& raw) -> std::optional<std::string> {
+    if (raw.state != ListRead::Read) return std::nullopt;
+    std::string text = raw.data.substr(0, raw.data.find('\0'));
+    if (text.empty() || text.size() > most) return std::nullopt;
+    return text;
+  };
+  if (setting) {
+    const RawValue policy = ReadRaw(kPolicyKey, kPolicyView, valueName, REG_SZ, most + 1);
+    if (policy.state != ListRead::Missing) return textOf(policy).value_or(fallback);
+  }
+  return textOf(ReadRaw(kProductKey, 0, valueName, REG_SZ, most + 1)).value_or(fallback);
 }
 
 }  // namespace qz::settings

@@ -1,8 +1,14 @@
 // The product's settings on the machine: the key under HKEY_LOCAL_MACHINE that
 // holds the machine-wide values (the trusted sites, the keys of publishers
-// and portals) and one installation record per program, and the launch
-// tickets each user's launcher has taken. Only this unit knows where they
-// live.
+// and portals) and one installation record per program, the policy key Group
+// Policy fills with the same values, and the launch tickets each user's
+// launcher has taken. Only this unit knows where they live.
+//
+// Every machine setting (base/machine_settings.h) is looked up under the
+// policy key first: a value there, in the 64-bit view, decides alone for the
+// programs of both widths, even when it cannot be used (a list then holds
+// nothing, a number or text is its fallback). Only without it does the
+// product key's value count.
 #pragma once
 
 #include <windows.h>
@@ -43,14 +49,14 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
 // is to be made. Asking changes nothing.
 bool MayWriteRecord(const char* progName, bool create);
 
-// The items of a REG_MULTI_SZ value of the product key in the given views,
-// in order: each string, or each part of a string between ";", without the
-// blanks around it, empty ones left out; a view where the value is missing, of
-// another type or over 64 KiB adds nothing.
+// The items of a REG_MULTI_SZ value of the policy key, else of the product
+// key in the given views, in order: each string, or each part of a string
+// between ";", without the blanks around it, empty ones left out; a view
+// where the value is missing, of another type or over 64 KiB adds nothing.
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy views);
 
-// A list of keys in a REG_MULTI_SZ value of the product key, read in the
-// given views: absent, present and usable, or present and unusable. Missing:
+// A list of keys in a REG_MULTI_SZ value of the policy key, else of the
+// product key read in the given views: absent, present and usable, or present and unusable. Missing:
 // no view has the value. Unusable: a view has it, but of another type, over
 // 64 KiB, unreadable, or without a single string. Keys were configured then,
 // so whatever relies on them refuses rather than run without them; `why`
@@ -101,9 +107,16 @@ bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std
 // of the two that are set, 0 when neither is (no cap).
 std::uint32_t ReadRateLimitKBps();
 
-// A REG_DWORD value of the product key in this program's view; `fallback`
-// when it is missing or of another type. For support and test settings that
-// only the machine's administrator can set.
+// A REG_DWORD value of the policy key (machine settings only), else of the
+// product key in this program's view; `fallback` when it is missing, of
+// another type, or outside the bounds of its machine setting. Also for
+// support and test settings, which only the product key holds and only the
+// machine's administrator can set.
 DWORD ReadProductNumber(const char* valueName, DWORD fallback);
+
+// A REG_SZ value of the policy key, else of the product key in this
+// program's view; `fallback` when it is missing, empty, of another type or
+// longer than its machine setting allows.
+std::string ReadProductText(const char* valueName, const std::string& fallback);
 
 }  // namespace qz::settings

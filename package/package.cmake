@@ -1,13 +1,21 @@
 # The client packages, Quorlynx-<version>-x64.msi (the launcher and both
-# control widths) and Quorlynx-<version>-x86.msi, built by the x64 tree's
-# "package" target into <tree>/package/ (`make package` does that). The
+# control widths) and Quorlynx-<version>-x86.msi (32-bit Windows only), built
+# by the x64 tree's "package" target into <tree>/package/ (`make package` does
+# that), with the programs' debug information in <tree>/package/debug/. The
 # 32-bit programs come from the x86 tree beside this one; the test packages
-# of another version (the package test's upgrade and downgrade) go to
-# <tree>/package/test/.
+# of other versions (the package test's upgrades and downgrade) go to
+# <tree>/package/test/. make_package.sh says how a certificate is given.
 include(ExternalProject)
 
-set(QZ_PACKAGE_VERSION 1.0.1 CACHE STRING "the client package's version (major.minor.build)")
+set(QZ_PACKAGE_VERSION ${PROJECT_VERSION} CACHE STRING "the client package's version (major.minor.build)")
 set(QZ_PACKAGE_OLD_VERSION 1.0.0 CACHE STRING "the older version the package test upgrades from")
+set(QZ_PACKAGE_NEXT_VERSION 1.0.2 CACHE STRING "the newer version the package test upgrades to")
+# The test's chain is older, current, newer, and a version's text keeps its
+# length (the test packages' programs are stamped in place).
+if(NOT QZ_PACKAGE_OLD_VERSION VERSION_LESS QZ_PACKAGE_VERSION OR
+   NOT QZ_PACKAGE_VERSION VERSION_LESS QZ_PACKAGE_NEXT_VERSION)
+  message(FATAL_ERROR "QZ_PACKAGE_OLD_VERSION < QZ_PACKAGE_VERSION < QZ_PACKAGE_NEXT_VERSION does not hold: set the test versions")
+endif()
 set(QZ_X86_BUILD ${CMAKE_BINARY_DIR}/../x86 CACHE PATH "the x86 build tree whose programs the packages hold")
 set(QZ_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
 
@@ -41,22 +49,39 @@ set(qz_x86_bin ${QZ_X86_BUILD}/bin)
 set(qz_make ${CMAKE_SOURCE_DIR}/package/make_package.sh)
 set(qz_programs $<TARGET_FILE:Quorlynx> $<TARGET_FILE:Tessacom1> ${qz_x86_bin}/Quorlynx.exe ${qz_x86_bin}/Tessacom1.dll)
 set(qz_work ${CMAKE_BINARY_DIR}/package-work)
+set(qz_certs ${CMAKE_BINARY_DIR}/testcerts)
+# Without a certificate in QZ_SIGN_CERT the test certificate signs.
+set(qz_make_env ${CMAKE_COMMAND} -E env QZ_TEST_CERTS=${qz_certs} ${qz_make} ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR} ${qz_work})
 add_custom_target(package
   COMMAND ${CMAKE_COMMAND} --build ${QZ_X86_BUILD} --target Quorlynx Tessacom1
-  COMMAND ${qz_make} ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR} ${qz_work} ${QZ_PACKAGE_VERSION} x64
+  COMMAND ${QZ_TOOLS}/testcerts.sh ${qz_certs}
+  COMMAND ${qz_make_env} ${QZ_PACKAGE_VERSION} x64
           ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x64.msi ${QZ_CONTROL_CLSID} ${qz_programs}
-  COMMAND ${qz_make} ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR} ${qz_work} ${QZ_PACKAGE_VERSION} x86
+  COMMAND ${qz_make_env} ${QZ_PACKAGE_VERSION} x86
           ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x86.msi ${QZ_CONTROL_CLSID} ${qz_programs}
-  COMMAND ${qz_make} ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR} ${qz_work} ${QZ_PACKAGE_OLD_VERSION} x64
+  COMMAND ${qz_make_env} ${QZ_PACKAGE_OLD_VERSION} x64
           ${QZ_PACKAGE_DIR}/test/Quorlynx-${QZ_PACKAGE_OLD_VERSION}-x64.msi ${QZ_CONTROL_CLSID} ${qz_programs}
+  COMMAND ${qz_make_env} ${QZ_PACKAGE_NEXT_VERSION} x64
+          ${QZ_PACKAGE_DIR}/test/Quorlynx-${QZ_PACKAGE_NEXT_VERSION}-x64.msi ${QZ_CONTROL_CLSID} ${qz_programs}
   DEPENDS qz_packrows_host Quorlynx Tessacom1
   COMMENT "Building the client packages"
   VERBATIM)
 
-# The built package's registry rows against the registration tables, and
-# the check itself against a package that differs (`make test` builds the
-# packages first).
+set(qz_x64_msi ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x64.msi)
+set(qz_x86_msi ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x86.msi)
+# The built packages' tables against their sources (registration tables,
+# machine settings, the programs' versions, the order of an upgrade, the
+# widths kept apart), and the check itself against a package that differs
+# (`make test` builds the packages first).
 add_test(NAME package.Tables
   COMMAND ${CMAKE_SOURCE_DIR}/package/check_tables.sh ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR}
-          ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x64.msi ${QZ_CONTROL_CLSID} --self-test)
-set_tests_properties(package.Tables PROPERTIES LABELS package)
+          ${qz_x64_msi} ${QZ_CONTROL_CLSID} --self-test --other ${qz_x86_msi})
+# Every shipped file and both packages carry a signature that verifies
+# against the test root, and a changed byte breaks it.
+add_test(NAME package.Signatures
+  COMMAND ${CMAKE_SOURCE_DIR}/package/check_signatures.sh ${qz_certs}/ca.pem ${qz_x64_msi} ${qz_x86_msi})
+# The Group Policy templates have a policy for every machine setting.
+add_test(NAME package.PolicyTemplates
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/package/check_policy.py ${QZ_PACKROWS}
+          ${CMAKE_SOURCE_DIR}/package/policy --self-test)
+set_tests_properties(package.Tables package.Signatures package.PolicyTemplates PROPERTIES LABELS package)

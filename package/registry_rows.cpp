@@ -10,6 +10,8 @@
 //       compares them with the Registry table of a built package (as
 //       "msiinfo export PACKAGE Registry" writes it): the component must hold
 //       exactly those rows. Exit 0 when it does, 1 (with the differences) when not.
+//   qzpackrows settings ...
+//       the machine settings' part of the package (setting_rows.cpp).
 //
 // ROOT is where the table's plain keys lie ("HKCR" or "HKLM"); CLSID, MODULE
 // and WINDOWS are the texts that stand for %CLSID%, %MODULE% and %WINDOWS%
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "base/registration_script.h"
+#include "package/qzpackrows.h"
 
 namespace {
 
@@ -71,20 +74,6 @@ std::optional<std::vector<PackageRow>> RowsOf(const std::string& script, const s
     PackageRow packaged{row.machine ? 2 : root, row.key, row.name, row.data};
     if (row.kind == qz::RegistryRow::Kind::Number) packaged.value = "#" + std::to_string(row.number);
     out.push_back(std::move(packaged));
-  }
-  return out;
-}
-
-std::string Xml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
   }
   return out;
 }
@@ -158,13 +147,33 @@ int Check(std::vector<PackageRow> expected, std::vector<PackageRow> packaged, co
 
 }  // namespace
 
+std::string Xml(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "settings") {
+    if (SettingRowsMain({args.begin() + 1, args.end()}) == 0) return 0;
+    std::cerr << "usage: qzpackrows settings wxi|refs|rows x64|x86\n       qzpackrows settings table\n";
+    return 2;
+  }
   const bool wxi = args.size() == 6 && args[0] == "wxi";
   const bool check = args.size() == 8 && args[0] == "check";
   if (!wxi && !check) {
     std::cerr << "usage: qzpackrows wxi TABLE ROOT CLSID MODULE WINDOWS\n"
-                 "       qzpackrows check TABLE ROOT CLSID MODULE WINDOWS REGISTRY_IDT COMPONENT\n";
+                 "       qzpackrows check TABLE ROOT CLSID MODULE WINDOWS REGISTRY_IDT COMPONENT\n"
+                 "       qzpackrows settings ...\n";
     return 2;
   }
   const auto script = ReadFile(args[1]);

@@ -19,7 +19,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools
   wine wine64 libwine-dev xvfb xauth x11-utils
   googletest zlib1g-dev fonts-ipafont-gothic locales python3 unzip zip curl
-  libssl-dev libzip-dev libzstd-dev zstd nginx-light openssl wixl msitools patchelf dpkg-dev
+  libssl-dev libzip-dev libzstd-dev zstd nginx-light openssl wixl msitools osslsigncode patchelf dpkg-dev
 )
 
 sudo_cmd=()

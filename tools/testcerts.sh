@@ -8,6 +8,8 @@
 #                         127.0.0.1, so the name does not match)
 #   unknown-ca.pem/.key   127.0.0.1 and localhost, signed by a second root that
 #                         nobody trusts
+#   codesign.pem/.key     code signing (Authenticode) for the client packages
+#                         the tests install, signed by the root
 # Usage: testcerts.sh DIR
 set -euo pipefail
 
@@ -20,7 +22,7 @@ flock 9
 # Quick answer for the usual case, without openssl: every file made recently.
 recent() { [[ -n $(find "$dir" -maxdepth 1 -name "$1" -mtime "-$2" 2>/dev/null) ]]; }
 if [[ -s $dir/ca.fp ]] && recent ca.pem 80 && recent untrusted-ca.pem 80 && recent server.pem 25 &&
-   recent other-name.pem 25 && recent unknown-ca.pem 25; then
+   recent other-name.pem 25 && recent unknown-ca.pem 25 && recent codesign.pem 25; then
   exit 0
 fi
 
@@ -39,13 +41,13 @@ make_root() {
   mv -f "$tmp/$1.key" "$tmp/$1.pem" "$dir/"
 }
 
-# make_leaf NAME ISSUER COMMON_NAME SUBJECT_ALT_NAMES
+# make_leaf NAME ISSUER COMMON_NAME SUBJECT_ALT_NAMES [EXTENDED_KEY_USAGE]
 make_leaf() {
-  local name=$1 issuer=$2 cn=$3 san=$4
+  local name=$1 issuer=$2 cn=$3 san=$4 usage=${5:-serverAuth}
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
     -keyout "$tmp/$name.key" -out "$tmp/$name.csr" -subj "/O=Quorlynx tests/CN=$cn" >/dev/null 2>&1
-  printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\nsubjectAltName=%s\n' \
-    "$san" >"$tmp/$name.ext"
+  printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$usage" >"$tmp/$name.ext"
+  [[ -z $san ]] || printf 'subjectAltName=%s\n' "$san" >>"$tmp/$name.ext"
   openssl x509 -req -in "$tmp/$name.csr" -CA "$dir/$issuer.pem" -CAkey "$dir/$issuer.key" \
     -set_serial "0x$(openssl rand -hex 8)" -days 30 -extfile "$tmp/$name.ext" \
     -out "$tmp/$name.pem" >/dev/null 2>&1
@@ -56,7 +58,7 @@ make_leaf() {
 local_names="IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost"
 if ! valid "$dir/ca.pem" 10 || [[ ! -s $dir/ca.key ]]; then
   make_root ca "Quorlynx test root"
-  rm -f "$dir/server.pem" "$dir/other-name.pem"
+  rm -f "$dir/server.pem" "$dir/other-name.pem" "$dir/codesign.pem"
 fi
 if ! valid "$dir/untrusted-ca.pem" 10 || [[ ! -s $dir/untrusted-ca.key ]]; then
   make_root untrusted-ca "Quorlynx untrusted root"
@@ -65,6 +67,7 @@ fi
 valid "$dir/server.pem" 5 || make_leaf server ca 127.0.0.1 "$local_names"
 valid "$dir/other-name.pem" 5 || make_leaf other-name ca other.invalid "DNS:other.invalid"
 valid "$dir/unknown-ca.pem" 5 || make_leaf unknown-ca untrusted-ca 127.0.0.1 "$local_names"
+valid "$dir/codesign.pem" 5 || make_leaf codesign ca "Quorlynx test code signing" "" codeSigning
 if [[ ! -s $dir/ca.der || $dir/ca.der -ot $dir/ca.pem ]]; then
   openssl x509 -in "$dir/ca.pem" -outform DER -out "$tmp/ca.der"
   openssl x509 -in "$dir/ca.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' >"$tmp/ca.fp"

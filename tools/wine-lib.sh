@@ -173,10 +173,13 @@ qz_ensure_template() {
     flock 9
     if ! qz_template_current; then
       qz_remove_prefix "$QZ_TEMPLATE"
-      local own=0
-      if [[ -z ${DISPLAY:-} ]]; then qz_start_xvfb; own=1; fi
-      qz_create_template
+      local own=0 made=0
+      # The display must not hold the lock: it outlives a failed creation
+      # only if it is not stopped, and then every later run would wait.
+      if [[ -z ${DISPLAY:-} ]]; then qz_start_xvfb 9>&-; own=1; fi
+      qz_create_template && made=1
       if [[ $own == 1 ]]; then qz_stop_display; fi
+      [[ $made == 1 ]]
     fi
   ) 9>"$QZ_WINE_DIR/template.lock"
 }

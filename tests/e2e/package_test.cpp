@@ -1,13 +1,17 @@
 // The client package on a player's PC, as a PC administrator deploys it: an
-// older release installed with the operator's settings, the control used by
-// a page, the upgrade, a repair, a refused downgrade and the removal. The
-// cases build on each other in one prefix and run in this order.
+// older release installed with the operator's settings, the other width's
+// package refused, an upgrade with reduced UI and a new setting, the control
+// used by a page, a repair that clears a setting, a second upgrade, a refused
+// downgrade right after it and the removal. The cases build on each other in
+// one prefix and run in this order.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <set>
+#include <stdexcept>
+#include <vector>
 
 #include "base/win_text.h"
 #include "tests/e2e/e2e_support.h"
@@ -25,11 +29,13 @@ const char kPolicyKey[] =
 const REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 // The packages `make package` put into the build tree, beside bin\.
-std::string PackagePath(const std::string& version, bool test = false) {
-  return BinDir() + "..\\package\\" + (test ? "test\\" : "") + "Quorlynx-" + version + "-x64.msi";
+std::string PackagePath(const std::string& version, bool test = false, const char* arch = "x64") {
+  return BinDir() + "..\\package\\" + (test ? "test\\" : "") + "Quorlynx-" + version + "-" + arch + ".msi";
 }
 const std::string kCurrent = PackagePath(QZ_PACKAGE_VERSION);
 const std::string kOlder = PackagePath(QZ_PACKAGE_OLD_VERSION, true);
+const std::string kNewer = PackagePath(QZ_PACKAGE_NEXT_VERSION, true);
+const std::string kCurrentX86 = PackagePath(QZ_PACKAGE_VERSION, false, "x86");
 
 TestSigner& Signer() {
   static TestSigner signer;
@@ -39,6 +45,29 @@ TestSigner& Signer() {
 DWORD Msiexec(const std::string& arguments) {
   const Process msiexec = StartProcess("msiexec.exe " + arguments);
   return msiexec ? msiexec.Wait(kInstallWait) : STILL_ACTIVE;
+}
+
+// Whether an installer's log (ANSI or UTF-16, as the installer writes it) says `text`.
+bool LogSays(const std::string& log, const std::string& text) {
+  const std::string bytes = ReadFileBytes(log);
+  std::string wide;
+  for (char c : text) wide += std::string{c, '\0'};
+  return bytes.find(text) != std::string::npos || bytes.find(wide) != std::string::npos;
+}
+
+// A file's version from its version block ("1.0.1.0"); empty without one.
+std::string FileVersion(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  std::vector<char> block(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (size == 0 || !GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
+      !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length)) {
+    return {};
+  }
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
 // Whether every process of that program name ended within the wait.
@@ -86,45 +115,72 @@ std::pair<DWORD, std::string> RawValue(REGSAM view, const std::string& key, cons
   return {type, data};
 }
 
-std::string Text(const std::string& text) { return text + '\0'; }
-std::string Multi(const std::string& text) { return text + std::string("\0\0", 2); }
-
 const std::string kPortalKey = "BPortalKeyOfTheOperator=";
 // Two publishers' keys in one property; every line must be a key, or none counts.
 std::string ManifestKeys() {
   static TestSigner other;
   return Signer().PublicKeyLine() + ";" + other.PublicKeyLine();
 }
-const std::string kSites = "https://portal.example;https://games.example";
-std::string gSites = kSites;  // as the last installation was given them
 const std::string kLocations = "HKLM\\SOFTWARE\\Veltoworks\\VeltoDemo;HKLM\\SOFTWARE\\Vendor\\Game";
 
-// What the package writes, in both registry views.
-void ExpectInstalled(const std::string& step) {
+// The operator's settings as the last installation left them: the property,
+// the value it writes, and its type and bytes there (REG_NONE: cleared).
+struct Setting {
+  const char* property;
+  const char* value;
+  DWORD type;
+  std::string data;
+};
+std::string Text(const std::string& text) { return text + '\0'; }
+std::string Multi(const std::string& text) { return text + std::string("\0\0", 2); }
+std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); }
+std::vector<Setting>& Settings() {
+  static std::vector<Setting> settings = {
+      {"MANIFESTKEYS", "ManifestKeys", REG_MULTI_SZ, Multi(ManifestKeys())},
+      {"PORTALKEYS", "PortalKeys", REG_MULTI_SZ, Multi(kPortalKey)},
+      {"TRUSTEDSITES", "TrustedSites", REG_MULTI_SZ, Multi("https://portal.example;https://games.example")},
+      {"GAMELOCATIONS", "GameLocations", REG_MULTI_SZ, Multi(kLocations)},
+      {"RATELIMITKBPS", "RateLimitKBps", REG_DWORD, Dword(512)},
+      {"CHANNEL", "Channel", REG_SZ, Text("beta")},
+      {"DISABLESERVICE", "ServiceDisabled", REG_DWORD, Dword(0)},  // 0 is a value, not none
+      {"SIGNATURESREQUIRED", "SignaturesRequired", REG_DWORD, Dword(1)},
+  };
+  return settings;
+}
+Setting& SettingOf(const std::string& property) {
+  for (Setting& setting : Settings()) {
+    if (property == setting.property) return setting;
+  }
+  throw std::logic_error(property);
+}
+
+// What the package writes, in both registry views, and the programs of `version`.
+void ExpectInstalled(const std::string& step, const std::string& version) {
   SCOPED_TRACE(step);
-  EXPECT_TRUE(FileExists(WindowsDir() + "\\Quorlynx1.exe"));
+  const std::string launcher = WindowsDir() + "\\Quorlynx1.exe";
+  EXPECT_EQ(FileVersion(launcher), version + ".0");
   const std::string module[] = {ProgramFiles("ProgramFilesDir"), ProgramFiles("ProgramFilesDir (x86)")};
   for (int view = 0; view < 2; ++view) {
     SCOPED_TRACE(view == 0 ? "64-bit view" : "32-bit view");
-    EXPECT_TRUE(FileExists(module[view]));
-    const struct {
+    EXPECT_EQ(FileVersion(module[view]), version + ".0");
+    struct Row {
       std::string key;
       const char* name;
       DWORD type;
       std::string data;
       bool own = false;  // only in the 64-bit view, the launcher's own
-    } rows[] = {
+    };
+    std::vector<Row> rows = {
         {kClassKey, nullptr, REG_SZ, Text(module[view])},
         {kClassKey, "ThreadingModel", REG_SZ, Text("both")},
         {kPolicyKey, "AppPath", REG_SZ, Text(WindowsDir())},
-        {kPolicyKey, "Policy", REG_DWORD, std::string("\3\0\0\0", 4)},
+        {kPolicyKey, "Policy", REG_DWORD, Dword(3)},
         {"SOFTWARE\\Classes\\quorlynx\\shell\\open\\command", nullptr, REG_SZ,
-         Text("\"" + WindowsDir() + "\\Quorlynx1.exe\" \"%1\""), true},
-        {"SOFTWARE\\Veltoworks", "ManifestKeys", REG_MULTI_SZ, Multi(ManifestKeys())},
-        {"SOFTWARE\\Veltoworks", "PortalKeys", REG_MULTI_SZ, Multi(kPortalKey)},
-        {"SOFTWARE\\Veltoworks", "TrustedSites", REG_MULTI_SZ, Multi(gSites)},
-        {"SOFTWARE\\Veltoworks", "GameLocations", REG_MULTI_SZ, Multi(kLocations)},
+         Text("\"" + launcher + "\" \"%1\""), true},
     };
+    for (const Setting& setting : Settings()) {
+      rows.push_back({"SOFTWARE\\Veltoworks", setting.value, setting.type, setting.data});
+    }
     for (const auto& row : rows) {
       if (row.own && view != 0) continue;
       SCOPED_TRACE(row.key + " | " + (row.name ? row.name : "@"));
@@ -135,8 +191,9 @@ void ExpectInstalled(const std::string& step) {
   }
 }
 
-// The versions of our product Windows Installer lists as installed.
-std::vector<std::string> InstalledVersions() {
+// The versions of our product Windows Installer lists as installed, and the
+// entries' keys (named by the product code).
+std::vector<std::string> InstalledVersions(std::vector<std::string>* keys = nullptr) {
   std::vector<std::string> versions;
   RegKey uninstall;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ | KEY_WOW64_64KEY, uninstall.put()) != ERROR_SUCCESS) {
@@ -150,6 +207,7 @@ std::vector<std::string> InstalledVersions() {
     if (RawValue(KEY_WOW64_64KEY, key, "DisplayName").second != Text(kProductName)) continue;
     const std::string version = RawValue(KEY_WOW64_64KEY, key, "DisplayVersion").second;
     versions.push_back(version.substr(0, version.find('\0')));
+    if (keys) keys->push_back(key);
   }
   return versions;
 }
@@ -231,25 +289,57 @@ std::set<std::string>& Before() {
   return state;
 }
 
+std::string SettingsArguments() {
+  std::string arguments;
+  for (const char* property : {"MANIFESTKEYS", "PORTALKEYS", "TRUSTEDSITES", "GAMELOCATIONS"}) {
+    const std::string& data = SettingOf(property).data;
+    arguments += std::string(" ") + property + "=\"" + data.substr(0, data.size() - 2) + "\"";
+  }
+  return arguments + " RATELIMITKBPS=512 CHANNEL=beta DISABLESERVICE=0 SIGNATURESREQUIRED=1";
+}
+
 TEST(PackageTest, InstallsWithTheOperatorsSettings) {
-  ASSERT_TRUE(FileExists(kOlder)) << kOlder << " is missing: run make package";
-  ASSERT_TRUE(FileExists(kCurrent)) << kCurrent << " is missing: run make package";
+  for (const std::string& package : {kOlder, kCurrent, kNewer, kCurrentX86}) {
+    ASSERT_TRUE(FileExists(package)) << package << " is missing: run make package";
+  }
   // The script host registers its own classes on its first run: before the
   // state the removal is compared with.
   const std::string warmUp = NewTempDir("host") + "empty.js";
   ASSERT_TRUE(WriteFileBytes(warmUp, "WScript.Quit(0);\r\n"));
   ASSERT_EQ(StartProcess("cscript.exe //nologo \"" + warmUp + "\"").Wait(kWait), 0u);
   Before() = MachineState();
-  ASSERT_EQ(Msiexec("/i \"" + kOlder + "\" /qn MANIFESTKEYS=\"" + ManifestKeys() + "\" PORTALKEYS=\"" + kPortalKey +
-                    "\" TRUSTEDSITES=\"" + kSites + "\" GAMELOCATIONS=\"" + kLocations + "\""),
-            0u);
-  ExpectInstalled("install");
-  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QZ_PACKAGE_OLD_VERSION});
+  ASSERT_EQ(Msiexec("/i \"" + kOlder + "\" /qn" + SettingsArguments()), 0u);
+  ExpectInstalled("install", QZ_PACKAGE_OLD_VERSION);
+  std::vector<std::string> keys;
+  EXPECT_EQ(InstalledVersions(&keys), std::vector<std::string>{QZ_PACKAGE_OLD_VERSION});
+  // Apps & features: no Change button, the links, the launcher's icon.
+  ASSERT_EQ(keys.size(), 1u);
+  EXPECT_EQ(RawValue(KEY_WOW64_64KEY, keys[0], "NoModify"), std::make_pair(DWORD{REG_DWORD}, Dword(1)));
+  EXPECT_EQ(RawValue(KEY_WOW64_64KEY, keys[0], "HelpLink").second, Text("https://portal.velto.example/help/"));
+  EXPECT_EQ(RawValue(KEY_WOW64_64KEY, keys[0], "URLInfoAbout").second, Text("https://portal.velto.example/"));
+  const std::string productCode = keys[0].substr(keys[0].rfind('\\') + 1);
+  EXPECT_TRUE(FileExists(WindowsDir() + "\\Installer\\" + productCode + "\\Quorlynx.ico"));
 }
 
-TEST(PackageTest, UpgradeReplacesTheOlderReleaseAndKeepsTheSettings) {
-  ASSERT_EQ(Msiexec("/i \"" + kCurrent + "\" /qn"), 0u);
-  ExpectInstalled("upgrade");
+// The x86 package is for 32-bit Windows: on a 64-bit PC it says which
+// package to take and leaves the installed 64-bit client as it is.
+TEST(PackageTest, X86PackageIsRefusedOnA64BitPc) {
+  const std::string log = NewTempDir("msilog") + "x86.log";
+  EXPECT_EQ(Msiexec("/i \"" + kCurrentX86 + "\" /qn /l* \"" + log + "\""), 1603u);
+  // Stopped by a launch condition, before anything was costed (Wine logs
+  // no launch condition's message; the build checks that it names the x64
+  // package).
+  EXPECT_TRUE(LogSays(log, "LaunchConditions") && !LogSays(log, "CostInitialize")) << ReadFileBytes(log);
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QZ_PACKAGE_OLD_VERSION});
+  ExpectInstalled("after the refused x86 package", QZ_PACKAGE_OLD_VERSION);
+}
+
+// An upgrade run with reduced UI takes a setting given to it (the UI
+// sequence's AppSearch would read the saved one over it) and keeps the others.
+TEST(PackageTest, UpgradeWithUiTakesANewSettingAndKeepsTheOthers) {
+  SettingOf("TRUSTEDSITES").data = Multi("https://games.example.jp");
+  ASSERT_EQ(Msiexec("/i \"" + kCurrent + "\" /qr TRUSTEDSITES=\"https://games.example.jp\""), 0u);
+  ExpectInstalled("upgrade", QZ_PACKAGE_VERSION);
   EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QZ_PACKAGE_VERSION});
 }
 
@@ -284,34 +374,39 @@ TEST(PackageTest, ControlFromAPageStartsTheInstalledLauncher) {
   EXPECT_TRUE(WaitUntilEnded("Quorlynx1.exe"));
 }
 
-// A setting given again replaces the saved one; the others stay.
-TEST(PackageTest, RepairBringsBackADeletedFileAndTakesANewSetting) {
+// "-" clears a setting: the value and its saved copy go, and a later run
+// without the property does not bring it back.
+TEST(PackageTest, RepairBringsBackADeletedFileAndClearsASetting) {
   ASSERT_TRUE(DeleteFileA(ProgramFiles("ProgramFilesDir").c_str()));
-  gSites = "https://games.example.jp";
-  ASSERT_EQ(Msiexec("/i \"" + kCurrent + "\" /qn REINSTALL=ALL REINSTALLMODE=amus TRUSTEDSITES=\"" + gSites + "\""),
-            0u);
-  ExpectInstalled("repair");
+  SettingOf("GAMELOCATIONS") = {"GAMELOCATIONS", "GameLocations", REG_NONE, ""};
+  ASSERT_EQ(Msiexec("/i \"" + kCurrent + "\" /qn REINSTALL=ALL REINSTALLMODE=amus GAMELOCATIONS=-"), 0u);
+  ExpectInstalled("repair", QZ_PACKAGE_VERSION);
+  for (REGSAM view : kViews) {
+    EXPECT_EQ(RawValue(view, "SOFTWARE\\Veltoworks\\Package", "GAMELOCATIONS").first, DWORD{REG_NONE});
+  }
 }
 
-TEST(PackageTest, RefusesADowngrade) {
+// The old release goes first, so the new programs replace it whole and the
+// product stays registered once.
+TEST(PackageTest, UpgradeReplacesTheProgramsAndKeepsTheSettings) {
+  ASSERT_EQ(Msiexec("/i \"" + kNewer + "\" /qn"), 0u);
+  ExpectInstalled("second upgrade", QZ_PACKAGE_NEXT_VERSION);
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QZ_PACKAGE_NEXT_VERSION});
+}
+
+TEST(PackageTest, RefusesADowngradeRightAfterAnUpgrade) {
   const std::string log = NewTempDir("msilog") + "downgrade.log";
-  EXPECT_NE(Msiexec("/i \"" + kOlder + "\" /qn /l* \"" + log + "\""), 0u);
+  EXPECT_EQ(Msiexec("/i \"" + kCurrent + "\" /qn /l* \"" + log + "\""), 1603u);
   // Refused by the launch condition on the newer release found installed
-  // (whose message the build checks in the package); the log is ANSI or
-  // UTF-16 as the installer writes it.
-  const std::string text = ReadFileBytes(log);
-  const std::string found = "WIX_DOWNGRADE_DETECTED = {";
-  std::string wide;
-  for (char c : found) wide += std::string{c, '\0'};
-  EXPECT_TRUE(text.find(found) != std::string::npos || text.find(wide) != std::string::npos)
-      << "the log does not show the newer release";
-  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QZ_PACKAGE_VERSION});
-  ExpectInstalled("after the refused downgrade");
+  // (whose message the build checks in the package).
+  EXPECT_TRUE(LogSays(log, "WIX_DOWNGRADE_DETECTED = {")) << "the log does not show the newer release";
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QZ_PACKAGE_NEXT_VERSION});
+  ExpectInstalled("after the refused downgrade", QZ_PACKAGE_NEXT_VERSION);
 }
 
 TEST(PackageTest, UninstallLeavesNothingOfOurs) {
   ASSERT_FALSE(Before().empty()) << "the first case did not run";
-  ASSERT_EQ(Msiexec("/x \"" + kCurrent + "\" /qn"), 0u);
+  ASSERT_EQ(Msiexec("/x \"" + kNewer + "\" /qn"), 0u);
   EXPECT_TRUE(InstalledVersions().empty());
   const std::set<std::string> after = MachineState();
   std::vector<std::string> left;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "qz_version.h"
 #include "tests/winsupport/win_test_support.h"
 
 namespace qz {
@@ -40,10 +41,13 @@ TEST(VersionInfo, ProgramAndControlNameProductVersionAndPublisher) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    // The project's version, which the client package of that version lists.
+    const DWORD high = (QZ_VERSION_MAJOR << 16) | QZ_VERSION_MINOR;
+    const DWORD low = QZ_VERSION_BUILD << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
     EXPECT_EQ(fixed->dwFileType, c.type);
 
     struct Translation {
@@ -67,8 +71,8 @@ TEST(VersionInfo, ProgramAndControlNameProductVersionAndPublisher) {
     };
     EXPECT_EQ(text(L"CompanyName"), L"Veltoworks");
     EXPECT_EQ(text(L"ProductName"), c.product);
-    EXPECT_EQ(text(L"FileVersion"), L"1, 0, 0, 1");
-    EXPECT_EQ(text(L"ProductVersion"), L"1, 0, 0, 1");
+    EXPECT_EQ(text(L"FileVersion"), Wide(QZ_VERSION_TEXT));
+    EXPECT_EQ(text(L"ProductVersion"), Wide(QZ_VERSION_TEXT));
     EXPECT_EQ(text(L"OriginalFilename"), c.original);
 
     const UINT icons = ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0);
