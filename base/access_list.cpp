@@ -29,7 +29,8 @@ class Trusted {
   bool Is(PSID sid, bool inAccessList) const {
     if (!sid || !IsValidSid(sid)) return false;
     if (user_.p && EqualSid(sid, user_.p)) return true;
-    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return true;
+    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+      return true;
     return inAccessList && IsWellKnownSid(sid, WinCreatorOwnerSid);
   }
 
@@ -98,7 +99,8 @@ std::string OwnUserSid() {
   std::vector<BYTE> data(size);
   if (!GetTokenInformation(token.get(), TokenUser, data.data(), size, &size)) return std::string();
   char* text = nullptr;
-  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(data.data())->User.Sid, &text)) return std::string();
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(data.data())->User.Sid, &text))
+    return std::string();
   std::string sid = text;
   LocalFree(text);
   return sid;

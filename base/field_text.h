@@ -24,7 +24,9 @@ constexpr bool FitsField(std::size_t length, std::size_t width) { return length 
 // Copies text into a fixed field, cut to the field and always terminated.
 void CopyCut(char* field, std::size_t width, const std::string& text);
 template <std::size_t N>
-void CopyCut(char (&field)[N], const std::string& text) { CopyCut(field, N, text); }
+void CopyCut(char (&field)[N], const std::string& text) {
+  CopyCut(field, N, text);
+}
 
 // Copies at most `width` bytes of text into a field and zero-pads the rest. A
 // longer text is cut at exactly the width (a double-byte character may be

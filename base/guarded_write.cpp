@@ -31,7 +31,8 @@ std::wstring LongPathOf(const std::string& path) {
   if (n == 0 || n >= full.size()) return std::wstring();
   std::vector<wchar_t> spelled(32768);
   const DWORD m = GetLongPathNameW(full.data(), spelled.data(), static_cast<DWORD>(spelled.size()));
-  std::wstring out = m > 0 && m < spelled.size() ? std::wstring(spelled.data(), m) : std::wstring(full.data(), n);
+  std::wstring out =
+      m > 0 && m < spelled.size() ? std::wstring(spelled.data(), m) : std::wstring(full.data(), n);
   DropFinalSeparator(out);
   return out;
 }
@@ -72,9 +73,10 @@ bool OpenedAsNamed(HANDLE handle, const std::string& path, bool written) {
 }
 
 bool DeleteThroughHandle(const std::string& path, bool folder) {
-  FileHandle target(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr));
+  FileHandle target(
+      CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr));
   if (!target) return false;
   if (!OpenedAsNamed(target.get(), path)) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -89,7 +91,8 @@ bool DeleteThroughHandle(const std::string& path, bool folder) {
     if (!SetFileInformationByHandle(target.get(), FileBasicInfo, &basic, sizeof basic)) return false;
   }
   FILE_DISPOSITION_INFO disposition{TRUE};
-  return SetFileInformationByHandle(target.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+  return SetFileInformationByHandle(target.get(), FileDispositionInfo, &disposition, sizeof disposition) !=
+         FALSE;
 }
 
 namespace {
@@ -121,7 +124,8 @@ HANDLE CreateNewAsNamed(const std::string& path, DWORD access) {
   }
   // CREATE_NEW never opens what stands at the name (a link planted since
   // included): it fails instead.
-  HANDLE h = CreateFileA(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), access | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE || OpenedAsNamed(h, path, true)) return h;
   RemoveOpened(h);
   CloseHandle(h);

@@ -10,7 +10,8 @@ const MachineSetting* FindMachineSetting(std::string_view name) {
     if (own.size() != name.size()) continue;
     bool same = true;
     for (std::size_t i = 0; same && i < own.size(); ++i) {
-      same = std::tolower(static_cast<unsigned char>(own[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+      same = std::tolower(static_cast<unsigned char>(own[i])) ==
+             std::tolower(static_cast<unsigned char>(name[i]));
     }
     if (same) return &setting;
   }

@@ -27,12 +27,12 @@ enum class SettingKind {
 };
 
 struct MachineSetting {
-  const char* name;      // the value's name under both keys
+  const char* name;  // the value's name under both keys
   SettingKind kind;
-  const char* property;  // the client package's public property
-  std::uint32_t fallback;  // Number: what a missing or unusable value means
-  std::uint32_t least;     // Number: the smallest value taken
-  std::uint32_t most;      // Number: the largest; Text: the most characters
+  const char* property;      // the client package's public property
+  std::uint32_t fallback;    // Number: what a missing or unusable value means
+  std::uint32_t least;       // Number: the smallest value taken
+  std::uint32_t most;        // Number: the largest; Text: the most characters
   const char* fallbackText;  // Text: what a missing or unusable value means
   const char* what;          // one line for operators
 };
@@ -48,8 +48,7 @@ inline constexpr MachineSetting kMachineSettings[] = {
      "with keys configured, the only registry locations a setup mode reads"},
     {"RateLimitKBps", SettingKind::Number, "RATELIMITKBPS", 0, 0, 1000000, nullptr,
      "download cap in KB/s, 0 for none"},
-    {"Channel", SettingKind::Text, "CHANNEL", 0, 0, 32, "main",
-     "the release channel the launcher follows"},
+    {"Channel", SettingKind::Text, "CHANNEL", 0, 0, 32, "main", "the release channel the launcher follows"},
     {"ServiceDisabled", SettingKind::Number, "DISABLESERVICE", 0, 0, 1, nullptr,
      "1 turns the maintenance service off"},
     {"SignaturesRequired", SettingKind::Number, "SIGNATURESREQUIRED", 1, 1, 16, nullptr,

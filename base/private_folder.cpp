@@ -20,7 +20,8 @@ struct LocalMemory {
 
 bool OwnedByTrusted(PSID owner, const std::string& userSid) {
   if (!owner || !IsValidSid(owner)) return false;
-  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+    return true;
   PSID user = nullptr;
   if (userSid.empty() || !ConvertStringSidToSidA(userSid.c_str(), &user)) return false;
   const bool same = EqualSid(owner, user) != FALSE;
@@ -36,13 +37,14 @@ FolderVerdict Check(const std::string& folder, const std::string& userSid) {
   if (!dir) return FolderVerdict::Unreadable;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(dir.get(), &info)) return FolderVerdict::Unreadable;
-  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return FolderVerdict::NotAFolder;
   }
   PSID owner = nullptr;
   LocalMemory descriptor;
-  if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, nullptr, nullptr, &descriptor.p) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(dir.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      &owner, nullptr, nullptr, nullptr, &descriptor.p) != ERROR_SUCCESS) {
     return FolderVerdict::Unreadable;
   }
   if (!OwnedByTrusted(owner, userSid)) return FolderVerdict::OtherOwner;
@@ -63,7 +65,8 @@ FolderVerdict MakePrivateFolder(const std::string& folder) {
   // everything inside; nothing inherited from the folder above (P).
   const std::string sddl = "D:P(A;OICI;FA;;;" + user + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
   LocalMemory descriptor;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor.p, nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor.p,
+                                                            nullptr)) {
     return FolderVerdict::NotMade;
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.p, FALSE};
@@ -96,14 +99,15 @@ bool SealFolder(HANDLE folder, const std::string& path, const std::string& onlyF
   PACL dacl = nullptr;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor.p, nullptr) ||
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor.p,
+                                                            nullptr) ||
       !GetSecurityDescriptorDacl(descriptor.p, &present, &dacl, &defaulted)) {
     why = "the sealed access list could not be made";
     return false;
   }
-  const DWORD set = SetSecurityInfo(folder, SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, dacl, nullptr);
+  const DWORD set =
+      SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, dacl, nullptr);
   if (set != ERROR_SUCCESS) {
     why = "its access list could not be set (error " + std::to_string(set) + ")";
     return false;
@@ -118,7 +122,8 @@ bool SealFolder(HANDLE folder, const std::string& path, const std::string& onlyF
   do {
     const std::string name = found.cFileName;
     if (name == "." || name == "..") continue;
-    if (name != onlyFile || (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    if (name != onlyFile ||
+        (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
       why = "it holds " + name + " beside the program";
       return false;
     }

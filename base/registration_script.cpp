@@ -11,7 +11,8 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 constexpr std::string_view kMachine = "HKLM\\";
-constexpr std::string_view kPolicies = "SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\";
+constexpr std::string_view kPolicies =
+    "SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\";
 
 struct Fills {
   std::string_view classId;

@@ -51,12 +51,13 @@ WriteRights::WriteRights() {
 // the integrity label.
 bool WriteRights::Allows(const std::string& path, DWORD desired) const {
   if (!token_) return false;
-  const SECURITY_INFORMATION parts =
-      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                     DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
   // Most descriptors fit the first buffer: one call per file, not two.
   std::vector<BYTE> descriptor(1024);
   DWORD size = 0;
-  if (!GetFileSecurityA(path.c_str(), parts, descriptor.data(), static_cast<DWORD>(descriptor.size()), &size)) {
+  if (!GetFileSecurityA(path.c_str(), parts, descriptor.data(), static_cast<DWORD>(descriptor.size()),
+                        &size)) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= descriptor.size()) return false;
     descriptor.resize(size);
     if (!GetFileSecurityA(path.c_str(), parts, descriptor.data(), size, &size)) return false;
@@ -69,7 +70,8 @@ bool WriteRights::Allows(const std::string& path, DWORD desired) const {
   DWORD granted = 0;
   BOOL allowed = FALSE;
   return AccessCheck(descriptor.data(), token_.get(), desired, &mapping,
-                     reinterpret_cast<PRIVILEGE_SET*>(privileges.data()), &privilegesSize, &granted, &allowed) &&
+                     reinterpret_cast<PRIVILEGE_SET*>(privileges.data()), &privilegesSize, &granted,
+                     &allowed) &&
          allowed;
 }
 
@@ -111,7 +113,8 @@ bool WriteRights::MayCreateIn(const std::string& folder) {
   const DWORD attributes = GetFileAttributesA(key.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     answer.exists = true;
-    answer.may = (attributes & FILE_ATTRIBUTE_DIRECTORY) && Allows(key, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY);
+    answer.may =
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) && Allows(key, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY);
   } else {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;

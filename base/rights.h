@@ -35,7 +35,7 @@ class WriteRights {
     bool exists = false;
     bool may = false;  // to add to it, or (not there) to make it
   };
-  Handle token_;  // an impersonation copy of our own token
+  Handle token_;                           // an impersonation copy of our own token
   std::map<std::string, Folder> folders_;  // by path without a final backslash
 };
 

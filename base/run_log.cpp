@@ -12,7 +12,8 @@ std::string WithoutQueries(const std::string& text) {
   std::size_t at = 0;
   for (std::size_t scheme; (scheme = text.find("://", at)) != std::string::npos;) {
     std::size_t end = scheme + 3;
-    while (end < text.size() && static_cast<unsigned char>(text[end]) > 0x20 && text[end] != '"' && text[end] != '\'') {
+    while (end < text.size() && static_cast<unsigned char>(text[end]) > 0x20 && text[end] != '"' &&
+           text[end] != '\'') {
       ++end;
     }
     const std::size_t cut = text.find_first_of("?#", scheme + 3);

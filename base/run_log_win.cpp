@@ -35,7 +35,8 @@ std::string Now() {
 }
 
 bool ReadAll(const std::string& path, std::string& content) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return false;
   const DWORD size = GetFileSize(file.get(), nullptr);
   if (size == INVALID_FILE_SIZE || size > 4 * kMaxBytes) return false;
@@ -49,8 +50,8 @@ bool WriteAll(const std::string& path, const std::string& content) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  return file && (content.empty() || (WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
-                                                &written, nullptr) &&
+  return file && (content.empty() || (WriteFile(file.get(), content.data(),
+                                                static_cast<DWORD>(content.size()), &written, nullptr) &&
                                       written == content.size()));
 }
 

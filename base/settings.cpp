@@ -5,10 +5,10 @@
 #include <optional>
 #include <string_view>
 
+#include "base/machine_settings.h"
 #include "base/param_text.h"
 #include "base/registry_text.h"
 #include "format/limits.h"
-#include "base/machine_settings.h"
 
 namespace qz::settings {
 
@@ -60,7 +60,8 @@ bool WriteRecordVersion(const char* progName, std::uint16_t version, bool create
 
 bool MayWriteRecord(const char* progName, bool create) {
   RegKey key;
-  const LSTATUS status = OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_SET_VALUE, ViewPolicy::OwnThenOther, key);
+  const LSTATUS status =
+      OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_SET_VALUE, ViewPolicy::OwnThenOther, key);
   if (status != ERROR_FILE_NOT_FOUND) return status == ERROR_SUCCESS;
   if (!create) return true;
   // A question leaves nothing behind: the right to make the record is asked
@@ -69,7 +70,8 @@ bool MayWriteRecord(const char* progName, bool create) {
   std::string above = kProductKey;
   for (;;) {
     RegKey parent;
-    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, above.c_str(), 0, KEY_CREATE_SUB_KEY, parent.put());
+    const LSTATUS opened =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, above.c_str(), 0, KEY_CREATE_SUB_KEY, parent.put());
     if (opened != ERROR_FILE_NOT_FOUND) return opened == ERROR_SUCCESS;
     const std::size_t cut = above.rfind('\\');
     if (cut == std::string::npos) return false;
@@ -111,7 +113,8 @@ RawValue ReadRaw(const char* keyPath, REGSAM view, const char* valueName, DWORD 
   DWORD size = 0;
   const LSTATUS queried = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
   if (queried == ERROR_FILE_NOT_FOUND) return value;
-  if (queried != ERROR_SUCCESS) return unusable("it could not be read (error " + std::to_string(queried) + ")");
+  if (queried != ERROR_SUCCESS)
+    return unusable("it could not be read (error " + std::to_string(queried) + ")");
   if (type != wantedType) {
     return unusable("it is of type " + std::to_string(type) + ", not " + std::to_string(wantedType));
   }
@@ -119,8 +122,8 @@ RawValue ReadRaw(const char* keyPath, REGSAM view, const char* valueName, DWORD 
     return unusable("it holds " + std::to_string(size) + " bytes, over " + std::to_string(maxBytes));
   }
   value.data.assign(size, '\0');
-  if (size > 0 && (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value.data[0]),
-                                    &size) != ERROR_SUCCESS ||
+  if (size > 0 && (RegQueryValueExA(key.get(), valueName, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(&value.data[0]), &size) != ERROR_SUCCESS ||
                    type != wantedType)) {
     return unusable("it changed while it was read");
   }
@@ -167,7 +170,8 @@ ListRead AppendList(const char* keyPath, REGSAM view, const char* valueName, std
 std::vector<std::string> ReadProductList(const char* valueName, ViewPolicy policy) {
   std::vector<std::string> items;
   // A policy that holds the value decides alone; an unusable one adds nothing.
-  if (FindMachineSetting(valueName) && AppendList(kPolicyKey, kPolicyView, valueName, items) != ListRead::Missing) {
+  if (FindMachineSetting(valueName) &&
+      AppendList(kPolicyKey, kPolicyView, valueName, items) != ListRead::Missing) {
     return items;
   }
   const RegistryViews views = RegistryViewsFor(policy);
@@ -280,8 +284,8 @@ SeenSerial ReadSeenSerial(const char* progName, std::uint32_t& serial) {
 
 bool RecordSeenSerial(const char* progName, std::uint32_t serial) {
   RegKey seen;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kSeenKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
-                      seen.put(), nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kSeenKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                      nullptr, seen.put(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
   const DWORD value = serial;
@@ -291,13 +295,15 @@ bool RecordSeenSerial(const char* progName, std::uint32_t serial) {
 
 SeenSerial ReadMachineSerial(const char* progName, std::uint32_t& serial) {
   RegKey key;
-  const LSTATUS opened = OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_QUERY_VALUE, ViewPolicy::OwnThenOther, key);
+  const LSTATUS opened =
+      OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_QUERY_VALUE, ViewPolicy::OwnThenOther, key);
   if (opened == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
   if (opened != ERROR_SUCCESS) return SeenSerial::Unreadable;
   DWORD value = 0;
   DWORD size = sizeof value;
   DWORD type = 0;
-  const LSTATUS read = RegQueryValueExA(key.get(), "Serial", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  const LSTATUS read =
+      RegQueryValueExA(key.get(), "Serial", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   if (read == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
   if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SeenSerial::Unreadable;
   serial = value;
@@ -319,7 +325,8 @@ std::string ReadRecordedManifestUrl(const char* progName) {
   return value;
 }
 
-bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl, bool create) {
+bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl,
+                           bool create) {
   RegKey key;
   if (!OpenInstallRecord(progName, KEY_QUERY_VALUE | KEY_SET_VALUE, create, key)) return false;
   std::uint32_t kept = 0;
@@ -327,7 +334,8 @@ bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std
   const DWORD value = serial;
   return (!higher || RegSetValueExA(key.get(), "Serial", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                     sizeof value) == ERROR_SUCCESS) &&
-         RegSetValueExA(key.get(), "ManifestURL", 0, REG_SZ, reinterpret_cast<const BYTE*>(manifestUrl.c_str()),
+         RegSetValueExA(key.get(), "ManifestURL", 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(manifestUrl.c_str()),
                         static_cast<DWORD>(manifestUrl.size() + 1)) == ERROR_SUCCESS;
 }
 
@@ -335,8 +343,8 @@ std::uint32_t ReadRateLimitKBps() {
   const DWORD machine = ReadProductNumber("RateLimitKBps", 0);
   DWORD user = 0;
   DWORD size = sizeof user;
-  if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Veltoworks", "RateLimitKBps", RRF_RT_REG_DWORD, nullptr, &user,
-                   &size) != ERROR_SUCCESS) {
+  if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Veltoworks", "RateLimitKBps", RRF_RT_REG_DWORD, nullptr,
+                   &user, &size) != ERROR_SUCCESS) {
     user = 0;
   }
   if (machine == 0) return user;

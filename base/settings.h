@@ -32,10 +32,10 @@ bool OpenInstallRecord(const char* progName, REGSAM access, bool create, RegKey&
 // or a path that would not fit a Windows path, is left empty (0 for the
 // version), never cut.
 struct InstallRecord {
-  bool found = false;       // the record is there (in either view)
+  bool found = false;  // the record is there (in either view)
   std::uint16_t version = 0;
-  std::string runDir;       // the game's folder, with its final backslash
-  std::string runFile;      // the game's program
+  std::string runDir;   // the game's folder, with its final backslash
+  std::string runFile;  // the game's program
 };
 InstallRecord ReadInstallRecord(const char* progName);
 
@@ -100,7 +100,8 @@ std::string ReadRecordedManifestUrl(const char* progName);
 // After an administrator's change: the accepted Serial (raised, never
 // lowered) and the manifest's address, in the record (made when missing and
 // `create`). False when either could not be written.
-bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl, bool create);
+bool RecordMachineManifest(const char* progName, std::uint32_t serial, const std::string& manifestUrl,
+                           bool create);
 
 // The download cap in KB/s: "RateLimitKBps" (REG_DWORD) of the machine's
 // settings or of the player's own (HKCU\Software\Veltoworks); the lower

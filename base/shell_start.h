@@ -19,11 +19,11 @@
 namespace qz {
 
 struct ShellStart {
-  HWND owner = nullptr;         // the window the prompt belongs to; null for none
-  const char* verb = nullptr;   // null: the program's own choice; "runas": always ask for administrator rights
-  std::string program;          // full path
-  std::string parameters;       // "" for none
-  std::string directory;        // its current folder; "" for ours
+  HWND owner = nullptr;        // the window the prompt belongs to; null for none
+  const char* verb = nullptr;  // null: the program's own choice; "runas": always ask for administrator rights
+  std::string program;         // full path
+  std::string parameters;      // "" for none
+  std::string directory;       // its current folder; "" for ours
 };
 
 // Starts the program and hands over its process. Returns 0 when it runs,

@@ -23,17 +23,17 @@ enum class WorkerStatus {
 
 // Why a run ended without its files.
 enum class FailureKind {
-  Quiet,           // no message: the player stopped it, nothing was listed, or the server changed between the passes
-  FileMissing,     // the file's address: no answer, a status other than 200 or no length in the size pass
-  SaveFailed,      // the local path that could not be written
-  DownloadFailed,  // the file's address: the connection kept failing
-  HashMismatch,    // the file's address: not the bytes the publisher released
-  ExtractFailed,   // the archive's local path
+  Quiet,  // no message: the player stopped it, nothing was listed, or the server changed between the passes
+  FileMissing,        // the file's address: no answer, a status other than 200 or no length in the size pass
+  SaveFailed,         // the local path that could not be written
+  DownloadFailed,     // the file's address: the connection kept failing
+  HashMismatch,       // the file's address: not the bytes the publisher released
+  ExtractFailed,      // the archive's local path
   NameNotInCodePage,  // the archive's local path, with the entry's name as stored (UTF-8)
-  SplitArchive,    // the archive's local path: one part of a split archive, never unpacked
-  NoDestination,   // the archive's address ("" when unknown): no folder to unpack into
-  DiskSpaceShort,  // the drive ("C:"), with the bytes needed
-  NoRights,        // the path this account may not write: no message, the change needs other rights
+  SplitArchive,       // the archive's local path: one part of a split archive, never unpacked
+  NoDestination,      // the archive's address ("" when unknown): no folder to unpack into
+  DiskSpaceShort,     // the drive ("C:"), with the bytes needed
+  NoRights,           // the path this account may not write: no message, the change needs other rights
 };
 
 struct WorkerFailure {
@@ -42,7 +42,7 @@ struct WorkerFailure {
       : kind(k), subject(std::move(what)), bytesNeeded(needed), entryUtf8(std::move(entry)) {}
 
   FailureKind kind = FailureKind::Quiet;
-  std::string subject;  // ANSI text: an address, a path or a drive
+  std::string subject;            // ANSI text: an address, a path or a drive
   std::uint64_t bytesNeeded = 0;  // DiskSpaceShort only
   std::string entryUtf8;          // NameNotInCodePage only: no ANSI form exists
 };

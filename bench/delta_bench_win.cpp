@@ -36,11 +36,13 @@ double Now() {
 
 // The bytes a delta hashes, read from its index before it is applied.
 std::uint64_t HashedBytes(const std::string& archive) {
-  HANDLE file = CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   LARGE_INTEGER size{};
   GetFileSizeEx(file, &size);
-  std::string head(static_cast<std::size_t>(std::min<LONGLONG>(size.QuadPart, qz::kMaxDeltaIndexBytes + 16)), '\0');
+  std::string head(static_cast<std::size_t>(std::min<LONGLONG>(size.QuadPart, qz::kMaxDeltaIndexBytes + 16)),
+                   '\0');
   DWORD got = 0;
   ReadFile(file, &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
   CloseHandle(file);

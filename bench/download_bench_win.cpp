@@ -19,10 +19,10 @@
 
 #include "base/field_text.h"
 #include "base/run_log.h"
+#include "format/codec.h"
 #include "launcher/launcher_app.h"
 #include "tests/winsupport/launcher_app_peer.h"
 #include "ui/dialogs.h"
-#include "format/codec.h"
 #include "ui/resource_ids.h"
 
 namespace {
@@ -43,7 +43,8 @@ unsigned long long Bare(const char* url, const std::string& path) {
   HINTERNET session = InternetOpenA("Quorlynx", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   HINTERNET request = InternetOpenUrlA(session, url, nullptr, 0, 0x84000002, 1);
   if (!request) return 0;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   const DWORD size = getenv("QZ_READ") ? static_cast<DWORD>(atoi(getenv("QZ_READ"))) : 65535;
   std::unique_ptr<char[]> buffer(new char[size]);
   unsigned long long total = 0;
@@ -137,7 +138,9 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
   local += slash ? slash + 1 : "download";
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExA(local.c_str(), GetFileExInfoStandard, &data);
-  return result == DialogEnd::Done ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
+  return result == DialogEnd::Done
+             ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+             : 0;
 }
 
 // The bare loop on a thread of its own, with the main thread idle (waiting)
@@ -182,7 +185,9 @@ unsigned long long BareOnThread(const char* url, const std::string& path, bool w
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: download_bench_win worker|worker-hashed|bare|bare-thread|bare-dialog URL FOLDER [SHA256]\n");
+    std::fprintf(
+        stderr,
+        "usage: download_bench_win worker|worker-hashed|bare|bare-thread|bare-dialog URL FOLDER [SHA256]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -206,7 +211,8 @@ int main(int argc, char** argv) {
   const double s = Seconds(a, b);
   // mbps is the download's own rate; seconds the whole run, start and close included.
   const double transfer = g_transferSeconds > 0 ? g_transferSeconds : s;
-  std::printf("%s seconds=%.3f transfer=%.3f bytes=%llu mbps=%.1f max_ui_block_ms=%u peak_mb=%.1f\n", mode.c_str(),
-              s, transfer, bytes, static_cast<double>(bytes) / 1048576.0 / transfer, g_maxBlockMs.load(), PeakMb());
+  std::printf("%s seconds=%.3f transfer=%.3f bytes=%llu mbps=%.1f max_ui_block_ms=%u peak_mb=%.1f\n",
+              mode.c_str(), s, transfer, bytes, static_cast<double>(bytes) / 1048576.0 / transfer,
+              g_maxBlockMs.load(), PeakMb());
   return bytes ? 0 : 1;
 }

@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
   const int files = std::atoi(argv[2]);
   CreateDirectoryA(folder.c_str(), nullptr);
   for (int i = 0; i < files; ++i) {
-    HANDLE file = CreateFileA((folder + "f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA((folder + "f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     CloseHandle(file);
   }
@@ -42,12 +42,13 @@ int main(int argc, char** argv) {
   for (int i = 0; i < files; ++i) may += rights.May(folder + "new\\sub\\n" + std::to_string(i));
   QueryPerformanceCounter(&c);
   for (int i = 0; i < files; ++i) {
-    HANDLE file = CreateFileA((folder + "f" + std::to_string(i)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA((folder + "f" + std::to_string(i)).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   QueryPerformanceCounter(&d);
   if (may != 2 * files) return 2;
-  std::printf("replaced=%.1f\nnew=%.1f\nopens=%.1f\n", Milliseconds(a, b), Milliseconds(b, c), Milliseconds(c, d));
+  std::printf("replaced=%.1f\nnew=%.1f\nopens=%.1f\n", Milliseconds(a, b), Milliseconds(b, c),
+              Milliseconds(c, d));
   return 0;
 }

@@ -60,7 +60,8 @@ std::vector<RegistryRow> RegistrationRows(const std::wstring& modulePath, bool* 
   const std::string windows = WindowsFolder();
   std::optional<std::vector<RegistryRow>> rows;
   if (!windows.empty()) {
-    rows = LoadRegistrationRows(ThisModule(), IDR_REGISTRATION, ClassIdText(), WideToUtf8(modulePath), windows);
+    rows =
+        LoadRegistrationRows(ThisModule(), IDR_REGISTRATION, ClassIdText(), WideToUtf8(modulePath), windows);
   }
   *ok = rows.has_value();
   return rows ? std::move(*rows) : std::vector<RegistryRow>{};

@@ -6,9 +6,9 @@
 #include <shlguid.h>
 #include <wrl/client.h>
 
-#include "control/site_origin.h"
 #include "base/portal.h"
 #include "base/settings.h"
+#include "control/site_origin.h"
 
 namespace qz::control {
 namespace {

@@ -74,8 +74,7 @@ STDMETHODIMP Tessacontrol1::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info)
   return InterfaceTypeInfo(lcid, info);
 }
 
-STDMETHODIMP Tessacontrol1::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
-                                          DISPID* ids) {
+STDMETHODIMP Tessacontrol1::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   ITypeInfo* info = nullptr;
   const HRESULT hr = InterfaceTypeInfo(lcid, &info);
@@ -93,8 +92,8 @@ STDMETHODIMP Tessacontrol1::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
   if (FAILED(hr)) return hr;
   // The type information checks and converts the arguments and calls the
   // member through this interface's table.
-  const HRESULT outcome = info->Invoke(static_cast<ITessacontrol1*>(this), id, flags, params, result,
-                                       exception, argError);
+  const HRESULT outcome =
+      info->Invoke(static_cast<ITessacontrol1*>(this), id, flags, params, result, exception, argError);
   info->Release();
   return outcome;
 }
@@ -151,7 +150,8 @@ STDMETHODIMP Tessacontrol1::Run() {
     if (!HandOverBlock(block_, launcher, InstalledLauncherFolder().c_str(), SectionForm::Launcher,
                        kHandOverDelayMs)) {
       const DWORD error = GetLastError();
-      Log("Run stopped: the launcher was not started" + (error ? ": " + runlog::ErrorText(error) : std::string()));
+      Log("Run stopped: the launcher was not started" +
+          (error ? ": " + runlog::ErrorText(error) : std::string()));
       return S_FALSE;
     }
     return S_OK;

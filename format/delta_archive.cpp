@@ -84,7 +84,8 @@ class Cursor {
     const std::uint64_t shared = Number();
     const std::uint64_t own = Number();
     if (!ok_ || shared > previous.size() || own > kMaxDeltaNameBytes || own > rest_.size()) return Fail(), "";
-    previous = previous.substr(0, static_cast<std::size_t>(shared)) + std::string(rest_.substr(0, static_cast<std::size_t>(own)));
+    previous = previous.substr(0, static_cast<std::size_t>(shared)) +
+               std::string(rest_.substr(0, static_cast<std::size_t>(own)));
     rest_.remove_prefix(static_cast<std::size_t>(own));
     return previous;
   }
@@ -148,10 +149,11 @@ DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes
   constexpr std::string_view prefix = kDeltaMagicPrefix;
   if (archive.substr(0, prefix.size()) != prefix) return refuse("not a delta archive");
   const std::size_t lineEnd = archive.find('\n');
-  const std::string_view version = archive.substr(prefix.size(), lineEnd == std::string_view::npos ? 0 : lineEnd - prefix.size());
+  const std::string_view version =
+      archive.substr(prefix.size(), lineEnd == std::string_view::npos ? 0 : lineEnd - prefix.size());
   if (version != std::to_string(kDeltaVersion)) {
-    return refuse("its index version " + std::string(version.substr(0, 10)) + " is not known to this launcher (it reads " +
-                  std::to_string(kDeltaVersion) + ")");
+    return refuse("its index version " + std::string(version.substr(0, 10)) +
+                  " is not known to this launcher (it reads " + std::to_string(kDeltaVersion) + ")");
   }
   Cursor head(archive.substr(lineEnd + 1, 10));
   const std::uint64_t indexBytes = head.Number();
@@ -161,7 +163,8 @@ DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes
   }
   Cursor in(archive.substr(static_cast<std::size_t>(indexStart), static_cast<std::size_t>(indexBytes)));
   const std::uint64_t patches = in.Number(), removals = in.Number();
-  if (!in.ok() || patches > kMaxDeltaNames || removals > kMaxDeltaNames) return refuse("more than " + std::to_string(kMaxDeltaNames) + " names");
+  if (!in.ok() || patches > kMaxDeltaNames || removals > kMaxDeltaNames)
+    return refuse("more than " + std::to_string(kMaxDeltaNames) + " names");
   DeltaIndex index;
   index.basesSha256 = in.Digest();
   index.resultsSha256 = in.Digest();

@@ -85,14 +85,16 @@ struct DeltaReading {
 // its index when `archiveBytes` gives the full size) and checks that the
 // frames fill the rest exactly. Refuses another version ("version N is not
 // known" in the problem), a malformed or cut index, a first patch in no
-// frame, a run over the limits above, a patch of a folder, a name that is empty, rooted, has a drive, an empty, "." or
+// frame, a run over the limits above, a patch of a folder, a name that is empty, rooted, has a drive, an
+// empty, "." or
 // ".." part or a control character, a name given twice, and too many names.
 DeltaReading ReadDeltaIndex(std::string_view archive, std::uint64_t archiveBytes);
 
 // The removed-list entry of a whole-file patch: its text and its reading, by
 // the same name rules.
 std::string RemovedListText(const std::vector<std::string>& removed);
-std::optional<std::vector<std::string>> ReadRemovedList(std::string_view text, std::string* problem = nullptr);
+std::optional<std::vector<std::string>> ReadRemovedList(std::string_view text,
+                                                        std::string* problem = nullptr);
 
 // Whether a name passes the rules above (the launcher still resolves it
 // through the zip reader's target rules before it touches anything).

@@ -12,8 +12,17 @@ namespace qz {
 
 // The fields in record order; a field's value indexes kLaunchBlockFields.
 enum class LaunchField : std::size_t {
-  RunMode, ProgName, AuthCookie, DataCookie, AvatarCookie, ServIP, ServPort,
-  FullDownURL, AutoDownURL, CommonURL, Spare,
+  RunMode,
+  ProgName,
+  AuthCookie,
+  DataCookie,
+  AvatarCookie,
+  ServIP,
+  ServPort,
+  FullDownURL,
+  AutoDownURL,
+  CommonURL,
+  Spare,
 };
 
 // A field's text is ANSI, zero-padded; a text that fills its width has no

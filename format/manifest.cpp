@@ -197,13 +197,12 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         break;
       case ManifestKey::UpBaseURL:
         // Tokens are never empty, so the base always ends in "/" afterwards.
-        if (!TakeAddress(plan.upBaseUrl, value.back() == '/' ? std::string(value) : std::string(value) + "/")) {
+        if (!TakeAddress(plan.upBaseUrl,
+                         value.back() == '/' ? std::string(value) : std::string(value) + "/")) {
           return refuse();
         }
         break;
-      case ManifestKey::MinVer:
-        plan.minVer = VersionOf(value);
-        break;
+      case ManifestKey::MinVer: plan.minVer = VersionOf(value); break;
       case ManifestKey::UpFileList:
       case ManifestKey::UpDeltaList: {
         const std::uint16_t version = VersionOf(value);
@@ -296,30 +295,31 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     return ManifestProblem{field, file, std::move(message)};
   };
   auto checkUrl = [&](ManifestField field, const std::string& url) -> ManifestProblem {
-    if (!IsPlainToken(url)) return problem(field, "the address must be printable ASCII without blanks or braces");
+    if (!IsPlainToken(url))
+      return problem(field, "the address must be printable ASCII without blanks or braces");
     if (url.size() > kMaxUrl) {
-      return problem(field, "the address must be shorter than " + std::to_string(kPathField) + " bytes (it has " +
-                                std::to_string(url.size()) + ")");
+      return problem(field, "the address must be shorter than " + std::to_string(kPathField) +
+                                " bytes (it has " + std::to_string(url.size()) + ")");
     }
     const std::optional<WebAddress> address = ParseWebAddress(url);
     if (!address) {
-      return problem(field,
-                     "not an address the launcher fetches: https:// (or http:// to this machine), a plain host, "
-                     "a port from 1 to 65535, no user name, '%' or '\\' before the path");
+      return problem(
+          field,
+          "not an address the launcher fetches: https:// (or http:// to this machine), a plain host, "
+          "a port from 1 to 65535, no user name, '%' or '\\' before the path");
     }
     if (!address->https && !IsLoopbackHost(address->host)) {
       return problem(field, "plain http is only for this machine (127.0.0.1); use https");
     }
     return {};
   };
-  auto versionProblem = [](std::uint16_t version) {
-    return version < 1 || version > kMaxVersion;
-  };
+  auto versionProblem = [](std::uint16_t version) { return version < 1 || version > kMaxVersion; };
   const std::string versionRule = "a version is a whole number from 1 to " + std::to_string(kMaxVersion) +
                                   " (the launcher reads at most four digits from the installation record)";
 
   if (!IsPlainToken(c.progName)) {
-    return problem(ManifestField::ProgName, "the program name must be printable ASCII without blanks or braces");
+    return problem(ManifestField::ProgName,
+                   "the program name must be printable ASCII without blanks or braces");
   }
   if (c.progName.size() > kMaxProgName) {
     return problem(ManifestField::ProgName, "the program name must be shorter than " +
@@ -330,17 +330,20 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     return problem(ManifestField::ProgName, "the program name names a registry key: no '\\'");
   }
   if (versionProblem(c.minVer)) return problem(ManifestField::MinVer, versionRule);
-  if (c.serial == 0) return problem(ManifestField::Serial, "the serial is a whole number from 1 to 4294967295");
+  if (c.serial == 0)
+    return problem(ManifestField::Serial, "the serial is a whole number from 1 to 4294967295");
   if (!ParseManifestTime(ManifestTimeText(c.expires)) || c.expires < 0) {
     return problem(ManifestField::Expires, "the expiry must lie in the years 1970 to 9999 (UTC)");
   }
   const std::string emptyFile = "the file is empty: no launcher can fetch an empty file";
-  const std::string hugeFile = "the file is over " + std::to_string(kMaxFileBytes) + " bytes, the most a manifest states";
+  const std::string hugeFile =
+      "the file is over " + std::to_string(kMaxFileBytes) + " bytes, the most a manifest states";
   if (ManifestProblem p = checkUrl(ManifestField::FullUrl, c.fullUrl)) return p;
   if (c.fullSize == 0) return problem(ManifestField::FullUrl, emptyFile);
   if (c.fullSize > kMaxFileBytes) return problem(ManifestField::FullUrl, hugeFile);
   if (c.files.empty() && c.deltas.empty() && c.baseUrl.empty()) return {};
-  if (c.baseUrl.empty()) return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
+  if (c.baseUrl.empty())
+    return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
   if (ManifestProblem p = checkUrl(ManifestField::BaseUrl, c.baseUrl)) return p;
   const std::string base = c.baseUrl.back() == '/' ? c.baseUrl : c.baseUrl + "/";
   if (base.size() > kMaxUrl) {
@@ -353,21 +356,24 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     if (f.size == 0) return problem(ManifestField::File, emptyFile, k);
     if (f.size > kMaxFileBytes) return problem(ManifestField::File, hugeFile, k);
     if (!IsPlainToken(f.name) || f.name.find_first_of("/\\") != std::string::npos) {
-      return problem(ManifestField::File, "the file name must be printable ASCII without blanks, braces or folders",
-                     k);
+      return problem(ManifestField::File,
+                     "the file name must be printable ASCII without blanks, braces or folders", k);
     }
     // A launcher that skips an entry it has reads the file name as a key.
     if (const ManifestKeySpec* key = ManifestKeyOf(f.name)) {
-      return problem(ManifestField::File, std::string("a file name must not begin with the key ") + key->name, k);
+      return problem(ManifestField::File, std::string("a file name must not begin with the key ") + key->name,
+                     k);
     }
     if (base.size() + f.name.size() > kMaxUrl) {
       return problem(ManifestField::File,
-                     "base address and file name together must be shorter than " + std::to_string(kPathField) +
-                         " bytes (they have " + std::to_string(base.size() + f.name.size()) + ")",
+                     "base address and file name together must be shorter than " +
+                         std::to_string(kPathField) + " bytes (they have " +
+                         std::to_string(base.size() + f.name.size()) + ")",
                      k);
     }
     if (!IsFetchUrl(base + f.name)) {
-      return problem(ManifestField::File, "base address and file name together are not an address the launcher fetches", k);
+      return problem(ManifestField::File,
+                     "base address and file name together are not an address the launcher fetches", k);
     }
   }
   for (std::size_t k = 0; k < c.deltas.size(); ++k) {
@@ -379,11 +385,12 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
     // Launchers fall back to the whole-file patch of the same version.
     if (!hasFile) return problem(ManifestField::Delta, "a delta archive needs a file of its version", k);
     if (!IsPlainToken(d.name) || d.name.find_first_of("/\\") != std::string::npos) {
-      return problem(ManifestField::Delta, "the file name must be printable ASCII without blanks, braces or folders",
-                     k);
+      return problem(ManifestField::Delta,
+                     "the file name must be printable ASCII without blanks, braces or folders", k);
     }
     if (const ManifestKeySpec* key = ManifestKeyOf(d.name)) {
-      return problem(ManifestField::Delta, std::string("a file name must not begin with the key ") + key->name, k);
+      return problem(ManifestField::Delta,
+                     std::string("a file name must not begin with the key ") + key->name, k);
     }
     if (base.size() + d.name.size() > kMaxUrl || !IsFetchUrl(base + d.name)) {
       return problem(ManifestField::Delta,
@@ -413,7 +420,8 @@ std::string ManifestTextOf(const ManifestContent& c) {
   text += line(ManifestKey::FullDnURL, c.fullUrl) + facts(c.fullSha256, c.fullSize);
   if (!c.baseUrl.empty()) text += line(ManifestKey::UpBaseURL, c.baseUrl);
   for (const ManifestEntry& d : c.deltas) {
-    text += line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + facts(d.sha256, d.size);
+    text +=
+        line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + facts(d.sha256, d.size);
   }
   for (const ManifestEntry& f : c.files) {
     text += line(ManifestKey::UpFileList, std::to_string(f.version) + " " + f.name) + facts(f.sha256, f.size);

@@ -21,7 +21,19 @@ constexpr char kManifestHeader[] = "[VLTWUpdateFile]";
 // A run of these is one gap between tokens.
 constexpr char kManifestSeparators[] = " \t\r\n{}";
 
-enum class ManifestKey { ProgName, FullDnURL, UpBaseURL, MinVer, UpFileList, SHA256, Serial, Expires, Target, Size, UpDeltaList };
+enum class ManifestKey {
+  ProgName,
+  FullDnURL,
+  UpBaseURL,
+  MinVer,
+  UpFileList,
+  SHA256,
+  Serial,
+  Expires,
+  Target,
+  Size,
+  UpDeltaList
+};
 
 struct ManifestKeySpec {
   ManifestKey key;
@@ -34,12 +46,17 @@ struct ManifestKeySpec {
 // is how keys are added without breaking them: a new key is appended, and
 // neither it nor its values may begin with an older key's name.
 inline constexpr ManifestKeySpec kManifestKeys[] = {
-    {ManifestKey::ProgName, "ProgName", 1},   {ManifestKey::FullDnURL, "FullDnURL", 1},
-    {ManifestKey::UpBaseURL, "UpBaseURL", 1}, {ManifestKey::MinVer, "MinVer", 1},
-    {ManifestKey::UpFileList, "UpFileList", 2}, {ManifestKey::SHA256, "SHA256", 1},
+    {ManifestKey::ProgName, "ProgName", 1},
+    {ManifestKey::FullDnURL, "FullDnURL", 1},
+    {ManifestKey::UpBaseURL, "UpBaseURL", 1},
+    {ManifestKey::MinVer, "MinVer", 1},
+    {ManifestKey::UpFileList, "UpFileList", 2},
+    {ManifestKey::SHA256, "SHA256", 1},
     // What binds a signed manifest to its program, its order and its time.
-    {ManifestKey::Serial, "Serial", 1},       {ManifestKey::Expires, "Expires", 1},
-    {ManifestKey::Target, "Target", 1},       {ManifestKey::Size, "Size", 1},
+    {ManifestKey::Serial, "Serial", 1},
+    {ManifestKey::Expires, "Expires", 1},
+    {ManifestKey::Target, "Target", 1},
+    {ManifestKey::Size, "Size", 1},
     {ManifestKey::UpDeltaList, "UpDeltaList", 2},
 };
 constexpr std::size_t kManifestKeyCount = sizeof kManifestKeys / sizeof kManifestKeys[0];

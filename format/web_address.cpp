@@ -126,9 +126,12 @@ bool IsWebUrl(const char* url) {
   if (!url) return false;
   const std::string_view text(url);
   std::string_view rest;
-  if (StartsWithAsciiCase(text, "http://")) rest = text.substr(7);
-  else if (StartsWithAsciiCase(text, "https://")) rest = text.substr(8);
-  else return false;
+  if (StartsWithAsciiCase(text, "http://"))
+    rest = text.substr(7);
+  else if (StartsWithAsciiCase(text, "https://"))
+    rest = text.substr(8);
+  else
+    return false;
   // A host must follow the scheme.
   return !rest.empty() && rest[0] != '/';
 }

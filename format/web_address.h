@@ -12,7 +12,7 @@ namespace qz {
 
 struct WebAddress {
   bool https = false;
-  std::string host;  // as written: a name, an IPv4 address or "[...]"
+  std::string host;   // as written: a name, an IPv4 address or "[...]"
   unsigned port = 0;  // the scheme's default when none is written
 };
 

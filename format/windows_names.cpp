@@ -36,8 +36,10 @@ bool IsDeviceName(std::string_view part) {
 bool IsClimbingPart(std::string_view part) {
   int dots = 0;
   for (char c : part) {
-    if (c == '.') ++dots;
-    else if (c != ' ') return false;
+    if (c == '.')
+      ++dots;
+    else if (c != ' ')
+      return false;
   }
   return dots >= 2;
 }
@@ -45,10 +47,14 @@ bool IsClimbingPart(std::string_view part) {
 bool IsReservedNameChar(unsigned char c) {
   if (c < 0x20 || c == 0x7F) return true;
   switch (c) {
-    case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-      return true;
-    default:
-      return false;
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|': return true;
+    default: return false;
   }
 }
 

@@ -40,12 +40,12 @@ bool IsReservedNameChar(unsigned char c);
 
 enum class NameProblem {
   None,
-  Empty,           // "" between separators
-  DotPart,         // "." or ".."
-  ReservedChar,    // see IsReservedNameChar, or a separator inside the part
+  Empty,               // "" between separators
+  DotPart,             // "." or ".."
+  ReservedChar,        // see IsReservedNameChar, or a separator inside the part
   TrailingDotOrBlank,  // Windows would open another name
   DeviceName,
-  TooLong,         // over kMaxNamePart bytes
+  TooLong,  // over kMaxNamePart bytes
 };
 
 // One part of a path that must name exactly itself: what a release holds and

@@ -15,12 +15,12 @@
 
 #include "base/access_list.h"
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "base/guarded_write.h"
 #include "base/rights.h"
 #include "base/run_log.h"
 #include "base/settings.h"
 #include "base/shell_start.h"
-#include "base/folders.h"
 #include "launcher/launcher_app.h"
 #include "record/handover.h"
 #include "ui/message_box.h"
@@ -99,8 +99,8 @@ struct RoomInUse {
 }  // namespace
 
 bool LauncherApp::ChangeWritesInstallation(const std::string& installerPath) const {
-  return target_ == Target::AvatarModule || action_ == Action::Upgrade || HasZipExtension(plan_.fullDnUrl.c_str()) ||
-         HasZipExtension(installerPath.c_str());
+  return target_ == Target::AvatarModule || action_ == Action::Upgrade ||
+         HasZipExtension(plan_.fullDnUrl.c_str()) || HasZipExtension(installerPath.c_str());
 }
 
 std::function<bool(const std::string&)> LauncherApp::WriteCheck() const {
@@ -122,8 +122,8 @@ bool LauncherApp::MayMakeChange() {
   const std::string destination = avatar ? commonFilesDir_ : plan_.gameDir;
   // No folder to unpack into is for the wizard to report, not a question of rights.
   const bool folder = destination.empty() || WriteCheck()(destination);
-  const bool record =
-      TestNoWriteRights() != NoWriteRights::Everywhere && settings::MayWriteRecord(plan_.progName.c_str(), avatar);
+  const bool record = TestNoWriteRights() != NoWriteRights::Everywhere &&
+                      settings::MayWriteRecord(plan_.progName.c_str(), avatar);
   runlog::Write("rights", std::string("this account ") + (folder ? "may" : "may not") + " write " +
                               (destination.empty() ? "(no folder)" : destination) + " and " +
                               (record ? "may" : "may not") + " write the record of " + plan_.progName);
@@ -187,7 +187,8 @@ ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
   }
   const std::string windows = SystemWindowsFolder();
   PublishedRecord record;
-  if (windows.empty() || !record.Publish(block_, SectionForm::Launcher, kRoomBytes, SectionAccess::ElevatedCopy)) {
+  if (windows.empty() ||
+      !record.Publish(block_, SectionForm::Launcher, kRoomBytes, SectionAccess::ElevatedCopy)) {
     runlog::Write("rights", "the launch record could not be published for the elevated copy");
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
     return ChangeEnd{};
@@ -215,9 +216,7 @@ ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
     case ExitCode::ChangeMade: return ChangeEnd{ChangeEnd::MadeByElevatedCopy, {}};
     case ExitCode::ChangeFailed:
     case ExitCode::Stopped: return ChangeEnd{};  // it told the player why
-    default:
-      ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
-      return ChangeEnd{};
+    default: ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK); return ChangeEnd{};
   }
 }
 
@@ -254,8 +253,8 @@ bool LauncherApp::PrepareElevatedWorkDir() {
   }
   LocalFree(descriptor);
   if (dir.empty()) return false;
-  workDirHold_.reset(CreateFileA(dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  workDirHold_.reset(CreateFileA(dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!workDirHold_ || dir.size() >= kPathField) {
     workDirHold_.reset();
     RemoveDirectoryA(dir.c_str());
@@ -292,7 +291,8 @@ ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
   // process made first is passed over, so making it stops nobody.
   std::string sddl = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
   PSECURITY_DESCRIPTOR lockDescriptor = nullptr;
-  ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &lockDescriptor, nullptr);
+  ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &lockDescriptor,
+                                                       nullptr);
   SECURITY_ATTRIBUTES lockAttributes{sizeof lockAttributes, lockDescriptor, FALSE};
   HANDLE mutex = CreateMutexA(lockDescriptor ? &lockAttributes : nullptr, TRUE, kChangeMutex);
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
@@ -321,13 +321,16 @@ ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
   RoomInUse mirrored(room);
   runlog::Write("start", "elevated copy, process " + std::to_string(GetCurrentProcessId()) + ": " +
                              (line.avatar ? "the avatar module" : "the game") + ", run mode \"" +
-                             FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) + "\"");
-  if (existed) runlog::Write("start", "the lock of elevated changes was made by another account: passed over");
+                             FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) +
+                             "\"");
+  if (existed)
+    runlog::Write("start", "the lock of elevated changes was made by another account: passed over");
   FindCommonFilesDir();
   ExitCode code = ExitCode::ChangeFailed;
   std::string untrusted;
   if (!MachineTrustsSignedReleasesOnly(untrusted)) {
-    runlog::Write("start", "nothing changed: " + untrusted + ", and an administrator's change takes only signed releases");
+    runlog::Write("start", "nothing changed: " + untrusted +
+                               ", and an administrator's change takes only signed releases");
     ShowMessage(nullptr, texts::kUnsignedChangeRefused, nullptr, MB_OK);
   } else if (!PrepareElevatedWorkDir()) {
     runlog::Write("start", "no work folder of its own: " + runlog::ErrorText(GetLastError()));
@@ -352,7 +355,8 @@ ExitCode LauncherApp::ElevatedChange(bool avatar) {
   }
   // As the first launcher decides, without its question: the player already
   // agreed there to install again what is missing.
-  if (action_ != Action::FullInstall && (avatar ? AvatarModuleMissing() : !ExecutablePresent(plan_.gameExe))) {
+  if (action_ != Action::FullInstall &&
+      (avatar ? AvatarModuleMissing() : !ExecutablePresent(plan_.gameExe))) {
     action_ = Action::FullInstall;
   }
   if (action_ == Action::None) {

@@ -8,9 +8,9 @@
 #include "base/private_folder.h"
 #include "base/run_log.h"
 #include "base/settings.h"
+#include "base/win_text.h"
 #include "launcher/install_task.h"
 #include "launcher/launcher_app.h"
-#include "base/win_text.h"
 #include "ui/dialogs.h"
 #include "ui/message_box.h"
 #include "ui/worker_words.h"
@@ -53,9 +53,9 @@ WizardEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrit
 
   WizardRequest request;
   request.page = target_ == Target::AvatarModule ? WizardRequest::ProgressAvatar
-                 : elevatedCopy_                   ? WizardRequest::ProgressGame
-                 : action_ == Action::Upgrade      ? WizardRequest::ConfirmUpgrade
-                                                   : WizardRequest::Confirm;
+                 : elevatedCopy_                 ? WizardRequest::ProgressGame
+                 : action_ == Action::Upgrade    ? WizardRequest::ConfirmUpgrade
+                                                 : WizardRequest::Confirm;
   request.fullInstall = action_ == Action::FullInstall;
   request.installerUrl = plan_.fullDnUrl.c_str();
   request.task = &task;
@@ -93,8 +93,8 @@ StagedProgram StageSetupProgram(const std::string& workDir, const std::string& p
   const std::string user = OwnUserSid();
   const std::string sddl = "D:P(A;OICI;FA;;;" + user + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (user.empty() ||
-      !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+  if (user.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                            &descriptor, nullptr)) {
     return staged;
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
@@ -110,8 +110,8 @@ StagedProgram StageSetupProgram(const std::string& workDir, const std::string& p
     staged.folderHold.reset(CreateFileA(folder.c_str(), READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (staged.folderHold &&
-        (keep ? CopyFileA(program.c_str(), path.c_str(), TRUE) : MoveFileExA(program.c_str(), path.c_str(), 0))) {
+    if (staged.folderHold && (keep ? CopyFileA(program.c_str(), path.c_str(), TRUE)
+                                   : MoveFileExA(program.c_str(), path.c_str(), 0))) {
       staged.program = path;
       staged.folder = folder;
       break;
@@ -148,7 +148,8 @@ SetupEnd LauncherApp::RunSetupProgram(const WizardEnd& wizard) {
                                                : ": cannot be held: " + runlog::ErrorText(GetLastError())));
     removeStaged();
     if (mismatch) {
-      ShowMessage(nullptr, FailureText(FailureKind::HashMismatch, AnsiToWide(plan_.fullDnUrl)).c_str(), nullptr, MB_OK);
+      ShowMessage(nullptr, FailureText(FailureKind::HashMismatch, AnsiToWide(plan_.fullDnUrl)).c_str(),
+                  nullptr, MB_OK);
     }
     return SetupEnd::Failed;
   }

@@ -4,14 +4,14 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/dx_requirement.h"
-#include "record/handover.h"
-#include "launcher/launcher_app.h"
-#include "launcher/setup_params.h"
 #include "base/registry_text.h"
 #include "base/run_log.h"
 #include "base/shell_start.h"
 #include "base/win_handles.h"
+#include "launcher/dx_requirement.h"
+#include "launcher/launcher_app.h"
+#include "launcher/setup_params.h"
+#include "record/handover.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 
@@ -70,8 +70,8 @@ bool LauncherApp::StartGameWithArguments(const std::string& exe, const std::stri
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   // The game needs none of our handles; the mutex it looks for by its name.
-  if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, FolderOrNull(dir), &startup,
-                     &process)) {
+  if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, FolderOrNull(dir),
+                     &startup, &process)) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   } else {
@@ -98,7 +98,8 @@ bool LauncherApp::StartGameWithHandOver(const std::string& exe, const std::strin
   }
   if (!DirectXSufficient()) return false;
   const bool started = HandOverBlock(block_, exe, FolderOrNull(dir), SectionForm::Game, kGameHoldMs);
-  runlog::Write("game", std::string(started ? "started " : "could not start ") + exe + " with the launch record");
+  runlog::Write("game",
+                std::string(started ? "started " : "could not start ") + exe + " with the launch record");
   return started;
 }
 

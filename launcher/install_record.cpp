@@ -64,9 +64,7 @@ bool LauncherApp::WriteVersion() {
   return written;
 }
 
-void LauncherApp::ParseSetupParameters() {
-  setup_ = qz::ParseSetupParameters(block_);
-}
+void LauncherApp::ParseSetupParameters() { setup_ = qz::ParseSetupParameters(block_); }
 
 GameLocation LauncherApp::ReadGameLocation() const {
   GameLocation location;

@@ -49,7 +49,8 @@ bool WizardProgress::ShowLine(Line line, const std::wstring& text) {
 }
 
 bool WizardProgress::ShowStatus(WorkerStatus status, const std::string& subject, const std::string& detail) {
-  return wizard::SetText(ControlOf(status), StatusText(status, AnsiToWide(subject), AnsiToWide(detail)).c_str());
+  return wizard::SetText(ControlOf(status),
+                         StatusText(status, AnsiToWide(subject), AnsiToWide(detail)).c_str());
 }
 
 bool WizardProgress::ShowPercent(unsigned percent) { return wizard::SetProgress(percent); }
@@ -57,8 +58,8 @@ bool WizardProgress::ShowPercent(unsigned percent) { return wizard::SetProgress(
 bool WizardProgress::Settle() { return wizard::Settle(); }
 
 void WizardProgress::ShowFailure(const WorkerFailure& failure) {
-  const std::wstring text =
-      FailureText(failure.kind, AnsiToWide(failure.subject), failure.bytesNeeded, Utf8ToWide(failure.entryUtf8));
+  const std::wstring text = FailureText(failure.kind, AnsiToWide(failure.subject), failure.bytesNeeded,
+                                        Utf8ToWide(failure.entryUtf8));
   if (!text.empty()) ShowMessage(nullptr, text.c_str(), nullptr, MB_OK);
 }
 

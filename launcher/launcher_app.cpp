@@ -39,8 +39,8 @@ void LauncherApp::FindCommonFilesDir() {
     char value[300] = {};
     DWORD size = sizeof value - 1;  // keeps room for a terminator the value may lack
     DWORD type = 0;
-    if (RegQueryValueExA(key.get(), "CommonFilesDir", nullptr, &type,
-                         reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExA(key.get(), "CommonFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                         &size) == ERROR_SUCCESS) {
       value[size < sizeof value ? size : sizeof value - 1] = '\0';
       dir = value;
     }
@@ -62,7 +62,8 @@ bool LauncherApp::PrepareWorkDir(bool quiet) {
   const FolderVerdict verdict = MakePrivateFolder(dir);
   if (verdict != FolderVerdict::Private && !quiet) {
     wchar_t text[1024];
-    std::swprintf(text, sizeof text / sizeof text[0], texts::kWorkFolderRefusedFormat, AnsiToWide(dir).c_str());
+    std::swprintf(text, sizeof text / sizeof text[0], texts::kWorkFolderRefusedFormat,
+                  AnsiToWide(dir).c_str());
     ShowMessage(nullptr, text, nullptr, MB_OK);
   }
   if (verdict != FolderVerdict::Private) return false;

@@ -97,8 +97,8 @@ class LauncherApp {
   // is not, the player was told.
   bool DirectXSufficient();
   void SetBrowserStartPage();
-  bool StartGameWithArguments(const std::string& exe, const std::string& dir, const char* args, bool withMutex,
-                              const char* nameOfMutex);
+  bool StartGameWithArguments(const std::string& exe, const std::string& dir, const char* args,
+                              bool withMutex, const char* nameOfMutex);
   bool StartGameWithHandOver(const std::string& exe, const std::string& dir);
 
   // Update manifest (manifest_read.cpp): fetches the manifest of the current
@@ -142,7 +142,8 @@ class LauncherApp {
   bool MayMakeChange();
   // Whether this process may write a path the change touches.
   std::function<bool(const std::string&)> WriteCheck() const;
-  bool ChangeWritesInstallation(const std::string& installerPath) const;  // unpacking and recording, not a setup program's run
+  bool ChangeWritesInstallation(
+      const std::string& installerPath) const;  // unpacking and recording, not a setup program's run
   ChangeEnd ChangeThroughElevatedCopy();
   ExitCode ElevatedChange(bool avatar);
   // Whether an administrator's change may be made on this PC at all: only

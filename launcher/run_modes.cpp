@@ -7,15 +7,15 @@
 #include <cstring>
 
 #include "base/field_text.h"
+#include "base/folders.h"
 #include "base/run_log.h"
 #include "base/settings.h"
-#include "base/folders.h"
+#include "format/web_address.h"
 #include "launcher/launcher_app.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 #include "update/manifest_fetch.h"
 #include "update/progress_text.h"
-#include "format/web_address.h"
 #include "update/version_decision.h"
 
 namespace qz {
@@ -101,14 +101,17 @@ ExitCode LauncherApp::NormalFlow() {
 void LauncherApp::LoadSetupTrust() {
   setupTrust_ = SetupTrust{};
   setupTrust_.keys = LoadManifestTrust();
-  if (!setupTrust_.keys.problem.empty()) runlog::Write("trust", setupTrust_.keys.problem + ": nothing verifies");
+  if (!setupTrust_.keys.problem.empty())
+    runlog::Write("trust", setupTrust_.keys.problem + ": nothing verifies");
   const settings::ProductKeyList listed = settings::ReadProductKeys("GameLocations", ViewPolicy::EveryView);
   setupTrust_.gameLocations = listed.lines;
-  setupTrust_.required = setupTrust_.keys.signatureRequired || listed.state == settings::ProductKeyList::State::Unusable;
+  setupTrust_.required =
+      setupTrust_.keys.signatureRequired || listed.state == settings::ProductKeyList::State::Unusable;
   if (listed.state == settings::ProductKeyList::State::Unusable) {
     // Someone meant to limit the locations: refuse them all rather than none.
-    runlog::Write("trust", "GameLocations is not a list of locations (type, size or content): no location is read, "
-                           "and the installer must be signed");
+    runlog::Write("trust",
+                  "GameLocations is not a list of locations (type, size or content): no location is read, "
+                  "and the installer must be signed");
   }
 }
 
@@ -117,9 +120,11 @@ bool LauncherApp::TakeInstallerSignature() {
   std::optional<P256Signature> signature;
   if (!url.empty()) signature = FetchSignature(http_, url);
   const bool taken = signature && !setupTrust_.keys.keys.empty();
-  runlog::Write("trust", "GET " + url + ".sig: " +
-                             (taken ? std::string("read; the installer must verify with it")
-                                    : std::string("no signature a configured key could verify: the installer is refused")));
+  runlog::Write(
+      "trust",
+      "GET " + url + ".sig: " +
+          (taken ? std::string("read; the installer must verify with it")
+                 : std::string("no signature a configured key could verify: the installer is refused")));
   if (!taken) return false;
   plan_.fullDnHash.signature = *signature;
   plan_.fullDnHash.signers = setupTrust_.keys.keys;
@@ -182,7 +187,8 @@ ExitCode LauncherApp::SetupFlow(bool link) {
   p.gameDir = after.dir;
   p.gameExe = after.exe;
   if (wizard.setStartPage) SetBrowserStartPage();
-  if (wizard.autoRun) return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
+  if (wizard.autoRun)
+    return Started(StartGameWithArguments(p.gameExe, p.gameDir, s.parm, s.useMutex, s.mutexName));
   return ExitCode::Done;
 }
 

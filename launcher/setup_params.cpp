@@ -127,15 +127,9 @@ SetupParameters ParseSetupParameters(LaunchBlock& block) {
   TakeKeys(block.AutoDownURL, sizeof block.AutoDownURL, kLocationKeys,
            [&](std::size_t key, std::string_view value) {
              switch (key) {
-               case kHKey:
-                 out.hKeyIndex = static_cast<std::int16_t>(LeadingDecimal(value));
-                 break;
-               case kRegPath:
-                 CopyCut(out.regPath, std::string(value));
-                 break;
-               case kRegName:
-                 CopyCut(out.regName, std::string(value));
-                 break;
+               case kHKey: out.hKeyIndex = static_cast<std::int16_t>(LeadingDecimal(value)); break;
+               case kRegPath: CopyCut(out.regPath, std::string(value)); break;
+               case kRegName: CopyCut(out.regName, std::string(value)); break;
                case kFileName:
                  if (!value.empty()) CopyCut(out.fileName, std::string(value));
                  break;
@@ -144,9 +138,7 @@ SetupParameters ParseSetupParameters(LaunchBlock& block) {
   TakeKeys(block.DataCookie, sizeof block.DataCookie, kStartKeys,
            [&](std::size_t key, std::string_view value) {
              switch (key) {
-               case kMutex:
-                 out.useMutex = LeadingDecimal(value) != 0;
-                 break;
+               case kMutex: out.useMutex = LeadingDecimal(value) != 0; break;
                case kParm:
                  CopyCut(out.parm, std::string(value));
                  // The name is taken only now, so "Mutex" must come first.

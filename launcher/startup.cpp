@@ -29,7 +29,8 @@ ExitCode LauncherApp::RegisterProtocol(bool add) {
 }
 
 ExitCode LauncherApp::Main(const char* commandLine) {
-  if (const std::optional<ChangeLine> change = ParseChangeLine(commandLine)) return RunElevatedChange(*change);
+  if (const std::optional<ChangeLine> change = ParseChangeLine(commandLine))
+    return RunElevatedChange(*change);
   const LaunchCommand command = ReadLaunchCommand(commandLine);
   switch (command.form) {
     case LaunchForm::Unreadable: return StartUpMessage(texts::kBadParameter);

@@ -48,9 +48,10 @@ ManifestReading ReadAsNewPlayer(const std::string& text) {
 
 ManifestProblem CheckRelease(const ManifestContent& c) {
   if (c.baseUrl.find_first_of("?#") != std::string::npos) {
-    return {ManifestField::BaseUrl, 0,
-            "the base address has a query or fragment ('?' or '#'): the launcher appends each file name to it, "
-            "so no file would be fetched and unpacked as listed"};
+    return {
+        ManifestField::BaseUrl, 0,
+        "the base address has a query or fragment ('?' or '#'): the launcher appends each file name to it, "
+        "so no file would be fetched and unpacked as listed"};
   }
   std::map<std::uint16_t, std::size_t> versions, deltaVersions;
   // One address per name: across files and deltas alike, in any case (a
@@ -58,11 +59,13 @@ ManifestProblem CheckRelease(const ManifestContent& c) {
   std::map<std::string, std::string> names;
   std::uint16_t newest = 0;
   auto twice = [&names](const ManifestEntry& e, const char* key) -> std::string {
-    const auto [first, fresh] = names.emplace(Lower(e.name), std::string(key) + " " + std::to_string(e.version) + " " + e.name);
+    const auto [first, fresh] =
+        names.emplace(Lower(e.name), std::string(key) + " " + std::to_string(e.version) + " " + e.name);
     if (fresh) return "";
     const std::string& other = first->second;
     const bool sameCase = other.compare(other.size() - e.name.size(), std::string::npos, e.name) == 0;
-    return "the file name is listed already (" + other + (sameCase ? "" : ", a name that differs only in case") +
+    return "the file name is listed already (" + other +
+           (sameCase ? "" : ", a name that differs only in case") +
            "): one address would stand for two files";
   };
   for (std::size_t k = 0; k < c.files.size(); ++k) {
@@ -94,19 +97,22 @@ std::uint16_t ParseVersion(const std::string& text, const std::string& what) {
   unsigned long value = 0;
   bool digits = !text.empty() && text.size() <= 5;
   for (char c : text) {
-    if (c < '0' || c > '9') digits = false;
-    else value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (c < '0' || c > '9')
+      digits = false;
+    else
+      value = value * 10 + static_cast<unsigned long>(c - '0');
   }
   if (!digits || value < 1 || value > kMaxVersion) {
-    Refuse(what + ": a version is a whole number from 1 to " + std::to_string(kMaxVersion) + ", not '" + text +
-           "' (the launcher reads at most four digits from the installation record)");
+    Refuse(what + ": a version is a whole number from 1 to " + std::to_string(kMaxVersion) + ", not '" +
+           text + "' (the launcher reads at most four digits from the installation record)");
   }
   return static_cast<std::uint16_t>(value);
 }
 
 std::uint32_t ParseSerial(const std::string& text) {
   unsigned long long value = 0;
-  const bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+  const bool digits =
+      !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
   if (digits) value = std::stoull(text);
   if (!digits || value < 1 || value > 0xFFFFFFFFull) {
     Refuse("--serial: a whole number from 1 to 4294967295, not '" + text + "'");
@@ -116,7 +122,8 @@ std::uint32_t ParseSerial(const std::string& text) {
 
 std::int64_t ParseExpires(const std::string& text, std::int64_t now) {
   const std::optional<std::int64_t> time = ParseManifestTime(text);
-  if (!time) Refuse("--expires: a UTC time written yyyy-mm-ddThh:mmZ (2030-01-31T00:00Z), not '" + text + "'");
+  if (!time)
+    Refuse("--expires: a UTC time written yyyy-mm-ddThh:mmZ (2030-01-31T00:00Z), not '" + text + "'");
   if (*time <= now) Refuse("--expires: " + text + " has passed; launchers would refuse the manifest at once");
   return *time;
 }
@@ -161,8 +168,10 @@ std::string ManifestText(const ManifestRequest& request) {
   CheckManifest(request);
   ManifestContent content = ContentOf(request);
   content.fullSha256 = DigestOf(request.fullSha256);
-  for (std::size_t k = 0; k < request.files.size(); ++k) content.files[k].sha256 = DigestOf(request.files[k].sha256);
-  for (std::size_t k = 0; k < request.deltas.size(); ++k) content.deltas[k].sha256 = DigestOf(request.deltas[k].sha256);
+  for (std::size_t k = 0; k < request.files.size(); ++k)
+    content.files[k].sha256 = DigestOf(request.files[k].sha256);
+  for (std::size_t k = 0; k < request.deltas.size(); ++k)
+    content.deltas[k].sha256 = DigestOf(request.deltas[k].sha256);
   return ManifestTextOf(content);
 }
 
@@ -172,17 +181,18 @@ std::vector<ListedFile> ListManifestFiles(const std::string& text) {
     Refuse(std::string("not a manifest: it does not begin with ") + kManifestHeader);
   }
   if (reading.outcome == ManifestOutcome::Refused) {
-    Refuse("the launcher refuses this manifest: a value does not fit, an address is not a web address, a "
-           "digest is not 64 hexadecimal digits, a Serial or Size is not a number from 1 to 4294967295, an "
-           "Expires is not yyyy-mm-ddThh:mmZ, a Target is neither avatar nor game, or one is given twice");
+    Refuse(
+        "the launcher refuses this manifest: a value does not fit, an address is not a web address, a "
+        "digest is not 64 hexadecimal digits, a Serial or Size is not a number from 1 to 4294967295, an "
+        "Expires is not yyyy-mm-ddThh:mmZ, a Target is neither avatar nor game, or one is given twice");
   }
   if (reading.unboundFileValues > 0) Refuse("a digest or size must follow the file entry it belongs to");
   if (reading.keyWithoutValues) Refuse("the manifest ends on a key without its value");
   std::vector<ListedFile> files;
   auto hex = [](const std::optional<Sha256Digest>& d) { return d ? ToHex(*d) : std::string(); };
   if (!reading.plan.fullDnUrl.empty()) {
-    files.push_back({ManifestKeyName(ManifestKey::FullDnURL), reading.plan.fullDnUrl, hex(reading.plan.fullDnSha256),
-                     reading.plan.fullDnSize});
+    files.push_back({ManifestKeyName(ManifestKey::FullDnURL), reading.plan.fullDnUrl,
+                     hex(reading.plan.fullDnSha256), reading.plan.fullDnSize});
   }
   for (const ManifestFile& f : reading.plan.files) {
     files.push_back({ManifestKeyName(ManifestKey::UpFileList), f.url, hex(f.sha256), f.size});
@@ -210,13 +220,14 @@ namespace qz::publish {
 std::vector<std::string> ManifestRuleProblems(const std::string& text) {
   std::vector<std::string> problems;
   if (text.size() > kMaxManifestBytes) {
-    problems.push_back("the manifest has " + std::to_string(text.size()) + " bytes; the launcher reads at most " +
-                       std::to_string(kMaxManifestBytes));
+    problems.push_back("the manifest has " + std::to_string(text.size()) +
+                       " bytes; the launcher reads at most " + std::to_string(kMaxManifestBytes));
   }
   const ManifestPlan plan = ReadAsNewPlayer(text).plan;
   if (!EveryFileHashed(plan)) {
-    problems.push_back("SHA256: a file is listed without its digest; launchers that check signatures refuse the "
-                       "manifest");
+    problems.push_back(
+        "SHA256: a file is listed without its digest; launchers that check signatures refuse the "
+        "manifest");
   }
   ManifestContent content;
   content.progName = plan.progName;
@@ -252,9 +263,11 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
       case ManifestField::FullUrl: return "FullDnURL";
       case ManifestField::BaseUrl: return "UpBaseURL";
       case ManifestField::File:
-        return "UpFileList " + std::to_string(content.files[p.file].version) + " " + content.files[p.file].name;
+        return "UpFileList " + std::to_string(content.files[p.file].version) + " " +
+               content.files[p.file].name;
       case ManifestField::Delta:
-        return "UpDeltaList " + std::to_string(content.deltas[p.file].version) + " " + content.deltas[p.file].name;
+        return "UpDeltaList " + std::to_string(content.deltas[p.file].version) + " " +
+               content.deltas[p.file].name;
       case ManifestField::Serial: return "Serial";
       case ManifestField::Expires: return "Expires";
       case ManifestField::Text:

@@ -48,7 +48,8 @@ void OutputGuard::Allow(const std::string& path) {
   const std::string folder = RealPath(FolderOf(path));
   for (const auto& [root, what] : trees_) {
     if (folder == root || folder.compare(0, root.size() + 1, root + "/") == 0) {
-      throw PublishError(path + " is inside " + what + " (" + root + "): its next release would ship it as a game "
+      throw PublishError(path + " is inside " + what + " (" + root +
+                         "): its next release would ship it as a game "
                          "file; write it elsewhere");
     }
   }

@@ -17,7 +17,7 @@
 namespace qz::publish {
 
 class OutputGuard {
-public:
+ public:
   explicit OutputGuard(bool force) : force_(force) {}
 
   // A file the command reads, named in refusals as `what` ("the signing
@@ -32,7 +32,7 @@ public:
   // kept, so no two outputs of one command are the same file.
   void Allow(const std::string& path);
 
-private:
+ private:
   struct Kept {
     dev_t device;
     ino_t inode;

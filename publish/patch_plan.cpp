@@ -57,7 +57,9 @@ void CheckCase(const Listing& tree) {
   std::map<std::u16string, std::string> seen;
   for (const auto& [path, item] : tree) {
     auto [it, fresh] = seen.emplace(Folded(path), path);
-    if (!fresh) throw PublishError("'" + it->second + "' and '" + path + "' are one file on Windows (names differ only in case)");
+    if (!fresh)
+      throw PublishError("'" + it->second + "' and '" + path +
+                         "' are one file on Windows (names differ only in case)");
   }
 }
 
@@ -93,10 +95,13 @@ std::string ZipName(const std::string& path, bool folder) {
     start = slash + 1;
   }
   std::optional<std::string> name = ToCodePage932(path);
-  if (!name) throw PublishError("'" + path + "': a character has no code page 932 form (Japanese Windows can't name it)");
+  if (!name)
+    throw PublishError("'" + path +
+                       "': a character has no code page 932 form (Japanese Windows can't name it)");
   // libzip would mark such a name as UTF-8, and tools honouring the mark
   // would show another name than the reader, which ignores it.
-  if (ReadsAsUtf8(*name)) throw PublishError("'" + path + "': its code page 932 bytes also read as UTF-8; rename it");
+  if (ReadsAsUtf8(*name))
+    throw PublishError("'" + path + "': its code page 932 bytes also read as UTF-8; rename it");
   start = 0;
   while (start <= name->size()) {
     std::size_t slash = name->find('/', start);

@@ -40,14 +40,16 @@ std::uint32_t DosTimeOf(std::time_t time) {
     utc.tm_min = early ? 0 : 59;
     utc.tm_sec = early ? 0 : 58;
   }
-  const auto date = static_cast<std::uint32_t>(((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
+  const auto date =
+      static_cast<std::uint32_t>(((utc.tm_year - 80) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
   const auto clock = static_cast<std::uint32_t>((utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
   return date << 16 | clock;
 }
 
 void WriteArchive(const std::string& out, const std::string& root, const Listing& tree,
                   const std::vector<ArchiveEntry>& entries,
-                  const std::vector<std::pair<std::string, std::string>>& notes, std::optional<std::time_t> fixedTime) {
+                  const std::vector<std::pair<std::string, std::string>>& notes,
+                  std::optional<std::time_t> fixedTime) {
   int error = 0;
   zip_t* zip = zip_open(out.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (!zip) {
@@ -92,10 +94,11 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
                                                          static_cast<zip_uint16_t>(dos >> 16), 0)
                                   : zip_file_set_mtime(zip, i, modified, 0);
     if (timeSet != 0 ||
-        zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, e.folder ? kFolderMode : kFileMode) != 0 ||
+        zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, e.folder ? kFolderMode : kFileMode) !=
+            0 ||
         (!e.folder && zip_set_file_compression(zip, i, empty ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 9) != 0) ||
-        (stampFits && zip_file_extra_field_set(zip, i, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, stamp, sizeof stamp,
-                                               ZIP_FL_LOCAL | ZIP_FL_CENTRAL) < 0)) {
+        (stampFits && zip_file_extra_field_set(zip, i, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, stamp,
+                                               sizeof stamp, ZIP_FL_LOCAL | ZIP_FL_CENTRAL) < 0)) {
       fail("cannot add " + e.path);
     }
   }
@@ -111,12 +114,11 @@ void WriteArchive(const std::string& out, const std::string& root, const Listing
     if (index < 0) zip_source_free(source);
     const auto i = static_cast<zip_uint64_t>(index);
     const std::uint32_t dos = DosTimeOf(newest);
-    const int timeSet = index < 0 ? -1
+    const int timeSet = index < 0   ? -1
                         : fixedTime ? zip_file_set_dostime(zip, i, static_cast<zip_uint16_t>(dos & 0xFFFF),
                                                            static_cast<zip_uint16_t>(dos >> 16), 0)
                                     : zip_file_set_mtime(zip, i, newest, 0);
-    if (timeSet != 0 ||
-        zip_set_file_compression(zip, i, ZIP_CM_DEFLATE, 9) != 0 ||
+    if (timeSet != 0 || zip_set_file_compression(zip, i, ZIP_CM_DEFLATE, 9) != 0 ||
         zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, kFileMode) != 0) {
       fail("cannot add " + name);
     }
@@ -136,7 +138,8 @@ PatchContent ReadPatchContent(const std::string& path, const std::vector<std::st
     zip_file_t* file = zip_fopen_index(zip, index, 0);
     if (!file) return false;
     zip_int64_t n;
-    while ((n = zip_fread(file, &buffer[0], buffer.size())) > 0) take(buffer.data(), static_cast<std::size_t>(n));
+    while ((n = zip_fread(file, &buffer[0], buffer.size())) > 0)
+      take(buffer.data(), static_cast<std::size_t>(n));
     zip_fclose(file);
     return n == 0;
   };
@@ -152,7 +155,8 @@ PatchContent ReadPatchContent(const std::string& path, const std::vector<std::st
     if (!raw || zip_stat_index(zip, index, 0, &st) != 0) fail("an entry cannot be read");
     const std::string name = raw;
     if (name == kRemovedListName) {
-      if (!read(index, [&](const char* d, std::size_t n) { content.removedList.append(d, n); })) fail(name + " cannot be read");
+      if (!read(index, [&](const char* d, std::size_t n) { content.removedList.append(d, n); }))
+        fail(name + " cannot be read");
     } else if (!name.empty() && name.back() != '/') {
       content.files[name] = st.size;
     }

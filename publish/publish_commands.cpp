@@ -37,7 +37,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: qzpublish keygen KEYFILE [PASS] [--json]\n"
     "       qzpublish pubkey KEYFILE [PASS]\n"
-    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES] [--delta-level N] [--from VERSION --to VERSION]\n"
+    "       qzpublish patch OLD_DIR NEW_DIR OUT.zip [--delta-max BYTES] [--delta-level N] [--from VERSION "
+    "--to VERSION]\n"
     "                       [--allow-downgrade] [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
@@ -81,7 +82,8 @@ struct Shared {
 };
 
 std::time_t ParseTime(const std::string& text) {
-  const bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+  const bool digits =
+      !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
   const long long value = digits ? std::stoll(text) : 0;
   if (value < kFirstArchiveTime || value > kLastArchiveTime) {
     throw PublishError("--mtime: seconds since 1970 in UTC, from " + std::to_string(kFirstArchiveTime) +
@@ -124,7 +126,8 @@ void TakeShared(std::vector<std::string>& a, Shared& s, std::initializer_list<co
   if (seen.count("--from")) s.from = ParseVersion(seen["--from"], "--from");
   if (seen.count("--to")) s.to = ParseVersion(seen["--to"], "--to");
   Need(s.from.has_value() == s.to.has_value(), "--from and --to go together");
-  Need(!(seen.count("--pass-env") && seen.count("--pass-file")), "one passphrase only: --pass-env or --pass-file");
+  Need(!(seen.count("--pass-env") && seen.count("--pass-file")),
+       "one passphrase only: --pass-env or --pass-file");
   if (seen.count("--pass-env")) {
     const std::string& name = seen["--pass-env"];
     const char* value = std::getenv(name.c_str());
@@ -158,8 +161,8 @@ std::string TrimLineEnd(std::string text) {
   return text;
 }
 
-void WriteArchiveOf(const std::string& root, const Listing& tree, const PatchPlan& plan, const std::string& out,
-                    const Shared& s, WriteReport& report, std::ostream& text) {
+void WriteArchiveOf(const std::string& root, const Listing& tree, const PatchPlan& plan,
+                    const std::string& out, const Shared& s, WriteReport& report, std::ostream& text) {
   WriteArchive(out, root, tree, plan.entries, {}, s.mtime);
   report.Wrote(out);
   if (s.json) return report.PrintJson(text);
@@ -177,8 +180,10 @@ int Keygen(std::vector<std::string> a, std::ostream& out) {
   WriteReport report("keygen");
   report.Wrote(a[1]);
   report.Add("publicKey", ToBase64(key.publicKey));
-  if (s.json) report.PrintJson(out);
-  else out << ToBase64(key.publicKey) << "\n";
+  if (s.json)
+    report.PrintJson(out);
+  else
+    out << ToBase64(key.publicKey) << "\n";
   return 0;
 }
 
@@ -217,7 +222,9 @@ bool CheckDirection(const std::vector<std::string>& a, const Shared& s) {
   const std::optional<std::uint16_t> to = given ? s.to : folderTo;
   const std::string names = given ? "--from and --to" : a[1] + " and " + a[2];
   if (!from || !to) return false;
-  if (*from == *to) throw PublishError(names + " are both version " + std::to_string(*from) + ": a patch leads from one version to another");
+  if (*from == *to)
+    throw PublishError(names + " are both version " + std::to_string(*from) +
+                       ": a patch leads from one version to another");
   if (*from > *to && !s.allowDowngrade) {
     throw PublishError("the trees are in the wrong order: " + names + " make a patch from version " +
                        std::to_string(*from) + " back to " + std::to_string(*to) +
@@ -248,8 +255,8 @@ int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
       delta.deltaMax = std::stoull(v);
     } else {
       Need(digits && std::stoull(v) >= 1 && std::stoull(v) <= static_cast<unsigned>(kMaxDeltaLevel),
-           "--delta-level: a whole number from 1 (fastest) to " + std::to_string(kMaxDeltaLevel) + " (smallest; " +
-               std::to_string(kDefaultDeltaLevel) + " unless given)");
+           "--delta-level: a whole number from 1 (fastest) to " + std::to_string(kMaxDeltaLevel) +
+               " (smallest; " + std::to_string(kDefaultDeltaLevel) + " unless given)");
       delta.level = static_cast<int>(std::stoull(v));
     }
   }
@@ -297,8 +304,10 @@ int Patch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
       text << "removed the stale " << deltaPath << "\n";
     }
   }
-  if (s.json) report.PrintJson(out);
-  else out << text.str();
+  if (s.json)
+    report.PrintJson(out);
+  else
+    out << text.str();
   if (!ordered) {
     err << "warning: the versions of " << a[1] << " and " << a[2]
         << " are not known (give --from and --to): their order was not checked\n";
@@ -341,14 +350,16 @@ void CheckDeltaFiles(const ManifestRequest& r, const std::vector<std::string>& p
   for (std::size_t k = 0; k < patchFiles.size(); ++k) {
     if (ReadHead(patchFiles[k], magic.size()) == magic) {
       const std::string v = std::to_string(r.files[k].version);
-      throw PublishError("--file " + v + " " + patchFiles[k] + ": a delta archive; list it with --delta " + v);
+      throw PublishError("--file " + v + " " + patchFiles[k] + ": a delta archive; list it with --delta " +
+                         v);
     }
   }
   for (std::size_t k = 0; k < deltaFiles.size(); ++k) {
     const PatchFile& d = r.deltas[k];
     const std::string what = "--delta " + std::to_string(d.version) + " " + deltaFiles[k] + ": ";
     const DeltaReading reading = ReadDeltaIndex(ReadHead(deltaFiles[k], kMaxDeltaIndexBytes + 16), d.size);
-    if (!reading.index) throw PublishError(what + "not a delta archive launchers read (" + reading.problem + ")");
+    if (!reading.index)
+      throw PublishError(what + "not a delta archive launchers read (" + reading.problem + ")");
     std::size_t f = 0;
     while (r.files[f].version != d.version) ++f;  // CheckManifest found it
     const std::string whole = "--file " + std::to_string(d.version) + " " + patchFiles[f];
@@ -370,8 +381,10 @@ void CheckDeltaFiles(const ManifestRequest& r, const std::vector<std::string>& p
       patch.files.erase(it);
     }
     if (differs.empty() && !patch.files.empty()) differs = patch.files.begin()->first;
-    if (differs.empty() && patch.namedSha256 != ToHex(reading.index->resultsSha256)) differs = "a file's content";
-    if (differs.empty() && ReadRemovedList(patch.removedList).value_or(std::vector<std::string>{"?"}) != reading.index->removed) {
+    if (differs.empty() && patch.namedSha256 != ToHex(reading.index->resultsSha256))
+      differs = "a file's content";
+    if (differs.empty() && ReadRemovedList(patch.removedList).value_or(std::vector<std::string>{"?"}) !=
+                               reading.index->removed) {
       differs = "the removed files";
     }
     if (!differs.empty()) {
@@ -387,7 +400,8 @@ void CheckSerialAgainst(const std::string& output, std::uint32_t serial) {
   if (!IsFile(output)) return;
   const ManifestBinding old = BindingOf(ReadText(output));
   if (old.serial.empty() || std::stoull(old.serial) <= serial) return;
-  throw PublishError("--serial " + std::to_string(serial) + " is lower than Serial " + old.serial + " of " + output +
+  throw PublishError("--serial " + std::to_string(serial) + " is lower than Serial " + old.serial + " of " +
+                     output +
                      ": launchers that read that one refuse a lower serial for good; give a higher --serial");
 }
 
@@ -471,7 +485,8 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   guard.Allow(output);
   guard.Allow(sigPath);
   request.fullSha256 = Sha256OfFile(fullFile);
-  for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
+  for (std::size_t k = 0; k < request.files.size(); ++k)
+    request.files[k].sha256 = Sha256OfFile(patchFiles[k]);
   for (std::size_t k = 0; k < request.deltas.size(); ++k) {
     request.deltas[k].sha256 = Sha256OfFile(deltaFiles[k]);
   }
@@ -539,8 +554,9 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   }
   Need(!manifest.empty() && !keyArg.empty(), "verify needs MANIFEST and --key PUBLIC");
   if (IsFile(keyArg) && LooksLikePrivateKey(keyArg)) {
-    throw PublishError("--key: " + keyArg + " is a private key; verify takes the public key line (qzpublish pubkey " +
-                       keyArg + " prints it)");
+    throw PublishError("--key: " + keyArg +
+                       " is a private key; verify takes the public key line (qzpublish pubkey " + keyArg +
+                       " prints it)");
   }
   const std::string keyText = TrimLineEnd(IsFile(keyArg) ? ReadText(keyArg) : keyArg);
   const auto key = FromBase64(keyText);
@@ -574,17 +590,23 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
   }
   const std::vector<std::string> problems = ManifestRuleProblems(text);
   for (const std::string& p : problems) out << "rules: " << p << "\n";
-  if (problems.empty()) out << "rules: kept (addresses, names, versions and limits as the launcher reads them)\n";
+  if (problems.empty())
+    out << "rules: kept (addresses, names, versions and limits as the launcher reads them)\n";
   good = good && problems.empty();
   if (!dir.empty()) {
     for (const ListedFile& f : files) {
       const std::string local = LocalFileOf(f.url, dir);
       std::string verdict = "ok";
-      if (f.sha256.empty()) verdict = "NO SHA256";
-      else if (!f.size) verdict = "NO Size";
-      else if (local.empty()) verdict = "MISSING under " + dir;
-      else if (Sha256OfFile(local) != Lower(f.sha256)) verdict = "DIFFERS (" + local + ")";
-      else if (SizeOfFile(local) != *f.size) verdict = "SIZE DIFFERS (" + local + ")";
+      if (f.sha256.empty())
+        verdict = "NO SHA256";
+      else if (!f.size)
+        verdict = "NO Size";
+      else if (local.empty())
+        verdict = "MISSING under " + dir;
+      else if (Sha256OfFile(local) != Lower(f.sha256))
+        verdict = "DIFFERS (" + local + ")";
+      else if (SizeOfFile(local) != *f.size)
+        verdict = "SIZE DIFFERS (" + local + ")";
       if (verdict != "ok") good = false;
       out << f.key << " " << f.url << ": " << verdict << "\n";
     }
@@ -621,8 +643,10 @@ int SignFile(std::vector<std::string> a, std::ostream& out) {
   WriteReplacing(sigPath, signature);
   WriteReport report("sign");
   report.Wrote(sigPath);
-  if (s.json) report.PrintJson(out);
-  else out << "wrote " << sigPath << "\n";
+  if (s.json)
+    report.PrintJson(out);
+  else
+    out << "wrote " << sigPath << "\n";
   return 0;
 }
 
@@ -698,9 +722,9 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
   }
   try {
-    static const std::map<std::string, int> kCommands = {{"keygen", 0},   {"pubkey", 1}, {"patch", 2},
-                                                          {"full", 3},     {"manifest", 4}, {"verify", 5},
-                                                          {"ticket", 6},   {"sign", 7}};
+    static const std::map<std::string, int> kCommands = {{"keygen", 0}, {"pubkey", 1},   {"patch", 2},
+                                                         {"full", 3},   {"manifest", 4}, {"verify", 5},
+                                                         {"ticket", 6}, {"sign", 7}};
     const auto command = kCommands.find(args[0]);
     Need(command != kCommands.end(), "unknown command " + args[0]);
     switch (command->second) {

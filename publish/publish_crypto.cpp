@@ -85,8 +85,10 @@ Key ReadPrivate(const std::string& pem, const Passphrase& passphrase) {
   PassphraseAsk ask{&passphrase};
   Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, &PassphraseFor, &ask) : nullptr);
   if (!key && ask.asked && !passphrase && !ask.prompted) {
-    Fail("the key is protected by a passphrase: give --pass-env NAME or --pass-file FILE (there is no terminal to "
-         "ask on)");
+    Fail(
+        "the key is protected by a passphrase: give --pass-env NAME or --pass-file FILE (there is no "
+        "terminal to "
+        "ask on)");
   }
   if (!key && ask.asked) Fail("the passphrase does not open the key");
   if (key && passphrase && !ask.asked) {
@@ -101,7 +103,8 @@ Key PublicFromPoint(const std::string& point) {
   if (point.size() != kPointSize || point[0] != 0x04) Fail("a public key is 65 bytes: 0x04, X and Y");
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char*>("prime256v1"), 0),
-      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<char*>(point.data()), point.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<char*>(point.data()),
+                                        point.size()),
       OSSL_PARAM_construct_end()};
   KeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
   EVP_PKEY* raw = nullptr;
@@ -124,7 +127,8 @@ std::string Sha256OfFile(const std::string& path) {
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) Fail("SHA-256 is not available");
   std::string buffer(1 << 16, '\0');
   std::size_t n;
-  while ((n = std::fread(&buffer[0], 1, buffer.size(), file.get())) > 0) EVP_DigestUpdate(ctx.get(), buffer.data(), n);
+  while ((n = std::fread(&buffer[0], 1, buffer.size(), file.get())) > 0)
+    EVP_DigestUpdate(ctx.get(), buffer.data(), n);
   if (std::ferror(file.get())) Fail("cannot read " + path);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -182,7 +186,8 @@ std::string Sign(const std::string& privatePem, const std::string& message, cons
     Fail("signing failed");
   }
   std::string der(derSize, '\0');
-  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(&der[0]), &derSize, data, message.size()) != 1) {
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(&der[0]), &derSize, data, message.size()) !=
+      1) {
     Fail("signing failed");
   }
   const auto* p = reinterpret_cast<const unsigned char*>(der.data());
@@ -221,9 +226,11 @@ bool Verify(const std::string& publicKey, const std::string& message, const std:
   unsigned char* der = nullptr;
   const int derSize = i2d_ECDSA_SIG(sig.get(), &der);
   if (derSize <= 0) Fail("out of memory");
-  std::unique_ptr<unsigned char, void (*)(unsigned char*)> derOwner(der, [](unsigned char* d) { OPENSSL_free(d); });
+  std::unique_ptr<unsigned char, void (*)(unsigned char*)> derOwner(
+      der, [](unsigned char* d) { OPENSSL_free(d); });
   MdCtx ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) Fail("verifying failed");
+  if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1)
+    Fail("verifying failed");
   return EVP_DigestVerify(ctx.get(), der, static_cast<std::size_t>(derSize),
                           reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
 }

@@ -128,7 +128,8 @@ std::string DeltaPathOf(const std::string& patchPath) {
 }
 
 DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot, const Listing& oldTree,
-                              const std::string& newRoot, const PatchPlan& plan, const DeltaOptions& options) {
+                              const std::string& newRoot, const PatchPlan& plan,
+                              const DeltaOptions& options) {
   DeltaResult result;
   for (const ArchiveEntry& e : plan.entries) {
     if (e.folder) continue;
@@ -154,7 +155,8 @@ DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot
   auto flush = [&]() {
     const std::size_t end = index.patches.size();
     if (end == runStart) return;
-    const std::string solid = Frame(cctx.get(), runBases, runResults, index.patches[runStart].name, options.level);
+    const std::string solid =
+        Frame(cctx.get(), runBases, runResults, index.patches[runStart].name, options.level);
     std::string each;
     std::vector<std::uint64_t> sizes;
     std::size_t baseAt = 0, resultAt = 0;
@@ -216,11 +218,13 @@ DeltaResult WriteDeltaArchive(const std::string& out, const std::string& oldRoot
   const std::string archive = DeltaIndexBytes(index) + frames;
   result.bytes = archive.size();
   result.changed = index.patches.size();
-  const std::uint64_t saving = std::max<std::uint64_t>(kDeltaMinSaving, options.wholeBytes * kDeltaMinSavingPercent / 100);
+  const std::uint64_t saving =
+      std::max<std::uint64_t>(kDeltaMinSaving, options.wholeBytes * kDeltaMinSavingPercent / 100);
   if (archive.size() + saving > options.wholeBytes) {
-    result.why = "it would take " + std::to_string(archive.size()) + " bytes against the whole-file patch's " +
-                 std::to_string(options.wholeBytes) + " (a delta must save at least " +
-                 std::to_string(kDeltaMinSavingPercent) + " % and " + std::to_string(kDeltaMinSaving) + " bytes)";
+    result.why = "it would take " + std::to_string(archive.size()) +
+                 " bytes against the whole-file patch's " + std::to_string(options.wholeBytes) +
+                 " (a delta must save at least " + std::to_string(kDeltaMinSavingPercent) + " % and " +
+                 std::to_string(kDeltaMinSaving) + " bytes)";
     return result;
   }
   WriteReplacing(out, archive);

@@ -34,8 +34,10 @@ std::string WriteTemporary(const std::string& path, const std::string& bytes, un
   bool ok = fchmod(fd, mode) == 0;
   for (std::size_t done = 0; ok && done < bytes.size();) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   ok = fsync(fd) == 0 && ok;
   ok = close(fd) == 0 && ok;
@@ -136,13 +138,16 @@ void ReplaceTogether(const std::vector<FileChange>& changes, RenameFunction move
     std::string undo;
     for (std::size_t j = k; j-- > 0;) {
       try {
-        if (old[j]) WriteReplacing(changes[j].path, *old[j]);
-        else if (unlink(changes[j].path.c_str()) != 0 && errno != ENOENT) throw PublishError(Why());
+        if (old[j])
+          WriteReplacing(changes[j].path, *old[j]);
+        else if (unlink(changes[j].path.c_str()) != 0 && errno != ENOENT)
+          throw PublishError(Why());
       } catch (const PublishError& e) {
         undo += "; " + changes[j].path + " could not be put back: " + e.what();
       }
     }
-    throw PublishError("cannot write " + c.path + ": " + why + (undo.empty() ? ", nothing was changed" : undo));
+    throw PublishError("cannot write " + c.path + ": " + why +
+                       (undo.empty() ? ", nothing was changed" : undo));
   }
 }
 

@@ -10,7 +10,7 @@
 namespace qz::publish {
 
 class WriteReport {
-public:
+ public:
   explicit WriteReport(std::string command) : command_(std::move(command)) {}
   // A file now written; its size and digest are read when printed.
   void Wrote(const std::string& path) { written_.push_back(path); }
@@ -21,7 +21,7 @@ public:
   // {"command":"...","written":[{"path":"...","size":N,"sha256":"..."}],"removed":["..."],...}
   void PrintJson(std::ostream& out) const;
 
-private:
+ private:
   std::string command_;
   std::vector<std::string> written_, removed_;
   std::vector<std::pair<std::string, std::string>> extra_;

@@ -64,9 +64,10 @@ class SectionSecurity {
       return;
     }
     const std::size_t entry = sizeof(ACCESS_ALLOWED_ACE);
-    const std::size_t aclBytes = access == SectionAccess::Owner
-                                     ? sizeof(ACL) + entry + GetLengthSid(sid)
-                                     : sizeof(ACL) + 2 * entry + GetLengthSid(administrators_) + GetLengthSid(ownerRights_);
+    const std::size_t aclBytes =
+        access == SectionAccess::Owner
+            ? sizeof(ACL) + entry + GetLengthSid(sid)
+            : sizeof(ACL) + 2 * entry + GetLengthSid(administrators_) + GetLengthSid(ownerRights_);
     acl_.resize(aclBytes);
     auto* acl = reinterpret_cast<ACL*>(acl_.data());
     if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION)) return;
@@ -96,7 +97,7 @@ class SectionSecurity {
   SECURITY_ATTRIBUTES* get() { return ok_ ? &attributes_ : nullptr; }
 
  private:
-  std::vector<BYTE> user_;  // 8-byte alignment of TOKEN_USER comes from the allocator
+  std::vector<BYTE> user_;   // 8-byte alignment of TOKEN_USER comes from the allocator
   std::vector<BYTE> level_;  // TOKEN_MANDATORY_LABEL, holding the label's SID
   std::vector<BYTE> acl_;
   std::vector<BYTE> sacl_;
@@ -189,7 +190,9 @@ const void* PublishedRecord::Room() const {
 bool HandOverBlock(const LaunchBlock& block, const std::string& exePath, const char* workDir,
                    SectionForm form, DWORD delayMs) {
   PublishedRecord record;
-  if (!record.Publish(block, form, 0, SectionAccess::Owner) || !StartReceiver(exePath, record.Name(), workDir)) return false;
+  if (!record.Publish(block, form, 0, SectionAccess::Owner) ||
+      !StartReceiver(exePath, record.Name(), workDir))
+    return false;
   HoldFor(delayMs);
   return true;
 }

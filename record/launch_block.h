@@ -30,8 +30,9 @@ struct LaunchBlock {
 
 static_assert(sizeof(LaunchBlock) == kLaunchBlockSize, "launch block must be 1492 bytes");
 static_assert(alignof(LaunchBlock) == 1, "launch block has no padding");
-#define QZ_PINNED(f) \
-  static_assert(offsetof(LaunchBlock, f) == LaunchFieldOffset(LaunchField::f), #f " lies where the table puts it")
+#define QZ_PINNED(f)                                                           \
+  static_assert(offsetof(LaunchBlock, f) == LaunchFieldOffset(LaunchField::f), \
+                #f " lies where the table puts it")
 QZ_PINNED(RunMode);
 QZ_PINNED(ProgName);
 QZ_PINNED(AuthCookie);

@@ -15,7 +15,7 @@ if [[ ${1:-} == --wine32 ]]; then wine32=${2:?}; fi
 . "$here/apt-lookup.sh"
 
 packages=(
-  cmake make g++ clang-14 libfuzzer-14-dev libclang-rt-14-dev
+  cmake make g++ clang-14 clang-format-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools
   wine wine64 libwine-dev xvfb xauth x11-utils
   googletest zlib1g-dev fonts-ipafont-gothic locales python3 unzip zip curl

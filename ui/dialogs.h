@@ -47,7 +47,7 @@ struct WizardRequest {
   // launcher's elevated copy, which the player already agreed to).
   enum Page { Confirm, ConfirmUpgrade, ProgressAvatar, ProgressGame };
   Page page = Confirm;
-  bool fullInstall = false;  // the progress page's phase line: download or upgrade
+  bool fullInstall = false;       // the progress page's phase line: download or upgrade
   const char* installerUrl = "";  // offered as the name when the setup program is saved
   WizardTask* task = nullptr;
 };

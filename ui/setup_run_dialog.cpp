@@ -61,8 +61,7 @@ INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         SetWindowTextW(dialog, texts::kWizardCaption);
         SetTimer(dialog, TIMER_START, 1000, nullptr);
         return TRUE;
-      case WM_TIMER:
-        return OnTimer(dialog, wParam, *request);
+      case WM_TIMER: return OnTimer(dialog, wParam, *request);
       case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
           if (ShowMessage(dialog, texts::kCancelQuestion, texts::kNoticeCaption, MB_YESNO) != IDYES) {
@@ -71,8 +70,7 @@ INT_PTR CALLBACK SetupRunDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
           EndWith(dialog, DialogEnd::Failed);  // the setup program is left running
         }
         return TRUE;
-      default:
-        return FALSE;
+      default: return FALSE;
     }
   });
 }

@@ -28,7 +28,8 @@ inline constexpr wchar_t kElevationFailed[] =
 // A change that needs administrator rights on a PC that names no publisher's
 // key: an administrator's change takes only signed releases.
 inline constexpr wchar_t kUnsignedChangeRefused[] =
-    L"このPCでは署名されたアップデートだけを管理者の権限で適用できるため、インストールを中止しました。\r\n\r\n"
+    L"このPCでは署名されたアップデートだけを管理者の権限で適用できるため、インストールを中止しました。\r\n\r"
+    L"\n"
     L"何も変更されていません。PCの管理者にお問い合わせください。(Unsigned Release)";
 inline constexpr wchar_t kVersionWriteFailed[] =
     L"インストールしたバージョンを記録できませんでした。\r\n\r\n再実行してください。";
@@ -37,7 +38,8 @@ inline constexpr wchar_t kVersionWriteFailed[] =
 inline constexpr wchar_t kNoTempFolder[] =
     L"一時フォルダが見つからないため、実行を中止しました。\r\n\r\n何も変更されていません。";
 inline constexpr wchar_t kWorkFolderRefusedFormat[] =
-    L"作業フォルダが他のユーザーによって作成されたか、他のユーザーが書き込めるため、実行を中止しました。\r\n\r\n"
+    L"作業フォルダが他のユーザーによって作成されたか、他のユーザーが書き込めるため、実行を中止しました。\r\n"
+    L"\r\n"
     L"%ls\r\n\r\nこのフォルダを削除してから再実行してください。";
 
 // Captions
@@ -71,7 +73,8 @@ inline constexpr wchar_t kDirectXTooOldFormat[] =
     L"DirectX(バージョン%d以上)をインストール後再実行してください。";
 
 // Wizard
-inline constexpr wchar_t kUpgradeText1[] = L"インストールウィザードがプログラムのアップグレードの準備中です。";
+inline constexpr wchar_t kUpgradeText1[] =
+    L"インストールウィザードがプログラムのアップグレードの準備中です。";
 inline constexpr wchar_t kUpgradeText2[] = L"<次へ(N)> をクリックするとアップグレードが実行されます。";
 inline constexpr wchar_t kPhaseAvatar[] = L"◇ アバターモジュールをインストールしています。";
 inline constexpr wchar_t kPhaseDownload[] = L"◇ インストールファイルをダウンロードしています。";
@@ -94,9 +97,9 @@ inline constexpr wchar_t kHashMismatchFormat[] =
 inline constexpr wchar_t kExtractFailedFormat[] = L"圧縮ファイルの展開に失敗しました。\r\n\r\n%ls";
 // the entry's name, then the archive's path
 inline constexpr wchar_t kNameNotInCodePageFormat[] =
-    L"圧縮ファイルの中に、このパソコンでは使えない文字を含むファイル名があるため、展開できません。\r\n\r\n%ls\r\n\r\n%ls";
-inline constexpr wchar_t kSplitArchiveFormat[] =
-    L"分割された圧縮ファイルは展開できません。\r\n\r\n%ls";
+    L"圧縮ファイルの中に、このパソコンでは使えない文字を含むファイル名があるため、展開できません。\r\n\r\n%"
+    L"ls\r\n\r\n%ls";
+inline constexpr wchar_t kSplitArchiveFormat[] = L"分割された圧縮ファイルは展開できません。\r\n\r\n%ls";
 inline constexpr wchar_t kNoDestinationFormat[] =
     L"インストール先のフォルダが分からないため、圧縮ファイルを展開できません。\r\n\r\n%ls";
 // drive ("C:"), then the space needed ("1.3 GB")

@@ -23,8 +23,7 @@ INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
           EndWith(dialog, request->work && request->work() ? DialogEnd::Done : DialogEnd::Failed);
         }
         return TRUE;
-      default:
-        return FALSE;
+      default: return FALSE;
     }
   });
 }

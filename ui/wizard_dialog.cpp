@@ -24,7 +24,8 @@ namespace {
 
 const int kConfirmPage[] = {IDC_SIDE_PICTURE, IDC_CONFIRM_TEXT1, IDC_CONFIRM_TEXT2,
                             IDC_SAVE_HINT,    IDC_START_PAGE,    IDC_SAVE_SETUP};
-const int kProgressPage[] = {IDC_PHASE, IDC_COUNT, IDC_ITEM, IDC_PROGRESS, IDC_POSITION, IDC_SPEED, IDC_TIME_LEFT};
+const int kProgressPage[] = {IDC_PHASE,    IDC_COUNT, IDC_ITEM,     IDC_PROGRESS,
+                             IDC_POSITION, IDC_SPEED, IDC_TIME_LEFT};
 
 HICON g_wizardIcon = nullptr;  // loaded once per process
 
@@ -47,8 +48,8 @@ bool StartPageIsPortal(bool* keyOpened) {
   *keyOpened = true;
   char page[300] = {};
   DWORD size = sizeof page - 1;
-  if (RegQueryValueExA(key.get(), "Start Page", nullptr, nullptr, reinterpret_cast<BYTE*>(page),
-                       &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(key.get(), "Start Page", nullptr, nullptr, reinterpret_cast<BYTE*>(page), &size) !=
+      ERROR_SUCCESS) {
     page[0] = '\0';
   }
   page[sizeof page - 1] = '\0';
@@ -160,17 +161,11 @@ INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
   if (!state) return FALSE;
   return Guarded(dialog, [&]() -> INT_PTR {
     switch (message) {
-      case WM_INITDIALOG:
-        OnInit(dialog, *state);
-        return FALSE;
+      case WM_INITDIALOG: OnInit(dialog, *state); return FALSE;
       case WM_COMMAND:
         switch (LOWORD(wParam)) {
-          case IDC_NEXT:
-            OnNext(dialog, *state);
-            break;
-          case IDCANCEL:
-            OnCancel(dialog, *state);
-            break;
+          case IDC_NEXT: OnNext(dialog, *state); break;
+          case IDCANCEL: OnCancel(dialog, *state); break;
         }
         return TRUE;
       case WM_TIMER:
@@ -180,11 +175,8 @@ INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         wizard::ShowPending(dialog);
         EndWith(dialog, wParam == static_cast<WPARAM>(DialogEnd::Done) ? DialogEnd::Done : DialogEnd::Failed);
         return TRUE;
-      case WM_DESTROY:
-        OnDestroy(dialog, *state);
-        return TRUE;
-      default:
-        return FALSE;
+      case WM_DESTROY: OnDestroy(dialog, *state); return TRUE;
+      default: return FALSE;
     }
   });
 }

@@ -60,7 +60,8 @@ std::wstring FailureText(FailureKind kind, const std::wstring& subject, std::uin
     case FailureKind::NameNotInCodePage: return Format(texts::kNameNotInCodePageFormat, entryName, subject);
     case FailureKind::SplitArchive: return Format(texts::kSplitArchiveFormat, subject);
     case FailureKind::NoDestination: return Format(texts::kNoDestinationFormat, subject);
-    case FailureKind::DiskSpaceShort: return Format(texts::kDiskSpaceShortFormat, subject, SpaceText(bytesNeeded));
+    case FailureKind::DiskSpaceShort:
+      return Format(texts::kDiskSpaceShortFormat, subject, SpaceText(bytesNeeded));
   }
   return L"";
 }

@@ -25,7 +25,8 @@ WorkerFailure Unpackable(const UpdateFile& file, const CZipException& error) {
                                     ? ": a split archive, whose other parts were never downloaded"
                                     : ""));
   // A name this system's code page cannot hold is named, as it was stored.
-  if (error.cause == CZipException::errSplitRefused) return WorkerFailure{FailureKind::SplitArchive, file.localPath};
+  if (error.cause == CZipException::errSplitRefused)
+    return WorkerFailure{FailureKind::SplitArchive, file.localPath};
   if (error.cause == CZipException::errNameNotInCodePage) {
     WorkerFailure failure{FailureKind::NameNotInCodePage, file.localPath};
     failure.entryUtf8 = error.entryName;
@@ -40,18 +41,22 @@ bool WrittenWhole(const CZipArchive& archive, const CZipEntryInfo& entry, const 
   const std::string path = archive.PredictTargetPath(entry.GetName().c_str(), destination, true, nullptr);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  return ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == entry.uncompressedSize;
+  return ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) ==
+         entry.uncompressedSize;
 }
 
 bool IsRemovedList(const CZipEntryInfo& entry) { return entry.GetName() == kRemovedListName; }
 
 // The release's removed files, from the entry that lists them (at most 1 MiB).
 std::vector<std::string> RemovedNames(CZipArchive& archive, std::uint32_t index, const CZipEntryInfo& entry) {
-  if (entry.uncompressedSize > (1u << 20)) CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
+  if (entry.uncompressedSize > (1u << 20))
+    CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
   std::string text(static_cast<std::size_t>(entry.uncompressedSize), '\0');
   if (!archive.OpenEntry(index)) CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
-  const std::uint32_t n = text.empty() ? 0 : archive.ReadEntry(&text[0], static_cast<std::uint32_t>(text.size()));
-  if (archive.CloseEntry() != 1 || n != text.size()) CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
+  const std::uint32_t n =
+      text.empty() ? 0 : archive.ReadEntry(&text[0], static_cast<std::uint32_t>(text.size()));
+  if (archive.CloseEntry() != 1 || n != text.size())
+    CZipException::Throw(CZipException::errBadArchive, kRemovedListName);
   std::string problem;
   const auto names = ReadRemovedList(text, &problem);
   if (!names) {
@@ -63,7 +68,8 @@ std::vector<std::string> RemovedNames(CZipArchive& archive, std::uint32_t index,
 
 // Every entry's target checked and the bytes the archives unpack to added up.
 std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, const char* destination,
-                                         ProgressSink& sink, const std::function<bool(const std::string&)>& mayWrite,
+                                         ProgressSink& sink,
+                                         const std::function<bool(const std::string&)>& mayWrite,
                                          std::uint64_t& bytes) {
   CZipArchive archive;
   CZipEntryInfo entry;
@@ -90,7 +96,8 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
           }
           continue;
         }
-        const std::string target = archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
+        const std::string target =
+            archive.CheckedTargetPath(entry.GetName().c_str(), destination, true, nullptr);
         if (mayWrite && !mayWrite(target)) refused = target;
         if (!entry.IsDirectory()) bytes += entry.uncompressedSize;
       }
@@ -105,7 +112,8 @@ std::optional<WorkerFailure> ReadThrough(const std::vector<UpdateFile>& files, c
   return std::nullopt;
 }
 
-std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& destination, ProgressSink& sink) {
+std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& destination,
+                                    ProgressSink& sink) {
   std::vector<std::string> removed, written;
   CZipArchive archive;
   CZipEntryInfo entry;
@@ -147,8 +155,8 @@ std::optional<WorkerFailure> Unpack(const UpdateFile& file, const std::string& d
 
 }  // namespace
 
-std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files, const std::string& destination,
-                                             ProgressSink& sink,
+std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files,
+                                             const std::string& destination, ProgressSink& sink,
                                              const std::function<bool(const std::string&)>& mayWrite) {
   if (!sink.ShowStatus(WorkerStatus::Extracting) || !sink.ShowPercent(0) ||
       !sink.ShowLine(ProgressSink::Line::Speed, L"")) {

@@ -20,8 +20,8 @@ namespace qz {
 // stop ends it with a quiet failure. `mayWrite`, when given, is asked for
 // every target during the read-through: one it refuses stops the run with
 // FailureKind::NoRights before anything is written.
-std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files, const std::string& destination,
-                                             ProgressSink& sink,
+std::optional<WorkerFailure> InstallArchives(const std::vector<UpdateFile>& files,
+                                             const std::string& destination, ProgressSink& sink,
                                              const std::function<bool(const std::string&)>& mayWrite = {});
 
 }  // namespace qz

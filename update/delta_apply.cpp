@@ -16,8 +16,8 @@
 #include "base/win_handles.h"
 #include "format/delta_archive.h"
 #include "update/digest.h"
-#include "zip/zip_archive.h"
 #include "zip/zip_exception.h"
+#include "zip/zip_path_parts.h"
 
 namespace qz {
 
@@ -60,15 +60,19 @@ bool MapForReading(const std::string& path, Mapping& m) {
   return MapHeld(m);
 }
 
+// Placed by the same rules as an unpacked archive's entries.
 std::string Target(const std::string& name, const std::string& destination) {
-  CZipArchive rules;
-  return rules.CheckedTargetPath(name.c_str(), destination.c_str(), true, nullptr);
+  std::string target = ZipCheckedTarget(name, destination, true);
+  if (target.empty()) throw CZipException(CZipException::errBadArchive, name);
+  return target;
 }
 
 // The folders above a new file inside the destination, each made once
 // (where its path names, under an administrator's guard); "" or why not.
-std::string MakeParents(const std::string& path, const std::string& destination, std::set<std::string>& made) {
-  for (std::size_t at = path.find('\\', destination.size()); at != std::string::npos; at = path.find('\\', at + 1)) {
+std::string MakeParents(const std::string& path, const std::string& destination,
+                        std::set<std::string>& made) {
+  for (std::size_t at = path.find('\\', destination.size()); at != std::string::npos;
+       at = path.find('\\', at + 1)) {
     const std::string folder = path.substr(0, at);
     if (!made.insert(folder).second) continue;
     if (!MakeFolderAsNamed(folder) && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -115,9 +119,9 @@ std::string ReadBase(const std::string& target, std::uint64_t expected, Base& ba
   const std::size_t at = into.size();
   into.resize(at + static_cast<std::size_t>(base.size));
   DWORD got = 0;
-  if (base.size > 0 && (!ReadFile(base.mapping.file.get(), into.data() + at, static_cast<DWORD>(base.size), &got,
-                                  nullptr) ||
-                        got != base.size)) {
+  if (base.size > 0 &&
+      (!ReadFile(base.mapping.file.get(), into.data() + at, static_cast<DWORD>(base.size), &got, nullptr) ||
+       got != base.size)) {
     return "cannot read the base " + target;
   }
   base.data = into.data() + at;
@@ -139,10 +143,13 @@ std::string Decode(ZSTD_DCtx* dctx, const Mapping& archive, const DeltaPatch& fi
   ZSTD_DCtx_setParameter(dctx, ZSTD_d_format, ZSTD_f_zstd1_magicless);
   ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kWindowLogMax);
   if (prefixBytes > 0) ZSTD_DCtx_refPrefix(dctx, prefix, static_cast<std::size_t>(prefixBytes));
-  const std::size_t n = ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(bytes), archive.data() + first.frameOffset,
-                                            static_cast<std::size_t>(first.frameBytes));
+  const std::size_t n =
+      ZSTD_decompressDCtx(dctx, into, static_cast<std::size_t>(bytes), archive.data() + first.frameOffset,
+                          static_cast<std::size_t>(first.frameBytes));
   if (ZSTD_isError(n)) return "the frame of " + first.name + " does not decode: " + ZSTD_getErrorName(n);
-  if (n != bytes) return "the frame of " + first.name + " gives " + std::to_string(n) + " bytes, not " + std::to_string(bytes);
+  if (n != bytes)
+    return "the frame of " + first.name + " gives " + std::to_string(n) + " bytes, not " +
+           std::to_string(bytes);
   return "";
 }
 
@@ -151,7 +158,8 @@ std::string WriteTemp(const std::string& temp, const char* data, std::uint64_t b
   FileHandle out(CreateNewAsNamed(temp, GENERIC_WRITE));
   if (!out) return "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
   DWORD written = 0;
-  if (bytes > 0 && (!WriteFile(out.get(), data, static_cast<DWORD>(bytes), &written, nullptr) || written != bytes)) {
+  if (bytes > 0 &&
+      (!WriteFile(out.get(), data, static_cast<DWORD>(bytes), &written, nullptr) || written != bytes)) {
     return "cannot write " + temp + " (error " + std::to_string(GetLastError()) + ")";
   }
   return "";
@@ -192,8 +200,8 @@ std::wstring NameKey(const std::string& target) {
 
 // Ordinal order without case, as the file system's uppercase table has it.
 bool FoldedLess(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_LESS_THAN;
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                              TRUE) == CSTR_LESS_THAN;
 }
 
 // Everything the archive would touch, checked before anything changes.
@@ -205,17 +213,18 @@ struct Checked {
 
 Checked Check(const Mapping& archive, const std::string& destination) {
   Checked c;
-  const std::uint64_t viewed = archive.size < kMaxDeltaIndexBytes + 32 ? archive.size : kMaxDeltaIndexBytes + 32;
-  DeltaReading reading = ReadDeltaIndex(std::string_view(archive.data() ? archive.data() : "",
-                                                          static_cast<std::size_t>(viewed)),
-                                        archive.size);
+  const std::uint64_t viewed =
+      archive.size < kMaxDeltaIndexBytes + 32 ? archive.size : kMaxDeltaIndexBytes + 32;
+  DeltaReading reading = ReadDeltaIndex(
+      std::string_view(archive.data() ? archive.data() : "", static_cast<std::size_t>(viewed)), archive.size);
   if (!reading.index) {
     c.problem = "the delta archive is refused: " + reading.problem;
     return c;
   }
   try {
     for (const DeltaPatch& p : reading.index->patches) c.patchTargets.push_back(Target(p.name, destination));
-    for (const std::string& name : reading.index->removed) c.removalTargets.push_back(Target(name, destination));
+    for (const std::string& name : reading.index->removed)
+      c.removalTargets.push_back(Target(name, destination));
   } catch (const CZipException& error) {
     c.problem = "a name the unpacking rules refuse (" + error.fileName + ")";
     return c;
@@ -226,7 +235,8 @@ Checked Check(const Mapping& archive, const std::string& destination) {
 
 }  // namespace
 
-bool DeltaTargets(const std::string& archivePath, const std::string& destination, std::vector<std::string>& targets) {
+bool DeltaTargets(const std::string& archivePath, const std::string& destination,
+                  std::vector<std::string>& targets) {
   Mapping archive;
   if (!MapForReading(archivePath, archive)) return false;
   const Checked c = Check(archive, destination);
@@ -306,26 +316,33 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
       }
       resultBytes += p.resultBytes;
     }
-    for (std::size_t k = first; k < end && why.empty(); ++k) why = MakeParents(c.patchTargets[k], destination, made);
+    for (std::size_t k = first; k < end && why.empty(); ++k)
+      why = MakeParents(c.patchTargets[k], destination, made);
     if (why.empty() && alone && index.patches[first].resultBytes > kSmallFile) {
       const std::string temp = c.patchTargets[first] + ".qzdnew";
       why = WriteLarge(dctx.get(), archive, index.patches[first], read[0], temp, results);
-      if (why.empty()) temps.push_back(temp);
-      else DeleteFileA(temp.c_str());
+      if (why.empty())
+        temps.push_back(temp);
+      else
+        DeleteFileA(temp.c_str());
     } else if (why.empty()) {
       // Small results: the run decoded in memory, each written with one call.
       runResults.resize(static_cast<std::size_t>(resultBytes));
       // A file alone may have a large (mapped) base.
-      why = Decode(dctx.get(), archive, index.patches[first], resultBytes, alone ? read[0].data : runBases.data(),
-                   alone ? read[0].size : runBases.size(), runResults.data());
-      if (why.empty() && !results.Update(runResults.data(), runResults.size())) why = "the results cannot be hashed";
+      why = Decode(dctx.get(), archive, index.patches[first], resultBytes,
+                   alone ? read[0].data : runBases.data(), alone ? read[0].size : runBases.size(),
+                   runResults.data());
+      if (why.empty() && !results.Update(runResults.data(), runResults.size()))
+        why = "the results cannot be hashed";
       std::uint64_t at = 0;
       for (std::size_t k = first; k < end && why.empty(); ++k) {
         const std::string temp = c.patchTargets[k] + ".qzdnew";
         why = WriteTemp(temp, runResults.data() + at, index.patches[k].resultBytes);
         at += index.patches[k].resultBytes;
-        if (why.empty()) temps.push_back(temp);
-        else DeleteFileA(temp.c_str());
+        if (why.empty())
+          temps.push_back(temp);
+        else
+          DeleteFileA(temp.c_str());
       }
     }
     if (!why.empty()) {
@@ -358,7 +375,8 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
     } else if (!ClearReadOnly(target)) {
       why = "cannot make " + target + " writable";
     }
-    if (why.empty() && !WritesGuarded() && !MoveFileExA(temps[k].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (why.empty() && !WritesGuarded() &&
+        !MoveFileExA(temps[k].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       why = "cannot replace " + target + " (error " + std::to_string(GetLastError()) + ")";
     }
     if (!why.empty()) {
@@ -385,8 +403,8 @@ void RemoveListed(const std::vector<std::string>& names, const std::string& dest
       targets.push_back(Target(name, destination));
     }
   } catch (const CZipException& error) {
-    runlog::Write("remove", "refused: a name that leaves the game's folder or may not be used (" + error.fileName +
-                                "); nothing removed");
+    runlog::Write("remove", "refused: a name that leaves the game's folder or may not be used (" +
+                                error.fileName + "); nothing removed");
     return;
   }
   for (const std::string& target : targets) {
@@ -403,11 +421,13 @@ void RemoveListed(const std::vector<std::string>& names, const std::string& dest
       runlog::Write("remove", target + ": not there");
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // A folder that still holds files (the player's own, say) stays.
-      runlog::Write("remove", target + (DeleteThroughHandle(target, true) ? ": folder removed" : ": folder kept"));
+      runlog::Write("remove",
+                    target + (DeleteThroughHandle(target, true) ? ": folder removed" : ": folder kept"));
     } else {
       const bool removed = DeleteThroughHandle(target, false);
-      runlog::Write("remove", target + (removed ? ": removed" : ": could not be removed (error " +
-                                                                     std::to_string(GetLastError()) + ")"));
+      runlog::Write("remove", target + (removed ? ": removed"
+                                                : ": could not be removed (error " +
+                                                      std::to_string(GetLastError()) + ")"));
     }
   }
 }

@@ -43,7 +43,8 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
 
 // The targets a delta archive would change, for the rights check; false
 // when the archive cannot be read (it will not be taken then).
-bool DeltaTargets(const std::string& archivePath, const std::string& destination, std::vector<std::string>& targets);
+bool DeltaTargets(const std::string& archivePath, const std::string& destination,
+                  std::vector<std::string>& targets);
 
 // Removes the listed names (files first; a folder only when empty) inside
 // `destination`, each logged. A name the target rules refuse removes nothing

@@ -37,7 +37,8 @@ bool Sha256Hasher::Update(const void* data, std::size_t size) {
 std::optional<Sha256Digest> Sha256Hasher::Finish() {
   if (!hash_) return std::nullopt;
   Sha256Digest digest{};
-  const bool ok = Succeeded(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+  const bool ok =
+      Succeeded(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
   hash_.reset();
   if (!ok) return std::nullopt;
   return digest;
@@ -112,7 +113,8 @@ std::optional<Sha256Digest> Sha256Of(const void* data, std::size_t size) {
   return hasher.Finish();
 }
 
-bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size, const P256Signature& signature) {
+bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size,
+                const P256Signature& signature) {
   const auto digest = Sha256Of(message, size);
   return digest && VerifyP256Digest(key, *digest, signature);
 }
@@ -140,8 +142,8 @@ bool VerifyP256Digest(const P256PublicKey& key, const Sha256Digest& digest, cons
   std::memcpy(blob.data() + sizeof header, key.data() + 1, 64);
   KeyHandle imported;
   if (key[0] != 0x04 ||
-      !Succeeded(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, imported.put(), blob.data(),
-                                     static_cast<ULONG>(blob.size()), 0))) {
+      !Succeeded(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, imported.put(),
+                                     blob.data(), static_cast<ULONG>(blob.size()), 0))) {
     return false;
   }
   return BCryptVerifySignature(imported.get(), nullptr, const_cast<PUCHAR>(digest.data()),
@@ -158,7 +160,8 @@ FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mism
   std::vector<std::uint8_t> buffer(1 << 16);
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return FileHandle();
+    if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+      return FileHandle();
     if (got == 0) break;
     if (!hasher.Update(buffer.data(), got)) return FileHandle();
   }

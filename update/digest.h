@@ -96,7 +96,8 @@ FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mism
 
 // True only when signature is a valid ECDSA P-256 signature by key over the
 // SHA-256 of message.
-bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size, const P256Signature& signature);
+bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size,
+                const P256Signature& signature);
 // The same for a message whose SHA-256 was taken already (a download's, as it
 // arrived).
 bool VerifyP256Digest(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature);

@@ -56,8 +56,8 @@ bool IsSendableValidator(const std::string& validator) {
     return true;
   }
   for (const char c : validator) {
-    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' ||
-                         c == ':' || c == ',';
+    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                         c == ' ' || c == ':' || c == ',';
     if (!allowed) return false;
   }
   return true;

@@ -18,7 +18,8 @@ class StallWatch {
   static constexpr std::uint32_t kWindowMs = 60000;
   static constexpr std::uint32_t kMinBytesPerSecond = 1024;
 
-  explicit StallWatch(std::uint32_t windowMs = kWindowMs, std::uint32_t minBytesPerSecond = kMinBytesPerSecond);
+  explicit StallWatch(std::uint32_t windowMs = kWindowMs,
+                      std::uint32_t minBytesPerSecond = kMinBytesPerSecond);
   // A try starts: its first window opens now.
   void Start(double nowMs);
   // `bytes` arrived in this try so far, at `nowMs`; true once it stalled.

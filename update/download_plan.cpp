@@ -1,8 +1,8 @@
 #include "update/download_plan.h"
 
 #include "base/field_text.h"
-#include "format/limits.h"
 #include "base/run_log.h"
+#include "format/limits.h"
 #include "update/disk_space.h"
 #include "update/progress_text.h"
 
@@ -12,7 +12,8 @@ namespace {
 
 const std::string& Url(const UpdateFile& file) { return file.url; }
 
-bool Answered(HttpClient& http, const char* method, const UpdateFile& file, bool opened, std::uint64_t* length) {
+bool Answered(HttpClient& http, const char* method, const UpdateFile& file, bool opened,
+              std::uint64_t* length) {
   runlog::Write("size", std::string(method) + " " + Url(file) + ": " + AnswerText(http, opened));
   return opened && http.IsStatusOk() && (*length = http.ContentLength()) != 0;
 }
@@ -43,7 +44,8 @@ std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std
     file.localPath = path;
     const bool archive = HasZipExtension(path.c_str());
     runlog::Write("plan", "file " + std::to_string(i + 1) + " version " + std::to_string(file.version) + " " +
-                              Url(file) + " -> " + path + (archive ? " (archive: unpacked)" : " (program: kept)"));
+                              Url(file) + " -> " + path +
+                              (archive ? " (archive: unpacked)" : " (program: kept)"));
   }
   return std::nullopt;
 }

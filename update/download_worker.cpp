@@ -58,12 +58,12 @@ class Worker {
     // An archive with nowhere to go is refused before anything is fetched;
     // the downloads must fit on the volume they are saved to.
     if (archiveSeen && request_.destination.empty()) return Fail(NoDestination(fetched));
-    if (auto failure = CheckSpace(chosen ? request_.setupSavePath : request_.workDir, total_)) return Fail(*failure);
+    if (auto failure = CheckSpace(chosen ? request_.setupSavePath : request_.workDir, total_))
+      return Fail(*failure);
 
-    ResumableDownload download(*request_.http, request_.settings, Stop(),
-                               [this](std::uint64_t fileBytes, std::uint64_t received) {
-                                 return Figures(fileBytes, received);
-                               });
+    ResumableDownload download(
+        *request_.http, request_.settings, Stop(),
+        [this](std::uint64_t fileBytes, std::uint64_t received) { return Figures(fileBytes, received); });
     for (std::size_t i = 0; i < steps_.size(); ++i) {
       if (auto failure = Download(download, steps_[i].fetched, sizes_[i])) return Fail(*failure);
     }
@@ -141,7 +141,8 @@ class Worker {
     FileSizes sizes;
     const std::size_t count = files.size();
     auto asked = [this, count](std::size_t done) {
-      if (count > 1) sink_.ShowStatus(WorkerStatus::SizeCheck, "", std::to_string(done) + "/" + std::to_string(count));
+      if (count > 1)
+        sink_.ShowStatus(WorkerStatus::SizeCheck, "", std::to_string(done) + "/" + std::to_string(count));
     };
     if (auto failure = SizePass(*request_.http, files, Stop(), sizes, asked)) return failure;
     sizes_ = sizes.each;
@@ -168,7 +169,8 @@ class Worker {
     // Each file starts its line at 0.00: the figures of the run follow.
     lastPercent_ = ~0u;
     if (!Text(Line::Count, CountLine(fileNumber_, FileCount(), doneBefore_, total_)) ||
-        !sink_.ShowStatus(WorkerStatus::File, file.url) || !sink_.ShowStatus(WorkerStatus::SavedAt, file.localPath) ||
+        !sink_.ShowStatus(WorkerStatus::File, file.url) ||
+        !sink_.ShowStatus(WorkerStatus::SavedAt, file.localPath) ||
         !Progress(ProgressPercent(doneBefore_, total_))) {
       return WorkerFailure{};
     }
@@ -211,15 +213,16 @@ class Worker {
       if (auto failure = unpack()) return failure;
       const std::string version = std::to_string(step.whole.version);
       if (!sink_.ShowStatus(WorkerStatus::ExtractingFrom, step.fetched.localPath)) return WorkerFailure{};
-      const DeltaApplication applied =
-          ApplyDeltaArchive(step.fetched.localPath, request_.destination, request_.mayWrite, step.fetched.hash);
+      const DeltaApplication applied = ApplyDeltaArchive(step.fetched.localPath, request_.destination,
+                                                         request_.mayWrite, step.fetched.hash);
       DeleteFileA(step.fetched.localPath.c_str());
       if (applied.outcome == DeltaOutcome::Applied) {
-        runlog::Write("delta", "version " + version + ": delta applied (" + std::to_string(step.fetched.size) +
-                                   " bytes downloaded)");
+        runlog::Write("delta", "version " + version + ": delta applied (" +
+                                   std::to_string(step.fetched.size) + " bytes downloaded)");
         continue;
       }
-      if (applied.outcome == DeltaOutcome::NoRights) return WorkerFailure{FailureKind::NoRights, applied.reason};
+      if (applied.outcome == DeltaOutcome::NoRights)
+        return WorkerFailure{FailureKind::NoRights, applied.reason};
       runlog::Write("delta", "version " + version + ": delta not taken (" + applied.reason +
                                  "); the whole-file patch instead");
       if (auto failure = FetchWhole(download, step.whole)) return failure;

@@ -16,7 +16,8 @@ constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 // Certificate errors are never ignored, and WinINet must not follow a
 // redirect from https to http on our behalf, whatever a caller passes.
-constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
 
 // Where the request ended after WinINet followed its redirects must be a
@@ -24,7 +25,8 @@ constexpr DWORD kRefusedFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_
 bool EndsWhereAllowed(HINTERNET request, const char* url) {
   char final[4096] = {};
   DWORD length = sizeof final;
-  if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &length) || length >= sizeof final) return false;
+  if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &length) || length >= sizeof final)
+    return false;
   return IsFetchRedirect(url, final);
 }
 
@@ -48,8 +50,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD) {
 }
 
 void SetTimeouts(HINTERNET h, DWORD ms) {
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+  for (DWORD option :
+       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionA(h, option, &ms, sizeof ms);
   }
 }
@@ -101,8 +103,8 @@ bool HttpClient::Send(const char* verb, const char* url, const std::string& head
   parts.dwUrlPathLength = sizeof path;
   if (!InternetCrackUrlA(url, 0, 0, &parts)) return false;
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  HINTERNET connection = InternetConnectA(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-                                          kContext);
+  HINTERNET connection =
+      InternetConnectA(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, kContext);
   if (!connection) return false;
   SetTimeouts(connection, timeoutMs_);
   connection_.store(connection);
@@ -117,8 +119,8 @@ bool HttpClient::Send(const char* verb, const char* url, const std::string& head
   request_.store(h);
   // An abort that came while the request was on its way leaves nothing behind.
   RedirectWatch watch(url);
-  if (!HttpSendRequestA(h, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()), nullptr,
-                        0) ||
+  if (!HttpSendRequestA(h, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+                        nullptr, 0) ||
       aborted_ || watch.refused || !EndsWhereAllowed(h, url)) {
     CloseRequest();
     return false;
@@ -133,8 +135,7 @@ DWORD HttpClient::Status() {
   if (!request) return 0;
   DWORD status = 0;
   DWORD length = sizeof status;
-  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                      &length, nullptr)) {
+  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr)) {
     return 0;
   }
   return status;
@@ -148,7 +149,8 @@ std::string HttpClient::Header(const char* name) {
   if (n >= sizeof value) return {};
   std::memcpy(value, name, n);
   DWORD length = sizeof value - 1;
-  if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &length, nullptr) || length >= sizeof value) return {};
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &length, nullptr) || length >= sizeof value)
+    return {};
   return std::string(value, length);
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace qz {
 
 namespace {
@@ -36,7 +35,8 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
       if (delta.version != file.version) continue;
       const std::string refusal = DeltaRefusal(file, delta);
       if (!refusal.empty()) {
-        plan.notes.push_back("version " + std::to_string(file.version) + ": delta not taken (" + refusal + ")");
+        plan.notes.push_back("version " + std::to_string(file.version) + ": delta not taken (" + refusal +
+                             ")");
         continue;
       }
       entry.deltaUrl = delta.url;
@@ -52,8 +52,8 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
 std::string DeltaRefusal(const ManifestFile& whole, const ManifestFile& delta) {
   if (!delta.sha256) return "it has no SHA256";
   if (whole.size && delta.size && *delta.size >= *whole.size) {
-    return "its " + std::to_string(*delta.size) + " bytes would save nothing against the whole-file patch's " +
-           std::to_string(*whole.size);
+    return "its " + std::to_string(*delta.size) +
+           " bytes would save nothing against the whole-file patch's " + std::to_string(*whole.size);
   }
   return "";
 }

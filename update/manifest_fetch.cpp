@@ -66,7 +66,8 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
   if (!FetchText(http, url, kMaxManifestBytes, text)) return refuse("not fetched whole");
   if (trust.signatureRequired) {
     if (!trust.problem.empty()) return refuse(trust.problem);
-    if (!SignedByTrustedKey(http, url, text, trust)) return refuse("no configured key verifies its signature");
+    if (!SignedByTrustedKey(http, url, text, trust))
+      return refuse("no configured key verifies its signature");
   }
 
   settings::InstallRecord record;
@@ -107,15 +108,18 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
       if (!read.progName.empty()) add("ProgName " + read.progName);
       if (read.serial) add("Serial " + std::to_string(*read.serial));
       if (expect.highestSerial) add("accepted before " + std::to_string(*expect.highestSerial));
-      if (read.expires) add("expires " + ManifestTimeText(*read.expires) + ", now " + ManifestTimeText(check.now));
+      if (read.expires)
+        add("expires " + ManifestTimeText(*read.expires) + ", now " + ManifestTimeText(check.now));
       return refuse(BindingProblemText(problem) + facts + (facts.empty() ? "" : ")"));
     }
     // Kept only once everything else passed: a refused manifest can never
     // raise the bar for the publisher's real one.
     std::uint32_t userSeen = 0;
-    const bool userLower = settings::ReadSeenSerial(read.progName.c_str(), userSeen) != settings::SeenSerial::Read ||
-                           *read.serial > userSeen;
-    if (!check.machineFloor && userLower && !settings::RecordSeenSerial(read.progName.c_str(), *read.serial)) {
+    const bool userLower =
+        settings::ReadSeenSerial(read.progName.c_str(), userSeen) != settings::SeenSerial::Read ||
+        *read.serial > userSeen;
+    if (!check.machineFloor && userLower &&
+        !settings::RecordSeenSerial(read.progName.c_str(), *read.serial)) {
       return refuse("its serial could not be kept");
     }
     fetched.why = "signed, " + std::string(ManifestTargetName(*read.target)) + ", Serial " +

@@ -23,7 +23,8 @@ ManifestTrust TrustFromKeyLines(const std::vector<std::string>& lines) {
 }
 
 ManifestTrust LoadManifestTrust() {
-  const settings::ProductKeyList configured = settings::ReadProductKeys("ManifestKeys", ViewPolicy::EveryView);
+  const settings::ProductKeyList configured =
+      settings::ReadProductKeys("ManifestKeys", ViewPolicy::EveryView);
   if (configured.state == settings::ProductKeyList::State::Unusable) {
     ManifestTrust trust;
     trust.signatureRequired = true;

@@ -39,7 +39,8 @@ double NowMs() {
 // has the same file: its validator (strong ETag, else Last-Modified) is kept
 // beside the part with the address it came from.
 std::string ReadTag(const std::string& tagPath, const std::string& url) {
-  FileHandle tag(CreateFileA(tagPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  FileHandle tag(
+      CreateFileA(tagPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!tag) return {};
   char text[4096 + 512];
   DWORD got = 0;
@@ -62,8 +63,8 @@ void WriteTag(const std::string& tagPath, const std::string& url, const std::str
     DeleteFileA(tagPath.c_str());
     return;
   }
-  FileHandle tag(CreateFileA(tagPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
+  FileHandle tag(
+      CreateFileA(tagPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   const std::string content = url + "\n" + validator;
   DWORD written = 0;
   if (!tag || !WriteFile(tag.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
@@ -169,11 +170,13 @@ std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, st
       continue;
     }
     runlog::Write("download", "try again in " + std::to_string(pauses[next.pause]) + " ms (pause " +
-                                  std::to_string(next.pause + 1) + " of " + std::to_string(pauses.size()) + ")");
+                                  std::to_string(next.pause + 1) + " of " + std::to_string(pauses.size()) +
+                                  ")");
     if (!Pause(pauses[next.pause])) return WorkerFailure{};
   }
   DeleteFileA(file.localPath.c_str());
-  if (!MoveFileA(part.c_str(), file.localPath.c_str())) return WorkerFailure{FailureKind::SaveFailed, file.localPath};
+  if (!MoveFileA(part.c_str(), file.localPath.c_str()))
+    return WorkerFailure{FailureKind::SaveFailed, file.localPath};
   DeleteFileA((part + ".tag").c_str());
   // With what this run received and how long it took: a slow link shows.
   runlog::Write("download", "saved " + file.localPath + ", " + std::to_string(expected) + " bytes, " +
@@ -225,8 +228,9 @@ ResumableDownload::TryEnd ResumableDownload::Request(const UpdateFile& file, std
   }
   const bool opened = http_.Get(url.c_str(), headers);
   if (stopRequested_()) return {TryEnd::Stopped, {}};
-  runlog::Write("download", (resume.from > 0 ? "GET from byte " + std::to_string(resume.from) : std::string("GET")) +
-                                " " + url + ": " + AnswerText(http_, opened));
+  runlog::Write("download",
+                (resume.from > 0 ? "GET from byte " + std::to_string(resume.from) : std::string("GET")) +
+                    " " + url + ": " + AnswerText(http_, opened));
   if (!opened) return {TryEnd::Retry, network};
   const DWORD status = http_.Status();
   const std::uint64_t length = http_.ContentLength();
@@ -246,7 +250,8 @@ ResumableDownload::TryEnd ResumableDownload::Request(const UpdateFile& file, std
     return {TryEnd::Failed, WorkerFailure{}};
   }
   const std::string etag = http_.Header("ETag");
-  WriteTag(part + ".tag", url, !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : http_.Header("Last-Modified"));
+  WriteTag(part + ".tag", url,
+           !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : http_.Header("Last-Modified"));
   return {TryEnd::Done, {}};
 }
 
@@ -267,7 +272,8 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
   for (std::uint64_t read = 0; read < from;) {
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(from - read < kLargestRead ? from - read : kLargestRead);
-    if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0) return {TryEnd::Failed, saveFailed};
+    if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0)
+      return {TryEnd::Failed, saveFailed};
     if (hasher) hasher->Update(buffer.get(), got);
     read += got;
   }
@@ -337,7 +343,8 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
   http_.CloseRequest();
   // A body shorter than announced is an interrupted download, not a file.
   if (onDisk != expected) {
-    runlog::Write("download", "body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
+    runlog::Write("download",
+                  "body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
     return {TryEnd::Retry, network};
   }
   if (!CloseHandle(out.release())) return {TryEnd::Failed, saveFailed};
@@ -348,7 +355,8 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
   return {TryEnd::Done, {}};
 }
 
-ResumableDownload::TryEnd ResumableDownload::Verify(const UpdateFile& file, const std::optional<Sha256Digest>& digest,
+ResumableDownload::TryEnd ResumableDownload::Verify(const UpdateFile& file,
+                                                    const std::optional<Sha256Digest>& digest,
                                                     const std::string& part) {
   if (!file.hash.Checked()) return {TryEnd::Done, {}};
   // Not what the publisher released: it is neither kept, run nor unpacked.

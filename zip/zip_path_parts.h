@@ -5,26 +5,26 @@
 #include <string>
 
 class CZipPathParts {
-public:
-    CZipPathParts() = default;
-    explicit CZipPathParts(const std::string& path) { Split(path); }
+ public:
+  CZipPathParts() = default;
+  explicit CZipPathParts(const std::string& path) { Split(path); }
 
-    void Split(const std::string& path);
+  void Split(const std::string& path);
 
-    // prefix + drive + "\" (when both drive and directory are set) + directory
-    std::string GetFolderPath() const;
-    // title, then "." and extension when there is one
-    std::string GetFileName() const;
-    // folder path, then "\" (when the folder path is not empty) and the file name
-    std::string GetFullPath() const;
-    // directory and file name, without prefix and drive
-    std::string GetPathWithoutDrive() const;
+  // prefix + drive + "\" (when both drive and directory are set) + directory
+  std::string GetFolderPath() const;
+  // title, then "." and extension when there is one
+  std::string GetFileName() const;
+  // folder path, then "\" (when the folder path is not empty) and the file name
+  std::string GetFullPath() const;
+  // directory and file name, without prefix and drive
+  std::string GetPathWithoutDrive() const;
 
-    std::string prefix;     // "\\", "\\?\" or "\\?\unc\"
-    std::string drive;      // "C:"
-    std::string directory;  // without leading and trailing "\"
-    std::string title;
-    std::string extension;  // without its dot
+  std::string prefix;     // "\\", "\\?\" or "\\?\unc\"
+  std::string drive;      // "C:"
+  std::string directory;  // without leading and trailing "\"
+  std::string title;
+  std::string extension;  // without its dot
 };
 
 // Removes trailing "\" (and "/" when alsoSlash) separators, leaving the second
@@ -47,3 +47,8 @@ bool ZipPathNamesOrdinaryTarget(const std::string& relative);
 // whole target under MAX_PATH, and the folder it is created in (the target
 // itself for a folder entry) short enough for CreateDirectory.
 bool ZipPathFits(const std::string& target, const std::string& relative, bool folderEntry);
+
+// Where a stored name lands below `folder` (its folders kept, or only its
+// last part) when the rules above let it: unpacking and delta application
+// both place files by this. "" when the name is refused.
+std::string ZipCheckedTarget(const std::string& name, const std::string& folder, bool keepFolders);

@@ -12,10 +12,10 @@ namespace ZipSystem {
 
 // Windows file attributes.
 enum : uint32_t {
-    attrReadOnly = 0x01,
-    attrHidden = 0x02,
-    attrDirectory = 0x10,
-    attrArchive = 0x20,
+  attrReadOnly = 0x01,
+  attrHidden = 0x02,
+  attrDirectory = 0x10,
+  attrArchive = 0x20,
 };
 
 // Every call below that hands a path to the system counts once: each costs a
@@ -52,9 +52,9 @@ bool MakeFolder(const std::string& folder);
 
 // Runtime-library file descriptors. Failures return -1 and leave errno set.
 enum class FileMode {
-    ReadShared,    // read only, other writers denied
-    WriteCreate,   // write only, created or truncated, other writers denied, not read-only
-    WriteReplace,  // as WriteCreate, but a read-only file is replaced (its attribute cleared first)
+  ReadShared,    // read only, other writers denied
+  WriteCreate,   // write only, created or truncated, other writers denied, not read-only
+  WriteReplace,  // as WriteCreate, but a read-only file is replaced (its attribute cleared first)
 };
 int FileOpen(const std::string& path, FileMode mode);
 int FileClose(int fd);
@@ -76,19 +76,19 @@ int64_t FileSeek(int fd, int64_t offset, int origin);
 // Wine the C++ runtime's own condition (built on semaphores) costs a call to
 // the Wine server per wake-up, Windows' slim locks do not.
 class Monitor {
-public:
-    Monitor();
-    ~Monitor();
-    Monitor(const Monitor&) = delete;
-    Monitor& operator=(const Monitor&) = delete;
-    void Lock();
-    void Unlock();
-    void Wait();  // with the lock held; it is held again on return
-    void WakeAll();
+ public:
+  Monitor();
+  ~Monitor();
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+  void Lock();
+  void Unlock();
+  void Wait();  // with the lock held; it is held again on return
+  void WakeAll();
 
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl;
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
 };
 
 }  // namespace ZipSystem

@@ -538,18 +538,30 @@ TEST_F(InstallTest, TricklingServerStallsAndTheDownloadFails) {
   const DWORD window = 1500;  // a minute's window, shortened
   RegSetValueExA(key, "StallWindowMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&window), sizeof window);
   RegCloseKey(key);
-  const std::string exe = InstallGame(gameDir_);
-  WriteInstallRecord(kProg, "100", gameDir_, exe);
-  Publish("patch/p101.bin", std::string(4000, 't'));
   const std::string base = "~trickle=200/patch";
-  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.bin"}}, "", base)));
-  ASSERT_TRUE(Answer(run.process.pid(),
-                     Formatted(texts::kDownloadFailedFormat, ServerUrl(base + "/p101.bin")).c_str(), IDOK))
-      << SupportLog();
-  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
-  EXPECT_EQ(CountRequests("GET /" + base + "/p101.bin"), 4) << "a try and one after each pause";
-  EXPECT_NE(SupportLog().find("stalled: under 1024 bytes a second"), std::string::npos) << SupportLog();
-  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  // A delta archive is judged by the same rule as a whole-file patch.
+  for (const bool delta : {false, true}) {
+    SCOPED_TRACE(delta ? "delta" : "whole file");
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    std::string noise(4000, 't');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919u) >> 3);
+    const std::string archive = DeltaArchiveOf({{"data/n.bin", "", noise}}, {});
+    const std::string name = delta ? "p101.qzd" : "p101.bin";
+    Publish("patch/p101.bin", std::string(4000, 't'));
+    Publish("patch/p101.qzd", archive);
+    const int before = CountRequests("GET /" + base + "/" + name);
+    Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl(base), {{101, "p101.bin"}}}) +
+                            (delta ? DeltaLines(101, "p101.qzd", archive) : std::string()));
+    LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+    ASSERT_TRUE(Answer(run.process.pid(),
+                       Formatted(texts::kDownloadFailedFormat, ServerUrl(base + "/" + name)).c_str(), IDOK))
+        << SupportLog();
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+    EXPECT_EQ(CountRequests("GET /" + base + "/" + name) - before, 4) << "a try and one after each pause";
+    EXPECT_NE(SupportLog().find("stalled: under 1024 bytes a second"), std::string::npos) << SupportLog();
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+  }
 }
 
 TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
