@@ -639,7 +639,7 @@ int SignFile(std::vector<std::string> a, std::ostream& out) {
   guard.Keep(keyFile, "the signing key");
   if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
   guard.Allow(sigPath);
-  const std::string signature = ToBase64(Sign(ReadText(keyFile), ReadText(file), s.passphrase)) + "\n";
+  const std::string signature = ToBase64(SignFileBytes(ReadText(keyFile), file, s.passphrase)) + "\n";
   WriteReplacing(sigPath, signature);
   WriteReport report("sign");
   report.Wrote(sigPath);

@@ -176,18 +176,23 @@ std::string PublicKeyOf(const std::string& privatePem, const Passphrase& passphr
   return PublicPoint(ReadPrivate(privatePem, passphrase).get());
 }
 
-std::string Sign(const std::string& privatePem, const std::string& message, const Passphrase& passphrase) {
+namespace {
+
+// r || s over what `feed` hands EVP_DigestSignUpdate, block by block, so a
+// file of any size is signed without being held.
+template <typename Feed>
+std::string SignFed(const std::string& privatePem, const Passphrase& passphrase, Feed feed) {
   Key key = ReadPrivate(privatePem, passphrase);
   MdCtx ctx(EVP_MD_CTX_new());
-  std::size_t derSize = 0;
-  const auto* data = reinterpret_cast<const unsigned char*>(message.data());
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-      EVP_DigestSign(ctx.get(), nullptr, &derSize, data, message.size()) != 1) {
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1)
     Fail("signing failed");
-  }
+  feed([&ctx](const void* data, std::size_t size) {
+    if (EVP_DigestSignUpdate(ctx.get(), data, size) != 1) Fail("signing failed");
+  });
+  std::size_t derSize = 0;
+  if (EVP_DigestSignFinal(ctx.get(), nullptr, &derSize) != 1) Fail("signing failed");
   std::string der(derSize, '\0');
-  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(&der[0]), &derSize, data, message.size()) !=
-      1) {
+  if (EVP_DigestSignFinal(ctx.get(), reinterpret_cast<unsigned char*>(&der[0]), &derSize) != 1) {
     Fail("signing failed");
   }
   const auto* p = reinterpret_cast<const unsigned char*>(der.data());
@@ -203,6 +208,25 @@ std::string Sign(const std::string& privatePem, const std::string& message, cons
     Fail("signing failed");
   }
   return raw;
+}
+
+}  // namespace
+
+std::string Sign(const std::string& privatePem, const std::string& message, const Passphrase& passphrase) {
+  return SignFed(privatePem, passphrase,
+                 [&message](const auto& update) { update(message.data(), message.size()); });
+}
+
+std::string SignFileBytes(const std::string& privatePem, const std::string& path,
+                          const Passphrase& passphrase) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) Fail("cannot read " + path);
+  return SignFed(privatePem, passphrase, [&](const auto& update) {
+    std::string buffer(1 << 16, '\0');
+    std::size_t n;
+    while ((n = std::fread(&buffer[0], 1, buffer.size(), file.get())) > 0) update(buffer.data(), n);
+    if (std::ferror(file.get())) Fail("cannot read " + path);
+  });
 }
 
 std::string RandomBytes(std::size_t count) {

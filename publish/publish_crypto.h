@@ -43,6 +43,9 @@ std::string PublicKeyOf(const std::string& privatePem, const Passphrase& passphr
 // r || s, 32 bytes each, over the SHA-256 of message.
 std::string Sign(const std::string& privatePem, const std::string& message,
                  const Passphrase& passphrase = std::nullopt);
+// The same over a file's bytes, read in blocks (a file of any size).
+std::string SignFileBytes(const std::string& privatePem, const std::string& path,
+                          const Passphrase& passphrase = std::nullopt);
 // Bytes from the system's random source, for nonces.
 std::string RandomBytes(std::size_t count);
 

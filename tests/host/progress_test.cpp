@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "base/run_log.h"
 #include "update/download_pace.h"
@@ -258,6 +260,62 @@ TEST(DownloadPace, OnlyWellFormedValidatorsAreSentBack) {
       {"Tue, 08 Dec\r\nRange: bytes=0-", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsSendableValidator(c.validator), c.sendable) << c.validator;
+}
+
+}  // namespace
+}  // namespace qz
+
+namespace qz {
+namespace {
+
+// A link far faster than the cap, read as the worker reads it: the average
+// stays within 10 % of the cap and no second carries twice the cap.
+TEST(DownloadPace, RateCapHoldsTheAverageWithoutBursts) {
+  for (const std::uint64_t cap : {1000ull * 1024, 10000ull * 1024, 50000ull * 1024}) {
+    SCOPED_TRACE(cap);
+    RatePacer pacer(cap);
+    const std::uint32_t read = pacer.ReadSize(1 << 20);
+    double now = 0;
+    std::uint64_t total = 0;
+    std::vector<std::uint64_t> perSecond(1, 0);
+    while (now < 20000) {
+      now += 0.2;  // the link delivers each read almost at once
+      total += read;
+      perSecond.resize(static_cast<std::size_t>(now / 1000) + 1, 0);
+      perSecond.back() += read;
+      now += pacer.AfterRead(now, read);
+    }
+    const double average = static_cast<double>(total) / (now / 1000);
+    EXPECT_NEAR(average, static_cast<double>(cap), cap * 0.1);
+    for (std::uint64_t bytes : perSecond) EXPECT_LE(bytes, 2 * cap);
+  }
+  EXPECT_EQ(RatePacer(0).AfterRead(5, 1 << 30), 0) << "no cap, no wait";
+}
+
+TEST(Progress, TimeLeftOnlyOnceTheRateIsSteady) {
+  auto at = [](double kbPerMsFirst, double kbPerMsLater, double untilMs) {
+    RateWindow w;
+    double bytes = 0;
+    for (double t = 0; t <= untilMs; t += 100) {
+      w.Add(t, static_cast<std::uint64_t>(bytes));
+      bytes += 100 * 1024 * (t < untilMs / 2 ? kbPerMsFirst : kbPerMsLater);
+    }
+    return w.SecondsLeft(60ull * 1000 * 1024);
+  };
+  const struct {
+    const char* id;
+    std::optional<std::uint64_t> left;
+  } cases[] = {
+      {"steady 1 MB/s over the window", at(1, 1, 8000)},
+      {"window not yet full", at(1, 1, 4000)},
+      {"rate down to a third in the newer half", at(1, 0.3, 8000)},
+      {"stalled in the newer half", at(1, 0, 8000)},
+  };
+  EXPECT_EQ(cases[0].left, std::optional<std::uint64_t>(60)) << cases[0].id;
+  for (int k = 1; k < 4; ++k) EXPECT_FALSE(cases[k].left) << cases[k].id;
+  EXPECT_EQ(TimeLeftLine(0), L"残り時間: 約 1 秒");
+  EXPECT_EQ(TimeLeftLine(150), L"残り時間: 約 3 分");
+  EXPECT_EQ(TimeLeftLine(3 * 3600 + 61), L"残り時間: 約 3 時間 2 分");
 }
 
 }  // namespace
