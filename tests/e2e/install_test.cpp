@@ -564,6 +564,46 @@ TEST_F(InstallTest, TricklingServerStallsAndTheDownloadFails) {
   }
 }
 
+// The machine's rate cap holds the download back, and the time left shows
+// only once the rate has been steady for the window.
+TEST_F(InstallTest, RateCapHoldsAndTimeLeftShowsOnceTheRateIsSteady) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key), ERROR_SUCCESS);
+  const DWORD capKBps = 256;
+  RegSetValueExA(key, "RateLimitKBps", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&capKBps), sizeof capKBps);
+  RegCloseKey(key);
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  std::string noise(3u << 20, '\0');  // 12 s at the cap, as good as incompressible
+  std::uint32_t x = 2463534242u;
+  for (char& c : noise) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  const std::string archive = ZipOf({{"data/big.bin", noise}});
+  const DWORD bytes = static_cast<DWORD>(archive.size());
+  Publish("patch/p101.zip", archive);
+  LauncherRun run = StartLauncher(BlockWith(Manifest(100, {{101, "p101.zip"}}, "")));
+  HWND wizard = Wizard(run);
+  ASSERT_NE(wizard, nullptr);
+  const DWORD started = GetTickCount();
+  bool absentFirst = false;
+  std::wstring shown;
+  while (IsWindow(wizard) && GetTickCount() - started < 60000) {
+    const std::wstring left = ItemText(wizard, IDC_TIME_LEFT);
+    if (GetTickCount() - started < 3000 && left.empty()) absentFirst = true;
+    if (!left.empty()) shown = left;
+    Sleep(200);
+  }
+  const DWORD took = GetTickCount() - started;
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done)) << SupportLog();
+  EXPECT_TRUE(absentFirst) << "no time left before the rate is steady";
+  EXPECT_EQ(shown.rfind(L"残り時間: 約 ", 0), 0u) << "the time left once it is";
+  // A lower bound only: a slow machine takes longer, never less.
+  EXPECT_GE(took, bytes / (capKBps * 1024 * 11 / 10) * 1000) << "faster than the cap allows";
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "data\\big.bin"), noise);
+}
+
 TEST_F(InstallTest, CancelAnsweredNoGoesOnAndYesStopsPromptly) {
   const std::string exe = InstallGame(gameDir_);
   WriteInstallRecord(kProg, "100", gameDir_, exe);

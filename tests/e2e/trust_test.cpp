@@ -143,6 +143,13 @@ INSTANTIATE_TEST_SUITE_P(
                   t.PublishSigned("game.txt", m + "UpFileList 90 old.zip\r\nSHA256 12345\r\n");
                 },
                 false},
+        // A size past what a manifest may state (2^53 bytes).
+        Refusal{"size_over_the_limit",
+                [](TrustTest& t, const std::string& m) {
+                  t.PublishSigned("game.txt", m + "UpFileList 101 p101.zip\r\nSHA256 " + std::string(64, 'a') +
+                                                  "\r\nSize 9007199254740993\r\n");
+                },
+                false, texts::kUpdateFailed, "it holds a value the launcher refuses"},
         Refusal{"entry_without_hash",
                 [](TrustTest& t, const std::string& m) {
                   t.PublishSigned("game.txt", m + "UpFileList 101 p101.zip\r\n");
