@@ -156,8 +156,10 @@ FileHandle HoldChecked(const std::string& path, const FileHash& hash, bool& mism
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file || !hash.Checked()) return file;
-  Sha256Hasher hasher;
-  std::vector<std::uint8_t> buffer(1 << 16);
+  // The disk is read while the blocks before are hashed on another thread,
+  // so checking a large archive again costs the slower of the two, not both.
+  BackgroundSha256 hasher;
+  std::vector<std::uint8_t> buffer(256 << 10);
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
