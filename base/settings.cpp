@@ -264,6 +264,18 @@ NonceClaim ClaimTicketNonce(const std::string& nonce, std::int64_t keepUntil, st
 
 namespace {
 constexpr char kSeenKey[] = "Software\\Veltoworks\\Seen";
+
+// A kept serial: a REG_DWORD, missing, or there but unusable.
+SeenSerial ReadSerialValue(HKEY key, const char* name, std::uint32_t& serial) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  const LSTATUS read = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  if (read == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
+  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SeenSerial::Unreadable;
+  serial = value;
+  return SeenSerial::Read;
+}
 }  // namespace
 
 SeenSerial ReadSeenSerial(const char* progName, std::uint32_t& serial) {
@@ -271,15 +283,7 @@ SeenSerial ReadSeenSerial(const char* progName, std::uint32_t& serial) {
   const LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, kSeenKey, 0, KEY_QUERY_VALUE, seen.put());
   if (opened == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
   if (opened != ERROR_SUCCESS) return SeenSerial::Unreadable;
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  DWORD type = 0;
-  const LSTATUS read =
-      RegQueryValueExA(seen.get(), progName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  if (read == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
-  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SeenSerial::Unreadable;
-  serial = value;
-  return SeenSerial::Read;
+  return ReadSerialValue(seen.get(), progName, serial);
 }
 
 bool RecordSeenSerial(const char* progName, std::uint32_t serial) {
@@ -299,15 +303,7 @@ SeenSerial ReadMachineSerial(const char* progName, std::uint32_t& serial) {
       OpenLocalMachineKey(RecordPath(progName).c_str(), KEY_QUERY_VALUE, ViewPolicy::OwnThenOther, key);
   if (opened == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
   if (opened != ERROR_SUCCESS) return SeenSerial::Unreadable;
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  DWORD type = 0;
-  const LSTATUS read =
-      RegQueryValueExA(key.get(), "Serial", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  if (read == ERROR_FILE_NOT_FOUND) return SeenSerial::None;
-  if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SeenSerial::Unreadable;
-  serial = value;
-  return SeenSerial::Read;
+  return ReadSerialValue(key.get(), "Serial", serial);
 }
 
 std::string ReadRecordedManifestUrl(const char* progName) {

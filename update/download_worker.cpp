@@ -15,17 +15,6 @@ namespace qz {
 
 namespace {
 
-double NowMs() {
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMs;
-}
-
 // One version's part of a run: what is fetched for it (its delta archive,
 // when one is listed, or its whole file) and, should the delta not be taken,
 // the whole file that stands behind it.

@@ -23,18 +23,6 @@ constexpr double kPromptReadMs = 50;
 // capped download is never taken for a stalled one.
 constexpr std::uint64_t kLowestCapKBps = 16;
 
-// Timed around every read: the counter's frequency is fixed at boot, asked once.
-double NowMs() {
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMs;
-}
-
 // The bytes of an earlier attempt or run go on only while the server still
 // has the same file: its validator (strong ETag, else Last-Modified) is kept
 // beside the part with the address it came from.
@@ -125,6 +113,18 @@ class StallGuard {
 };
 
 }  // namespace
+
+// Timed around every read: the counter's frequency is fixed at boot, asked once.
+double NowMs() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
 
 DownloadSettings LoadDownloadSettings() {
   DownloadSettings settings;

@@ -25,6 +25,9 @@
 
 namespace qz {
 
+// Milliseconds from a fixed point, for timing reads and rates.
+double NowMs();
+
 // How every file of a run is fetched: one set for the whole run, whatever
 // the file (a whole-file patch, a delta archive, an installer).
 struct DownloadSettings {
