@@ -267,9 +267,22 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
   // Hashed beside the transfer, on a thread of its own, so checking costs no
   // second read of the file; a resumed file's hash covers the bytes already
   // on disk, read first.
-  std::optional<BackgroundSha256> hasher;
-  if (file.hash.Checked()) hasher.emplace();
-  for (std::uint64_t read = 0; read < from;) {
+  std::unique_ptr<BackgroundSha256> hasher;
+  const bool takenUp = file.hash.Checked() && held_.hasher && held_.part == part && held_.at == from;
+  if (takenUp) {
+    hasher = std::move(held_.hasher);
+    runlog::Write("download", "the hash goes on from byte " + std::to_string(from));
+  } else if (file.hash.Checked()) {
+    hasher = std::make_unique<BackgroundSha256>();
+  }
+  held_.hasher.reset();
+  // A try cut on the way leaves its hash for the next one.
+  auto keepHash = [&](std::uint64_t at) {
+    held_.part = part;
+    held_.at = at;
+    held_.hasher = std::move(hasher);
+  };
+  for (std::uint64_t read = takenUp ? from : 0; read < from;) {
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(from - read < kLargestRead ? from - read : kLargestRead);
     if (!ReadFile(out.get(), buffer.get(), want, &got, nullptr) || got == 0)
@@ -311,12 +324,14 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
                                     " bytes a second over " + std::to_string(settings_.stallWindowMs) +
                                     " ms at byte " + std::to_string(onDisk));
       http_.CloseRequest();
+      keepHash(onDisk);
       return {TryEnd::Stalled, network};
     }
     if (n < 0) {
       runlog::Write("download", "read failed at byte " + std::to_string(onDisk) + ", error " +
                                     runlog::ErrorText(GetLastError()));
       http_.CloseRequest();
+      keepHash(onDisk);
       return {TryEnd::Retry, network};
     }
     readSize = NextReadSize(readSize, static_cast<std::uint32_t>(n), NowMs() - asked);
@@ -345,6 +360,7 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
   if (onDisk != expected) {
     runlog::Write("download",
                   "body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
+    keepHash(onDisk);
     return {TryEnd::Retry, network};
   }
   if (!CloseHandle(out.release())) return {TryEnd::Failed, saveFailed};

@@ -14,11 +14,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/worker_report.h"
+#include "update/digest.h"
 #include "update/download_pace.h"
 #include "update/http_client.h"
 #include "update/update_file.h"
@@ -86,6 +88,15 @@ class ResumableDownload {
   const OnBytes onBytes_;
   std::uint64_t received_ = 0;  // by this run, over all files
   RatePacer pacer_;
+  // The hash of a part a try left behind, with how many of its bytes it has
+  // taken: the next try that goes on from exactly there takes it up instead of
+  // reading the part back, so a 60 GB download cut many times is not read and
+  // hashed again at every cut.
+  struct HeldHash {
+    std::string part;
+    std::uint64_t at = 0;
+    std::unique_ptr<BackgroundSha256> hasher;
+  } held_;
 };
 
 }  // namespace qz

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/portal.h"
+#include "base/win_handles.h"
 #include "format/delta_archive.h"
 #include "tests/common/zip_builder.h"
 #include "tests/e2e/e2e_support.h"
@@ -651,6 +652,46 @@ TEST_F(InstallTest, PartialFileOfAnEarlierRunIsResumed) {
   EXPECT_NE(log.back().find("GET /" + std::string(base) + "/e.bin 206"), std::string::npos)
       << "the second run asked only for the rest";
   EXPECT_NE(SupportLog().find("resumed at byte 1000000"), std::string::npos);
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+}
+
+// A file past 4 GiB, cut twice beyond 4 GiB: its length, each resume's Range
+// and its hash are 64-bit all the way, and the hash goes on across the cuts
+// instead of reading back what is saved. The server's copy is a sparse file of
+// zeros; the launcher's is written whole (and deleted at the end).
+TEST_F(InstallTest, FilePastFourGiBIsCompletedByResumingAfterCuts) {
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  const std::uint64_t size = (4ull << 30) + (64u << 20);
+  const std::string zerosSha256 = "f8c6a4d9640d5154fd53d271e811269c35a3c6853ab8a72426acd23a280f965d";
+  Publish("patch/big.bin", "");
+  {
+    FileHandle body(CreateFileA((ServerRoot() + "patch\\big.bin").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    ASSERT_TRUE(body && SetFilePointerEx(body.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(body.get()));
+  }
+  const std::string base = "~cut=4303355904,4336910336/patch";
+  ManifestPlan plan;
+  plan.progName = kProg;
+  plan.minVer = 100;
+  plan.baseUrl = ServerUrl(base);
+  plan.files = {{101, "big.bin"}};
+  Publish("game.txt", ManifestText(plan) + "SHA256 " + zerosSha256 + "\r\n");
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  EXPECT_EQ(run.process.Wait(10 * kWait), Exit(ExitCode::Done)) << SupportLog();
+  const std::string saved = WorkDir() + "101_big.bin";
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  ASSERT_TRUE(GetFileAttributesExA(saved.c_str(), GetFileExInfoStandard, &info));
+  EXPECT_EQ((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, size);
+  DeleteFileA(saved.c_str());
+  DeleteFileA((ServerRoot() + "patch\\big.bin").c_str());
+  const std::string log = SupportLog();
+  for (const char* line : {"resumed at byte 4303355904", "resumed at byte 4336910336",
+                           "the hash goes on from byte 4336910336", "SHA-256 matches"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
 }
 
