@@ -183,7 +183,8 @@ std::vector<ListedFile> ListManifestFiles(const std::string& text) {
   if (reading.outcome == ManifestOutcome::Refused) {
     Refuse(
         "the launcher refuses this manifest: a value does not fit, an address is not a web address, a "
-        "digest is not 64 hexadecimal digits, a Serial or Size is not a number from 1 to 4294967295, an "
+        "digest is not 64 hexadecimal digits, a Serial is not a number from 1 to 4294967295 or a Size one "
+        "from 1 to 2^53, an "
         "Expires is not yyyy-mm-ddThh:mmZ, a Target is neither avatar nor game, or one is given twice");
   }
   if (reading.unboundFileValues > 0) Refuse("a digest or size must follow the file entry it belongs to");

@@ -17,7 +17,7 @@ struct PatchFile {
   std::uint16_t version = 0;
   std::string name;  // relative to the base address
   std::string sha256;
-  std::uint32_t size = 0;  // bytes
+  std::uint64_t size = 0;  // bytes
 };
 
 struct ManifestRequest {
@@ -25,7 +25,7 @@ struct ManifestRequest {
   std::uint16_t minVer = 0;
   std::string fullUrl;
   std::string fullSha256;
-  std::uint32_t fullSize = 0;
+  std::uint64_t fullSize = 0;
   std::string baseUrl;  // may be empty when no patch is listed
   std::vector<PatchFile> files;
   std::vector<PatchFile> deltas;  // --delta: each stands in for a file of its version
@@ -65,7 +65,7 @@ struct ListedFile {
   std::string key;  // FullDnURL, UpFileList or UpDeltaList
   std::string url;
   std::string sha256;
-  std::optional<std::uint32_t> size;
+  std::optional<std::uint64_t> size;
 };
 
 // The files a manifest names, as the launcher reads them when nothing is

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 
+#include "format/limits.h"
 #include "publish/publish_crypto.h"
 #include "publish/publish_error.h"
 
@@ -176,15 +177,16 @@ bool IsFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::uint32_t SizeOfFile(const std::string& path) {
+std::uint64_t SizeOfFile(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     throw PublishError("cannot read " + path + ": no such file");
   }
-  if (static_cast<unsigned long long>(st.st_size) > 0xFFFFFFFFull) {
-    throw PublishError(path + ": 4 GiB or more; a launcher fetches files below 4 GiB only");
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
+    throw PublishError(path + ": larger than a manifest may state (" + std::to_string(kMaxFileBytes) +
+                       " bytes)");
   }
-  return static_cast<std::uint32_t>(st.st_size);
+  return static_cast<std::uint64_t>(st.st_size);
 }
 
 bool IsFolder(const std::string& path) {

@@ -43,9 +43,8 @@ void CheckOutputFolder(const std::string& path);
 
 bool IsFile(const std::string& path);
 // The bytes of a file a manifest names; throws PublishError when it is not a
-// readable file or holds 4 GiB or more (a launcher counts a file's length in
-// 32 bits).
-std::uint32_t SizeOfFile(const std::string& path);
+// readable file or is larger than a manifest may state (kMaxFileBytes).
+std::uint64_t SizeOfFile(const std::string& path);
 bool IsFolder(const std::string& path);
 
 }  // namespace qz::publish

@@ -12,6 +12,7 @@
 
 #include "format/manifest.h"
 #include "format/ticket.h"
+#include "publish/manifest_text.h"
 #include "publish/publish_commands.h"
 #include "publish/publish_crypto.h"
 #include "publish/publish_error.h"
@@ -154,6 +155,20 @@ TEST_F(PublishCommands, SignWritesTheFilesSignatureBesideIt) {
   ASSERT_TRUE(signature);
   EXPECT_TRUE(publish::Verify(*FromBase64(publicKey), "MZ setup", *signature));
   EXPECT_FALSE(publish::Verify(*FromBase64(publicKey), "MZ setup!", *signature));
+}
+
+// A game's installer past 4 GiB (sparse here): its size is stated whole in
+// the manifest, which the launcher reads back the same, and verify agrees.
+TEST_F(PublishCommands, FilePastFourGiBIsListedWithItsWholeSize) {
+  const std::string setup = dir / "www/full/Setup.exe";
+  ASSERT_EQ(truncate(setup.c_str(), (4ll << 30) + 1), 0);
+  const Result made = Publish(ManifestArgs(manifest));
+  ASSERT_EQ(made.rc, 0) << made.err;
+  const std::vector<ListedFile> listed = ListManifestFiles(ReadFile(manifest));
+  ASSERT_FALSE(listed.empty());
+  EXPECT_EQ(listed[0].size, std::optional<std::uint64_t>((4ull << 30) + 1));
+  const Result verified = Verify(publicKey);
+  EXPECT_EQ(verified.rc, 0) << verified.out << verified.err;
 }
 
 TEST_F(PublishCommands, UnsignedManifestDropsAStaleSignature) {
