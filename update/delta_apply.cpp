@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "base/guarded_write.h"
@@ -298,6 +299,7 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
     while (end < count && index.patches[end].frameBytes == 0) ++end;
     // Only a file alone in its frame may be large (the index's rule).
     const bool alone = end - first == 1;
+    const bool large = alone && index.patches[first].resultBytes > kSmallFile;
     runBases.clear();
     std::vector<Base> read(end - first);
     std::string why;
@@ -311,16 +313,24 @@ DeltaApplication ApplyDeltaArchive(const std::string& archivePath, const std::st
         why = "the base " + c.patchTargets[k] + " is not the previous release's file (" +
               (base.missing ? std::string("missing") : std::to_string(base.size) + " bytes") + ")";
       }
-      if (why.empty() && !bases.Update(base.data, static_cast<std::size_t>(base.size))) {
+      if (why.empty() && !large && !bases.Update(base.data, static_cast<std::size_t>(base.size))) {
         why = "the bases cannot be hashed";
       }
       resultBytes += p.resultBytes;
     }
     for (std::size_t k = first; k < end && why.empty(); ++k)
       why = MakeParents(c.patchTargets[k], destination, made);
-    if (why.empty() && alone && index.patches[first].resultBytes > kSmallFile) {
+    if (why.empty() && large) {
       const std::string temp = c.patchTargets[first] + ".qzdnew";
+      // A large base is hashed on a second thread while its result is decoded
+      // and hashed here: the two hashes, not the decoding, are most of the
+      // time, and both read memory that stays mapped until the run ends.
+      bool baseHashed = false;
+      std::thread baseHash(
+          [&] { baseHashed = bases.Update(read[0].data, static_cast<std::size_t>(read[0].size)); });
       why = WriteLarge(dctx.get(), archive, index.patches[first], read[0], temp, results);
+      baseHash.join();
+      if (why.empty() && !baseHashed) why = "the bases cannot be hashed";
       if (why.empty())
         temps.push_back(temp);
       else
