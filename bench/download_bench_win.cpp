@@ -3,6 +3,10 @@
 // reads blocks (QZ_READ bytes, 65535 unless given) and writes them. Prints one line of figures:
 //   <mode> seconds=<s> transfer=<s> bytes=<n> mbps=<MB/s> max_ui_block_ms=<ms> peak_mb=<MB>
 // Usage: download_bench_win worker|worker-hashed|bare|bare-thread|bare-dialog URL FOLDER [SHA256]
+//        download_bench_win hash FILE     (SHA-256 alone over a saved file, as the worker hashes)
+// QZ_EXIT_AT=BYTES ends the process at once when the file being saved holds
+// that many bytes: a launcher closed, or a PC switched off, mid-download.
+// QZ_CAP_KBPS=N runs the worker under the player's rate cap of N KB/s.
 // QZ_PROBE=1 also measures how long the wizard's thread takes to answer a
 // message (every 20 ms); the probing itself slows Wine's message handling, so
 // throughput runs go without it.
@@ -24,6 +28,7 @@
 #include "tests/winsupport/launcher_app_peer.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
+#include "update/digest.h"
 
 namespace {
 
@@ -181,22 +186,86 @@ unsigned long long BareOnThread(const char* url, const std::string& path, bool w
   return job.bytes;
 }
 
+// Ends the process, as a player's closing or a power cut would, once the
+// part being saved in `folder` reaches QZ_EXIT_AT bytes.
+DWORD WINAPI ExitAt(LPVOID p) {
+  const std::string part = *static_cast<std::string*>(p);
+  const unsigned long long limit = std::strtoull(getenv("QZ_EXIT_AT"), nullptr, 10);
+  for (;;) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExA(part.c_str(), GetFileExInfoStandard, &data) &&
+        ((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= limit) {
+      std::printf("exit-at bytes=%llu peak_mb=%.1f\n", limit, PeakMb());
+      std::fflush(stdout);
+      TerminateProcess(GetCurrentProcess(), 3);
+    }
+    Sleep(20);
+  }
+}
+
+// SHA-256 alone over a file, read in 1 MiB blocks: the bound on a download
+// that checks its hash.
+unsigned long long HashAlone(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+  qz::Sha256Hasher hasher;
+  unsigned long long total = 0;
+  LARGE_INTEGER a, b;
+  QueryPerformanceCounter(&a);
+  DWORD got = 0;
+  while (ReadFile(file, buffer.get(), 1 << 20, &got, nullptr) && got) {
+    hasher.Update(buffer.get(), got);
+    total += got;
+  }
+  const bool ok = hasher.Finish().has_value();
+  QueryPerformanceCounter(&b);
+  g_transferSeconds = Seconds(a, b);
+  CloseHandle(file);
+  return ok ? total : 0;
+}
+
+// The player's cap, as the settings page would leave it.
+void SetPlayerCap(const char* kbps) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Veltoworks", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr))
+    return;
+  if (kbps) {
+    const DWORD value = static_cast<DWORD>(std::strtoul(kbps, nullptr, 10));
+    RegSetValueExA(key, "RateLimitKBps", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  } else {
+    RegDeleteValueA(key, "RateLimitKBps");
+  }
+  RegCloseKey(key);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
+  if (argc < 4 && !(argc == 3 && std::strcmp(argv[1], "hash") == 0)) {
     std::fprintf(
         stderr,
         "usage: download_bench_win worker|worker-hashed|bare|bare-thread|bare-dialog URL FOLDER [SHA256]\n");
     return 2;
   }
   const std::string mode = argv[1];
-  std::string folder = argv[3];
+  std::string folder = argc > 3 ? argv[3] : "";
   if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  SetPlayerCap(getenv("QZ_CAP_KBPS"));
+  std::string part;
+  if (getenv("QZ_EXIT_AT")) {
+    const char* slash = std::strrchr(argv[2], '/');
+    part = folder + "1_" + (slash ? slash + 1 : "download") + ".part";
+    CloseHandle(CreateThread(nullptr, 0, ExitAt, &part, 0, nullptr));
+  }
   LARGE_INTEGER a, b;
   QueryPerformanceCounter(&a);
   unsigned long long bytes = 0;
-  if (mode == "bare") {
+  if (mode == "hash") {
+    bytes = HashAlone(argv[2]);
+  } else if (mode == "bare") {
     bytes = Bare(argv[2], folder + "bare.bin");
   } else if (mode == "bare-thread") {
     bytes = BareOnThread(argv[2], folder + "bare.bin", false);

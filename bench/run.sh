@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip download resume rights delta)
+all=(zip download resume huge cap rights delta)
 # Each section adds its key figures here; the run ends with them in one table.
 export QZ_BENCH_SUMMARY=$build/bench-summary.txt
 : >"$QZ_BENCH_SUMMARY"
@@ -34,6 +34,19 @@ section_download() {
 section_resume() {
   cmake --build "$x64" --target download_bench_win -j2 >/dev/null
   "$here/download_bench.sh" "$x64" 400 "$runs" resume
+}
+
+# A 6 GiB download: ended once, resumed, cut twice past 4 GiB, its hash
+# checked; peak memory against a 100 MB one.
+section_huge() {
+  cmake --build "$x64" --target download_bench_win -j2 >/dev/null
+  "$here/download_bench.sh" "$x64" 400 1 huge
+}
+
+# The player's rate cap at 1, 10 and 50 MB/s: the average against the cap.
+section_cap() {
+  cmake --build "$x64" --target download_bench_win -j2 >/dev/null
+  "$here/download_bench.sh" "$x64" 400 1 cap
 }
 
 # The rights check before an upgrade writes (every replaced file asked for)
@@ -105,6 +118,13 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
   summary_row dl.worker_bare ">= 0.7" "download under Wine: worker with the wizard/bare loop"
   summary_row dl.worker_bare1m "" "download under Wine: worker/bare loop with 1 MiB reads"
   summary_row dl.worker_mbps ">= 200" "download under Wine: worker MB/s on loopback"
+  summary_row dl.hashed_plain ">= 0.9" "download checking SHA-256/without, Wine (or the hash bound)"
+  summary_row dl.hashed_sha "" "download checking SHA-256/SHA-256 alone, Wine"
+  summary_row dl.huge_completed "1" "6 GiB download ended, resumed, cut twice past 4 GiB"
+  summary_row dl.huge_peak_over_small "<= 8" "6 GiB download: peak MiB over a 100 MB one's"
+  for c in 1 10 50; do
+    summary_row "dl.cap$c" "0.9-1.1" "download under a $c MB/s cap: average/cap"
+  done
   summary_row zip.large.peak "< 24" "peak memory MiB: extraction, native"
   summary_row zip.large.peak_wine "< 24" "peak memory MiB: extraction under Wine"
   summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"
