@@ -202,6 +202,16 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
           return refuse();
         }
         break;
+      case ManifestKey::MirrorURL: {
+        std::string mirror;
+        if (plan.mirrors.size() == kMaxMirrors ||
+            !TakeAddress(mirror, value.back() == '/' ? std::string(value) : std::string(value) + "/") ||
+            mirror.find_first_of("?#") != std::string::npos) {
+          return refuse();
+        }
+        plan.mirrors.push_back(std::move(mirror));
+        break;
+      }
       case ManifestKey::MinVer: plan.minVer = VersionOf(value); break;
       case ManifestKey::UpFileList:
       case ManifestKey::UpDeltaList: {
@@ -341,6 +351,18 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
   if (ManifestProblem p = checkUrl(ManifestField::FullUrl, c.fullUrl)) return p;
   if (c.fullSize == 0) return problem(ManifestField::FullUrl, emptyFile);
   if (c.fullSize > kMaxFileBytes) return problem(ManifestField::FullUrl, hugeFile);
+  if (c.mirrors.size() > kMaxMirrors)
+    return problem(ManifestField::Mirror, "at most " + std::to_string(kMaxMirrors) + " mirrors");
+  for (std::size_t k = 0; k < c.mirrors.size(); ++k) {
+    if (ManifestProblem p = checkUrl(ManifestField::Mirror, c.mirrors[k])) {
+      p.file = k;
+      return p;
+    }
+    if (c.mirrors[k].back() != '/' || c.mirrors[k].find_first_of("?#") != std::string::npos) {
+      return problem(ManifestField::Mirror,
+                     "a mirror is a base address: it ends in '/' and has no query or fragment", k);
+    }
+  }
   if (c.files.empty() && c.deltas.empty() && c.baseUrl.empty()) return {};
   if (c.baseUrl.empty())
     return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
@@ -419,6 +441,7 @@ std::string ManifestTextOf(const ManifestContent& c) {
   text += line(ManifestKey::MinVer, std::to_string(c.minVer));
   text += line(ManifestKey::FullDnURL, c.fullUrl) + facts(c.fullSha256, c.fullSize);
   if (!c.baseUrl.empty()) text += line(ManifestKey::UpBaseURL, c.baseUrl);
+  for (const std::string& mirror : c.mirrors) text += line(ManifestKey::MirrorURL, mirror);
   for (const ManifestEntry& d : c.deltas) {
     text +=
         line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + facts(d.sha256, d.size);

@@ -32,7 +32,8 @@ enum class ManifestKey {
   Expires,
   Target,
   Size,
-  UpDeltaList
+  UpDeltaList,
+  MirrorURL
 };
 
 struct ManifestKeySpec {
@@ -58,6 +59,8 @@ inline constexpr ManifestKeySpec kManifestKeys[] = {
     {ManifestKey::Target, "Target", 1},
     {ManifestKey::Size, "Size", 1},
     {ManifestKey::UpDeltaList, "UpDeltaList", 2},
+    // Further hosts that hold the same files, in order of preference.
+    {ManifestKey::MirrorURL, "MirrorURL", 1},
 };
 constexpr std::size_t kManifestKeyCount = sizeof kManifestKeys / sizeof kManifestKeys[0];
 // How many of the keys launchers knew before Serial, Expires, Target and Size.
@@ -107,7 +110,14 @@ struct ManifestPlan {
   std::optional<std::uint32_t> serial;
   std::optional<std::int64_t> expires;  // seconds since 1970 UTC
   std::optional<ManifestTarget> target;
+  // Base addresses of mirrors ("MirrorURL"), each ending in "/", in order of
+  // preference: each holds the same paths as the hosts the manifest names
+  // (MirroredAddress).
+  std::vector<std::string> mirrors;
 };
+
+// The most mirrors a manifest may list.
+constexpr std::size_t kMaxMirrors = 8;
 
 enum class ManifestOutcome {
   Read,      // values taken
@@ -198,10 +208,23 @@ struct ManifestContent {
   std::vector<ManifestEntry> deltas;
   ManifestTarget target = ManifestTarget::Game;
   std::uint32_t serial = 0;
-  std::int64_t expires = 0;  // seconds since 1970 UTC; written to the minute
+  std::int64_t expires = 0;          // seconds since 1970 UTC; written to the minute
+  std::vector<std::string> mirrors;  // base addresses, each ending in "/"
 };
 
-enum class ManifestField { None, ProgName, MinVer, FullUrl, BaseUrl, File, Delta, Text, Serial, Expires };
+enum class ManifestField {
+  None,
+  ProgName,
+  MinVer,
+  FullUrl,
+  BaseUrl,
+  File,
+  Delta,
+  Text,
+  Serial,
+  Expires,
+  Mirror
+};
 
 struct ManifestProblem {
   ManifestField field = ManifestField::None;

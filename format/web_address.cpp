@@ -146,4 +146,20 @@ bool IsFetchRedirect(const char* requested, const char* final) {
   return !StartsWithAsciiCase(requested, "https://") || StartsWithAsciiCase(final, "https://");
 }
 
+std::string SignatureAddress(std::string_view url) {
+  const std::size_t end = url.find_first_of("?#");
+  if (end == std::string_view::npos) return std::string(url) + ".sig";
+  return std::string(url.substr(0, end)) + ".sig" + std::string(url.substr(end));
+}
+
+std::optional<std::string> MirroredAddress(std::string_view url, std::string_view mirrorBase) {
+  if (!ParseWebAddress(url)) return std::nullopt;
+  const std::size_t scheme = url.find("://");
+  const std::size_t pathAt = url.find_first_of("/?#", scheme + 3);
+  std::string_view path = pathAt == std::string_view::npos ? std::string_view() : url.substr(pathAt);
+  path = path.substr(0, path.find_first_of("?#"));
+  while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  return std::string(mirrorBase) + std::string(path);
+}
+
 }  // namespace qz

@@ -44,4 +44,15 @@ inline bool IsFetchUrl(const char* url) { return url != nullptr && IsFetchUrl(st
 // plain http once it started with https.
 bool IsFetchRedirect(const char* requested, const char* final);
 
+// Where the signature of the file at `url` lies: ".sig" after the path, before
+// any query or fragment, so an address a CDN signs with a query
+// ("...setup.exe?Expires=...&Signature=...") keeps its query on the .sig.
+std::string SignatureAddress(std::string_view url);
+
+// The address of the same file on a mirror: the mirror's base address (ending
+// in "/") followed by the file's path on its own host, without its leading
+// "/" and without query or fragment (a mirror holds the same tree, not the
+// same signed query). Nothing when `url` is not a web address.
+std::optional<std::string> MirroredAddress(std::string_view url, std::string_view mirrorBase);
+
 }  // namespace qz

@@ -48,6 +48,7 @@ WizardEnd LauncherApp::RunWizard(std::function<bool(const std::string&)> mayWrit
   download.destination = target_ == Target::AvatarModule ? commonFilesDir_ : plan_.gameDir;
   download.gameInstaller = target_ == Target::Game && action_ == Action::FullInstall;
   download.settings = LoadDownloadSettings();
+  download.mirrors = plan_.mirrors;
   download.mayWrite = std::move(mayWrite);
   DownloadTask task(std::move(download), workerThread_);
 

@@ -122,7 +122,7 @@ bool LauncherApp::TakeInstallerSignature() {
   const bool taken = signature && !setupTrust_.keys.keys.empty();
   runlog::Write(
       "trust",
-      "GET " + url + ".sig: " +
+      "GET " + SignatureAddress(url) + ": " +
           (taken ? std::string("read; the installer must verify with it")
                  : std::string("no signature a configured key could verify: the installer is refused")));
   if (!taken) return false;

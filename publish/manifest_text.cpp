@@ -26,6 +26,7 @@ ManifestContent ContentOf(const ManifestRequest& request) {
   content.fullUrl = request.fullUrl;
   content.fullSize = request.fullSize;
   content.baseUrl = request.baseUrl;
+  content.mirrors = request.mirrors;
   for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}, f.size});
   for (const PatchFile& d : request.deltas) content.deltas.push_back({d.version, d.name, {}, d.size});
   content.target = request.target;
@@ -148,6 +149,7 @@ void CheckManifest(const ManifestRequest& request) {
     case ManifestField::BaseUrl: what = "--base: "; break;
     case ManifestField::Serial: what = "--serial: "; break;
     case ManifestField::Expires: what = "--expires: "; break;
+    case ManifestField::Mirror: what = "--mirror " + request.mirrors[problem.file] + ": "; break;
     case ManifestField::File: {
       const PatchFile& f = request.files[problem.file];
       what = "--file " + std::to_string(f.version) + " " + f.name + ": ";
@@ -235,6 +237,7 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
   content.minVer = plan.minVer;
   content.fullUrl = plan.fullDnUrl;
   content.baseUrl = plan.upBaseUrl;
+  content.mirrors = plan.mirrors;
   for (const ManifestFile& f : plan.files) {
     if (f.url.compare(0, plan.upBaseUrl.size(), plan.upBaseUrl) != 0) {
       problems.push_back("UpFileList " + std::to_string(f.version) + " " + f.url +
@@ -271,6 +274,7 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
                content.deltas[p.file].name;
       case ManifestField::Serial: return "Serial";
       case ManifestField::Expires: return "Expires";
+      case ManifestField::Mirror: return "MirrorURL " + content.mirrors[p.file];
       case ManifestField::Text:
       case ManifestField::None: break;
     }

@@ -26,7 +26,8 @@ struct ManifestRequest {
   std::string fullUrl;
   std::string fullSha256;
   std::uint64_t fullSize = 0;
-  std::string baseUrl;  // may be empty when no patch is listed
+  std::string baseUrl;               // may be empty when no patch is listed
+  std::vector<std::string> mirrors;  // --mirror: further base addresses, in order of preference
   std::vector<PatchFile> files;
   std::vector<PatchFile> deltas;  // --delta: each stands in for a file of its version
   ManifestTarget target = ManifestTarget::Game;

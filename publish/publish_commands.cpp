@@ -20,6 +20,7 @@
 #include "format/ticket.h"
 
 #include "publish/manifest_text.h"
+#include "publish/mirror_check.h"
 #include "publish/output_guard.h"
 #include "publish/patch_plan.h"
 #include "publish/publish_archive.h"
@@ -41,11 +42,11 @@ constexpr char kUsage[] =
     "--to VERSION]\n"
     "                       [--allow-downgrade] [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
-    "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL]\n"
+    "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL] [--mirror URL]...\n"
     "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--target avatar|game]\n"
     "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE [PASS]]\n"
     "                          [--force] [--json] OUT.txt\n"
-    "       qzpublish verify MANIFEST --key PUBLIC [--files DIR]\n"
+    "       qzpublish verify MANIFEST --key PUBLIC [--files DIR] [--mirrors]\n"
     "       qzpublish sign FILE --key PRIVATE [PASS] [--force] [--json]\n"
     "       qzpublish ticket --key PRIVATE [PASS] --field NAME=VALUE... [--valid SECONDS]\n"
     "PASS, the passphrase of a protected key: --pass-env NAME or --pass-file FILE\n";
@@ -440,6 +441,9 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
     } else if (o == "--base") {
       value(1);
       request.baseUrl = a[i];
+    } else if (o == "--mirror") {
+      value(1);
+      request.mirrors.push_back(!a[i].empty() && a[i].back() == '/' ? a[i] : a[i] + "/");
     } else if (o == "--file") {
       value(2);
       request.files.push_back({ParseVersion(a[i - 1], "--file"), BaseName(a[i]), ""});
@@ -541,8 +545,11 @@ std::string LocalFileOf(const std::string& url, const std::string& dir) {
 
 int Verify(const std::vector<std::string>& a, std::ostream& out) {
   std::string manifest, keyArg, dir;
+  bool mirrors = false;
   for (std::size_t i = 1; i < a.size(); ++i) {
-    if (a[i] == "--key" || a[i] == "--files") {
+    if (a[i] == "--mirrors") {
+      mirrors = true;
+    } else if (a[i] == "--key" || a[i] == "--files") {
       Need(i + 1 < a.size(), a[i] + " needs a value");
       (a[i] == "--key" ? keyArg : dir) = a[i + 1];
       ++i;
@@ -611,6 +618,7 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
       out << f.key << " " << f.url << ": " << verdict << "\n";
     }
   }
+  if (mirrors && !CheckMirrors(ManifestMirrors(text), files, out)) good = false;
   return good ? 0 : 1;
 }
 

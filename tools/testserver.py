@@ -37,6 +37,10 @@ the launcher must survive:
                         stops short of its end
   /~etag-changes/...    a new ETag (and Last-Modified) on every answer, as if
                         the file had been replaced
+  /~garble/...          the file's length, other bytes (every byte inverted):
+                        a mirror with a stale or damaged copy
+  /~stall-after=N/...   send N bytes of the body, then nothing more until the
+                        client gives up (a host that stalls mid-file)
 
 Files are served with an ETag and a Last-Modified; "Range: bytes=N-" is
 answered with 206 when its If-Range (if any) names the current ETag or date.
@@ -44,6 +48,8 @@ answered with 206 when its If-Range (if any) names the current ETag or date.
   /~to-http/...         redirect (302) to the same path on the plain http
                         listener (with --tls)
   /~to-https/...        redirect (302) to the same path on the https listener
+  /~signed/...          redirect (302) to the same path with a CDN's signed
+                        query ("?Expires=...&Signature=..."), which is ignored
 
 Prefixes combine: /~redirect=2/~short=10/file.zip. Every request is appended
 to <root>/.requests as "METHOD path status".
@@ -113,6 +119,9 @@ class Handler(BaseHTTPRequestHandler):
                         nxt = (f"/{prefix}" if prefix else "") + (f"/~redirect={n - 1}/" if n > 1 else "/") + tail
                         return self.simple(302, b"moved", [("Location", nxt)])
                     continue
+                if key == "signed":
+                    tail = "/".join(parts[i + 1:])
+                    return self.simple(302, b"moved", [("Location", f"/{tail}?Expires=4102444800&Signature=c2ln")])
                 if key in ("to-http", "to-https"):
                     tail = "/".join(parts[i + 1:])
                     if key == "to-http":
@@ -190,7 +199,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Connection", "close")
             else:
                 self.send_header("Content-Length", str(size - start))
-            if "short" in opts or "drop" in opts or cut_at is not None or "endless" in opts:
+            if ("short" in opts or "drop" in opts or cut_at is not None or "endless" in opts
+                    or "stall-after" in opts):
                 self.send_header("Connection", "close")
             self.end_headers()
             if self.command == "HEAD":
@@ -213,7 +223,19 @@ class Handler(BaseHTTPRequestHandler):
             rate = int(opts["rate"]) if "rate" in opts else 0
             trickle = int(opts["trickle"]) if "trickle" in opts else 0
             try:
-                if trickle:
+                if "garble" in opts or "stall-after" in opts:
+                    body = (data if data is not None else f.read())[start:send]
+                    if "garble" in opts:
+                        body = body.translate(bytes(range(255, -1, -1)))
+                    if "stall-after" in opts:
+                        body = body[:max(0, int(opts["stall-after"]) - start)]
+                    self.wfile.write(body)
+                    self.wfile.flush()
+                    if "stall-after" in opts:
+                        # Until the client closes: a read then fails at once.
+                        while self.connection.recv(1):
+                            pass
+                elif trickle:
                     body = (data if data is not None else f.read())[start:send]
                     for i in range(len(body)):
                         self.wfile.write(body[i:i + 1])

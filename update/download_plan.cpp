@@ -3,6 +3,7 @@
 #include "base/field_text.h"
 #include "base/run_log.h"
 #include "format/limits.h"
+#include "format/web_address.h"
 #include "update/disk_space.h"
 #include "update/progress_text.h"
 
@@ -32,6 +33,29 @@ bool SizeOf(HttpClient& http, const UpdateFile& file, const std::function<bool()
 
 }  // namespace
 
+HostChoice::HostChoice(std::vector<std::string> mirrors)
+    : mirrors_(std::move(mirrors)), dropped_(mirrors_.size() + 1, false) {}
+
+std::vector<HostChoice::Host> HostChoice::For(const UpdateFile& file) const {
+  std::vector<Host> hosts;
+  if (!dropped_[0]) hosts.push_back({0, file.url});
+  for (std::size_t k = 0; k < mirrors_.size(); ++k) {
+    if (dropped_[k + 1]) continue;
+    if (std::optional<std::string> url = MirroredAddress(file.url, mirrors_[k]))
+      hosts.push_back({k + 1, *url});
+  }
+  return hosts;
+}
+
+void HostChoice::Drop(const Host& host, const std::string& why) {
+  dropped_[host.index] = true;
+  if (HasMirrors()) runlog::Write("hosts", Name(host.index) + " passed over for the rest of the run: " + why);
+}
+
+std::string HostChoice::Name(std::size_t index) const {
+  return index == 0 ? std::string("the manifest's host") : "mirror " + mirrors_[index - 1];
+}
+
 std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std::string& workDir,
                                        bool versionPrefix, const std::string& chosenPath) {
   std::vector<std::pair<std::uint16_t, std::string>> list;
@@ -52,20 +76,36 @@ std::optional<WorkerFailure> NameFiles(std::vector<UpdateFile>& files, const std
 
 std::optional<WorkerFailure> SizePass(HttpClient& http, const std::vector<UpdateFile>& files,
                                       const std::function<bool()>& stopRequested, FileSizes& sizes,
-                                      const std::function<void(std::size_t)>& asked) {
+                                      const std::function<void(std::size_t)>& asked, HostChoice* hosts) {
+  HostChoice single;
+  if (!hosts) hosts = &single;
   for (const auto& file : files) {
-    if (stopRequested()) return WorkerFailure{};
+    std::optional<WorkerFailure> first;
     std::uint64_t length = 0;
-    const bool found = SizeOf(http, file, stopRequested, &length);
-    http.CloseRequest();
-    if (stopRequested()) return WorkerFailure{};
-    if (!found) return WorkerFailure{FailureKind::FileMissing, Url(file)};
-    // Not the length the publisher released: nothing of it is fetched.
-    if (file.size != 0 && length != file.size) {
-      runlog::Write("size", Url(file) + ": " + std::to_string(length) + " bytes, the manifest says " +
-                                std::to_string(file.size));
-      return WorkerFailure{FailureKind::DownloadFailed, Url(file)};
+    for (const HostChoice::Host& host : hosts->For(file)) {
+      if (stopRequested()) return WorkerFailure{};
+      UpdateFile there = file;
+      there.url = host.url;
+      const bool found = SizeOf(http, there, stopRequested, &length);
+      http.CloseRequest();
+      if (stopRequested()) return WorkerFailure{};
+      // Not the length the publisher released: nothing of it is fetched.
+      const bool wrongLength = found && file.size != 0 && length != file.size;
+      if (found && !wrongLength) {
+        first.reset();
+        break;
+      }
+      const std::string why = !found ? "no length for " + host.url
+                                     : host.url + ": " + std::to_string(length) +
+                                           " bytes, the manifest says " + std::to_string(file.size);
+      if (wrongLength) runlog::Write("size", why);
+      if (!first)
+        first = WorkerFailure{found ? FailureKind::DownloadFailed : FailureKind::FileMissing, Url(file)};
+      hosts->Drop(host, why);
+      length = 0;
     }
+    if (first) return first;
+    if (length == 0) return WorkerFailure{FailureKind::FileMissing, Url(file)};  // no host left
     sizes.total += length;
     sizes.each.push_back(length);
     if (asked) asked(sizes.each.size());

@@ -26,7 +26,8 @@ struct Step {
 
 class Worker {
  public:
-  Worker(const DownloadRequest& request, ProgressSink& sink) : request_(request), sink_(sink) {}
+  Worker(const DownloadRequest& request, ProgressSink& sink)
+      : request_(request), sink_(sink), hosts_(request.mirrors) {}
 
   DownloadOutcome Run() {
     if (request_.files.empty()) return End(WorkerOutcome::Failed);
@@ -133,7 +134,7 @@ class Worker {
       if (count > 1)
         sink_.ShowStatus(WorkerStatus::SizeCheck, "", std::to_string(done) + "/" + std::to_string(count));
     };
-    if (auto failure = SizePass(*request_.http, files, Stop(), sizes, asked)) return failure;
+    if (auto failure = SizePass(*request_.http, files, Stop(), sizes, asked, &hosts_)) return failure;
     sizes_ = sizes.each;
     total_ = sizes.total;
     return std::nullopt;
@@ -142,7 +143,9 @@ class Worker {
   // After every block: the run's figures. The rate and the time left follow
   // the last seconds of the transfer.
   bool Figures(std::uint64_t fileBytes, std::uint64_t received) {
-    const std::uint64_t downloaded = doneBefore_ + fileBytes;
+    // A host that starts the file over never takes the bar back.
+    fileShown_ = fileBytes > fileShown_ ? fileBytes : fileShown_;
+    const std::uint64_t downloaded = doneBefore_ + fileShown_;
     rate_.Add(NowMs(), received);
     const std::optional<std::uint64_t> left =
         rate_.SecondsLeft(total_ > downloaded ? total_ - downloaded : 0);
@@ -164,9 +167,38 @@ class Worker {
       return WorkerFailure{};
     }
     if (request_.gameInstaller) outcome_.installerPath = file.localPath;
-    if (auto failure = download.Fetch(file, expected)) return failure;
+    fileShown_ = 0;
+    if (auto failure = FetchFromHosts(download, file, expected)) return failure;
     doneBefore_ += expected;
     return std::nullopt;
+  }
+
+  // The file from the first host that serves it right. One that fails it is
+  // passed over for the run; the next goes on from the bytes already saved
+  // when the file's SHA-256 guards the splice. When none is left, the first
+  // host's failure is the player's message, as with one host.
+  std::optional<WorkerFailure> FetchFromHosts(ResumableDownload& download, const UpdateFile& file,
+                                              std::uint64_t expected) {
+    const std::vector<HostChoice::Host> hosts = hosts_.For(file);
+    std::optional<WorkerFailure> first;
+    for (std::size_t k = 0; k < hosts.size(); ++k) {
+      UpdateFile there = file;
+      there.url = hosts[k].url;
+      std::optional<WorkerFailure> failure =
+          download.Fetch(there, expected, {k + 1 == hosts.size(), k > 0 && file.hash.present});
+      if (!failure) {
+        if (hosts_.HasMirrors())
+          runlog::Write("hosts", file.localPath + " served by " + hosts_.Name(hosts[k].index));
+        return std::nullopt;
+      }
+      // A stop, or the disk: no other host changes that.
+      if (sink_.StopRequested() || failure->kind == FailureKind::SaveFailed) return failure;
+      if (!first) first = WorkerFailure{failure->kind, file.url};
+      hosts_.Drop(hosts[k], download.LastProblem().empty() ? std::string(FailureName(failure->kind))
+                                                           : download.LastProblem());
+    }
+    if (!first) return WorkerFailure{FailureKind::DownloadFailed, file.url};  // every host passed over before
+    return first;
   }
 
   int FileCount() const { return static_cast<int>(steps_.size() + extraFiles_); }
@@ -227,7 +259,7 @@ class Worker {
     std::vector<UpdateFile> one{file};
     if (auto failure = NameFiles(one, request_.workDir, true, "")) return failure;
     FileSizes size;
-    if (auto failure = SizePass(*request_.http, one, Stop(), size)) return failure;
+    if (auto failure = SizePass(*request_.http, one, Stop(), size, {}, &hosts_)) return failure;
     if (auto failure = CheckSpace(request_.workDir, size.total)) return failure;
     total_ += size.total;
     ++extraFiles_;
@@ -246,6 +278,8 @@ class Worker {
   int fileNumber_ = 0;
   std::size_t extraFiles_ = 0;  // whole-file patches fetched after a delta
   unsigned lastPercent_ = ~0u;
+  std::uint64_t fileShown_ = 0;  // the most of this file the page has shown
+  HostChoice hosts_;
   RateWindow rate_;
   std::map<Line, std::wstring> shown_;  // a text that did not change is not sent again
 };

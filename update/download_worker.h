@@ -28,6 +28,9 @@ struct DownloadRequest {
   bool gameInstaller = false;
   std::string setupSavePath;
   DownloadSettings settings;
+  // Base addresses of mirrors that hold the same files, in order of
+  // preference: each file is taken from the first host that serves it right.
+  std::vector<std::string> mirrors;
   // Asked for every target an archive writes, before anything is written;
   // a target it refuses ends the run with FailureKind::NoRights. Empty: none
   // is asked.

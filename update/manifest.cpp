@@ -20,6 +20,7 @@ UpdatePlan PlanOf(const ManifestPlan& read) {
   plan.progName = read.progName;
   plan.fullDnUrl = read.fullDnUrl;
   plan.upBaseUrl = read.upBaseUrl;
+  plan.mirrors = read.mirrors;
   plan.minVer = read.minVer;
   plan.latestVer = read.latestVer;
   plan.installedVer = read.installedVer;

@@ -19,6 +19,7 @@ struct UpdatePlan {
   std::string progName;
   std::string fullDnUrl;
   std::string upBaseUrl;
+  std::vector<std::string> mirrors;  // base addresses of further hosts, in order of preference
   std::uint16_t minVer = 0;
   std::uint16_t latestVer = 0;
   std::uint16_t installedVer = 0;

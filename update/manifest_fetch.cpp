@@ -6,6 +6,7 @@
 #include "base/run_log.h"
 #include "base/settings.h"
 #include "format/limits.h"
+#include "format/web_address.h"
 #include "update/digest.h"
 
 namespace qz {
@@ -51,7 +52,7 @@ bool SignedByTrustedKey(HttpClient& http, const std::string& url, const std::str
 
 std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string& url) {
   std::string text;
-  if (!FetchText(http, url + ".sig", kMaxSignatureBytes, text)) return std::nullopt;
+  if (!FetchText(http, SignatureAddress(url), kMaxSignatureBytes, text)) return std::nullopt;
   return ParseSignatureText(text);
 }
 

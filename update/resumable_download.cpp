@@ -147,20 +147,32 @@ ResumableDownload::ResumableDownload(HttpClient& http, const DownloadSettings& s
       onBytes_(std::move(onBytes)),
       pacer_(settings.rateLimitBytesPerSecond) {}
 
+void ResumableDownload::Problem(const std::string& text) {
+  problem_ = text;
+  runlog::Write("download", text);
+}
+
 std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, std::uint64_t expected) {
+  return Fetch(file, expected, HostTry{});
+}
+
+std::optional<WorkerFailure> ResumableDownload::Fetch(const UpdateFile& file, std::uint64_t expected,
+                                                      HostTry host) {
   const std::string part = file.localPath + ".part";
+  problem_.clear();
   const DWORD started = GetTickCount();
   const std::uint64_t receivedBefore = received_;
   const std::vector<unsigned>& pauses = settings_.retryDelaysMs;
   TryBudget budget(pauses.size());
   for (;;) {
-    const TryEnd result = Try(file, expected, part);
+    const TryEnd result = Try(file, expected, part, host.splice);
     if (result.kind == TryEnd::Done) break;
     if (result.kind == TryEnd::Stopped) return WorkerFailure{};
     if (result.kind == TryEnd::Failed) return result.failure;
     const std::uint64_t held = SizeOnDisk(part);
     const TryBudget::Next next = budget.AfterTry(held, result.kind == TryEnd::Stalled);
     runlog::Write("download", budget.Text(held));
+    if (!host.last && next.kind != TryBudget::Next::AtOnce) return result.failure;
     if (next.kind == TryBudget::Next::GiveUp) {
       runlog::Write("download", "no more tries for " + file.url);
       return result.failure;
@@ -199,8 +211,8 @@ bool ResumableDownload::Pause(double ms) const {
 // One request for the rest of a file. Retry: a network failure (no answer,
 // a failed read, a body cut short); what arrived stays in the part.
 ResumableDownload::TryEnd ResumableDownload::Try(const UpdateFile& file, std::uint64_t expected,
-                                                 const std::string& part) {
-  Resume resume = DecideResume(file, expected, part);
+                                                 const std::string& part, bool splice) {
+  Resume resume = DecideResume(file, expected, part, splice);
   const TryEnd requested = Request(file, expected, resume, part);
   if (requested.kind != TryEnd::Done) return requested;
   std::optional<Sha256Digest> digest;
@@ -210,11 +222,17 @@ ResumableDownload::TryEnd ResumableDownload::Try(const UpdateFile& file, std::ui
 }
 
 ResumableDownload::Resume ResumableDownload::DecideResume(const UpdateFile& file, std::uint64_t expected,
-                                                          const std::string& part) const {
+                                                          const std::string& part, bool splice) const {
   Resume resume;
   const std::uint64_t have = SizeOnDisk(part);
   if (have > 0 && have < expected) resume.validator = ReadTag(part + ".tag", file.url);
-  if (!resume.validator.empty()) resume.from = have;
+  if (!resume.validator.empty()) {
+    resume.from = have;
+  } else if (splice && file.hash.present && have > 0 && have < expected) {
+    resume.from = have;
+    runlog::Write("download", "going on from byte " + std::to_string(have) +
+                                  " that another host sent; the SHA-256 guards the splice");
+  }
   return resume;
 }
 
@@ -224,14 +242,18 @@ ResumableDownload::TryEnd ResumableDownload::Request(const UpdateFile& file, std
   const WorkerFailure network{FailureKind::DownloadFailed, url};
   std::string headers;
   if (resume.from > 0) {
-    headers = "Range: bytes=" + std::to_string(resume.from) + "-\r\nIf-Range: " + resume.validator + "\r\n";
+    headers = "Range: bytes=" + std::to_string(resume.from) + "-\r\n";
+    if (!resume.validator.empty()) headers += "If-Range: " + resume.validator + "\r\n";
   }
   const bool opened = http_.Get(url.c_str(), headers);
   if (stopRequested_()) return {TryEnd::Stopped, {}};
   runlog::Write("download",
                 (resume.from > 0 ? "GET from byte " + std::to_string(resume.from) : std::string("GET")) +
                     " " + url + ": " + AnswerText(http_, opened));
-  if (!opened) return {TryEnd::Retry, network};
+  if (!opened) {
+    problem_ = "no answer (" + AnswerText(http_, opened) + ")";
+    return {TryEnd::Retry, network};
+  }
   const DWORD status = http_.Status();
   const std::uint64_t length = http_.ContentLength();
   if (status == 206 && resume.from > 0 && resume.from + length == expected &&
@@ -241,11 +263,14 @@ ResumableDownload::TryEnd ResumableDownload::Request(const UpdateFile& file, std
     if (resume.from > 0) runlog::Write("download", "the server sent the whole file: starting over");
     resume.from = 0;
   } else if (status >= 500 && status < 600) {
+    problem_ = "status " + std::to_string(status);
     http_.CloseRequest();
     return {TryEnd::Retry, network};
   } else {
     // The server changed since the size pass (or answered a range it was
     // not asked for): nothing of it is saved.
+    problem_ = "status " + std::to_string(status) + " with " + std::to_string(length) + " bytes, not the " +
+               std::to_string(expected - (status == 206 ? resume.from : 0)) + " asked for";
     http_.CloseRequest();
     return {TryEnd::Failed, WorkerFailure{}};
   }
@@ -320,22 +345,22 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
     if (stopRequested_()) return {TryEnd::Stopped, {}};  // the partial file stays
     if (n == 0) break;
     if (n < 0 && guard.Fired()) {
-      runlog::Write("download", "stalled: under " + std::to_string(StallWatch::kMinBytesPerSecond) +
-                                    " bytes a second over " + std::to_string(settings_.stallWindowMs) +
-                                    " ms at byte " + std::to_string(onDisk));
+      Problem("stalled: under " + std::to_string(StallWatch::kMinBytesPerSecond) + " bytes a second over " +
+              std::to_string(settings_.stallWindowMs) + " ms at byte " + std::to_string(onDisk));
       http_.CloseRequest();
       keepHash(onDisk);
       return {TryEnd::Stalled, network};
     }
     if (n < 0) {
-      runlog::Write("download", "read failed at byte " + std::to_string(onDisk) + ", error " +
-                                    runlog::ErrorText(GetLastError()));
+      Problem("read failed at byte " + std::to_string(onDisk) + ", error " +
+              runlog::ErrorText(GetLastError()));
       http_.CloseRequest();
       keepHash(onDisk);
       return {TryEnd::Retry, network};
     }
     readSize = NextReadSize(readSize, static_cast<std::uint32_t>(n), NowMs() - asked);
     if (onDisk + static_cast<std::uint64_t>(n) > expected) {
+      problem_ = "more bytes than the " + std::to_string(expected) + " announced";
       http_.CloseRequest();
       return {TryEnd::Failed, network};
     }
@@ -358,8 +383,7 @@ ResumableDownload::TryEnd ResumableDownload::ReadBody(const UpdateFile& file, st
   http_.CloseRequest();
   // A body shorter than announced is an interrupted download, not a file.
   if (onDisk != expected) {
-    runlog::Write("download",
-                  "body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
+    Problem("body ended at byte " + std::to_string(onDisk) + " of " + std::to_string(expected));
     keepHash(onDisk);
     return {TryEnd::Retry, network};
   }
@@ -379,7 +403,7 @@ ResumableDownload::TryEnd ResumableDownload::Verify(const UpdateFile& file,
   if (!digest || !FileHashMatches(file.hash, *digest)) {
     DeleteFileA(part.c_str());
     DeleteFileA((part + ".tag").c_str());
-    runlog::Write("download", "SHA-256 differs from the published one: deleted");
+    Problem("SHA-256 differs from the published one: deleted");
     return {TryEnd::Failed, WorkerFailure{FailureKind::HashMismatch, file.url}};
   }
   runlog::Write("download", "SHA-256 matches");

@@ -57,10 +57,23 @@ class ResumableDownload {
   ResumableDownload(HttpClient& http, const DownloadSettings& settings, std::function<bool()> stopRequested,
                     OnBytes onBytes);
 
+  // How a file is asked of one of several hosts that hold it. A host with
+  // others after it gets no pauses: a try that fails without bringing bytes
+  // ends it, so the next is asked at once. A host taken after another may go
+  // on from the other's bytes (no If-Range: its validators are its own), but
+  // only for a file whose SHA-256 is stated, which guards the splice.
+  struct HostTry {
+    bool last = true;
+    bool splice = false;
+  };
+
   // Saves `file` whole at its localPath; `expected` is its length from the
   // size pass. A stop, or a server that changed since the size pass, fails
   // quietly; the part stays for the next run.
+  std::optional<WorkerFailure> Fetch(const UpdateFile& file, std::uint64_t expected, HostTry host);
   std::optional<WorkerFailure> Fetch(const UpdateFile& file, std::uint64_t expected);
+  // Why the last failed try failed, for the log of a host passed over.
+  const std::string& LastProblem() const { return problem_; }
 
  private:
   // How one try ended, and the failure it leaves when it is the last.
@@ -68,14 +81,17 @@ class ResumableDownload {
     enum Kind { Done, Retry, Stalled, Failed, Stopped } kind;
     WorkerFailure failure;
   };
-  TryEnd Try(const UpdateFile& file, std::uint64_t expected, const std::string& part);
+  TryEnd Try(const UpdateFile& file, std::uint64_t expected, const std::string& part, bool splice);
   // The pieces of a try: where to go on from, the request for the rest, its
   // body into the part, and the check of the whole file.
   struct Resume {
     std::uint64_t from = 0;
-    std::string validator;  // the server's, for If-Range; "" when starting over
+    std::string validator;  // the server's, for If-Range; "" when starting over or splicing
   };
-  Resume DecideResume(const UpdateFile& file, std::uint64_t expected, const std::string& part) const;
+  Resume DecideResume(const UpdateFile& file, std::uint64_t expected, const std::string& part,
+                      bool splice) const;
+  // Logs a failed try's reason and keeps it for LastProblem.
+  void Problem(const std::string& text);
   TryEnd Request(const UpdateFile& file, std::uint64_t expected, Resume& resume, const std::string& part);
   TryEnd ReadBody(const UpdateFile& file, std::uint64_t expected, std::uint64_t from, const std::string& part,
                   std::optional<Sha256Digest>& digest);
@@ -88,6 +104,7 @@ class ResumableDownload {
   const OnBytes onBytes_;
   std::uint64_t received_ = 0;  // by this run, over all files
   RatePacer pacer_;
+  std::string problem_;
   // The hash of a part a try left behind, with how many of its bytes it has
   // taken: the next try that goes on from exactly there takes it up instead of
   // reading the part back, so a 60 GB download cut many times is not read and

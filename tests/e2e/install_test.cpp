@@ -695,6 +695,75 @@ TEST_F(InstallTest, FilePastFourGiBIsCompletedByResumingAfterCuts) {
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
 }
 
+// Mirrors: the manifest's own host is down, so each file comes from the
+// first mirror that serves it right. A mirror that fails is passed over for
+// the run; the next goes on from the saved bytes when the SHA-256 guards the
+// splice, and the log names who served what and why the others were dropped.
+// When every host fails, the player sees the message one host would give.
+TEST_F(InstallTest, MirrorsStandInForHostsThatFail) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key), ERROR_SUCCESS);
+  const DWORD window = 1500;  // a minute's stall window, shortened
+  RegSetValueExA(key, "StallWindowMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&window), sizeof window);
+  RegCloseKey(key);
+  const std::string body = ziptest::BinaryLike(3 << 20, 7);
+  const std::string dead = "http://127.0.0.1:1/";
+  const struct {
+    const char* id;
+    const char* mirror;  // the first mirror; the second serves the file right
+    const char* dropped;  // why the first mirror was passed over
+    const char* resumed;  // where the second mirror went on from, if anywhere
+  } cases[] = {
+      {"dead first mirror", nullptr, nullptr, nullptr},
+      {"wrong bytes", "~garble/", "SHA-256 differs", nullptr},
+      {"stall mid-file", "~stall-after=1000000/", "stalled", "that another host sent; the SHA-256 guards the splice"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, "100", gameDir_, exe);
+    const std::string name = std::string("m") + std::to_string(&c - cases) + ".bin";
+    Publish("patch/" + name, body);
+    ManifestPlan plan;
+    plan.progName = kProg;
+    plan.minVer = 100;
+    plan.baseUrl = dead + "patch";
+    plan.files = {{101, name}};
+    const std::string first = c.mirror ? ServerUrl(c.mirror) : dead + "mirror/";
+    Publish("game.txt", ManifestText(plan) + "SHA256 " + Sha256Hex(body) + "\r\nMirrorURL " + first +
+                            "\r\nMirrorURL " + ServerUrl("") + "\r\n");
+    LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+    // A stalled read ends when Wine's receive wait does, not at once.
+    EXPECT_EQ(run.process.Wait(4 * kWait), Exit(ExitCode::Done)) << SupportLog();
+    EXPECT_EQ(ReadFileBytes(WorkDir() + "101_" + name), body);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+    const std::string log = SupportLog();
+    EXPECT_NE(log.find("the manifest's host passed over for the rest of the run"), std::string::npos) << log;
+    EXPECT_NE(log.find("served by mirror " + ServerUrl("")), std::string::npos) << log;
+    if (c.dropped) {
+      EXPECT_NE(log.find("mirror " + first + " passed over for the rest of the run: " + c.dropped), std::string::npos)
+          << log;
+    }
+    if (c.resumed) {
+      EXPECT_NE(log.find(c.resumed), std::string::npos) << log;
+    }
+  }
+  // Every host down: the message of the manifest's own address.
+  const std::string exe = InstallGame(gameDir_);
+  WriteInstallRecord(kProg, "100", gameDir_, exe);
+  ManifestPlan plan;
+  plan.progName = kProg;
+  plan.minVer = 100;
+  plan.baseUrl = dead + "patch";
+  plan.files = {{101, "m9.bin"}};
+  Publish("game.txt", ManifestText(plan) + "MirrorURL " + ServerUrl("~status=404/") + "\r\n");
+  LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+  ASSERT_TRUE(Answer(run.process.pid(), Formatted(texts::kFileMissingFormat, dead + "patch/m9.bin").c_str(), IDOK))
+      << SupportLog();
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Stopped));
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+}
+
 // Cancel -> Yes ends the launcher within 2 s whatever the download waits on.
 TEST_F(InstallTest, CancelYesEndsTheLauncherPromptlyInEveryPhase) {
   Publish("patch/p101.bin", std::string(4 << 20, 'w'));

@@ -84,6 +84,7 @@ struct Refusal {
   // The page names the avatar module's manifest too (avatar.txt) / its own ProgName.
   bool withAvatar = false;
   const char* pageProg = "";
+  const char* address = "game.txt";  // the manifest's address on the page
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.id; }
@@ -99,7 +100,7 @@ TEST_P(ManifestRefusal, ShowsTheUpdateFailureAndStartsNothing) {
   const Refusal& c = GetParam();
   c.publish(*this, manifest);
   const DWORD seenBefore = Seen();
-  LaunchBlock block = BlockWith(ServerUrl("game.txt"), c.withAvatar ? ServerUrl("avatar.txt") : "");
+  LaunchBlock block = BlockWith(ServerUrl(c.address), c.withAvatar ? ServerUrl("avatar.txt") : "");
   SetField(block.ProgName, c.pageProg);
   LauncherRun run = StartLauncher(block);
   if (c.starts) {
@@ -187,6 +188,11 @@ INSTANTIATE_TEST_SUITE_P(
                 false, texts::kUpdateFailed, "its ProgName is not the page's", false, "OtherGame"},
         Refusal{"page_names_this_game", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); },
                 true, texts::kUpdateFailed, "", false, "veltogame"},
+        // A CDN's address with a signed query, redirected to another such: the
+        // signature is asked for at the path with ".sig", the query after it.
+        Refusal{"signed_query_address",
+                [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); }, true,
+                texts::kUpdateFailed, "", false, "", "~signed/game.txt?Expires=4102444800&Signature=cGFnZQ"},
         Refusal{"unbound",
                 [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", Replaced(m, Bound(), "")); },
                 false, texts::kUpdateFailed, "Serial, Expires, Target or a file's Size is missing"},

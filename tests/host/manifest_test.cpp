@@ -324,6 +324,14 @@ TEST(Manifest, BindingKeysAreReadOnceAndStrictly) {
       {"target in capitals", kHead + "Target GAME", ManifestOutcome::Refused},
       {"target twice", kHead + "Target game Target avatar", ManifestOutcome::Refused},
       {"size 0", kHead + kBase + "UpFileList 1 a Size 0", ManifestOutcome::Refused},
+      {"mirror with a query", kHead + "MirrorURL https://m.example/?s=1", ManifestOutcome::Refused},
+      {"mirror by path", kHead + "MirrorURL C:\\mirror\\", ManifestOutcome::Refused},
+      {"nine mirrors", kHead + [] {
+         std::string m;
+         for (int k = 0; k < 9; ++k) m += "MirrorURL https://m" + std::to_string(k) + ".example/ ";
+         return m;
+       }(),
+       ManifestOutcome::Refused},
       {"size twice", kHead + kBase + "UpFileList 1 a Size 5 SHA256 " + kSha + " Size 5", ManifestOutcome::Refused},
       {"size malformed after a skipped entry", kHead + "ProgName game " + kBase + "UpFileList 90 a Size x",
        ManifestOutcome::Refused},
@@ -410,7 +418,8 @@ ManifestContent ReleaseWithDeltas() {
 }
 
 TEST(Manifest, DeltasBindTheirHashAndSizeAndOlderLaunchersPassOverThem) {
-  const ManifestContent c = ReleaseWithDeltas();
+  ManifestContent c = ReleaseWithDeltas();
+  c.mirrors = {"https://m1.example/velto/", "https://m2.example/"};
   ASSERT_FALSE(CheckManifestContent(c));
   const std::string text = ManifestTextOf(c);
   State now;
@@ -422,14 +431,16 @@ TEST(Manifest, DeltasBindTheirHashAndSizeAndOlderLaunchersPassOverThem) {
   EXPECT_EQ(*now.plan().deltas[0].size, 5369u);
   EXPECT_EQ(*now.plan().files[1].sha256, Sha256Digest{2});
   EXPECT_EQ(now.plan().latestVer, 102);
+  EXPECT_EQ(now.plan().mirrors, c.mirrors);
 
   // A launcher that predates the keys reads them as words it does not know.
   std::string old = text;
-  for (const std::string key : {"UpDeltaList", "Size", "Serial", "Expires", "Target"}) {
+  for (const std::string key : {"UpDeltaList", "Size", "Serial", "Expires", "Target", "MirrorURL"}) {
     for (std::size_t at = old.find(key); at != std::string::npos; at = old.find(key, at + 2)) old.insert(at, "X");
   }
   ManifestContent plain = c;
   plain.deltas.clear();
+  plain.mirrors.clear();
   State before, without;
   before.records["game"] = without.records["game"] = 100;
   ASSERT_EQ(before.Parse(old), ManifestOutcome::Read);

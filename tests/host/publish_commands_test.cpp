@@ -120,6 +120,39 @@ TEST_F(PublishCommands, VerifyPassesOnlyWhenSignatureAndEveryFileMatch) {
   }
 }
 
+// After a sync, verify --mirrors fetches every file from every mirror: here
+// two mirrors on one local server, the second missing a patch and holding
+// another installer.
+TEST_F(PublishCommands, VerifyMirrorsNamesMissingAndDifferingFilesPerMirror) {
+  const std::string root = dir / "mirrors";
+  for (const char* folder : {"", "/m1", "/m1/full", "/m1/patch", "/m2", "/m2/full"})
+    mkdir((root + folder).c_str(), 0755);
+  WriteFile(root + "/m1/full/Setup.exe", "MZ setup");
+  WriteFile(root + "/m1/patch/P-101.zip", "patch 101");
+  WriteFile(root + "/m2/full/Setup.exe", "MZ setuq");
+  const std::string readme = QZ_README;
+  const std::string server = readme.substr(0, readme.rfind('/')) + "/tools/testserver.py";
+  const std::string portFile = dir / "port";
+  ASSERT_EQ(std::system(("python3 '" + server + "' --root '" + root + "' --port-file '" + portFile +
+                         "' >/dev/null 2>&1 & echo $! > '" + (dir / "server.pid") + "'")
+                            .c_str()),
+            0);
+  for (int k = 0; k < 200 && !Exists(portFile); ++k) usleep(25000);
+  const std::string base = "http://127.0.0.1:" + FirstLine(ReadFile(portFile));
+  std::vector<std::string> args = ManifestArgs(manifest);
+  args.insert(args.end() - 1, {"--mirror", base + "/m1/", "--mirror", base + "/m2"});
+  const Result made = Publish(args);
+  const Result r = Publish({"verify", manifest, "--key", publicKey, "--mirrors"});
+  std::system(("kill $(cat '" + (dir / "server.pid") + "')").c_str());
+  ASSERT_EQ(made.rc, 0) << made.err;
+  EXPECT_EQ(r.rc, 1) << r.out << r.err;
+  for (const std::string& line : {"mirror " + base + "/m1/: 2 of 2 files ok", "mirror " + base + "/m2/: 0 of 2 files ok",
+                                 "FullDnURL " + base + "/m2/full/Setup.exe: DIFFERS",
+                                 "UpFileList " + base + "/m2/patch/P-101.zip: MISSING"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+}
+
 TEST_F(PublishCommands, TicketLinkIsSignedByTheKeyAndCarriesTheFieldsOnce) {
   const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
   const std::vector<std::string> args = {"ticket", "--key", key, "--field", "RunMode=Normal",

@@ -104,5 +104,27 @@ TEST(WebUrl, EitherSchemeWithAHost) {
   }
 }
 
+// A CDN's signed query stays on the signature's address; a mirror holds the
+// same path without the main host's query.
+TEST(WebUrl, SignatureAndMirrorAddresses) {
+  const struct {
+    const char* url;
+    const char* sig;
+    const char* mirrored;  // under https://m.example/velto/
+  } cases[] = {
+      {"https://dl.example/full/Setup.exe", "https://dl.example/full/Setup.exe.sig",
+       "https://m.example/velto/full/Setup.exe"},
+      {"https://cdn.example/game.txt?Expires=9&Signature=ab", "https://cdn.example/game.txt.sig?Expires=9&Signature=ab",
+       "https://m.example/velto/game.txt"},
+      {"https://dl.example:8443/a/b.zip#x", "https://dl.example:8443/a/b.zip.sig#x", "https://m.example/velto/a/b.zip"},
+      {"https://dl.example", "https://dl.example.sig", "https://m.example/velto/"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SignatureAddress(c.url), c.sig);
+    EXPECT_EQ(MirroredAddress(c.url, "https://m.example/velto/"), std::optional<std::string>(c.mirrored));
+  }
+  EXPECT_FALSE(MirroredAddress("C:\\x", "https://m.example/"));
+}
+
 }  // namespace
 }  // namespace qz
