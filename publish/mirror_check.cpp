@@ -31,8 +31,9 @@ Fetched FetchWithCurl(const std::string& url) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  const char* argv[] = {"curl", "-sS", "-L", "--fail", "--proto", "=https,http", "--max-redirs", "8",
-                        "--connect-timeout", "20", "-o", "-", url.c_str(), nullptr};
+  const char* argv[] = {
+      "curl", "-sS", "-L", "--fail",    "--proto", "=https,http", "--max-redirs", "8", "--connect-timeout",
+      "20",   "-o",  "-",  url.c_str(), nullptr};
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, "curl", &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
