@@ -14,7 +14,9 @@
 # and the server cuts the second run twice past 4 GiB; the peak memory is
 # compared with a 100 MB download's.
 # With "cap" it downloads under the player's rate cap at 1, 10 and 50 MB/s.
-# Usage: download_bench.sh X64_BUILD_DIR [SIZE_MB] [RUNS] [resume|huge|cap]
+# With "mirrors" the file's own host is stopped and two mirrors hold it, a
+# normal one and one capped at 2 MB/s, against the normal host alone.
+# Usage: download_bench.sh X64_BUILD_DIR [SIZE_MB] [RUNS] [resume|huge|cap|mirrors]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 x64=$(cd "$1" && pwd)
@@ -80,6 +82,24 @@ print(h.hexdigest())")
   echo "  second run $(echo "$second" | field seconds) s; peak working set ${peak_huge} MB, ${peak_small} MB for 100 MB (goal: within 8 MiB)"
   awk -v h="$peak_huge" -v s="$peak_small" 'BEGIN { printf "dl.huge_peak_over_small=%.1f\n", h - s }' | while read -r l; do summary "$l"; done
   summary "dl.huge_completed=$([[ $got == "$size" ]] && echo 1 || echo 0)"
+  exit 0
+fi
+
+if [[ ${4:-} == mirrors ]]; then
+  : >"$data/mirror-results"
+  for i in $(seq "$runs"); do
+    a=$(win worker "$url/big.bin" "$out_dos"); rm -f "$data/out/"*.bin
+    m=$(QZ_MIRRORS="$url/ $url/~rate=2000000/" win worker "http://127.0.0.1:1/big.bin" "$out_dos")
+    rm -f "$data/out/"*.bin
+    echo "run $i alone: $a"; echo "run $i stopped host, then mirrors: $m"
+    echo "alone $a" >>"$data/mirror-results"; echo "mirrors $m" >>"$data/mirror-results"
+  done
+  alone_s=$(grep '^alone' "$data/mirror-results" | field seconds | median)
+  mirrors_s=$(grep '^mirrors' "$data/mirror-results" | field seconds | median)
+  echo
+  awk -v a="$alone_s" -v m="$mirrors_s" -v mb="$size_mb" 'BEGIN {
+    printf "%d MB: the normal host alone %.1f s; its own host stopped, then a normal and a slow mirror %.1f s: %.2fx (goal <= 1.20)\n", mb, a, m, m / a }'
+  summary "$(awk -v a="$alone_s" -v m="$mirrors_s" 'BEGIN { printf "dl.mirrors_alone=%.2f", m / a }')"
   exit 0
 fi
 

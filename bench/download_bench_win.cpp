@@ -7,6 +7,7 @@
 // QZ_EXIT_AT=BYTES ends the process at once when the file being saved holds
 // that many bytes: a launcher closed, or a PC switched off, mid-download.
 // QZ_CAP_KBPS=N runs the worker under the player's rate cap of N KB/s.
+// QZ_MIRRORS="BASE BASE..." gives the worker's run those mirrors.
 // QZ_PROBE=1 also measures how long the wizard's thread takes to answer a
 // message (every 20 ms); the probing itself slows Wine's message handling, so
 // throughput runs go without it.
@@ -126,6 +127,14 @@ unsigned long long Worker(const char* url, const std::string& folder, const char
     file.hash.digest = *digest;
   }
   peer.plan().updateList.push_back(std::move(file));
+  if (const char* mirrors = getenv("QZ_MIRRORS")) {
+    std::string list = mirrors;
+    for (std::size_t at = 0; at < list.size();) {
+      const std::size_t end = list.find(' ', at) == std::string::npos ? list.size() : list.find(' ', at);
+      if (end > at) peer.plan().mirrors.push_back(list.substr(at, end - at));
+      at = end + 1;
+    }
+  }
   const std::string log = folder + "Quorlynx.log";
   DeleteFileA(log.c_str());
   runlog::Open(log);

@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip download resume huge cap rights delta)
+all=(zip download resume huge cap mirrors rights delta)
 # Each section adds its key figures here; the run ends with them in one table.
 export QZ_BENCH_SUMMARY=$build/bench-summary.txt
 : >"$QZ_BENCH_SUMMARY"
@@ -47,6 +47,13 @@ section_huge() {
 section_cap() {
   cmake --build "$x64" --target download_bench_win -j2 >/dev/null
   "$here/download_bench.sh" "$x64" 400 1 cap
+}
+
+# Its own host stopped, the file from two mirrors (a normal one first, then
+# one capped at 2 MB/s), against the normal host alone.
+section_mirrors() {
+  cmake --build "$x64" --target download_bench_win -j2 >/dev/null
+  "$here/download_bench.sh" "$x64" 400 "$runs" mirrors
 }
 
 # The rights check before an upgrade writes (every replaced file asked for)
@@ -125,6 +132,7 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
   for c in 1 10 50; do
     summary_row "dl.cap$c" "0.9-1.1" "download under a $c MB/s cap: average/cap"
   done
+  summary_row dl.mirrors_alone "<= 1.2" 'own host stopped, from mirrors/the normal host alone'
   summary_row zip.large.peak "< 24" "peak memory MiB: extraction, native"
   summary_row zip.large.peak_wine "< 24" "peak memory MiB: extraction under Wine"
   summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"

@@ -7,7 +7,9 @@
 #   - an nginx download site over https on 127.0.0.1 (a free port) publishing
 #     the demo game: release 100 when it is not installed yet, else release
 #     102 with the patches 101 and 102; its manifests made and signed by
-#     qzpublish;
+#     qzpublish. Release 102 also lists a second nginx site as a mirror, and
+#     the first site is stopped once the launcher has read the manifest, so
+#     the upgrade's files come from the mirror;
 #   - the demo page (tools/demo/demo-page.js through cscript) making the calls
 #     a portal page makes: Init, the properties, Run;
 #   - then the entry of every other browser: a link that qzpublish signs
@@ -93,13 +95,20 @@ cd "$build"
 site=$(mktemp -d "$build/demo/site.XXXXXX")
 
 server_pid=
+mirror_pid=
+stopper_pid=
 cleanup() {
   qz_stop_wine "$prefix"
-  if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  for pid in $stopper_pid $server_pid $mirror_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   qz_stop_display
   # The published copy only; a plain folder of this run inside the build tree.
   case $site in
-    "$build"/demo/site.*) rm -rf --one-file-system -- "$site" "$site.nginx" && rm -f -- "$site".{verify,url,log,port} ;;
+    "$build"/demo/site.*)
+      rm -rf --one-file-system -- "$site" "$site.nginx" "$site.mirror" && rm -f -- "$site".{verify,url,log,port}
+      ;;
   esac
 }
 trap cleanup EXIT
@@ -164,6 +173,20 @@ if [[ $site_kind == nginx ]]; then
   server=$(cat "$site.url")
   rm -f "$site.url" "$site.log"
   files=$server
+  if [[ $release == 102 ]]; then
+    # A second site with the same files: the release's mirror.
+    bash "$here/demo/nginx-site.sh" start --rate "$rate" "$site" "${QZ_DEMO_TLS_CERT:-$certs/server.pem}" \
+      "${QZ_DEMO_TLS_KEY:-$certs/server.key}" "$site.mirror" </dev/null >"$site.url" 2>"$site.log" &
+    mirror_pid=$!
+    for _ in $(seq 200); do
+      [[ -s $site.url ]] && break
+      kill -0 "$mirror_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    [[ -s $site.url ]] || { echo "demo: the mirror site did not start" >&2; cat "$site.log" >&2; exit 1; }
+    mirror=$(cat "$site.url")
+    rm -f "$site.url" "$site.log"
+  fi
 else
   python3 "$here/testserver.py" --root "$site" --port-file "$site.port" </dev/null >"$site.log" 2>&1 &
   server_pid=$!
@@ -195,7 +218,7 @@ if [[ $release == 102 ]]; then
 fi
 "$qzpublish" manifest --prog VeltoDemo --minver 100 \
   --full "${files}full/VeltoDemoSetup.exe" "$site/full/VeltoDemoSetup.exe" \
-  --base "${files}patch/" "${patches[@]}" \
+  --base "${files}patch/" "${patches[@]}" ${mirror:+--mirror "$mirror"} \
   --sign "$key" --force "$site/manifests/VeltoDemo.txt" >/dev/null
 for m in VeltoAvatar VeltoDemo; do
   if ! "$qzpublish" verify "$site/manifests/$m.txt" --key "$public_key" --files "$site" >"$site.verify" 2>&1; then
@@ -208,6 +231,23 @@ rm -f "$site.verify"
 cp "$here/demo/demo-page.js" "$site/demo-page.js"
 
 echo "demo: download server $server ($site_kind) publishes release $release of the demo game"
+if [[ -n ${mirror:-} ]]; then
+  echo "demo: mirror $mirror holds the same files; the first site stops once the launcher has read the manifest"
+  # The first site goes away between the manifest and the download: the
+  # launcher passes over it and takes every file from the mirror.
+  (
+    for _ in $(seq 2400); do
+      log=$(support_log)
+      if [[ -n $log ]] && tail -n +"$((log_lines_before + 1))" "$log" | grep -q '\[decide\] VeltoDemo: .*: upgrade'; then
+        bash "$here/demo/nginx-site.sh" stop "$site.nginx" >/dev/null 2>&1
+        echo "demo: first site stopped during the upgrade"
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
+  stopper_pid=$!
+fi
 echo "demo: manifests signed by the demo publisher's key (qzpublish verify: signature and SHA256 of every file match)"
 if [[ -z $before ]]; then
   echo "demo: the demo game is not installed in this prefix yet"
@@ -252,6 +292,8 @@ if [[ $page_ok == 1 && $driver_rc == 0 ]]; then page_done=1; fi
 # portal's key as PortalKeys; the portal signs a link for this player, which
 # the shell hands to the handler.
 link_done=0
+# With the first site stopped, the portal's link names the mirror's manifests.
+[[ -z ${mirror:-} ]] || server=$mirror
 if [[ $page_done == 1 ]]; then
   echo
   echo "demo: the same game from any browser: a quorlynx: link the portal signed"
@@ -306,6 +348,11 @@ elif [[ -n $before && $after != "$before" ]]; then
     echo "      downloaded instead of $whole for the whole-file patches, $((whole - small)) bytes saved"
   else
     echo "      release $before was upgraded to $after through the patch archives"
+  fi
+  if [[ -n ${mirror:-} && -n $(support_log) ]]; then
+    echo "      the first site was stopped after the manifest was read; the launcher's log says who served what:"
+    tail -n +"$((log_lines_before + 1))" "$(support_log)" | tr -d '\r' |
+      LC_ALL=C sed -n 's/.*\[hosts\] \(.*\)/        \1/p'
   fi
 elif [[ -n $after ]]; then
   echo "      release $after was current: the game started without the wizard"
