@@ -372,6 +372,16 @@ DWORD ReadProductNumber(const char* valueName, DWORD fallback) {
   return NumberOf(own, setting).value_or(fallback);
 }
 
+std::optional<DWORD> ReadSignaturesRequired() {
+  const char name[] = "SignaturesRequired";
+  const MachineSetting* setting = FindMachineSetting(name);
+  const RawValue policy = ReadRaw(kPolicyKey, kPolicyView, name, REG_DWORD, sizeof(DWORD));
+  if (policy.state != ListRead::Missing) return NumberOf(policy, setting);
+  const RawValue own = ReadRaw(kProductKey, 0, name, REG_DWORD, sizeof(DWORD));
+  if (own.state == ListRead::Missing) return 1;
+  return NumberOf(own, setting);
+}
+
 std::string ReadProductText(const char* valueName, const std::string& fallback) {
   const MachineSetting* setting = FindMachineSetting(valueName);
   const DWORD most = setting ? setting->most : MAX_PATH;

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,11 @@ std::uint32_t ReadRateLimitKBps();
 // support and test settings, which only the product key holds and only the
 // machine's administrator can set.
 DWORD ReadProductNumber(const char* valueName, DWORD fallback);
+
+// How many distinct keys must sign ("SignaturesRequired" of the policy key,
+// else of the product key; the player's settings never count): 1 when it is
+// not set, nothing when it is set but of another type or outside 1 to 16.
+std::optional<DWORD> ReadSignaturesRequired();
 
 // A REG_SZ value of the policy key, else of the product key in this
 // program's view; `fallback` when it is missing, empty, of another type or

@@ -189,6 +189,21 @@ std::string_view TrimBlanks(std::string_view text) {
 
 std::optional<P256Signature> ParseSignatureText(std::string_view text) { return DecodeExactly<64>(text); }
 
+std::optional<std::vector<P256Signature>> ParseSignatureLines(std::string_view text) {
+  std::vector<P256Signature> signatures;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = TrimBlanks(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty()) continue;
+    const std::optional<P256Signature> signature = ParseSignatureText(line);
+    if (!signature || signatures.size() == kMaxSignatureLines) return std::nullopt;
+    signatures.push_back(*signature);
+  }
+  if (signatures.empty()) return std::nullopt;
+  return signatures;
+}
+
 std::optional<P256PublicKey> ParsePublicKeyText(std::string_view text) {
   auto key = DecodeExactly<65>(text);
   if (!key || (*key)[0] != 0x04) return std::nullopt;

@@ -63,6 +63,12 @@ std::string_view TrimBlanks(std::string_view text);
 
 // A ".sig" file: the base64 of exactly 64 bytes.
 std::optional<P256Signature> ParseSignatureText(std::string_view text);
+// A .sig of one signature line per signing key (each as ParseSignatureText
+// reads it; blank lines and CR LF ends are allowed). Nothing when there is no
+// signature, more than kMaxSignatureLines, or any line that is no signature:
+// a line that does not parse never passes as "the others will do".
+constexpr std::size_t kMaxSignatureLines = 16;
+std::optional<std::vector<P256Signature>> ParseSignatureLines(std::string_view text);
 
 // One configured key: the base64 of exactly 65 bytes starting with 0x04,
 // blanks around allowed.

@@ -212,6 +212,14 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         plan.mirrors.push_back(std::move(mirror));
         break;
       }
+      case ManifestKey::Rollout: {
+        const std::optional<std::uint64_t> version = CountOf(value, kMaxVersion);
+        const std::optional<std::uint64_t> percent =
+            tokens[i + 2] == "0" ? std::optional<std::uint64_t>(0) : CountOf(tokens[i + 2], 100);
+        if (!version || !percent || plan.rollout) return refuse();
+        plan.rollout = ManifestRollout{static_cast<std::uint16_t>(*version), static_cast<unsigned>(*percent)};
+        break;
+      }
       case ManifestKey::MinVer: plan.minVer = VersionOf(value); break;
       case ManifestKey::UpFileList:
       case ManifestKey::UpDeltaList: {
@@ -363,6 +371,11 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
                      "a mirror is a base address: it ends in '/' and has no query or fragment", k);
     }
   }
+  if (c.rollout && (c.rollout->percent > 100 ||
+                    std::none_of(c.files.begin(), c.files.end(),
+                                 [&](const ManifestEntry& f) { return f.version == c.rollout->version; }))) {
+    return problem(ManifestField::Rollout, "a rollout names a listed version and a share from 0 to 100");
+  }
   if (c.files.empty() && c.deltas.empty() && c.baseUrl.empty()) return {};
   if (c.baseUrl.empty())
     return problem(ManifestField::BaseUrl, "patch files need the base address they lie under");
@@ -442,6 +455,10 @@ std::string ManifestTextOf(const ManifestContent& c) {
   text += line(ManifestKey::FullDnURL, c.fullUrl) + facts(c.fullSha256, c.fullSize);
   if (!c.baseUrl.empty()) text += line(ManifestKey::UpBaseURL, c.baseUrl);
   for (const std::string& mirror : c.mirrors) text += line(ManifestKey::MirrorURL, mirror);
+  if (c.rollout) {
+    text += line(ManifestKey::Rollout,
+                 std::to_string(c.rollout->version) + " " + std::to_string(c.rollout->percent));
+  }
   for (const ManifestEntry& d : c.deltas) {
     text +=
         line(ManifestKey::UpDeltaList, std::to_string(d.version) + " " + d.name) + facts(d.sha256, d.size);
@@ -450,6 +467,33 @@ std::string ManifestTextOf(const ManifestContent& c) {
     text += line(ManifestKey::UpFileList, std::to_string(f.version) + " " + f.name) + facts(f.sha256, f.size);
   }
   return text;
+}
+
+std::uint32_t RolloutBucketOf(std::string_view machineIdentity) {
+  // FNV-1a over a label and the identity, then a final mix: even over any
+  // identity, and unlike another product's use of the same identity.
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (const char c : std::string_view("rollout:"))
+    h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  for (const char c : machineIdentity) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  return static_cast<std::uint32_t>(h % kRolloutBuckets);
+}
+
+bool InRollout(std::uint32_t bucket, unsigned percent) {
+  return bucket < static_cast<std::uint64_t>(percent) * (kRolloutBuckets / 100);
+}
+
+void HoldBackRollout(ManifestPlan& plan) {
+  if (!plan.rollout) return;
+  const std::uint16_t from = plan.rollout->version;
+  auto held = [from](const ManifestFile& f) { return f.version >= from; };
+  plan.files.erase(std::remove_if(plan.files.begin(), plan.files.end(), held), plan.files.end());
+  plan.deltas.erase(std::remove_if(plan.deltas.begin(), plan.deltas.end(), held), plan.deltas.end());
+  plan.latestVer = plan.installedVer;
+  for (const ManifestFile& f : plan.files) plan.latestVer = std::max(plan.latestVer, f.version);
 }
 
 }  // namespace qz

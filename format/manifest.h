@@ -33,7 +33,8 @@ enum class ManifestKey {
   Target,
   Size,
   UpDeltaList,
-  MirrorURL
+  MirrorURL,
+  Rollout
 };
 
 struct ManifestKeySpec {
@@ -61,6 +62,8 @@ inline constexpr ManifestKeySpec kManifestKeys[] = {
     {ManifestKey::UpDeltaList, "UpDeltaList", 2},
     // Further hosts that hold the same files, in order of preference.
     {ManifestKey::MirrorURL, "MirrorURL", 1},
+    // A version and the share of PCs (0 to 100) that take it yet.
+    {ManifestKey::Rollout, "Rollout", 2},
 };
 constexpr std::size_t kManifestKeyCount = sizeof kManifestKeys / sizeof kManifestKeys[0];
 // How many of the keys launchers knew before Serial, Expires, Target and Size.
@@ -83,6 +86,15 @@ const ManifestKeySpec* ManifestKeyOf(std::string_view token);
 
 // The tokens of a text up to its first zero byte.
 std::vector<std::string_view> ManifestTokens(std::string_view text);
+
+// A staged release: the share of PCs, in percent, that take `version` (and
+// any later one) yet. A PC outside the share reads the manifest as if the
+// versions from `version` on were not listed; 0 halts the release for every
+// PC that does not have it yet.
+struct ManifestRollout {
+  std::uint16_t version = 0;
+  unsigned percent = 100;
+};
 
 struct ManifestFile {
   std::uint16_t version = 0;
@@ -114,10 +126,21 @@ struct ManifestPlan {
   // preference: each holds the same paths as the hosts the manifest names
   // (MirroredAddress).
   std::vector<std::string> mirrors;
+  std::optional<ManifestRollout> rollout;  // at most once
 };
 
 // The most mirrors a manifest may list.
 constexpr std::size_t kMaxMirrors = 8;
+
+constexpr std::uint32_t kRolloutBuckets = 10000;
+// A PC's bucket, 0 to kRolloutBuckets - 1, from an identity the machine made
+// once at random (spread evenly by a hash, so buckets do not follow its form).
+std::uint32_t RolloutBucketOf(std::string_view machineIdentity);
+// Whether a PC of `bucket` is within a share of `percent`.
+bool InRollout(std::uint32_t bucket, unsigned percent);
+// Drops what a PC outside the share may not take yet: the files and deltas
+// from the rollout's version on; the newest version is what is left.
+void HoldBackRollout(ManifestPlan& plan);
 
 enum class ManifestOutcome {
   Read,      // values taken
@@ -210,6 +233,7 @@ struct ManifestContent {
   std::uint32_t serial = 0;
   std::int64_t expires = 0;          // seconds since 1970 UTC; written to the minute
   std::vector<std::string> mirrors;  // base addresses, each ending in "/"
+  std::optional<ManifestRollout> rollout;
 };
 
 enum class ManifestField {
@@ -223,7 +247,8 @@ enum class ManifestField {
   Text,
   Serial,
   Expires,
-  Mirror
+  Mirror,
+  Rollout
 };
 
 struct ManifestProblem {

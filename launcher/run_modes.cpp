@@ -117,17 +117,18 @@ void LauncherApp::LoadSetupTrust() {
 
 bool LauncherApp::TakeInstallerSignature() {
   const std::string& url = plan_.fullDnUrl;
-  std::optional<P256Signature> signature;
-  if (!url.empty()) signature = FetchSignature(http_, url);
-  const bool taken = signature && !setupTrust_.keys.keys.empty();
+  std::optional<std::vector<P256Signature>> signatures;
+  if (!url.empty()) signatures = FetchSignatures(http_, url);
+  const bool taken = signatures && !setupTrust_.keys.keys.empty() && setupTrust_.keys.problem.empty();
   runlog::Write(
       "trust",
       "GET " + SignatureAddress(url) + ": " +
           (taken ? std::string("read; the installer must verify with it")
                  : std::string("no signature a configured key could verify: the installer is refused")));
   if (!taken) return false;
-  plan_.fullDnHash.signature = *signature;
+  plan_.fullDnHash.signatures = *signatures;
   plan_.fullDnHash.signers = setupTrust_.keys.keys;
+  plan_.fullDnHash.signaturesRequired = setupTrust_.keys.signaturesRequired;
   return true;
 }
 

@@ -27,6 +27,7 @@ ManifestContent ContentOf(const ManifestRequest& request) {
   content.fullSize = request.fullSize;
   content.baseUrl = request.baseUrl;
   content.mirrors = request.mirrors;
+  content.rollout = request.rollout;
   for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}, f.size});
   for (const PatchFile& d : request.deltas) content.deltas.push_back({d.version, d.name, {}, d.size});
   content.target = request.target;
@@ -150,6 +151,7 @@ void CheckManifest(const ManifestRequest& request) {
     case ManifestField::Serial: what = "--serial: "; break;
     case ManifestField::Expires: what = "--expires: "; break;
     case ManifestField::Mirror: what = "--mirror " + request.mirrors[problem.file] + ": "; break;
+    case ManifestField::Rollout: what = "--percent: "; break;
     case ManifestField::File: {
       const PatchFile& f = request.files[problem.file];
       what = "--file " + std::to_string(f.version) + " " + f.name + ": ";
@@ -175,6 +177,36 @@ std::string ManifestText(const ManifestRequest& request) {
   for (std::size_t k = 0; k < request.deltas.size(); ++k)
     content.deltas[k].sha256 = DigestOf(request.deltas[k].sha256);
   return ManifestTextOf(content);
+}
+
+ManifestRequest RequestOfText(const std::string& text) {
+  const ManifestReading reading = ReadAsNewPlayer(text);
+  if (reading.outcome != ManifestOutcome::Read) Refuse("not a manifest the launcher reads");
+  const ManifestPlan& plan = reading.plan;
+  ManifestRequest r;
+  auto hex = [](const std::optional<Sha256Digest>& d) { return d ? ToHex(*d) : std::string(); };
+  r.progName = plan.progName;
+  r.minVer = plan.minVer;
+  r.fullUrl = plan.fullDnUrl;
+  r.fullSha256 = hex(plan.fullDnSha256);
+  r.fullSize = plan.fullDnSize.value_or(0);
+  r.baseUrl = plan.upBaseUrl;
+  r.mirrors = plan.mirrors;
+  r.rollout = plan.rollout;
+  r.target = plan.target.value_or(ManifestTarget::Game);
+  r.serial = plan.serial.value_or(0);
+  r.expires = plan.expires.value_or(0);
+  auto entries = [&](const std::vector<ManifestFile>& list, std::vector<PatchFile>& into, const char* key) {
+    for (const ManifestFile& f : list) {
+      if (f.url.compare(0, plan.upBaseUrl.size(), plan.upBaseUrl) != 0)
+        Refuse(std::string(key) + " " + f.url +
+               ": listed under another base address than the last UpBaseURL");
+      into.push_back({f.version, f.url.substr(plan.upBaseUrl.size()), hex(f.sha256), f.size.value_or(0)});
+    }
+  };
+  entries(plan.files, r.files, "UpFileList");
+  entries(plan.deltas, r.deltas, "UpDeltaList");
+  return r;
 }
 
 std::vector<ListedFile> ListManifestFiles(const std::string& text) {
@@ -238,6 +270,7 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
   content.fullUrl = plan.fullDnUrl;
   content.baseUrl = plan.upBaseUrl;
   content.mirrors = plan.mirrors;
+  content.rollout = plan.rollout;
   for (const ManifestFile& f : plan.files) {
     if (f.url.compare(0, plan.upBaseUrl.size(), plan.upBaseUrl) != 0) {
       problems.push_back("UpFileList " + std::to_string(f.version) + " " + f.url +
@@ -275,6 +308,7 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
       case ManifestField::Serial: return "Serial";
       case ManifestField::Expires: return "Expires";
       case ManifestField::Mirror: return "MirrorURL " + content.mirrors[p.file];
+      case ManifestField::Rollout: return "Rollout";
       case ManifestField::Text:
       case ManifestField::None: break;
     }

@@ -26,8 +26,9 @@ struct ManifestRequest {
   std::string fullUrl;
   std::string fullSha256;
   std::uint64_t fullSize = 0;
-  std::string baseUrl;               // may be empty when no patch is listed
-  std::vector<std::string> mirrors;  // --mirror: further base addresses, in order of preference
+  std::string baseUrl;                     // may be empty when no patch is listed
+  std::vector<std::string> mirrors;        // --mirror: further base addresses, in order of preference
+  std::optional<ManifestRollout> rollout;  // qzpublish rollout
   std::vector<PatchFile> files;
   std::vector<PatchFile> deltas;  // --delta: each stands in for a file of its version
   ManifestTarget target = ManifestTarget::Game;
@@ -68,6 +69,12 @@ struct ListedFile {
   std::string sha256;
   std::optional<std::uint64_t> size;
 };
+
+// The request a manifest's text was written from, read back as a launcher
+// that has nothing installed reads it (every file, hash and size), so it can
+// be written again with changes. Throws PublishError when the launcher would
+// refuse the text or a file lies outside the last UpBaseURL.
+ManifestRequest RequestOfText(const std::string& text);
 
 // The files a manifest names, as the launcher reads them when nothing is
 // installed. Throws PublishError when the launcher would refuse it or take

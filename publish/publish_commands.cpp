@@ -44,10 +44,12 @@ constexpr char kUsage[] =
     "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL] [--mirror URL]...\n"
     "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--target avatar|game]\n"
-    "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE [PASS]]\n"
+    "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE]... [PASS]\n"
     "                          [--force] [--json] OUT.txt\n"
     "       qzpublish verify MANIFEST --key PUBLIC [--files DIR] [--mirrors]\n"
-    "       qzpublish sign FILE --key PRIVATE [PASS] [--force] [--json]\n"
+    "       qzpublish rollout MANIFEST --percent N --sign KEYFILE... [PASS] [--serial N] [--expires T]\n"
+    "       qzpublish sign FILE --key PRIVATE... [PASS] [--force] [--json]\n"
+    "       qzpublish cosign FILE --key PRIVATE [PASS] [--json]   (adds a line to FILE.sig)\n"
     "       qzpublish ticket --key PRIVATE [PASS] --field NAME=VALUE... [--valid SECONDS]\n"
     "PASS, the passphrase of a protected key: --pass-env NAME or --pass-file FILE\n";
 
@@ -417,7 +419,8 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   ManifestRequest request;
   request.serial = static_cast<std::uint32_t>(now);
   request.expires = now + kDefaultValidity;
-  std::string fullFile, keyFile, output;
+  std::string fullFile, output;
+  std::vector<std::string> keyFiles;  // one signature line each
   bool prog = false, minver = false;
   std::vector<std::string> patchFiles, deltaFiles;
   for (std::size_t i = 1; i < a.size(); ++i) {
@@ -454,7 +457,7 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
       deltaFiles.push_back(a[i]);
     } else if (o == "--sign") {
       value(1);
-      keyFile = a[i];
+      keyFiles.push_back(a[i]);
     } else if (o == "--target") {
       value(1);
       request.target = ParseTarget(a[i]);
@@ -475,7 +478,7 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   request.fullSize = SizeOfFile(fullFile);
   for (std::size_t k = 0; k < request.files.size(); ++k) request.files[k].size = SizeOfFile(patchFiles[k]);
   for (std::size_t k = 0; k < request.deltas.size(); ++k) request.deltas[k].size = SizeOfFile(deltaFiles[k]);
-  Need(!s.passphrase || !keyFile.empty(), "a passphrase is only for the key of --sign");
+  Need(!s.passphrase || !keyFiles.empty(), "a passphrase is only for the key of --sign");
   CheckManifest(request);
   CheckDeltaFiles(request, patchFiles, deltaFiles);
   CheckSerialAgainst(output, request.serial);
@@ -484,7 +487,7 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   guard.Keep(fullFile, "the full installer given");
   for (const std::string& f : patchFiles) guard.Keep(f, "a patch file given");
   for (const std::string& f : deltaFiles) guard.Keep(f, "a delta archive given");
-  if (!keyFile.empty()) guard.Keep(keyFile, "the signing key");
+  for (const std::string& keyFile : keyFiles) guard.Keep(keyFile, "the signing key");
   if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
   guard.Allow(output);
   guard.Allow(sigPath);
@@ -497,8 +500,10 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
   const std::string text = ManifestText(request);
   WriteReport report("manifest");
   // The signature goes first; a failure puts back the old pair.
-  if (!keyFile.empty()) {
-    const std::string signature = ToBase64(Sign(ReadText(keyFile), text, s.passphrase)) + "\n";
+  if (!keyFiles.empty()) {
+    std::string signature;
+    for (const std::string& keyFile : keyFiles)
+      signature += ToBase64(Sign(ReadText(keyFile), text, s.passphrase)) + "\n";
     ReplaceTogether({{sigPath, signature}, {output, text}});
     report.Wrote(output);
     report.Wrote(sigPath);
@@ -574,15 +579,22 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
 
   bool good = true;
   const std::string sigPath = manifest + ".sig";
-  const auto signature = IsFile(sigPath) ? FromBase64(TrimLineEnd(ReadText(sigPath))) : std::nullopt;
+  // One line per signing key: the key given must have signed one of them.
+  const std::optional<std::vector<P256Signature>> lines =
+      IsFile(sigPath) ? ParseSignatureLines(ReadText(sigPath)) : std::nullopt;
+  bool signedByKey = false;
+  for (const P256Signature& line : lines.value_or(std::vector<P256Signature>{})) {
+    signedByKey = signedByKey || qz::publish::Verify(*key, text, std::string(line.begin(), line.end()));
+  }
   if (!IsFile(sigPath)) {
     out << "signature: MISSING (" << sigPath << ")\n";
     good = false;
-  } else if (!signature || !qz::publish::Verify(*key, text, *signature)) {
+  } else if (!signedByKey) {
     out << "signature: BAD (" << sigPath << " does not match this manifest and key)\n";
     good = false;
   } else {
-    out << "signature: verified\n";
+    out << "signature: verified"
+        << (lines->size() > 1 ? " (one of " + std::to_string(lines->size()) + " lines)" : "") << "\n";
   }
   // What launchers with keys also demand: the manifest bound and still valid.
   const ManifestBinding binding = BindingOf(text);
@@ -628,33 +640,100 @@ int Verify(const std::vector<std::string>& a, std::ostream& out) {
 int SignFile(std::vector<std::string> a, std::ostream& out) {
   Shared s;
   TakeShared(a, s, {"--pass-env", "--pass-file", "--force", "--json"});
-  std::string file, keyFile;
+  const bool cosign = a[0] == "cosign";
+  std::string file;
+  std::vector<std::string> keyFiles;  // one signature line each
   for (std::size_t i = 1; i < a.size(); ++i) {
     if (a[i] == "--key") {
       Need(i + 1 < a.size(), "--key needs a value");
-      keyFile = a[++i];
+      keyFiles.push_back(a[++i]);
     } else {
       Need(a[i].compare(0, 2, "--") != 0, "unknown option " + a[i]);
-      Need(file.empty(), "sign signs one file");
+      Need(file.empty(), a[0] + " signs one file");
       file = a[i];
     }
   }
-  Need(!file.empty() && !keyFile.empty(), "sign needs FILE and --key PRIVATE");
+  Need(!file.empty() && !keyFiles.empty(), a[0] + " needs FILE and --key PRIVATE");
   if (!IsFile(file)) throw PublishError(file + ": no such file");
   const std::string sigPath = file + ".sig";
-  OutputGuard guard(s.force);
+  // A cosignature is added to the lines already there, which must all be
+  // signatures: a damaged .sig is not signed over.
+  std::string signature;
+  if (cosign) {
+    if (!IsFile(sigPath)) throw PublishError(sigPath + ": no such file; sign first, then cosign");
+    signature = ReadText(sigPath);
+    if (!ParseSignatureLines(signature)) throw PublishError(sigPath + ": a line is no signature");
+    if (!signature.empty() && signature.back() != '\n') signature += "\n";
+  }
+  OutputGuard guard(s.force || cosign);
   guard.Keep(file, "the file signed");
-  guard.Keep(keyFile, "the signing key");
+  for (const std::string& keyFile : keyFiles) guard.Keep(keyFile, "the signing key");
   if (!s.passFile.empty()) guard.Keep(s.passFile, "the passphrase file");
   guard.Allow(sigPath);
-  const std::string signature = ToBase64(SignFileBytes(ReadText(keyFile), file, s.passphrase)) + "\n";
+  for (const std::string& keyFile : keyFiles)
+    signature += ToBase64(SignFileBytes(ReadText(keyFile), file, s.passphrase)) + "\n";
   WriteReplacing(sigPath, signature);
-  WriteReport report("sign");
+  WriteReport report(a[0]);
   report.Wrote(sigPath);
   if (s.json)
     report.PrintJson(out);
   else
     out << "wrote " << sigPath << "\n";
+  return 0;
+}
+
+// A staged release: the manifest rewritten with the share of PCs that take
+// its newest version, a higher Serial and new signatures. 0 halts it.
+int Rollout(std::vector<std::string> a, std::ostream& out) {
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  Shared s;
+  TakeShared(a, s, {"--pass-env", "--pass-file", "--json"});
+  std::string manifest, percentText, serialText, expiresText;
+  std::vector<std::string> keyFiles;
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    const std::string& o = a[i];
+    if (o == "--percent" || o == "--sign" || o == "--serial" || o == "--expires") {
+      Need(i + 1 < a.size(), o + " needs a value");
+      const std::string& v = a[++i];
+      if (o == "--sign")
+        keyFiles.push_back(v);
+      else
+        (o == "--percent" ? percentText : o == "--serial" ? serialText : expiresText) = v;
+    } else {
+      Need(o.compare(0, 2, "--") != 0, "unknown option " + o);
+      Need(manifest.empty(), "rollout rewrites one manifest");
+      manifest = o;
+    }
+  }
+  Need(!manifest.empty() && !percentText.empty() && !keyFiles.empty(),
+       "rollout needs MANIFEST, --percent N and --sign KEYFILE");
+  Need(percentText.find_first_not_of("0123456789") == std::string::npos && percentText.size() <= 3 &&
+           std::stoul(percentText) <= 100,
+       "--percent: a whole number from 0 to 100");
+  ManifestRequest request = RequestOfText(ReadText(manifest));
+  Need(!request.files.empty(), "rollout: the manifest lists no version to stage");
+  std::uint16_t newest = 0;
+  for (const PatchFile& f : request.files) newest = std::max(newest, f.version);
+  request.rollout = ManifestRollout{newest, static_cast<unsigned>(std::stoul(percentText))};
+  const std::uint32_t old = request.serial;
+  request.serial = serialText.empty() ? std::max<std::uint32_t>(old + 1, static_cast<std::uint32_t>(now))
+                                      : ParseSerial(serialText);
+  Need(request.serial > old, "--serial must be higher than the manifest's Serial " + std::to_string(old));
+  request.expires = expiresText.empty() ? now + kDefaultValidity : ParseExpires(expiresText, now);
+  const std::string text = ManifestText(request);
+  std::string signature;
+  for (const std::string& keyFile : keyFiles)
+    signature += ToBase64(Sign(ReadText(keyFile), text, s.passphrase)) + "\n";
+  ReplaceTogether({{manifest + ".sig", signature}, {manifest, text}});
+  WriteReport report("rollout");
+  report.Wrote(manifest);
+  report.Wrote(manifest + ".sig");
+  if (s.json) {
+    report.PrintJson(out);
+  } else {
+    out << "wrote " << manifest << ": version " << newest << " to " << request.rollout->percent << " % of PCs"
+        << (request.rollout->percent == 0 ? " (halted)" : "") << ", Serial " << request.serial << "\n";
+  }
   return 0;
 }
 
@@ -730,9 +809,9 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
   }
   try {
-    static const std::map<std::string, int> kCommands = {{"keygen", 0}, {"pubkey", 1},   {"patch", 2},
-                                                         {"full", 3},   {"manifest", 4}, {"verify", 5},
-                                                         {"ticket", 6}, {"sign", 7}};
+    static const std::map<std::string, int> kCommands = {
+        {"keygen", 0}, {"pubkey", 1}, {"patch", 2}, {"full", 3},   {"manifest", 4},
+        {"verify", 5}, {"ticket", 6}, {"sign", 7},  {"cosign", 7}, {"rollout", 8}};
     const auto command = kCommands.find(args[0]);
     Need(command != kCommands.end(), "unknown command " + args[0]);
     switch (command->second) {
@@ -743,6 +822,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
       case 4: return Manifest(args, out);
       case 5: return Verify(args, out);
       case 7: return SignFile(args, out);
+      case 8: return Rollout(args, out);
       default: return TicketLink(args, out);
     }
   } catch (const Usage& e) {

@@ -121,13 +121,26 @@ bool VerifyP256(const P256PublicKey& key, const void* message, std::size_t size,
 
 bool FileHashMatches(const FileHash& expected, const Sha256Digest& digest) {
   if (expected.present && expected.digest != digest) return false;
-  if (expected.signature) {
-    for (const P256PublicKey& key : expected.signers) {
-      if (VerifyP256Digest(key, digest, *expected.signature)) return true;
-    }
-    return false;
+  if (!expected.signatures.empty()) {
+    return expected.signaturesRequired > 0 &&
+           KeysThatSigned(expected.signers, digest, expected.signatures) >= expected.signaturesRequired;
   }
   return expected.present;
+}
+
+std::size_t KeysThatSigned(const std::vector<P256PublicKey>& keys, const Sha256Digest& digest,
+                           const std::vector<P256Signature>& signatures) {
+  std::vector<P256PublicKey> counted;
+  for (const P256PublicKey& key : keys) {
+    if (std::find(counted.begin(), counted.end(), key) != counted.end()) continue;
+    for (const P256Signature& signature : signatures) {
+      if (VerifyP256Digest(key, digest, signature)) {
+        counted.push_back(key);
+        break;
+      }
+    }
+  }
+  return counted.size();
 }
 
 bool VerifyP256Digest(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature) {

@@ -105,5 +105,9 @@ bool VerifyP256Digest(const P256PublicKey& key, const Sha256Digest& digest, cons
 // Whether a downloaded file's SHA-256 is the one its publisher released: the
 // hash named, and the signature verified by a signer. Neither: false.
 bool FileHashMatches(const FileHash& expected, const Sha256Digest& digest);
+// How many distinct keys of `keys` verify at least one of `signatures` over
+// `digest`: the same key listed twice, or signing twice, counts once.
+std::size_t KeysThatSigned(const std::vector<P256PublicKey>& keys, const Sha256Digest& digest,
+                           const std::vector<P256Signature>& signatures);
 
 }  // namespace qz

@@ -14,7 +14,7 @@ namespace qz {
 namespace {
 
 // A signature file is one line of base64; anything much longer is not one.
-constexpr DWORD kMaxSignatureBytes = 1024;
+constexpr DWORD kMaxSignatureBytes = 2048;  // kMaxSignatureLines lines and their ends
 
 // The whole text or nothing: a body that ends before its announced length or
 // a failed read is a failed fetch, never a shorter text.
@@ -40,20 +40,24 @@ bool FetchText(HttpClient& client, const std::string& url, DWORD maxBytes, std::
 // the signature published beside them.
 bool SignedByTrustedKey(HttpClient& http, const std::string& url, const std::string& manifest,
                         const ManifestTrust& trust) {
-  const std::optional<P256Signature> signature = FetchSignature(http, url);
-  if (!signature) return false;
-  for (const P256PublicKey& key : trust.keys) {
-    if (VerifyP256(key, manifest.data(), manifest.size(), *signature)) return true;
+  const std::optional<std::vector<P256Signature>> signatures = FetchSignatures(http, url);
+  const std::optional<Sha256Digest> digest = Sha256Of(manifest.data(), manifest.size());
+  if (!signatures || !digest) return false;
+  const std::size_t signers = KeysThatSigned(trust.keys, *digest, *signatures);
+  if (trust.signaturesRequired > 1 || signatures->size() > 1) {
+    runlog::Write("trust", std::to_string(signers) + " of the configured keys signed it (" +
+                               std::to_string(signatures->size()) + " signature lines); " +
+                               std::to_string(trust.signaturesRequired) + " required");
   }
-  return false;
+  return signers >= trust.signaturesRequired && signers > 0;
 }
 
 }  // namespace
 
-std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string& url) {
+std::optional<std::vector<P256Signature>> FetchSignatures(HttpClient& http, const std::string& url) {
   std::string text;
   if (!FetchText(http, SignatureAddress(url), kMaxSignatureBytes, text)) return std::nullopt;
-  return ParseSignatureText(text);
+  return ParseSignatureLines(text);
 }
 
 FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const ManifestTrust& trust,

@@ -42,8 +42,9 @@ struct FetchedPlan {
 FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const ManifestTrust& trust,
                             const ManifestCheck& check = {});
 
-// The detached signature published at `url` + ".sig" (one line of base64, the
-// same form as a manifest's); nothing when it cannot be fetched whole or read.
-std::optional<P256Signature> FetchSignature(HttpClient& http, const std::string& url);
+// The detached signatures published at SignatureAddress(url) (one line of
+// base64 per signing key, the same form as a manifest's); nothing when they
+// cannot be fetched whole or any line is no signature.
+std::optional<std::vector<P256Signature>> FetchSignatures(HttpClient& http, const std::string& url);
 
 }  // namespace qz

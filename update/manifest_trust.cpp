@@ -47,6 +47,15 @@ ManifestTrust LoadManifestTrust() {
   }
   trust.keys.insert(trust.keys.end(), compiled.keys.begin(), compiled.keys.end());
   trust.signatureRequired = trust.signatureRequired || compiled.signatureRequired;
+  // A threshold that is set but cannot be read is not 1: nothing verifies.
+  const std::optional<DWORD> required = settings::ReadSignaturesRequired();
+  if (!required) {
+    trust.signatureRequired = true;
+    trust.problem = "SignaturesRequired is set but unusable (a number from 1 to 16)";
+    return trust;
+  }
+  trust.signaturesRequired = *required;
+  if (*required > 1) trust.signatureRequired = true;
   return trust;
 }
 

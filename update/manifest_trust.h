@@ -17,6 +17,9 @@ struct ManifestTrust {
   // must be signed and bound (Target, Serial, Expires, every Size), and one
   // that only a broken key could verify is refused.
   bool signatureRequired = false;
+  // How many distinct keys must have signed ("SignaturesRequired", a machine
+  // setting only; 1 when it is not set).
+  unsigned signaturesRequired = 1;
   // Why the setting could not be used, for the support log ("" when it could).
   std::string problem;
 };

@@ -12,15 +12,16 @@
 namespace qz {
 
 // The SHA-256 the publisher released a file with, when the manifest names one;
-// or, for the page's installer, the publisher's signature over the file's
-// bytes, which one of `signers` must verify.
+// or, for the page's installer, the publishers' signatures over the file's
+// bytes, of which `signaturesRequired` distinct `signers` must verify one.
 struct FileHash {
   bool present = false;
   Sha256Digest digest{};
-  std::optional<P256Signature> signature;
+  std::vector<P256Signature> signatures;
   std::vector<P256PublicKey> signers;
+  unsigned signaturesRequired = 1;
 
-  bool Checked() const { return present || signature.has_value(); }
+  bool Checked() const { return present || !signatures.empty(); }
 };
 
 struct UpdateFile {

@@ -53,7 +53,23 @@ class TrustTest : public testing::Test {
   }
   void TearDown() override {
     SetManifestKeys({});
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "SignaturesRequired");
     RegDeleteTreeA(HKEY_CURRENT_USER, kSeenKey);
+  }
+  // Two publishers' keys: `keys` of them configured, `lines` of them in the
+  // .sig, `required` the machine's threshold.
+  void TwoKeys(const std::string& manifest, int keys, int lines, DWORD required) {
+    std::vector<std::string> configured{second_.PublicKeyLine()};
+    if (keys == 2) configured.push_back(signer_.PublicKeyLine());
+    SetManifestKeys(configured);
+    HKEY settings;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &settings), ERROR_SUCCESS);
+    RegSetValueExA(settings, "SignaturesRequired", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&required),
+                   sizeof required);
+    RegCloseKey(settings);
+    Publish("game.txt", manifest);
+    Publish("game.txt.sig",
+            signer_.SignatureText(manifest) + (lines == 2 ? second_.SignatureText(manifest) : std::string()));
   }
   // Publishes the manifest and, unless told otherwise, its signature.
   std::string PublishSigned(const std::string& relPath, const std::string& text) {
@@ -66,7 +82,7 @@ class TrustTest : public testing::Test {
     return entry + "\r\nSHA256 " + Sha256Hex(bytes) + "\r\nSize " +
            std::to_string(size == std::string::npos ? bytes.size() : size) + "\r\n";
   }
-  TestSigner signer_;
+  TestSigner signer_, second_;
   std::string gameDir_;
 };
 
@@ -188,6 +204,13 @@ INSTANTIATE_TEST_SUITE_P(
                 false, texts::kUpdateFailed, "its ProgName is not the page's", false, "OtherGame"},
         Refusal{"page_names_this_game", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); },
                 true, texts::kUpdateFailed, "", false, "veltogame"},
+        // Two-of-n signing: one key's signature is not enough where the machine
+        // asks for two; a two-line .sig serves a launcher that knows either key.
+        Refusal{"threshold_two_one_signature", [](TrustTest& t, const std::string& m) { t.TwoKeys(m, 2, 1, 2); },
+                false, texts::kUpdateFailed, "1 of the configured keys signed it (1 signature lines); 2 required"},
+        Refusal{"threshold_two_two_signatures", [](TrustTest& t, const std::string& m) { t.TwoKeys(m, 2, 2, 2); },
+                true},
+        Refusal{"two_lines_threshold_one", [](TrustTest& t, const std::string& m) { t.TwoKeys(m, 1, 2, 1); }, true},
         // A CDN's address with a signed query, redirected to another such: the
         // signature is asked for at the path with ".sig", the query after it.
         Refusal{"signed_query_address",

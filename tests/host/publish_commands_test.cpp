@@ -188,6 +188,22 @@ TEST_F(PublishCommands, SignWritesTheFilesSignatureBesideIt) {
   ASSERT_TRUE(signature);
   EXPECT_TRUE(publish::Verify(*FromBase64(publicKey), "MZ setup", *signature));
   EXPECT_FALSE(publish::Verify(*FromBase64(publicKey), "MZ setup!", *signature));
+
+  // A second key, on another machine, adds its line; two keys at once write two.
+  const std::string other = dir / "other.key";
+  const std::string otherPublic = FirstLine(Publish({"keygen", other}).out);
+  ASSERT_EQ(Publish({"cosign", setup, "--key", other}).rc, 0);
+  WriteFile(manifest, "x");
+  ASSERT_EQ(Publish({"sign", manifest, "--key", key, "--key", other}).rc, 0);
+  for (const std::string& signed_ : {setup, manifest}) {
+    const std::optional<std::vector<P256Signature>> lines = ParseSignatureLines(ReadFile(signed_ + ".sig"));
+    ASSERT_TRUE(lines && lines->size() == 2) << signed_;
+    const std::string bytes = ReadFile(signed_);
+    EXPECT_TRUE(publish::Verify(*FromBase64(publicKey), bytes, std::string((*lines)[0].begin(), (*lines)[0].end())));
+    EXPECT_TRUE(publish::Verify(*FromBase64(otherPublic), bytes, std::string((*lines)[1].begin(), (*lines)[1].end())));
+  }
+  WriteFile(setup + ".sig", "not a signature\n");
+  EXPECT_EQ(Publish({"cosign", setup, "--key", other}).rc, 2) << "a damaged .sig is not signed over";
 }
 
 // A game's installer past 4 GiB (sparse here): its size is stated whole in

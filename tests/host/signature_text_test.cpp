@@ -80,5 +80,24 @@ TEST(SignatureText, SignaturesAndKeysHaveTheirExactSize) {
   EXPECT_FALSE(ParsePublicKeyText(key + "AAAA"));
 }
 
+// One line per signing key; a line that is no signature refuses the whole
+// file, so a damaged cosignature never leaves "the others" to pass.
+TEST(SignatureText, OneSignatureLinePerKey) {
+  const std::string a = ToBase64(std::string(64, 'a')), b = ToBase64(std::string(64, 'b'));
+  std::string seventeen;
+  for (int k = 0; k < 17; ++k) seventeen += a + "\n";
+  const struct {
+    std::string text;
+    std::size_t lines;  // 0: refused
+  } cases[] = {
+      {a + "\n", 1},        {a + "\r\n" + b + "\r\n", 2}, {a + "\n\n" + b, 2},
+      {a + "\n" + "x\n", 0}, {"", 0},                     {seventeen, 0},
+  };
+  for (const auto& c : cases) {
+    const auto lines = ParseSignatureLines(c.text);
+    EXPECT_EQ(lines ? lines->size() : 0u, c.lines) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace qz
