@@ -9,6 +9,7 @@
 #include "base/param_text.h"
 #include "base/registry_text.h"
 #include "format/limits.h"
+#include "format/manifest.h"
 
 namespace qz::settings {
 
@@ -370,6 +371,24 @@ DWORD ReadProductNumber(const char* valueName, DWORD fallback) {
   }
   const RawValue own = ReadRaw(kProductKey, 0, valueName, REG_DWORD, sizeof(DWORD));
   return NumberOf(own, setting).value_or(fallback);
+}
+
+std::uint32_t ReadRolloutBucket() {
+  const DWORD set = ReadProductNumber("RolloutBucket", kRolloutBuckets);
+  if (set < kRolloutBuckets) return set;
+  // The 64-bit view: a 32-bit launcher on a 64-bit PC sees the same identity.
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0,
+                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return kRolloutBuckets - 1;
+  }
+  char guid[64] = {};
+  DWORD size = sizeof guid - 1;
+  const bool read =
+      RegGetValueA(key, nullptr, "MachineGuid", RRF_RT_REG_SZ, nullptr, guid, &size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  if (!read || guid[0] == '\0') return kRolloutBuckets - 1;
+  return RolloutBucketOf(guid);
 }
 
 std::optional<DWORD> ReadSignaturesRequired() {

@@ -116,6 +116,13 @@ std::uint32_t ReadRateLimitKBps();
 // machine's administrator can set.
 DWORD ReadProductNumber(const char* valueName, DWORD fallback);
 
+// This PC's rollout bucket (0 to 9999): "RolloutBucket" of the product key
+// when an administrator set one (a test PC first in every release), else
+// from the machine's identity that Windows made at random when it was set up
+// (MachineGuid, which only administrators can change); 9999, the last bucket,
+// when neither can be read.
+std::uint32_t ReadRolloutBucket();
+
 // How many distinct keys must sign ("SignaturesRequired" of the policy key,
 // else of the product key; the player's settings never count): 1 when it is
 // not set, nothing when it is set but of another type or outside 1 to 16.

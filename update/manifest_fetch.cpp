@@ -130,7 +130,18 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
     fetched.why = "signed, " + std::string(ManifestTargetName(*read.target)) + ", Serial " +
                   std::to_string(*read.serial) + ", expires " + ManifestTimeText(*read.expires);
   }
-  UpdatePlan plan = PlanOf(reading.plan);
+  ManifestPlan read = reading.plan;
+  if (read.rollout) {
+    // A staged release: this PC's bucket decides whether it takes the
+    // rollout's version yet; outside the share it reads the version before.
+    const std::uint32_t bucket = settings::ReadRolloutBucket();
+    const bool in = InRollout(bucket, read.rollout->percent);
+    runlog::Write("rollout", "version " + std::to_string(read.rollout->version) + " goes to " +
+                                 std::to_string(read.rollout->percent) + " % of PCs; this one (bucket " +
+                                 std::to_string(bucket) + ") " + (in ? "takes it" : "waits"));
+    if (!in) HoldBackRollout(read);
+  }
+  UpdatePlan plan = PlanOf(read);
   if (trust.signatureRequired) plan.serial = *reading.plan.serial;
   if (check.target == ManifestTarget::Game) {
     plan.gameDir = record.runDir;

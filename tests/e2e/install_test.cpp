@@ -764,6 +764,40 @@ TEST_F(InstallTest, MirrorsStandInForHostsThatFail) {
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
 }
 
+// A staged release: a PC inside the share takes the version, one outside
+// stays on the one before; a halt (0 %) keeps each where it is.
+TEST_F(InstallTest, RolloutDecidesWhichPcsTakeTheNewestVersion) {
+  const std::string body = ziptest::BinaryLike(20000, 8);
+  Publish("patch/r101.bin", body);
+  const struct {
+    const char* id;
+    DWORD bucket;
+    const char* installed;
+    int percent;
+    const char* after;
+  } cases[] = {
+      {"outside the share", 9999, "100", 50, "100"},
+      {"inside the share", 0, "100", 50, "101"},
+      {"halted, not updated yet", 0, "100", 0, "100"},
+      {"halted, updated before", 0, "101", 0, "101"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "RolloutBucket", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&c.bucket), sizeof c.bucket);
+    RegCloseKey(key);
+    const std::string exe = InstallGame(gameDir_);
+    WriteInstallRecord(kProg, c.installed, gameDir_, exe);
+    Publish("game.txt", ManifestText({kProg, 100, "", ServerUrl("patch"), {{101, "r101.bin"}}}) + "SHA256 " +
+                            Sha256Hex(body) + "\r\nRollout 101 " + std::to_string(c.percent) + "\r\n");
+    LauncherRun run = StartLauncher(BlockWith(ServerUrl("game.txt")));
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done)) << SupportLog();
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), c.after);
+  }
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "RolloutBucket");
+}
+
 // Cancel -> Yes ends the launcher within 2 s whatever the download waits on.
 TEST_F(InstallTest, CancelYesEndsTheLauncherPromptlyInEveryPhase) {
   Publish("patch/p101.bin", std::string(4 << 20, 'w'));

@@ -1,6 +1,10 @@
 // The update manifest read from text against a stand-in installation record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -325,6 +329,9 @@ TEST(Manifest, BindingKeysAreReadOnceAndStrictly) {
       {"target twice", kHead + "Target game Target avatar", ManifestOutcome::Refused},
       {"size 0", kHead + kBase + "UpFileList 1 a Size 0", ManifestOutcome::Refused},
       {"mirror with a query", kHead + "MirrorURL https://m.example/?s=1", ManifestOutcome::Refused},
+      {"rollout over 100", kHead + "Rollout 101 101", ManifestOutcome::Refused},
+      {"rollout twice", kHead + "Rollout 101 5 Rollout 101 6", ManifestOutcome::Refused},
+      {"rollout share with a sign", kHead + "Rollout 101 +5", ManifestOutcome::Refused},
       {"mirror by path", kHead + "MirrorURL C:\\mirror\\", ManifestOutcome::Refused},
       {"nine mirrors", kHead + [] {
          std::string m;
@@ -448,6 +455,39 @@ TEST(Manifest, DeltasBindTheirHashAndSizeAndOlderLaunchersPassOverThem) {
   EXPECT_EQ(before.Files(), without.Files());
   for (std::size_t k = 0; k < 2; ++k) EXPECT_EQ(before.plan().files[k].sha256, without.plan().files[k].sha256);
   EXPECT_EQ(before.plan().latestVer, 102);
+}
+
+// Over 10,000 PCs of random identity, each share is taken by that share of
+// them, within a point; outside it a PC reads the version before as newest.
+TEST(Manifest, RolloutSharesAndWhatAPcOutsideReads) {
+  std::mt19937_64 random(2026);
+  std::vector<std::uint32_t> buckets;
+  for (int k = 0; k < 10000; ++k) {
+    char guid[40];
+    std::snprintf(guid, sizeof guid, "%08llx-%04llx-%04llx-%04llx-%012llx",
+                  static_cast<unsigned long long>(random() & 0xffffffff), static_cast<unsigned long long>(random() & 0xffff),
+                  static_cast<unsigned long long>(random() & 0xffff), static_cast<unsigned long long>(random() & 0xffff),
+                  static_cast<unsigned long long>(random() & 0xffffffffffffull));
+    buckets.push_back(RolloutBucketOf(guid));
+  }
+  for (unsigned percent : {0u, 1u, 5u, 25u, 50u, 99u, 100u}) {
+    const auto in = std::count_if(buckets.begin(), buckets.end(), [&](std::uint32_t b) { return InRollout(b, percent); });
+    EXPECT_NEAR(in / 100.0, percent, 1.0) << percent;
+  }
+  ManifestContent c = ReleaseWithDeltas();
+  c.rollout = ManifestRollout{102, 5};
+  ASSERT_FALSE(CheckManifestContent(c));
+  State now;
+  now.records["game"] = 100;
+  ASSERT_EQ(now.Parse(ManifestTextOf(c)), ManifestOutcome::Read);
+  ManifestPlan plan = now.plan();
+  ASSERT_TRUE(plan.rollout && plan.rollout->version == 102 && plan.rollout->percent == 5);
+  HoldBackRollout(plan);
+  EXPECT_EQ(plan.latestVer, 101);
+  ASSERT_EQ(plan.files.size(), 1u);
+  EXPECT_EQ(plan.deltas.size(), 1u);
+  c.rollout = ManifestRollout{103, 5};
+  EXPECT_TRUE(CheckManifestContent(c)) << "a rollout of a version no file lists";
 }
 
 TEST(Manifest, DeltaEntriesAndSizes) {

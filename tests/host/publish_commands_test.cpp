@@ -153,6 +153,24 @@ TEST_F(PublishCommands, VerifyMirrorsNamesMissingAndDifferingFilesPerMirror) {
   }
 }
 
+// A staged release and its halt: the newest version to a share of PCs, each
+// time a higher Serial and a new signature; the files stay as they were.
+TEST_F(PublishCommands, RolloutRewritesTheShareWithAHigherSerial) {
+  ASSERT_EQ(Publish(ManifestArgs(manifest)).rc, 0);
+  const std::string before = ReadFile(manifest);
+  for (const char* percent : {"10", "0"}) {
+    const ManifestBinding was = BindingOf(ReadFile(manifest));
+    const Result r = Publish({"rollout", manifest, "--percent", percent, "--sign", key});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    const std::string text = ReadFile(manifest);
+    EXPECT_NE(text.find(std::string("Rollout 101 ") + percent + "\n"), std::string::npos) << text;
+    EXPECT_GT(std::stoull(BindingOf(text).serial), std::stoull(was.serial));
+    EXPECT_EQ(ListManifestFiles(text).size(), ListManifestFiles(before).size());
+    EXPECT_EQ(Verify(publicKey).rc, 0) << Verify(publicKey).out;
+  }
+  EXPECT_EQ(Publish({"rollout", manifest, "--percent", "101", "--sign", key}).rc, 2);
+}
+
 TEST_F(PublishCommands, TicketLinkIsSignedByTheKeyAndCarriesTheFieldsOnce) {
   const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
   const std::vector<std::string> args = {"ticket", "--key", key, "--field", "RunMode=Normal",
