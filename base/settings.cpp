@@ -373,6 +373,27 @@ DWORD ReadProductNumber(const char* valueName, DWORD fallback) {
   return NumberOf(own, setting).value_or(fallback);
 }
 
+std::string ReadChannel(bool machineOnly) {
+  const char name[] = "Channel";
+  auto channelOf = [](const RawValue& raw) -> std::optional<std::string> {
+    if (raw.state != ListRead::Read) return std::nullopt;
+    std::string text = raw.data.substr(0, raw.data.find('\0'));
+    if (!IsChannelName(text)) return std::nullopt;
+    return text;
+  };
+  if (auto policy = channelOf(ReadRaw(kPolicyKey, kPolicyView, name, REG_SZ, 33))) return *policy;
+  if (!machineOnly) {
+    char text[34] = {};
+    DWORD size = sizeof text - 1;
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Veltoworks", name, RRF_RT_REG_SZ, nullptr, text, &size) ==
+            ERROR_SUCCESS &&
+        IsChannelName(text)) {
+      return text;
+    }
+  }
+  return channelOf(ReadRaw(kProductKey, 0, name, REG_SZ, 33)).value_or(kMainChannel);
+}
+
 std::uint32_t ReadRolloutBucket() {
   const DWORD set = ReadProductNumber("RolloutBucket", kRolloutBuckets);
   if (set < kRolloutBuckets) return set;

@@ -116,6 +116,12 @@ std::uint32_t ReadRateLimitKBps();
 // machine's administrator can set.
 DWORD ReadProductNumber(const char* valueName, DWORD fallback);
 
+// The release channel to follow: the policy key's "Channel" when set, else
+// the player's own (HKCU\Software\Veltoworks, unless `machineOnly`, as for
+// the elevated side), else the product key's, else "main". A value that is
+// no channel name counts as not set.
+std::string ReadChannel(bool machineOnly);
+
 // This PC's rollout bucket (0 to 9999): "RolloutBucket" of the product key
 // when an administrator set one (a test PC first in every release), else
 // from the machine's identity that Windows made at random when it was set up

@@ -220,6 +220,10 @@ ManifestReading ReadManifest(std::string_view text, const InstalledVersionLookup
         plan.rollout = ManifestRollout{static_cast<std::uint16_t>(*version), static_cast<unsigned>(*percent)};
         break;
       }
+      case ManifestKey::Channel:
+        if (!plan.channel.empty() || !IsChannelName(value)) return refuse();
+        plan.channel = std::string(value);
+        break;
       case ManifestKey::MinVer: plan.minVer = VersionOf(value); break;
       case ManifestKey::UpFileList:
       case ManifestKey::UpDeltaList: {
@@ -371,6 +375,8 @@ ManifestProblem CheckManifestContent(const ManifestContent& c) {
                      "a mirror is a base address: it ends in '/' and has no query or fragment", k);
     }
   }
+  if (!c.channel.empty() && !IsChannelName(c.channel))
+    return problem(ManifestField::Channel, "a channel is 1 to 32 of a-z, 0-9 and '-'");
   if (c.rollout && (c.rollout->percent > 100 ||
                     std::none_of(c.files.begin(), c.files.end(),
                                  [&](const ManifestEntry& f) { return f.version == c.rollout->version; }))) {
@@ -455,6 +461,7 @@ std::string ManifestTextOf(const ManifestContent& c) {
   text += line(ManifestKey::FullDnURL, c.fullUrl) + facts(c.fullSha256, c.fullSize);
   if (!c.baseUrl.empty()) text += line(ManifestKey::UpBaseURL, c.baseUrl);
   for (const std::string& mirror : c.mirrors) text += line(ManifestKey::MirrorURL, mirror);
+  if (!c.channel.empty()) text += line(ManifestKey::Channel, c.channel);
   if (c.rollout) {
     text += line(ManifestKey::Rollout,
                  std::to_string(c.rollout->version) + " " + std::to_string(c.rollout->percent));
@@ -494,6 +501,20 @@ void HoldBackRollout(ManifestPlan& plan) {
   plan.deltas.erase(std::remove_if(plan.deltas.begin(), plan.deltas.end(), held), plan.deltas.end());
   plan.latestVer = plan.installedVer;
   for (const ManifestFile& f : plan.files) plan.latestVer = std::max(plan.latestVer, f.version);
+}
+
+bool IsChannelName(std::string_view name) {
+  if (name.empty() || name.size() > 32) return false;
+  return std::all_of(name.begin(), name.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
+}
+
+std::string ChannelAddress(std::string_view url, std::string_view channel) {
+  const std::size_t end = std::min(url.find_first_of("?#"), url.size());
+  const std::size_t segment = url.substr(0, end).rfind('/') + 1;
+  const std::size_t dot = url.substr(0, end).rfind('.');
+  const std::size_t at = dot != std::string_view::npos && dot > segment ? dot : end;
+  return std::string(url.substr(0, at)) + "." + std::string(channel) + std::string(url.substr(at));
 }
 
 }  // namespace qz

@@ -34,7 +34,8 @@ enum class ManifestKey {
   Size,
   UpDeltaList,
   MirrorURL,
-  Rollout
+  Rollout,
+  Channel
 };
 
 struct ManifestKeySpec {
@@ -64,6 +65,8 @@ inline constexpr ManifestKeySpec kManifestKeys[] = {
     {ManifestKey::MirrorURL, "MirrorURL", 1},
     // A version and the share of PCs (0 to 100) that take it yet.
     {ManifestKey::Rollout, "Rollout", 2},
+    // The release channel the manifest is for; without it, the main one.
+    {ManifestKey::Channel, "Channel", 1},
 };
 constexpr std::size_t kManifestKeyCount = sizeof kManifestKeys / sizeof kManifestKeys[0];
 // How many of the keys launchers knew before Serial, Expires, Target and Size.
@@ -127,7 +130,17 @@ struct ManifestPlan {
   // (MirroredAddress).
   std::vector<std::string> mirrors;
   std::optional<ManifestRollout> rollout;  // at most once
+  std::string channel;                     // "" when not stated: the main channel
 };
+
+// A release channel's name: 1 to 32 of a-z, 0-9 and '-'. "main" is the
+// channel every launcher follows unless told otherwise.
+constexpr char kMainChannel[] = "main";
+bool IsChannelName(std::string_view name);
+// Where a channel's manifest lies beside the main one: ".<channel>" before
+// the extension of the address's last segment ("VeltoGame.txt" becomes
+// "VeltoGame.beta.txt"; without an extension it is appended), any query kept.
+std::string ChannelAddress(std::string_view url, std::string_view channel);
 
 // The most mirrors a manifest may list.
 constexpr std::size_t kMaxMirrors = 8;
@@ -234,6 +247,7 @@ struct ManifestContent {
   std::int64_t expires = 0;          // seconds since 1970 UTC; written to the minute
   std::vector<std::string> mirrors;  // base addresses, each ending in "/"
   std::optional<ManifestRollout> rollout;
+  std::string channel;  // written when not empty
 };
 
 enum class ManifestField {
@@ -248,7 +262,8 @@ enum class ManifestField {
   Serial,
   Expires,
   Mirror,
-  Rollout
+  Rollout,
+  Channel
 };
 
 struct ManifestProblem {

@@ -28,6 +28,7 @@ ManifestContent ContentOf(const ManifestRequest& request) {
   content.baseUrl = request.baseUrl;
   content.mirrors = request.mirrors;
   content.rollout = request.rollout;
+  content.channel = request.channel;
   for (const PatchFile& f : request.files) content.files.push_back({f.version, f.name, {}, f.size});
   for (const PatchFile& d : request.deltas) content.deltas.push_back({d.version, d.name, {}, d.size});
   content.target = request.target;
@@ -152,6 +153,7 @@ void CheckManifest(const ManifestRequest& request) {
     case ManifestField::Expires: what = "--expires: "; break;
     case ManifestField::Mirror: what = "--mirror " + request.mirrors[problem.file] + ": "; break;
     case ManifestField::Rollout: what = "--percent: "; break;
+    case ManifestField::Channel: what = "--channel: "; break;
     case ManifestField::File: {
       const PatchFile& f = request.files[problem.file];
       what = "--file " + std::to_string(f.version) + " " + f.name + ": ";
@@ -193,6 +195,7 @@ ManifestRequest RequestOfText(const std::string& text) {
   r.baseUrl = plan.upBaseUrl;
   r.mirrors = plan.mirrors;
   r.rollout = plan.rollout;
+  r.channel = plan.channel;
   r.target = plan.target.value_or(ManifestTarget::Game);
   r.serial = plan.serial.value_or(0);
   r.expires = plan.expires.value_or(0);
@@ -271,6 +274,7 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
   content.baseUrl = plan.upBaseUrl;
   content.mirrors = plan.mirrors;
   content.rollout = plan.rollout;
+  content.channel = plan.channel;
   for (const ManifestFile& f : plan.files) {
     if (f.url.compare(0, plan.upBaseUrl.size(), plan.upBaseUrl) != 0) {
       problems.push_back("UpFileList " + std::to_string(f.version) + " " + f.url +
@@ -309,6 +313,7 @@ std::vector<std::string> ManifestRuleProblems(const std::string& text) {
       case ManifestField::Expires: return "Expires";
       case ManifestField::Mirror: return "MirrorURL " + content.mirrors[p.file];
       case ManifestField::Rollout: return "Rollout";
+      case ManifestField::Channel: return "Channel";
       case ManifestField::Text:
       case ManifestField::None: break;
     }

@@ -29,6 +29,7 @@ struct ManifestRequest {
   std::string baseUrl;                     // may be empty when no patch is listed
   std::vector<std::string> mirrors;        // --mirror: further base addresses, in order of preference
   std::optional<ManifestRollout> rollout;  // qzpublish rollout
+  std::string channel;                     // --channel; "" for the main one
   std::vector<PatchFile> files;
   std::vector<PatchFile> deltas;  // --delta: each stands in for a file of its version
   ManifestTarget target = ManifestTarget::Game;

@@ -43,6 +43,7 @@ constexpr char kUsage[] =
     "                       [--allow-downgrade] [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish full DIR OUT.zip [--mtime SECONDS] [--force] [--json]\n"
     "       qzpublish manifest --prog NAME --minver N --full URL FILE [--base URL] [--mirror URL]...\n"
+    "                          [--channel NAME]\n"
     "                          [--file VERSION FILE]... [--delta VERSION FILE]... [--target avatar|game]\n"
     "                          [--serial N] [--expires yyyy-mm-ddThh:mmZ] [--sign KEYFILE]... [PASS]\n"
     "                          [--force] [--json] OUT.txt\n"
@@ -444,6 +445,9 @@ int Manifest(std::vector<std::string> a, std::ostream& out) {
     } else if (o == "--base") {
       value(1);
       request.baseUrl = a[i];
+    } else if (o == "--channel") {
+      value(1);
+      request.channel = a[i] == kMainChannel ? std::string() : a[i];
     } else if (o == "--mirror") {
       value(1);
       request.mirrors.push_back(!a[i].empty() && a[i].back() == '/' ? a[i] : a[i] + "/");

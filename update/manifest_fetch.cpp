@@ -68,7 +68,10 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
     return std::move(fetched);  // nothing was taken: there is no plan to keep
   };
   std::string text;
-  if (!FetchText(http, url, kMaxManifestBytes, text)) return refuse("not fetched whole");
+  if (!FetchText(http, url, kMaxManifestBytes, text)) {
+    fetched.notFetched = true;
+    return refuse("not fetched whole");
+  }
   if (trust.signatureRequired) {
     if (!trust.problem.empty()) return refuse(trust.problem);
     if (!SignedByTrustedKey(http, url, text, trust))
@@ -81,6 +84,11 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
     return record.version;
   });
   if (reading.outcome == ManifestOutcome::Refused) return refuse("it holds a value the launcher refuses");
+  const std::string& madeFor =
+      reading.plan.channel.empty() ? std::string(kMainChannel) : reading.plan.channel;
+  if (reading.outcome == ManifestOutcome::Read && madeFor != check.channel) {
+    return refuse("it is made for the channel " + madeFor + ", not " + check.channel);
+  }
   if (trust.signatureRequired) {
     const ManifestPlan& read = reading.plan;
     if (reading.outcome == ManifestOutcome::NoHeader) return refuse("signed, but not a manifest");

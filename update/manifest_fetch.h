@@ -20,11 +20,15 @@ struct ManifestCheck {
   // player's processes can write, HKCU, is never read), and the accepted
   // Serial is left to the caller to keep once its change is made.
   bool machineFloor = false;
+  // The release channel the manifest is read for: one made for another is
+  // refused, so a beta manifest cannot be served in the main one's place.
+  std::string channel = kMainChannel;
 };
 
 struct FetchedPlan {
   std::optional<UpdatePlan> plan;  // nothing: refused or not fetched
   bool outOfDate = false;          // refused because it expired
+  bool notFetched = false;         // no whole answer: nothing was refused
   std::string why;                 // for the support log
 };
 

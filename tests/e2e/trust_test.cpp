@@ -54,6 +54,7 @@ class TrustTest : public testing::Test {
   void TearDown() override {
     SetManifestKeys({});
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", "SignaturesRequired");
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Veltoworks", "Channel");
     RegDeleteTreeA(HKEY_CURRENT_USER, kSeenKey);
   }
   // Two publishers' keys: `keys` of them configured, `lines` of them in the
@@ -204,6 +205,23 @@ INSTANTIATE_TEST_SUITE_P(
                 false, texts::kUpdateFailed, "its ProgName is not the page's", false, "OtherGame"},
         Refusal{"page_names_this_game", [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m); },
                 true, texts::kUpdateFailed, "", false, "veltogame"},
+        // Channels: a beta PC reads the beta manifest beside the main one (whose
+        // signature here would fail); a beta manifest at the main address is
+        // refused by a main-channel PC.
+        Refusal{"beta_pc_takes_the_beta_manifest",
+                [](TrustTest& t, const std::string& m) {
+                  HKEY user;
+                  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Veltoworks", &user), ERROR_SUCCESS);
+                  RegSetValueExA(user, "Channel", 0, REG_SZ, reinterpret_cast<const BYTE*>("beta"), 5);
+                  RegCloseKey(user);
+                  t.PublishSigned("game.beta.txt", m + "Channel beta\r\n");
+                  Publish("game.txt", m);
+                  Publish("game.txt.sig", "not a signature");
+                },
+                true},
+        Refusal{"beta_manifest_at_the_main_address",
+                [](TrustTest& t, const std::string& m) { t.PublishSigned("game.txt", m + "Channel beta\r\n"); },
+                false, texts::kUpdateFailed, "made for the channel beta, not main"},
         // Two-of-n signing: one key's signature is not enough where the machine
         // asks for two; a two-line .sig serves a launcher that knows either key.
         Refusal{"threshold_two_one_signature", [](TrustTest& t, const std::string& m) { t.TwoKeys(m, 2, 1, 2); },

@@ -330,6 +330,8 @@ TEST(Manifest, BindingKeysAreReadOnceAndStrictly) {
       {"size 0", kHead + kBase + "UpFileList 1 a Size 0", ManifestOutcome::Refused},
       {"mirror with a query", kHead + "MirrorURL https://m.example/?s=1", ManifestOutcome::Refused},
       {"rollout over 100", kHead + "Rollout 101 101", ManifestOutcome::Refused},
+      {"channel in capitals", kHead + "Channel Beta", ManifestOutcome::Refused},
+      {"channel twice", kHead + "Channel beta Channel beta", ManifestOutcome::Refused},
       {"rollout twice", kHead + "Rollout 101 5 Rollout 101 6", ManifestOutcome::Refused},
       {"rollout share with a sign", kHead + "Rollout 101 +5", ManifestOutcome::Refused},
       {"mirror by path", kHead + "MirrorURL C:\\mirror\\", ManifestOutcome::Refused},

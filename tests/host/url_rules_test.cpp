@@ -2,6 +2,7 @@
 // and where a redirect may lead.
 #include <gtest/gtest.h>
 
+#include "format/manifest.h"
 #include "format/web_address.h"
 
 namespace qz {
@@ -124,6 +125,22 @@ TEST(WebUrl, SignatureAndMirrorAddresses) {
     EXPECT_EQ(MirroredAddress(c.url, "https://m.example/velto/"), std::optional<std::string>(c.mirrored));
   }
   EXPECT_FALSE(MirroredAddress("C:\\x", "https://m.example/"));
+}
+
+TEST(WebUrl, ChannelManifestLiesBesideTheMainOne) {
+  const struct {
+    const char* main;
+    const char* beta;
+  } cases[] = {
+      {"https://dl.example/m/VeltoGame.txt", "https://dl.example/m/VeltoGame.beta.txt"},
+      {"https://dl.example/m/VeltoGame.txt?Expires=9", "https://dl.example/m/VeltoGame.beta.txt?Expires=9"},
+      {"https://dl.example/m.d/VeltoGame", "https://dl.example/m.d/VeltoGame.beta"},
+      {"https://dl.example/a.b.txt", "https://dl.example/a.b.beta.txt"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChannelAddress(c.main, "beta"), c.beta);
+  for (const char* name : {"beta", "qa-2", "main"}) EXPECT_TRUE(IsChannelName(name)) << name;
+  const std::string tooLong(33, 'b');
+  for (const char* name : {"", "Beta", "beta/x", "b.t", tooLong.c_str()}) EXPECT_FALSE(IsChannelName(name)) << name;
 }
 
 }  // namespace
