@@ -110,8 +110,8 @@ TEST_F(ManifestFetch, ReadsTheRecordOfTheProgramItNames) {
   EXPECT_EQ(LauncherAppPeer(*avatar).plan().gameDir, "");
 }
 
-// With a key configured, only a signature file holding exactly one valid
-// signature by that key lets the manifest through.
+// With a key configured, only a signature file whose every line is a
+// signature, one of them by that key, lets the manifest through.
 TEST(ManifestSignature, OnlyAValidSignatureFileLetsTheManifestThrough) {
   TestSigner signer;
   const ManifestTrust trust = TrustFromKeyLines({signer.PublicKeyLine()});
@@ -130,7 +130,8 @@ TEST(ManifestSignature, OnlyAValidSignatureFileLetsTheManifestThrough) {
       {"not base64", "m.txt.sig", "not base64!", false},
       {"63 bytes", "m.txt.sig", Base64(std::string(63, 'x')), false},
       {"65 bytes", "m.txt.sig", Base64(std::string(65, 'x')), false},
-      {"two signatures", "m.txt.sig", good + good, false},
+      {"two lines, one key", "m.txt.sig", good + good, true},
+      {"a second line that is no signature", "m.txt.sig", good + "not base64!\n", false},
   };
   HttpClient http;
   ASSERT_TRUE(http.OpenSession("Quorlynx"));
