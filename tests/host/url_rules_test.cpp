@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "format/manifest.h"
+#include "format/service_request.h"
 #include "format/web_address.h"
 
 namespace qz {
@@ -141,6 +142,101 @@ TEST(WebUrl, ChannelManifestLiesBesideTheMainOne) {
   for (const char* name : {"beta", "qa-2", "main"}) EXPECT_TRUE(IsChannelName(name)) << name;
   const std::string tooLong(33, 'b');
   for (const char* name : {"", "Beta", "beta/x", "b.t", tooLong.c_str()}) EXPECT_FALSE(IsChannelName(name)) << name;
+}
+
+// The maintenance service takes a program's name and nothing else: no path,
+// no address, no second line can reach it.
+TEST(ServiceChannel, RequestNamesAProgramOnly) {
+  struct Case {
+    const char* text;
+    const char* name;  // null: refused
+  } cases[] = {
+      {"Update game", "game"},
+      {"Update Velto_Game-2.1", "Velto_Game-2.1"},
+      {"Update 1234567890123456789", "1234567890123456789"},
+      {"Update 12345678901234567890", nullptr},
+      {"Update ", nullptr},
+      {"update game", nullptr},
+      {"Install game", nullptr},
+      {"Update  game", nullptr},
+      {"Update game ", nullptr},
+      {"Update C:\\Games\\game", nullptr},
+      {"Update C:game", nullptr},
+      {"Update ..\\..\\Windows", nullptr},
+      {"Update ..", nullptr},
+      {"Update a..b", nullptr},
+      {"Update .hidden", nullptr},
+      {"Update /etc/game", nullptr},
+      {"Update \\\\host\\share", nullptr},
+      {"Update https://dl.example/m.txt", nullptr},
+      {"Update user@dl.example", nullptr},
+      {"Update %TEMP%", nullptr},
+      {"Update game\nUpdate other", nullptr},
+      {"Update game\r\n", nullptr},
+      {"Update game\t", nullptr},
+      {"Update \x83Q\x81[\x83\x80", nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto name = ParseServiceRequest(c.text);
+    EXPECT_EQ(name.has_value(), c.name != nullptr) << c.text;
+    if (name && c.name) EXPECT_EQ(*name, c.name);
+  }
+  EXPECT_EQ(ParseServiceRequest(std::string_view("Update ga\0me", 12)), std::nullopt);
+  EXPECT_EQ(ParseServiceRequest(ServiceRequestText("game")), "game");
+}
+
+TEST(ServiceChannel, RepliesRoundTripAndStrangersAreRefused) {
+  const auto progress = ParseServiceReply("Progress Download 1024 4096 data\\level 1.pak");
+  ASSERT_TRUE(progress);
+  EXPECT_EQ(progress->kind, ServiceReply::Progress);
+  EXPECT_EQ(progress->progress.phase, ServicePhase::Download);
+  EXPECT_EQ(progress->progress.done, 1024u);
+  EXPECT_EQ(progress->progress.total, 4096u);
+  EXPECT_EQ(progress->progress.file, "data\\level 1.pak");
+  const auto applied = ParseServiceReply(ServiceProgressText({ServicePhase::Apply, 5, 5, "a\nb"}));
+  ASSERT_TRUE(applied);
+  EXPECT_EQ(applied->progress.file, "a?b");
+  for (ServiceOutcome outcome : {ServiceOutcome::Applied, ServiceOutcome::Current, ServiceOutcome::Failed}) {
+    const auto done = ParseServiceReply(ServiceOutcomeText(outcome));
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->kind, ServiceReply::Outcome);
+    EXPECT_EQ(done->outcome, outcome);
+  }
+  const auto refused = ParseServiceReply(ServiceOutcomeText(ServiceOutcome::Refused, ServiceRefusal::NotAbove));
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->refusal, ServiceRefusal::NotAbove);
+  for (const char* stranger : {"", "Outcome", "Outcome Refused", "Outcome Refused None", "Outcome Applied x",
+                               "Progress Download -1 4", "Progress Fetch 1 4", "Progress Download 1",
+                               "Progress Download 1 99999999999999999999", "Progress Download 0x1 4", "Hello"})
+    EXPECT_FALSE(ParseServiceReply(stranger)) << stranger;
+}
+
+// The first refusal in the service's order of checks, before and after the
+// signed manifest is read; a rollback (Serial at or below the floor) never
+// passes.
+TEST(ServiceChannel, ChecksRefuseInOrder) {
+  ServiceFacts all{false, true, true, true, true};
+  EXPECT_EQ(RefusalBeforeFetch(all), ServiceRefusal::None);
+  struct Case {
+    bool ServiceFacts::*field;
+    bool value;
+    ServiceRefusal refusal;
+  } cases[] = {
+      {&ServiceFacts::disabled, true, ServiceRefusal::Disabled},
+      {&ServiceFacts::registered, false, ServiceRefusal::NotRegistered},
+      {&ServiceFacts::addressRecorded, false, ServiceRefusal::NoRecordedAddress},
+      {&ServiceFacts::keysUsable, false, ServiceRefusal::NoKeys},
+      {&ServiceFacts::folderAdminOnly, false, ServiceRefusal::FolderWritable},
+  };
+  for (const auto& c : cases) {
+    ServiceFacts facts = all;
+    facts.*c.field = c.value;
+    EXPECT_EQ(RefusalBeforeFetch(facts), c.refusal) << ServiceRefusalWord(c.refusal);
+  }
+  EXPECT_EQ(RefusalAfterFetch(8, 7, true), ServiceRefusal::None);
+  EXPECT_EQ(RefusalAfterFetch(7, 7, true), ServiceRefusal::NotAbove);
+  EXPECT_EQ(RefusalAfterFetch(3, 7, true), ServiceRefusal::NotAbove);
+  EXPECT_EQ(RefusalAfterFetch(8, 7, false), ServiceRefusal::NotAnUpgrade);
 }
 
 }  // namespace
