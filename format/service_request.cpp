@@ -15,9 +15,9 @@ bool NameChar(char c) {
 
 constexpr const char* kPhaseWords[] = {"Manifest", "Download", "Verify", "Apply"};
 constexpr const char* kOutcomeWords[] = {"Applied", "Current", "Refused", "Failed"};
-constexpr const char* kRefusalWords[] = {"None",     "Disabled", "BadRequest",   "NotRegistered",
-                                         "NoRecordedAddress", "NoKeys", "FolderWritable", "NotAbove",
-                                         "NotAnUpgrade", "Busy"};
+constexpr const char* kRefusalWords[] = {
+    "None",   "Disabled",       "BadRequest", "NotRegistered", "NoRecordedAddress",
+    "NoKeys", "FolderWritable", "NotAbove",   "NotAnUpgrade",  "Busy"};
 
 template <std::size_t N>
 std::optional<std::size_t> WordIndex(const char* const (&words)[N], std::string_view word) {
@@ -48,7 +48,8 @@ std::optional<std::string> ParseServiceRequest(std::string_view message) {
   const std::string_view verb = kServiceRequestVerb;
   if (message.substr(0, verb.size()) != verb) return std::nullopt;
   const std::string_view name = message.substr(verb.size());
-  if (name.empty() || name.size() > kMaxProgName || name.front() == '.' || name.back() == '.') return std::nullopt;
+  if (name.empty() || name.size() > kMaxProgName || name.front() == '.' || name.back() == '.')
+    return std::nullopt;
   for (std::size_t i = 0; i < name.size(); ++i) {
     if (!NameChar(name[i])) return std::nullopt;
     if (name[i] == '.' && name[i + 1] == '.') return std::nullopt;
@@ -56,13 +57,15 @@ std::optional<std::string> ParseServiceRequest(std::string_view message) {
   return std::string(name);
 }
 
-std::string ServiceRequestText(std::string_view progName) { return kServiceRequestVerb + std::string(progName); }
+std::string ServiceRequestText(std::string_view progName) {
+  return kServiceRequestVerb + std::string(progName);
+}
 
 std::string ServiceProgressText(const ServiceProgress& p) {
   std::string file;
   for (char c : p.file) file += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
-  return std::string("Progress ") + kPhaseWords[static_cast<int>(p.phase)] + " " + std::to_string(p.done) + " " +
-         std::to_string(p.total) + (file.empty() ? "" : " " + file);
+  return std::string("Progress ") + kPhaseWords[static_cast<int>(p.phase)] + " " + std::to_string(p.done) +
+         " " + std::to_string(p.total) + (file.empty() ? "" : " " + file);
 }
 
 std::string ServiceOutcomeText(ServiceOutcome outcome, ServiceRefusal refusal) {

@@ -36,15 +36,15 @@ struct ServiceProgress {
 // written; the caller falls back to the elevated copy and logs the word.
 enum class ServiceRefusal {
   None,
-  Disabled,          // the operator turned the service off
-  BadRequest,        // the request is not the grammar above
-  NotRegistered,     // no machine-wide installation record
-  NoRecordedAddress, // no manifest address an administrator's installation recorded
-  NoKeys,            // machine ManifestKeys missing or unusable
-  FolderWritable,    // standard users may write the game's folder
-  NotAbove,          // the manifest's Serial is not above the machine's floor
-  NotAnUpgrade,      // a full installation or a setup program: never the service's
-  Busy,              // another change runs
+  Disabled,           // the operator turned the service off
+  BadRequest,         // the request is not the grammar above
+  NotRegistered,      // no machine-wide installation record
+  NoRecordedAddress,  // no manifest address an administrator's installation recorded
+  NoKeys,             // machine ManifestKeys missing or unusable
+  FolderWritable,     // standard users may write the game's folder
+  NotAbove,           // the manifest's Serial is not above the machine's floor
+  NotAnUpgrade,       // a full installation or a setup program: never the service's
+  Busy,               // another change runs
 };
 
 enum class ServiceOutcome { Applied, Current, Refused, Failed };
@@ -68,10 +68,10 @@ const char* ServiceRefusalWord(ServiceRefusal refusal);
 // from places only administrators may write.
 struct ServiceFacts {
   bool disabled = false;
-  bool registered = false;        // machine-wide installation record
-  bool addressRecorded = false;   // the manifest's address an administrator recorded
-  bool keysUsable = false;        // ManifestKeys present, parsed, signatures required
-  bool folderAdminOnly = false;   // standard users may not write the game's folder
+  bool registered = false;       // machine-wide installation record
+  bool addressRecorded = false;  // the manifest's address an administrator recorded
+  bool keysUsable = false;       // ManifestKeys present, parsed, signatures required
+  bool folderAdminOnly = false;  // standard users may not write the game's folder
 };
 ServiceRefusal RefusalBeforeFetch(const ServiceFacts& facts);
 

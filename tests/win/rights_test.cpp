@@ -2,11 +2,13 @@
 // place itself when it is there, else the nearest folder above it.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include "base/access_list.h"
 #include "base/private_folder.h"
 #include "base/rights.h"
+#include "base/service_channel.h"
 #include "base/win_handles.h"
 #include "tests/winsupport/win_test_support.h"
 
@@ -104,6 +106,75 @@ TEST(Rights, OnlySystemAndAdministratorsMayChangeWhatTheElevatedSideTrusts) {
     EXPECT_EQ(SealFolder(hold.get(), dir, "setup.exe", why), !planted) << why;
     if (planted) EXPECT_EQ(why, "it holds version.dll beside the program");
   }
+}
+
+// Wine enforces no access list: what the maintenance service's pipe would
+// let each caller do is read from the descriptor the real pipe holds.
+TEST(Rights, ServiceChannelDeniesNetworkAndAnonymousCallers) {
+  FileHandle server = CreateServicePipe(true);
+  ASSERT_TRUE(server);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(server.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  const auto sid = [](WELL_KNOWN_SID_TYPE type) {
+    std::string bytes(SECURITY_MAX_SID_SIZE, '\0');
+    DWORD size = static_cast<DWORD>(bytes.size());
+    CreateWellKnownSid(type, nullptr, bytes.data(), &size);
+    return bytes;
+  };
+  const std::string network = sid(WinNetworkSid), anonymous = sid(WinAnonymousSid),
+                    interactive = sid(WinInteractiveSid), everyone = sid(WinWorldSid),
+                    users = sid(WinAuthenticatedUserSid);
+  bool allowedYet = false, networkDenied = false, anonymousDenied = false, interactiveAllowed = false;
+  ASSERT_TRUE(dacl);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&header)));
+    // Allowed and denied entries share their layout after the header.
+    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    PSID who = const_cast<DWORD*>(&ace->SidStart);
+    const DWORD mask = ace->Mask;
+    const bool readWrite = (mask & GENERIC_ALL) || (mask & (FILE_READ_DATA | FILE_WRITE_DATA)) ==
+                                                        (FILE_READ_DATA | FILE_WRITE_DATA);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      // Denials count only ahead of every allowing entry.
+      EXPECT_FALSE(allowedYet);
+      networkDenied |= EqualSid(who, network.data()) && readWrite;
+      anonymousDenied |= EqualSid(who, anonymous.data()) && readWrite;
+      continue;
+    }
+    ASSERT_EQ(header->AceType, ACCESS_ALLOWED_ACE_TYPE);
+    allowedYet = true;
+    for (const std::string* stranger : {&network, &anonymous, &everyone, &users})
+      EXPECT_FALSE(EqualSid(who, stranger->data())) << i;
+    if (EqualSid(who, interactive.data())) {
+      interactiveAllowed = (mask & (FILE_READ_DATA | FILE_WRITE_DATA)) == (FILE_READ_DATA | FILE_WRITE_DATA);
+      EXPECT_EQ(mask & (kPipeOwningRights | GENERIC_ALL | GENERIC_WRITE), 0u);
+    }
+  }
+  EXPECT_TRUE(networkDenied && anonymousDenied && interactiveAllowed);
+  LocalFree(descriptor);
+
+  // Another server of the name is refused, and a caller's message arrives whole.
+  EXPECT_FALSE(CreateServicePipe(true));
+  std::string why;
+  FileHandle caller = ConnectServicePipe(1000, why);
+  ASSERT_TRUE(caller) << why;
+  EXPECT_TRUE(ConnectNamedPipe(server.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+  ASSERT_TRUE(WriteServiceMessage(caller.get(), "Update game"));
+  std::string message;
+  ASSERT_TRUE(ReadServiceMessage(server.get(), message));
+  EXPECT_EQ(message, "Update game");
+  caller.reset();
+  server.reset();
+  EXPECT_FALSE(ConnectServicePipe(0, why));
+  EXPECT_EQ(why, "the maintenance service is not running");
 }
 
 }  // namespace
