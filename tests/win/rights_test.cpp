@@ -128,7 +128,7 @@ TEST(Rights, ServiceChannelDeniesNetworkAndAnonymousCallers) {
     CreateWellKnownSid(type, nullptr, bytes.data(), &size);
     return bytes;
   };
-  const std::string network = sid(WinNetworkSid), anonymous = sid(WinAnonymousSid),
+  std::string network = sid(WinNetworkSid), anonymous = sid(WinAnonymousSid),
                     interactive = sid(WinInteractiveSid), everyone = sid(WinWorldSid),
                     users = sid(WinAuthenticatedUserSid);
   bool allowedYet = false, networkDenied = false, anonymousDenied = false, interactiveAllowed = false;
@@ -151,7 +151,7 @@ TEST(Rights, ServiceChannelDeniesNetworkAndAnonymousCallers) {
     }
     ASSERT_EQ(header->AceType, ACCESS_ALLOWED_ACE_TYPE);
     allowedYet = true;
-    for (const std::string* stranger : {&network, &anonymous, &everyone, &users})
+    for (std::string* stranger : {&network, &anonymous, &everyone, &users})
       EXPECT_FALSE(EqualSid(who, stranger->data())) << i;
     if (EqualSid(who, interactive.data())) {
       interactiveAllowed = (mask & (FILE_READ_DATA | FILE_WRITE_DATA)) == (FILE_READ_DATA | FILE_WRITE_DATA);
