@@ -16,8 +16,8 @@ FileHandle CreateServicePipe(bool first) {
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   const DWORD open = PIPE_ACCESS_DUPLEX | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
   const DWORD mode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
-  FileHandle pipe(CreateNamedPipeA(kServicePipeName, open, mode, PIPE_UNLIMITED_INSTANCES, kServiceMessageBytes,
-                                   kServiceMessageBytes, 0, &attributes));
+  FileHandle pipe(CreateNamedPipeA(kServicePipeName, open, mode, PIPE_UNLIMITED_INSTANCES,
+                                   kServiceMessageBytes, kServiceMessageBytes, 0, &attributes));
   LocalFree(descriptor);
   return pipe;
 }

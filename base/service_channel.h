@@ -19,7 +19,8 @@ inline constexpr char kServicePipeName[] = "\\\\.\\pipe\\Quorlynx.Maintenance";
 // they hold. Interactive users (IU) may read and write messages and set the
 // read mode, never create an instance (FILE_CREATE_PIPE_INSTANCE) nor change
 // the pipe's list.
-inline constexpr char kServicePipeSddl[] = "D:P(D;;GA;;;NU)(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)";
+inline constexpr char kServicePipeSddl[] =
+    "D:P(D;;GA;;;NU)(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)";
 // What makes a pipe another's: rewriting its list or owner, or adding an
 // instance that would answer callers in its place.
 inline constexpr DWORD kPipeOwningRights = WRITE_DAC | WRITE_OWNER | FILE_CREATE_PIPE_INSTANCE;
