@@ -1,6 +1,8 @@
 // The installation record, the setup modes' game location, the presence test
 // and the browser start page, against a scratch registry.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
 #include <memory>
 
@@ -11,6 +13,10 @@
 #include "base/registry_text.h"
 #include "base/registry_view.h"
 #include "base/settings.h"
+#include "base/access_list.h"
+#include "base/private_folder.h"
+#include "tests/winsupport/test_signer.h"
+#include "update/service_facts.h"
 #include "tests/win/scratch_registry.h"
 #include "tests/winsupport/win_test_support.h"
 
@@ -200,6 +206,40 @@ TEST_F(InstallRecord, BrowserStartPage) {
   std::string page;
   ASSERT_TRUE(GetText(HKEY_CURRENT_USER, kMain, "Start Page", page));
   EXPECT_EQ(page, kPortalAddress);
+}
+
+// The maintenance service's facts come from the machine alone, each added
+// in turn until the program may be served; the game's folder counts only
+// when nobody but SYSTEM and the administrators may change it.
+TEST_F(InstallRecord, ServiceReadsOnlyTheMachinesFacts) {
+  const std::string dir = NewTempDir("service");
+  PSECURITY_DESCRIPTOR sealed = nullptr, open = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(SealedFolderSddl(OwnUserSid()).c_str(),
+                                                                   SDDL_REVISION_1, &sealed, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BU)",
+                                                                   SDDL_REVISION_1, &open, nullptr));
+  SECURITY_ATTRIBUTES sealedAttributes{sizeof sealedAttributes, sealed, FALSE};
+  SECURITY_ATTRIBUTES openAttributes{sizeof openAttributes, open, FALSE};
+  ASSERT_TRUE(CreateDirectoryA((dir + "sealed").c_str(), &sealedAttributes));
+  ASSERT_TRUE(CreateDirectoryA((dir + "open").c_str(), &openAttributes));
+  LocalFree(sealed);
+  LocalFree(open);
+  TestSigner signer;
+  EXPECT_EQ(ReadServiceSubject("game").facts.registered, false);
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", "100");
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", (dir + "sealed").c_str());
+  EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::NoRecordedAddress);
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "ManifestURL", "file:///C:/m.txt");
+  EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::NoRecordedAddress);
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "ManifestURL", "https://dl.example/m.txt");
+  EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::NoKeys);
+  SetManifestKeys({signer.PublicKeyLine()});
+  const ServiceSubject served = ReadServiceSubject("game");
+  EXPECT_EQ(RefusalBeforeFetch(served.facts), ServiceRefusal::None) << served.why;
+  EXPECT_EQ(served.manifestUrl, "https://dl.example/m.txt");
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", (dir + "open").c_str());
+  EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::FolderWritable);
+  SetManifestKeys({});
 }
 
 }  // namespace
