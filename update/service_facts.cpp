@@ -15,13 +15,14 @@ namespace {
 // Only SYSTEM and the administrators may change the folder: a folder that
 // cannot be opened or whose list cannot be read counts as writable.
 bool OnlyTrustedMayChangeFolder(const std::string& dir) {
-  FileHandle folder(CreateFileA(dir.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
+  FileHandle folder(
+      CreateFileA(dir.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!folder) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   // A link in the record's place may lead anywhere: refused.
-  if (!GetFileInformationByHandle(folder.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+  if (!GetFileInformationByHandle(folder.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return false;
   }
@@ -43,8 +44,10 @@ ServiceSubject ReadServiceSubject(const std::string& progName) {
   f.keysUsable = trust.problem.empty() && trust.signatureRequired && !trust.keys.empty();
   f.folderAdminOnly = f.registered && OnlyTrustedMayChangeFolder(s.gameDir);
   const ServiceRefusal refusal = RefusalBeforeFetch(f);
-  if (refusal == ServiceRefusal::NoKeys && !trust.problem.empty()) s.why = trust.problem;
-  else if (refusal != ServiceRefusal::None) s.why = ServiceRefusalWord(refusal);
+  if (refusal == ServiceRefusal::NoKeys && !trust.problem.empty())
+    s.why = trust.problem;
+  else if (refusal != ServiceRefusal::None)
+    s.why = ServiceRefusalWord(refusal);
   return s;
 }
 
