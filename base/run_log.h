@@ -49,6 +49,10 @@ void OpenEachTime(std::string (*pathOfLine)());
 // Also (or, without Open, only) puts every line into a room (see AppendToRoom)
 // that outlives the process; null stops that.
 void MirrorTo(void* room, std::size_t size);
+// Also (or, without Open, only) hands every line as written to `send` (the
+// maintenance service passes its lines to the launcher that asked it); null
+// stops that.
+void SendTo(void (*send)(const std::string& line));
 void Write(const char* phase, const std::string& text);
 // A catch-all's line: "unexpected error: <CaughtText>". Never throws (a
 // log that cannot be written is no error). Call only inside a catch block.

@@ -17,6 +17,7 @@ std::string g_path;
 std::string (*g_pathOfLine)() = nullptr;
 void* g_room = nullptr;
 std::size_t g_roomSize = 0;
+void (*g_send)(const std::string&) = nullptr;
 
 struct Hold {
   Hold() { AcquireSRWLockExclusive(&g_lock); }
@@ -83,12 +84,18 @@ void MirrorTo(void* room, std::size_t size) {
   g_roomSize = room ? size : 0;
 }
 
+void SendTo(void (*send)(const std::string& line)) {
+  Hold hold;
+  g_send = send;
+}
+
 void Write(const char* phase, const std::string& text) {
   Hold hold;
   if (g_pathOfLine) g_path = g_pathOfLine();
-  if (g_path.empty() && !g_room) return;
+  if (g_path.empty() && !g_room && !g_send) return;
   const std::string line = LineText(Now(), phase, text);
   if (g_room) AppendToRoom(g_room, g_roomSize, line);
+  if (g_send) g_send(line);
   if (g_path.empty()) return;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (GetFileAttributesExA(g_path.c_str(), GetFileExInfoStandard, &data) &&

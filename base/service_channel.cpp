@@ -32,6 +32,7 @@ FileHandle ConnectServicePipe(DWORD waitMs, std::string& why) {
     if (error != ERROR_PIPE_BUSY || attempt == 1 || !WaitNamedPipeA(kServicePipeName, waitMs)) {
       why = error == ERROR_FILE_NOT_FOUND ? std::string("the maintenance service is not running")
                                           : "the maintenance service's channel: " + runlog::ErrorText(error);
+      SetLastError(error);
       return FileHandle();
     }
   }
@@ -39,6 +40,7 @@ FileHandle ConnectServicePipe(DWORD waitMs, std::string& why) {
   // squatter's is its owner's. The service never learns what it said.
   if (WhoMayChange(pipe.get(), SE_KERNEL_OBJECT, kPipeOwningRights) != AccessVerdict::OnlyTrusted) {
     why = "the channel named as the maintenance service's is not the service's";
+    SetLastError(ERROR_ACCESS_DENIED);
     return FileHandle();
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
@@ -46,6 +48,39 @@ FileHandle ConnectServicePipe(DWORD waitMs, std::string& why) {
     why = "the maintenance service's channel: " + runlog::ErrorText(GetLastError());
     return FileHandle();
   }
+  return pipe;
+}
+
+FileHandle OpenServiceChannel(DWORD startMs, std::string& why) {
+  FileHandle pipe = ConnectServicePipe(startMs, why);
+  if (pipe || GetLastError() != ERROR_FILE_NOT_FOUND) return pipe;
+  // Started on demand: the package lets interactive users start it, nothing more.
+  struct ServiceHandle {
+    SC_HANDLE h;
+    ~ServiceHandle() {
+      if (h) CloseServiceHandle(h);
+    }
+  };
+  ServiceHandle manager{OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)};
+  ServiceHandle service{
+      manager.h ? OpenServiceA(manager.h, kServiceName, SERVICE_START | SERVICE_QUERY_STATUS) : nullptr};
+  if (!service.h) {
+    const DWORD error = GetLastError();
+    why = error == ERROR_SERVICE_DOES_NOT_EXIST ? std::string("the maintenance service is not installed")
+                                                : "the maintenance service: " + runlog::ErrorText(error);
+    return pipe;
+  }
+  if (!StartServiceA(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+    why = "the maintenance service did not start: " + runlog::ErrorText(GetLastError());
+    return pipe;
+  }
+  const ULONGLONG until = GetTickCount64() + startMs;
+  do {
+    Sleep(50);
+    pipe = ConnectServicePipe(startMs, why);
+    if (pipe || GetLastError() != ERROR_FILE_NOT_FOUND) return pipe;
+  } while (GetTickCount64() < until);
+  why = "the maintenance service started but opened no channel";
   return pipe;
 }
 

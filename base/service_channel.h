@@ -14,13 +14,16 @@
 
 namespace qz {
 
+// The service's name with the service control manager.
+inline constexpr char kServiceName[] = "QuorlynxMaintenance";
 inline constexpr char kServicePipeName[] = "\\\\.\\pipe\\Quorlynx.Maintenance";
 // Denied first: network logons (NU) and anonymous callers (AN), whatever else
 // they hold. Interactive users (IU) may read and write messages and set the
 // read mode, never create an instance (FILE_CREATE_PIPE_INSTANCE) nor change
-// the pipe's list.
+// the pipe's list. OWNER RIGHTS leaves its owner, whoever made it, nothing
+// but reading the list: only SYSTEM and the administrators may change it.
 inline constexpr char kServicePipeSddl[] =
-    "D:P(D;;GA;;;NU)(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)";
+    "D:P(D;;GA;;;NU)(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)(A;;RC;;;OW)";
 // What makes a pipe another's: rewriting its list or owner, or adding an
 // instance that would answer callers in its place.
 inline constexpr DWORD kPipeOwningRights = WRITE_DAC | WRITE_OWNER | FILE_CREATE_PIPE_INSTANCE;
@@ -35,6 +38,11 @@ FileHandle CreateServicePipe(bool first);
 // the service is absent or the pipe is not one only the trusted accounts may
 // change (logged by the caller from `why`).
 FileHandle ConnectServicePipe(DWORD waitMs, std::string& why);
+
+// The channel of a running service; a stopped one is started first (it
+// starts on demand) and waited for up to `startMs`. Empty when the service
+// is not installed, may not be started, or is not what answers (`why`).
+FileHandle OpenServiceChannel(DWORD startMs, std::string& why);
 
 bool WriteServiceMessage(HANDLE pipe, const std::string& message);
 // One whole message; false at the end of the channel or on a longer one.

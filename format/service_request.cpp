@@ -16,8 +16,9 @@ bool NameChar(char c) {
 constexpr const char* kPhaseWords[] = {"Manifest", "Download", "Verify", "Apply"};
 constexpr const char* kOutcomeWords[] = {"Applied", "Current", "Refused", "Failed"};
 constexpr const char* kRefusalWords[] = {
-    "None",   "Disabled",       "BadRequest", "NotRegistered", "NoRecordedAddress",
-    "NoKeys", "FolderWritable", "NotAbove",   "NotAnUpgrade",  "Busy"};
+    "None",   "Disabled",       "BadRequest",      "NotRegistered", "NoRecordedAddress",
+    "NoKeys", "FolderWritable", "ManifestRefused", "NotAbove",      "NotAnUpgrade",
+    "Busy"};
 
 template <std::size_t N>
 std::optional<std::size_t> WordIndex(const char* const (&words)[N], std::string_view word) {
@@ -61,12 +62,22 @@ std::string ServiceRequestText(std::string_view progName) {
   return kServiceRequestVerb + std::string(progName);
 }
 
+namespace {
+// A control character would end or split the line on the caller's side.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) line += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+  return line.substr(0, kServiceMessageLimit);
+}
+}  // namespace
+
 std::string ServiceProgressText(const ServiceProgress& p) {
-  std::string file;
-  for (char c : p.file) file += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+  const std::string file = OneLine(p.file);
   return std::string("Progress ") + kPhaseWords[static_cast<int>(p.phase)] + " " + std::to_string(p.done) +
          " " + std::to_string(p.total) + (file.empty() ? "" : " " + file);
 }
+
+std::string ServiceLogText(const std::string& line) { return "Log " + OneLine(line); }
 
 std::string ServiceOutcomeText(ServiceOutcome outcome, ServiceRefusal refusal) {
   std::string text = std::string("Outcome ") + kOutcomeWords[static_cast<int>(outcome)];
@@ -84,6 +95,11 @@ std::optional<ServiceReply> ParseServiceReply(std::string_view line) {
     const auto total = Number(TakeField(rest));
     if (!phase || !done || !total) return std::nullopt;
     reply.progress = ServiceProgress{static_cast<ServicePhase>(*phase), *done, *total, std::string(rest)};
+    return reply;
+  }
+  if (kind == "Log") {
+    reply.kind = ServiceReply::Log;
+    reply.log = std::string(line.substr(4));
     return reply;
   }
   if (kind != "Outcome") return std::nullopt;

@@ -15,6 +15,9 @@ namespace qz {
 
 // The one request: "Update " and the program's name, nothing after it.
 inline constexpr char kServiceRequestVerb[] = "Update ";
+// The longest text a reply carries (a file, a log line); each message stays
+// within the channel's 4096 bytes.
+inline constexpr std::size_t kServiceMessageLimit = 4000;
 
 // The name a request carries when it is one: letters, digits, "_", "-" and
 // single dots inside the name, at most kMaxProgName bytes. A path (any
@@ -42,7 +45,9 @@ enum class ServiceRefusal {
   NoRecordedAddress,  // no manifest address an administrator's installation recorded
   NoKeys,             // machine ManifestKeys missing or unusable
   FolderWritable,     // standard users may write the game's folder
-  NotAbove,           // the manifest's Serial is not above the machine's floor
+  ManifestRefused,    // the recorded manifest is not fetched whole, not signed by the machine's keys, or not
+                      // this program's
+  NotAbove,           // the manifest's Serial is not above the machine's floor (a rollback)
   NotAnUpgrade,       // a full installation or a setup program: never the service's
   Busy,               // another change runs
 };
@@ -50,15 +55,18 @@ enum class ServiceRefusal {
 enum class ServiceOutcome { Applied, Current, Refused, Failed };
 
 struct ServiceReply {
-  enum Kind { Progress, Outcome } kind = Progress;
+  enum Kind { Progress, Log, Outcome } kind = Progress;
   ServiceProgress progress;
   ServiceOutcome outcome = ServiceOutcome::Failed;
   ServiceRefusal refusal = ServiceRefusal::None;
+  std::string log;  // Log: one line of the service's support log
 };
 
-// One line each, no line break: "Progress <phase> <done> <total> <file>"
-// and "Outcome <word>[ <refusal>]".
+// One line each, no line break: "Progress <phase> <done> <total> <file>",
+// "Log <text>" (the service's support log goes into the caller's) and
+// "Outcome <word>[ <refusal>]".
 std::string ServiceProgressText(const ServiceProgress& progress);
+std::string ServiceLogText(const std::string& line);
 std::string ServiceOutcomeText(ServiceOutcome outcome, ServiceRefusal refusal = ServiceRefusal::None);
 std::optional<ServiceReply> ParseServiceReply(std::string_view line);
 

@@ -18,7 +18,8 @@ ExitCode LauncherApp::CheckAvatarModule() {
   if (action_ == Action::None) return ExitCode::Done;
   switch (MakeChange().kind) {
     case ChangeEnd::Made:
-    case ChangeEnd::MadeByElevatedCopy: return ExitCode::Done;
+    case ChangeEnd::MadeByElevatedCopy:
+    case ChangeEnd::MadeByService: return ExitCode::Done;
     case ChangeEnd::Failed: return ExitCode::Stopped;
     case ChangeEnd::Declined: return RightsDeclined();
   }

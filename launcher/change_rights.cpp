@@ -14,13 +14,16 @@
 #include <string>
 
 #include "base/access_list.h"
+#include "base/admin_change.h"
 #include "base/field_text.h"
 #include "base/folders.h"
 #include "base/guarded_write.h"
 #include "base/rights.h"
 #include "base/run_log.h"
+#include "base/service_channel.h"
 #include "base/settings.h"
 #include "base/shell_start.h"
+#include "launcher/install_task.h"
 #include "launcher/launcher_app.h"
 #include "record/handover.h"
 #include "ui/message_box.h"
@@ -32,8 +35,9 @@ namespace qz {
 
 namespace {
 
-// One elevated change at a time, whoever started it.
 constexpr char kChangeMutex[] = "Quorlynx.change";
+// How long a launcher waits for the maintenance service to start.
+constexpr DWORD kServiceStartMs = 10000;
 // The elevated copy's log lines come back in the section, after the record.
 constexpr std::size_t kRoomBytes = 64 * 1024 - sizeof(LaunchBlock);
 
@@ -47,16 +51,6 @@ NoWriteRights TestNoWriteRights() {
     case 2: return NoWriteRights::ReplacedFiles;
     default: return NoWriteRights::Everywhere;
   }
-}
-
-// The system's own Windows folder (on a terminal server a program may be
-// shown a private one of the user's): where the launcher is installed and
-// only administrators may write.
-std::string SystemWindowsFolder() {
-  char windows[MAX_PATH] = {};
-  const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::string();
-  return WithTrailingBackslash(windows);
 }
 
 // Waits for the process while this thread's messages are still served.
@@ -131,13 +125,13 @@ bool LauncherApp::MayMakeChange() {
 }
 
 ChangeEnd LauncherApp::MakeChange() {
-  if (!elevatedCopy_ && ChangeWritesInstallation("") && !MayMakeChange()) return ChangeThroughElevatedCopy();
+  if (!elevatedCopy_ && ChangeWritesInstallation("") && !MayMakeChange()) return ChangeByAdministrator();
   // Every file an archive replaces is checked too, before the first is
   // written; the elevated copy has nobody to hand the change on to.
   ChangeEnd end;
   end.wizard = RunWizard(elevatedCopy_ ? nullptr : WriteCheck());
   if (end.wizard.result == DialogEnd::Failed) {
-    if (end.wizard.rightsNeeded) return ChangeThroughElevatedCopy();
+    if (end.wizard.rightsNeeded) return ChangeByAdministrator();
     return end;
   }
   // What was unpacked is recorded; a setup program records its own release.
@@ -171,6 +165,50 @@ bool LauncherApp::MachineTrustsSignedReleasesOnly(std::string& why) {
     return false;
   }
   return true;
+}
+
+ChangeEnd LauncherApp::ChangeByAdministrator() {
+  std::string why = "it applies only upgrades of games";
+  if (target_ == Target::Game && action_ == Action::Upgrade) {
+    if (settings::ReadProductNumber("ServiceDisabled", 0) != 0) {
+      why = "it is turned off on this PC (ServiceDisabled)";
+    } else if (std::optional<ChangeEnd> end = ChangeThroughService(why)) {
+      return *end;
+    }
+  }
+  runlog::Write("rights", "not through the maintenance service: " + why + "; asking the elevated copy");
+  return ChangeThroughElevatedCopy();
+}
+
+std::optional<ChangeEnd> LauncherApp::ChangeThroughService(std::string& why) {
+  FileHandle pipe = OpenServiceChannel(kServiceStartMs, why);
+  if (!pipe) return std::nullopt;
+  // The program's name is all it is told: it reads everything else from the
+  // machine's own records.
+  if (!WriteServiceMessage(pipe.get(), ServiceRequestText(plan_.progName))) {
+    why = "the request could not be sent: " + runlog::ErrorText(GetLastError());
+    return std::nullopt;
+  }
+  runlog::Write("rights", "asked the maintenance service to bring " + plan_.progName + " up to date");
+  ServiceTask task(std::move(pipe), static_cast<int>(plan_.updateList.size()), workerThread_);
+  WizardRequest request;
+  request.page = WizardRequest::ProgressGame;
+  request.task = &task;
+  RunWizardDialog(instance_, request);
+  const ServiceReply& answer = task.Answer();
+  runlog::Write("rights",
+                "the maintenance service answered: " + ServiceOutcomeText(answer.outcome, answer.refusal));
+  switch (answer.outcome) {
+    case ServiceOutcome::Applied:
+    case ServiceOutcome::Current: return ChangeEnd{ChangeEnd::MadeByService, {}};
+    case ServiceOutcome::Refused:
+      why = std::string("it refused (") + ServiceRefusalWord(answer.refusal) + ")";
+      return std::nullopt;
+    case ServiceOutcome::Failed: break;
+  }
+  // Not the player's cancel: the service's log lines above say what failed.
+  if (!task.Cancelled()) ShowMessage(nullptr, texts::kUpdateFailed, nullptr, MB_OK);
+  return ChangeEnd{};
 }
 
 ChangeEnd LauncherApp::ChangeThroughElevatedCopy() {
@@ -226,83 +264,12 @@ ExitCode LauncherApp::RightsDeclined() {
   return ExitCode::Declined;
 }
 
-bool LauncherApp::PrepareElevatedWorkDir() {
-  // A new folder under the system's temporary folder that only the system
-  // and administrators may change, held open while the copy works: nothing
-  // running with the player's rights can swap an archive after its check, or
-  // a folder in its path, before it is unpacked with administrator rights.
-  const std::string windows = SystemWindowsFolder();
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (windows.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                             "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
-    return false;
-  }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  std::string dir;
-  // Random names: any user may make folders in the system's temporary folder,
-  // and one made by someone else is never used.
-  for (int attempt = 1; attempt <= 8 && dir.empty(); ++attempt) {
-    const std::string name = RandomHexName();
-    if (name.empty()) break;
-    const std::string candidate = windows + "Temp\\Quorlynx-" + name + "\\";
-    if (CreateDirectoryA(candidate.c_str(), &attributes)) {
-      dir = candidate;
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-      break;
-    }
-  }
-  LocalFree(descriptor);
-  if (dir.empty()) return false;
-  workDirHold_.reset(CreateFileA(dir.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!workDirHold_ || dir.size() >= kPathField) {
-    workDirHold_.reset();
-    RemoveDirectoryA(dir.c_str());
-    return false;
-  }
-  workDir_ = dir;
-  return true;
-}
-
-void LauncherApp::RemoveElevatedWorkDir() {
-  if (!workDirHold_) return;
-  const std::string dir = workDir_;
-  WIN32_FIND_DATAA found{};
-  FindHandle search(FindFirstFileA((dir + "*").c_str(), &found));
-  if (search) {
-    do {
-      // Only the files it saved there; nothing below the folder is followed.
-      if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        const std::string path = dir + found.cFileName;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(search.get(), &found));
-  }
-  search.reset();
-  workDirHold_.reset();
-  RemoveDirectoryA(dir.c_str());
-}
-
 ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
-  // Held, never released, for the life of the process. Only one made by
-  // another elevated copy (nobody but SYSTEM and the administrators may
-  // change it) means one runs: a lock of the same name that a player's
-  // process made first is passed over, so making it stops nobody.
-  std::string sddl = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
-  PSECURITY_DESCRIPTOR lockDescriptor = nullptr;
-  ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &lockDescriptor,
-                                                       nullptr);
-  SECURITY_ATTRIBUTES lockAttributes{sizeof lockAttributes, lockDescriptor, FALSE};
-  HANDLE mutex = CreateMutexA(lockDescriptor ? &lockAttributes : nullptr, TRUE, kChangeMutex);
-  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  LocalFree(lockDescriptor);
-  if (mutex && existed) {
-    if (WhoMayChange(mutex, SE_KERNEL_OBJECT, kChangingRights) == AccessVerdict::OnlyTrusted) {
-      ShowMessage(nullptr, texts::kAlreadyRunning, nullptr, MB_OK);
-      return ExitCode::Stopped;
-    }
-    CloseHandle(mutex);
+  // Held for the life of the process.
+  static ChangeLock lock;
+  if (lock.Busy()) {
+    ShowMessage(nullptr, texts::kAlreadyRunning, nullptr, MB_OK);
+    return ExitCode::Stopped;
   }
   ResetState();
   elevatedCopy_ = true;
@@ -323,7 +290,7 @@ ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
                              (line.avatar ? "the avatar module" : "the game") + ", run mode \"" +
                              FieldText(block_.RunMode) + "\", program \"" + FieldText(block_.ProgName) +
                              "\"");
-  if (existed)
+  if (lock.PassedOverForeign())
     runlog::Write("start", "the lock of elevated changes was made by another account: passed over");
   FindCommonFilesDir();
   ExitCode code = ExitCode::ChangeFailed;
@@ -332,13 +299,13 @@ ExitCode LauncherApp::RunElevatedChange(const ChangeLine& line) {
     runlog::Write("start", "nothing changed: " + untrusted +
                                ", and an administrator's change takes only signed releases");
     ShowMessage(nullptr, texts::kUnsignedChangeRefused, nullptr, MB_OK);
-  } else if (!PrepareElevatedWorkDir()) {
+  } else if (AdminWorkFolder folder; folder.Path().empty()) {
     runlog::Write("start", "no work folder of its own: " + runlog::ErrorText(GetLastError()));
     ShowMessage(nullptr, texts::kElevationFailed, nullptr, MB_OK);
   } else {
+    workDir_ = folder.Path();
     OpenHttpSession();
     code = ElevatedChange(line.avatar);
-    RemoveElevatedWorkDir();
   }
   runlog::Write("end", "exit code " + std::to_string(static_cast<int>(code)));
   return code;

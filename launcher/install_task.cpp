@@ -1,12 +1,14 @@
 #include "launcher/install_task.h"
 
 #include "base/run_log.h"
+#include "base/service_channel.h"
 #include "base/win_text.h"
 #include "launcher/exit_code.h"
 #include "ui/message_box.h"
 #include "ui/resource_ids.h"
 #include "ui/wizard_link.h"
 #include "ui/worker_words.h"
+#include "update/progress_text.h"
 
 namespace qz {
 
@@ -113,6 +115,106 @@ DWORD WINAPI DownloadTask::ThreadMain(LPVOID self) {
     task->sink_.Finish(WorkerOutcome::Failed);
     return 0;
   }
+}
+
+ServiceTask::ServiceTask(FileHandle pipe, int fileCount, Handle& thread)
+    : pipe_(std::move(pipe)), fileCount_(fileCount), thread_(thread) {
+  answer_.kind = ServiceReply::Outcome;
+}
+
+ServiceTask::~ServiceTask() {
+  if (Running()) Stop();
+}
+
+bool ServiceTask::Start(HWND wizard, const std::string&) {
+  sink_ = WizardProgress(wizard);
+  thread_.reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+  return Running();
+}
+
+void ServiceTask::Stop() {
+  cancelled_ = true;
+  wizard::RequestStop();
+  // The read waiting on the channel ends; the service, its caller gone,
+  // stops its download as a cancel does.
+  CancelSynchronousIo(thread_.get());
+  if (!wizard::WaitForWorker(thread_.get(), kAbortStopMs)) {
+    runlog::Write("wizard", "stop: the service's channel did not let go; the launcher ends now");
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ExitCode::Stopped));
+  }
+  pipe_.reset();
+  thread_.reset();
+}
+
+DWORD WINAPI ServiceTask::ThreadMain(LPVOID self) {
+  auto* task = static_cast<ServiceTask*>(self);
+  try {
+    task->Run();
+  } catch (...) {
+    runlog::WriteCaught("service");
+    task->answer_.outcome = ServiceOutcome::Failed;
+  }
+  const ServiceOutcome outcome = task->answer_.outcome;
+  const bool done = outcome == ServiceOutcome::Applied || outcome == ServiceOutcome::Current;
+  task->sink_.Finish(done ? WorkerOutcome::Done : WorkerOutcome::Failed);
+  return done ? 1 : 0;
+}
+
+void ServiceTask::Run() {
+  RateWindow rate;
+  std::string file;
+  int fileNumber = 0;
+  const ULONGLONG start = GetTickCount64();
+  for (std::string message; !sink_.StopRequested() && ReadServiceMessage(pipe_.get(), message);) {
+    const std::optional<ServiceReply> reply = ParseServiceReply(message);
+    if (!reply) {
+      runlog::Write("service", "an answer that is not the channel's: the change is taken as failed");
+      return;
+    }
+    if (reply->kind == ServiceReply::Log) {
+      runlog::Write("service", reply->log);
+      continue;
+    }
+    if (reply->kind == ServiceReply::Outcome) {
+      answer_ = *reply;
+      return;
+    }
+    const ServiceProgress& p = reply->progress;
+    const bool newFile = p.file != file;
+    file = p.file;
+    switch (p.phase) {
+      case ServicePhase::Manifest: break;
+      case ServicePhase::Download: {
+        if (newFile) {
+          ++fileNumber;
+          sink_.ShowStatus(WorkerStatus::File, file, "");
+        }
+        rate.Add(static_cast<double>(GetTickCount64() - start), p.done);
+        const std::optional<std::uint64_t> left = rate.SecondsLeft(p.total > p.done ? p.total - p.done : 0);
+        sink_.ShowLine(
+            ProgressSink::Line::Count,
+            CountLine(fileNumber, fileCount_ > fileNumber ? fileCount_ : fileNumber, p.done, p.total));
+        sink_.ShowLine(ProgressSink::Line::Speed,
+                       SpeedLine(static_cast<std::uint64_t>(rate.Rate() * 1000), 1000));
+        sink_.ShowLine(ProgressSink::Line::TimeLeft, left ? TimeLeftLine(*left) : std::wstring());
+        sink_.ShowPercent(ProgressPercent(p.done, p.total));
+        break;
+      }
+      case ServicePhase::Verify:
+        sink_.ShowLine(ProgressSink::Line::TimeLeft, L"");
+        sink_.ShowStatus(WorkerStatus::DownloadCompleted, "", "");
+        break;
+      case ServicePhase::Apply:
+        if (newFile) {
+          sink_.ShowStatus(WorkerStatus::Extracting, "", "");
+          sink_.ShowStatus(WorkerStatus::ExtractingFrom, file, "");
+          sink_.ShowLine(ProgressSink::Line::Speed, L"");
+        }
+        sink_.ShowPercent(p.total ? static_cast<unsigned>(p.done * 100 / p.total) : 0);
+        break;
+    }
+  }
+  runlog::Write("service", "the channel ended without an outcome");
 }
 
 }  // namespace qz

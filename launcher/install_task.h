@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/win_handles.h"
+#include "format/service_request.h"
 #include "ui/dialogs.h"
 #include "update/download_worker.h"
 
@@ -48,6 +49,38 @@ class DownloadTask final : public WizardTask {
   Handle& thread_;
   WizardProgress sink_;
   DownloadOutcome outcome_;
+};
+
+// The maintenance service's change on the same progress page: the thread
+// reads the service's answers from its channel, words its figures as the
+// worker's own and copies its log lines into the player's support log.
+class ServiceTask final : public WizardTask {
+ public:
+  // `pipe` carries the request already; `fileCount` is how many files the
+  // launcher's own reading of the manifest lists.
+  ServiceTask(FileHandle pipe, int fileCount, Handle& thread);
+  ~ServiceTask() override;
+  ServiceTask(const ServiceTask&) = delete;
+  ServiceTask& operator=(const ServiceTask&) = delete;
+
+  bool Start(HWND wizard, const std::string& setupSavePath) override;
+  bool Running() const override { return static_cast<bool>(thread_); }
+  void Stop() override;
+
+  // Failed with no refusal when the channel ended without an outcome.
+  const ServiceReply& Answer() const { return answer_; }
+  bool Cancelled() const { return cancelled_; }
+
+ private:
+  static DWORD WINAPI ThreadMain(LPVOID self);
+  void Run();
+
+  FileHandle pipe_;
+  int fileCount_;
+  Handle& thread_;
+  WizardProgress sink_;
+  ServiceReply answer_;
+  bool cancelled_ = false;
 };
 
 }  // namespace qz

@@ -26,7 +26,6 @@ void LauncherApp::ResetState() {
   workerThread_.reset();
   installerProcess_ = ProcessHandles{};
   elevatedCopy_ = false;
-  workDirHold_.reset();
 }
 
 bool LauncherApp::TakeOver(const char* sectionName) { return TakeOverBlock(sectionName, &block_); }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,6 @@ enum class Target { None = 0, AvatarModule = 1, Game = 2 };
 
 constexpr char kProgramName[] = "Quorlynx";  // mutex name and HTTP agent
 
-// Seconds since 1970 UTC by the PC's clock: what tickets and manifests are
-// judged by.
-std::int64_t UtcNow();
-
 // What the wizard ended with, and what the player chose on its pages.
 struct WizardEnd {
   DialogEnd result = DialogEnd::Failed;
@@ -49,7 +46,7 @@ struct WizardEnd {
 // How a change to the installation ended, with the wizard's choices when it
 // was made here.
 struct ChangeEnd {
-  enum Kind { Made, MadeByElevatedCopy, Failed, Declined } kind = Failed;
+  enum Kind { Made, MadeByElevatedCopy, MadeByService, Failed, Declined } kind = Failed;
   WizardEnd wizard;
 };
 
@@ -144,6 +141,12 @@ class LauncherApp {
   std::function<bool(const std::string&)> WriteCheck() const;
   bool ChangeWritesInstallation(
       const std::string& installerPath) const;  // unpacking and recording, not a setup program's run
+  // A change this account may not make: a game's upgrade goes to the
+  // maintenance service first, anything else (or what the service does not
+  // take) to the elevated copy.
+  ChangeEnd ChangeByAdministrator();
+  // Empty when the service did not take the change (`why` says why).
+  std::optional<ChangeEnd> ChangeThroughService(std::string& why);
   ChangeEnd ChangeThroughElevatedCopy();
   ExitCode ElevatedChange(bool avatar);
   // Whether an administrator's change may be made on this PC at all: only
@@ -151,8 +154,6 @@ class LauncherApp {
   static bool MachineTrustsSignedReleasesOnly(std::string& why);
   ExitCode RightsDeclined();
   bool AvatarModuleMissing() const;
-  bool PrepareElevatedWorkDir();
-  void RemoveElevatedWorkDir();
 
   // How reading a target's manifest ended.
   enum class TargetCheck {
@@ -200,8 +201,6 @@ class LauncherApp {
 
   // This process is the elevated copy: it makes one change and nothing else.
   bool elevatedCopy_ = false;
-  // The elevated copy's work folder, held open so nobody can move it away.
-  FileHandle workDirHold_;
 
   HttpClient http_;
   // The module whose resources the dialogs use.

@@ -13,26 +13,11 @@ LauncherApp::ManifestRead LauncherApp::ReadManifest(const std::string& url) {
   if (check.target == ManifestTarget::Game) check.pageProgName = FieldText(block_.ProgName);
   check.now = UtcNow();
   check.machineFloor = elevatedCopy_;
-  const ManifestTrust trust = LoadManifestTrust();
-  // A channel other than the main one reads its own manifest beside the
-  // main one's; only when that one is not there at all is the main one read.
   // The elevated side follows the machine's channel only.
-  std::string at = url;
-  FetchedPlan fetched;
-  if (check.target == ManifestTarget::Game) {
-    const std::string channel = settings::ReadChannel(elevatedCopy_);
-    if (channel != kMainChannel) {
-      check.channel = channel;
-      at = ChannelAddress(url, channel);
-      fetched = FetchUpdatePlan(http_, at, trust, check);
-      if (!fetched.plan && fetched.notFetched) {
-        runlog::Write("manifest", "GET " + at + ": not there; the main channel's instead");
-        check.channel = kMainChannel;
-        at = url;
-      }
-    }
-  }
-  if (check.channel == kMainChannel) fetched = FetchUpdatePlan(http_, at, trust, check);
+  const std::string channel =
+      check.target == ManifestTarget::Game ? settings::ReadChannel(elevatedCopy_) : std::string(kMainChannel);
+  std::string at;
+  const FetchedPlan fetched = FetchChannelPlan(http_, url, LoadManifestTrust(), check, channel, at);
   const bool read = fetched.plan.has_value();
   manifestUrl_ = read ? at : "";
   runlog::Write("manifest", "GET " + at + (read ? ": read" : ": refused") +

@@ -91,9 +91,10 @@ ExitCode LauncherApp::NormalFlow() {
     if (p.installedVer != 0 && p.installedVer < p.latestVer) return ExitCode::SecondPass;
   }
   if (change.wizard.setStartPage) SetBrowserStartPage();
-  // The elevated copy showed no wizard: its box for the game's start counts
-  // as ticked, as it is by default.
-  const bool autoRun = change.kind == ChangeEnd::MadeByElevatedCopy || change.wizard.autoRun;
+  // The elevated copy and the service showed no choices: the box for the
+  // game's start counts as ticked, as it is by default.
+  const bool autoRun = change.kind == ChangeEnd::MadeByElevatedCopy ||
+                       change.kind == ChangeEnd::MadeByService || change.wizard.autoRun;
   if (autoRun) return Started(StartGameWithHandOver(p.gameExe, p.gameDir));
   return ExitCode::Done;
 }

@@ -8,6 +8,7 @@
 #include "launcher/launcher_app.h"
 #include "launcher/ticket_check.h"
 #include "update/digest.h"
+#include "update/manifest_fetch.h"
 
 namespace qz {
 
@@ -68,15 +69,6 @@ Verdict Judge(const LaunchCommand& command, LaunchBlock& block) {
 }
 
 }  // namespace
-
-std::int64_t UtcNow() {
-  FILETIME now{};
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER ticks{};
-  ticks.LowPart = now.dwLowDateTime;
-  ticks.HighPart = now.dwHighDateTime;
-  return static_cast<std::int64_t>(ticks.QuadPart / 10000000u) - 11644473600;  // 1601 to 1970
-}
 
 bool LauncherApp::TakeOverTicket(const LaunchCommand& command) {
   const Verdict verdict = Judge(command, block_);

@@ -21,6 +21,8 @@ ALLOWED = {
     "ui": {"base"},
     "launcher": {"format", "record", "update", "ui", "zip", "base"},
     "control": {"format", "record", "base"},
+    # The maintenance service: the update layers without the user interface.
+    "service": {"format", "update", "zip", "base"},
     # The publisher's tool runs on the publisher's machine: of the product's
     # code only the shared text definitions.
     "publish": {"format"},

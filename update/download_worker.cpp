@@ -152,7 +152,7 @@ class Worker {
     return Text(Line::Count, CountLine(fileNumber_, FileCount(), downloaded, total_)) &&
            Text(Line::Speed, SpeedLine(static_cast<std::uint64_t>(rate_.Rate() * 1000), 1000)) &&
            Text(Line::TimeLeft, left ? TimeLeftLine(*left) : std::wstring()) &&
-           Progress(ProgressPercent(downloaded, total_));
+           Progress(ProgressPercent(downloaded, total_)) && sink_.ShowBytes(downloaded, total_);
   }
 
   std::optional<WorkerFailure> Download(ResumableDownload& download, const UpdateFile& file,

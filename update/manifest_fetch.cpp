@@ -115,6 +115,7 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
     const BindingProblem problem = CheckManifestBinding(read, expect);
     if (problem != BindingProblem::None) {
       fetched.outOfDate = problem == BindingProblem::Expired;
+      fetched.binding = problem;
       std::string facts;
       auto add = [&facts](const std::string& fact) { facts += (facts.empty() ? " (" : ", ") + fact; };
       if (read.target) add(std::string("Target ") + ManifestTargetName(*read.target));
@@ -158,6 +159,30 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
   for (const std::string& note : plan.notes) runlog::Write("delta", note);
   fetched.plan = std::move(plan);
   return fetched;
+}
+
+FetchedPlan FetchChannelPlan(HttpClient& http, const std::string& url, const ManifestTrust& trust,
+                             ManifestCheck check, const std::string& channel, std::string& at) {
+  at = url;
+  if (channel != kMainChannel) {
+    check.channel = channel;
+    at = ChannelAddress(url, channel);
+    FetchedPlan fetched = FetchUpdatePlan(http, at, trust, check);
+    if (fetched.plan || !fetched.notFetched) return fetched;
+    runlog::Write("manifest", "GET " + at + ": not there; the main channel's instead");
+    at = url;
+  }
+  check.channel = kMainChannel;
+  return FetchUpdatePlan(http, at, trust, check);
+}
+
+std::int64_t UtcNow() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER ticks{};
+  ticks.LowPart = now.dwLowDateTime;
+  ticks.HighPart = now.dwHighDateTime;
+  return static_cast<std::int64_t>(ticks.QuadPart / 10000000u) - 11644473600;  // 1601 to 1970
 }
 
 }  // namespace qz

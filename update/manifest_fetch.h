@@ -26,10 +26,11 @@ struct ManifestCheck {
 };
 
 struct FetchedPlan {
-  std::optional<UpdatePlan> plan;  // nothing: refused or not fetched
-  bool outOfDate = false;          // refused because it expired
-  bool notFetched = false;         // no whole answer: nothing was refused
-  std::string why;                 // for the support log
+  std::optional<UpdatePlan> plan;                 // nothing: refused or not fetched
+  bool outOfDate = false;                         // refused because it expired
+  bool notFetched = false;                        // no whole answer: nothing was refused
+  BindingProblem binding = BindingProblem::None;  // refused as not bound to the check
+  std::string why;                                // for the support log
 };
 
 // The plan of the manifest at `url`, or nothing when it cannot be fetched
@@ -50,5 +51,16 @@ FetchedPlan FetchUpdatePlan(HttpClient& http, const std::string& url, const Mani
 // base64 per signing key, the same form as a manifest's); nothing when they
 // cannot be fetched whole or any line is no signature.
 std::optional<std::vector<P256Signature>> FetchSignatures(HttpClient& http, const std::string& url);
+
+// The game's manifest for the PC's release channel: a channel other than the
+// main one reads its own manifest beside the main one's (ChannelAddress), and
+// only when that one is not there at all the main one. `at` is the address
+// that was read (or refused).
+FetchedPlan FetchChannelPlan(HttpClient& http, const std::string& url, const ManifestTrust& trust,
+                             ManifestCheck check, const std::string& channel, std::string& at);
+
+// Seconds since 1970 UTC by the PC's clock: what tickets and manifests are
+// judged by.
+std::int64_t UtcNow();
 
 }  // namespace qz

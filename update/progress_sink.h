@@ -4,6 +4,7 @@
 // words the player reads.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "base/worker_report.h"
@@ -27,6 +28,9 @@ class ProgressSink {
   virtual bool ShowStatus(WorkerStatus status, const std::string& subject = std::string(),
                           const std::string& detail = std::string()) = 0;
   virtual bool ShowPercent(unsigned percent) = 0;
+  // The run's bytes after each block, for a sink that passes figures on
+  // rather than the lines made of them.
+  virtual bool ShowBytes(std::uint64_t /*done*/, std::uint64_t /*total*/) { return !StopRequested(); }
   // Returns once what was shown so far has been on the page for a moment, so
   // the last figures of a download are seen before the page moves on.
   virtual bool Settle() { return !StopRequested(); }

@@ -13,7 +13,9 @@ namespace qz {
 namespace {
 
 // Only SYSTEM and the administrators may change the folder: a folder that
-// cannot be opened or whose list cannot be read counts as writable.
+// cannot be opened or whose list cannot be read counts as writable. Only the
+// folder's own list is read; what an archive writes below it goes through
+// the guard of administrators' writes (no link a player planted is followed).
 bool OnlyTrustedMayChangeFolder(const std::string& dir) {
   FileHandle folder(
       CreateFileA(dir.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -26,7 +28,10 @@ bool OnlyTrustedMayChangeFolder(const std::string& dir) {
       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return false;
   }
-  return WhoMayChange(folder.get(), SE_FILE_OBJECT, kChangingRights) == AccessVerdict::OnlyTrusted;
+  // The account the service runs as (SYSTEM, unless an operator chose
+  // another) counts with SYSTEM and the administrators: it gains nothing.
+  return WhoMayChange(folder.get(), SE_FILE_OBJECT, kChangingRights, OwnUserSid()) ==
+         AccessVerdict::OnlyTrusted;
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 // TestDeclineElevation (every rights prompt is declined).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
+#include "base/service_channel.h"
 #include "record/handover.h"
 #include "tests/win/control_test_support.h"
 #include "ui/texts.h"
@@ -220,6 +222,162 @@ TEST_F(RightsTest, DeclinedRightsChangeNothingAndStartNothing) {
   EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
   EXPECT_EQ(CountRequests("p101"), 0) << "nothing is downloaded for a change nobody may make";
   EXPECT_FALSE(FileExists(exe_ + ".record.txt")) << "the game is not started";
+}
+
+// The maintenance service, registered as the client package registers it,
+// and a game an administrator's change installed and recorded (its
+// manifest's address and Serial in the machine's record). The launcher asks
+// the service before it asks for rights. Wine keeps no folder's list: the
+// service and the test share one account, and the game's folder counts as
+// the service's own (the rights test's descriptor table has the rest).
+class ServiceTest : public RightsTest {
+ protected:
+  void SetUp() override {
+    RightsTest::SetUp();
+    char windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    const std::string program = std::string(windows) + "\\QuorlynxService.exe";
+    ASSERT_TRUE(CopyProgram("QuorlynxService.exe", program));
+    manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager_, nullptr);
+    service_ = CreateServiceA(manager_, kServiceName, "Velto OneClick maintenance", SERVICE_ALL_ACCESS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                              ("\"" + program + "\"").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service_, nullptr) << GetLastError();
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kRecordKey.c_str(), &key), ERROR_SUCCESS);
+    const std::string url = ServerUrl("game.txt");
+    RegSetValueExA(key, "ManifestURL", 0, REG_SZ, reinterpret_cast<const BYTE*>(url.c_str()),
+                   static_cast<DWORD>(url.size() + 1));
+    const DWORD serial = 999;
+    RegSetValueExA(key, "Serial", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&serial), sizeof serial);
+    RegCloseKey(key);
+  }
+  void TearDown() override {
+    SERVICE_STATUS status{};
+    ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    for (int i = 0; i < 100 && QueryServiceStatus(service_, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+      Sleep(50);
+    DeleteService(service_);
+    CloseServiceHandle(service_);
+    CloseServiceHandle(manager_);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltoworks", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      RegDeleteValueA(key, "ServiceDisabled");
+      RegCloseKey(key);
+    }
+    RightsTest::TearDown();
+  }
+  // What the service answers a request, its progress and log lines aside.
+  std::string Ask(const std::string& request) {
+    std::string why;
+    FileHandle pipe = OpenServiceChannel(10000, why);
+    if (!pipe) return "no channel: " + why;
+    if (!WriteServiceMessage(pipe.get(), request)) return "not sent";
+    for (std::string message; ReadServiceMessage(pipe.get(), message);) {
+      if (message.rfind("Outcome ", 0) == 0) return message;
+    }
+    return "no outcome";
+  }
+  void ExpectNothingChanged() {
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "100");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "100");
+    EXPECT_EQ(CountRequests("p101"), 0);
+  }
+
+  SC_HANDLE manager_ = nullptr;
+  SC_HANDLE service_ = nullptr;
+};
+
+// A player who may not write the game gets the upgrade from the service: no
+// prompt, no elevated copy; the service's lines land in the player's log.
+TEST_F(ServiceTest, UpgradeIsAppliedByTheServiceWithoutAnElevatedCopy) {
+  SetProductNumber("TestNoWriteRights", 1);
+  LauncherRun run = StartLauncher(BlockWith(GameManifest()));
+  ASSERT_EQ(GameRecord(exe_, kWait * 2)["block"], "ok") << SupportLog();
+  EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "101");
+  EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kRecordKey, "Version"), "101");
+  const std::string log = SupportLog();
+  EXPECT_EQ(LinesWith(log, "[rights] asked the maintenance service to bring VeltoGame up to date").size(), 1u) << log;
+  EXPECT_EQ(LinesWith(log, "[rights] the maintenance service answered: Outcome Applied").size(), 1u) << log;
+  const auto written = LinesWith(log, "[record] VeltoGame: version 101 written");
+  ASSERT_EQ(written.size(), 1u) << log;
+  EXPECT_NE(written[0].find("[service]"), std::string::npos) << written[0];
+  EXPECT_EQ(LinesWith(log, "[start] elevated copy").size(), 0u) << log;
+  DWORD serial = 0;
+  DWORD size = sizeof serial;
+  RegGetValueA(HKEY_LOCAL_MACHINE, kRecordKey.c_str(), "Serial", RRF_RT_REG_DWORD, nullptr, &serial, &size);
+  EXPECT_EQ(serial, 1000u);
+}
+
+// A service that cannot be started, or one the operator turned off: the
+// elevated copy makes the change, and the log says why.
+TEST_F(ServiceTest, ServiceThatIsOffFallsBackToTheElevatedCopy) {
+  SetProductNumber("TestNoWriteRights", 1);
+  const struct {
+    bool stopped;  // else ServiceDisabled
+    const char* why;
+  } cases[] = {{true, "the maintenance service did not start"}, {false, "it is turned off on this PC"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    WriteInstallRecord(kProg, "100", gameDir_, exe_);
+    WriteFileBytes(gameDir_ + "a.txt", "100");
+    DeleteFileA((exe_ + ".record.txt").c_str());
+    if (c.stopped) {
+      ASSERT_TRUE(ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    } else {
+      ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE, nullptr, nullptr,
+                           nullptr, nullptr, nullptr, nullptr, nullptr);
+      SetProductNumber("ServiceDisabled", 1);
+    }
+    const std::size_t before = SupportLog().size();
+    LauncherRun run = StartLauncher(BlockWith(GameManifest(c.stopped ? 1000 : 1001)));
+    ASSERT_EQ(GameRecord(exe_, kWait * 2)["block"], "ok") << SupportLog();
+    EXPECT_EQ(run.process.Wait(kWait), Exit(ExitCode::Done));
+    EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "101");
+    const std::string log = SupportLog().substr(before);
+    EXPECT_EQ(LinesWith(log, std::string("[rights] not through the maintenance service: ") + c.why).size(), 1u)
+        << log;
+    EXPECT_EQ(LinesWith(log, "[start] elevated copy, process ").size(), 1u) << log;
+  }
+}
+
+// What the service will not serve, asked on its channel as any program of
+// the player's could: refused, with nothing fetched or changed.
+TEST_F(ServiceTest, RefusesWhatItMayNotServeAndChangesNothing) {
+  const struct {
+    const char* name;
+    std::string request;
+    std::function<void()> arrange;
+    const char* outcome;
+  } cases[] = {
+      {"path", "Update C:\\Windows\\System32", nullptr, "Outcome Refused BadRequest"},
+      {"address", "Update https://dl.example/m.txt", nullptr, "Outcome Refused BadRequest"},
+      {"unregistered", "Update OtherGame", nullptr, "Outcome Refused NotRegistered"},
+      {"folder gone", "Update VeltoGame", [this] { WriteInstallRecord(kProg, "100", gameDir_ + "gone\\", exe_); },
+       "Outcome Refused FolderWritable"},
+      {"no keys", "Update VeltoGame", [] { SetManifestKeys({}); }, "Outcome Refused NoKeys"},
+      {"rollback", "Update VeltoGame", [this] { GameManifest(998); }, "Outcome Refused NotAbove"},
+      {"replayed", "Update VeltoGame", [this] { GameManifest(999); }, "Outcome Refused NotAbove"},
+      {"turned off", "Update VeltoGame", [] { SetProductNumber("ServiceDisabled", 1); },
+       "Outcome Refused Disabled"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    GameManifest();
+    SetManifestKeys({signer_.PublicKeyLine()});
+    WriteInstallRecord(kProg, "100", gameDir_, exe_);
+    if (c.arrange) c.arrange();
+    EXPECT_EQ(Ask(c.request), c.outcome);
+    ExpectNothingChanged();
+    SetProductNumber("ServiceDisabled", 0);
+  }
+  // The same service then serves a good request.
+  GameManifest();
+  EXPECT_EQ(Ask("Update VeltoGame"), "Outcome Applied");
+  EXPECT_EQ(ReadFileBytes(gameDir_ + "a.txt"), "101");
 }
 
 }  // namespace

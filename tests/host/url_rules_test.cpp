@@ -196,6 +196,10 @@ TEST(ServiceChannel, RepliesRoundTripAndStrangersAreRefused) {
   const auto applied = ParseServiceReply(ServiceProgressText({ServicePhase::Apply, 5, 5, "a\nb"}));
   ASSERT_TRUE(applied);
   EXPECT_EQ(applied->progress.file, "a?b");
+  const auto log = ParseServiceReply(ServiceLogText("[decide] x\r\ny"));
+  ASSERT_TRUE(log);
+  EXPECT_EQ(log->kind, ServiceReply::Log);
+  EXPECT_EQ(log->log, "[decide] x??y");
   for (ServiceOutcome outcome : {ServiceOutcome::Applied, ServiceOutcome::Current, ServiceOutcome::Failed}) {
     const auto done = ParseServiceReply(ServiceOutcomeText(outcome));
     ASSERT_TRUE(done);

@@ -209,26 +209,18 @@ TEST_F(InstallRecord, BrowserStartPage) {
 }
 
 // The maintenance service's facts come from the machine alone, each added
-// in turn until the program may be served; the game's folder counts only
-// when nobody but SYSTEM and the administrators may change it.
-// Disabled: the sealed folder's owner under Wine is the test's user and reads as writable.
-TEST_F(InstallRecord, DISABLED_ServiceReadsOnlyTheMachinesFacts) {
+// in turn until the program may be served. Wine keeps a folder's list only as
+// its POSIX mode (owned by the one account the service shares with the
+// test), so the folder rows here are the ones that need no list: a folder
+// that is not there or is a file counts as writable. Who may change a game's
+// folder by its list is the descriptor table of the rights test.
+TEST_F(InstallRecord, ServiceReadsOnlyTheMachinesFacts) {
   const std::string dir = NewTempDir("service");
-  PSECURITY_DESCRIPTOR sealed = nullptr, open = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(SealedFolderSddl(OwnUserSid()).c_str(),
-                                                                   SDDL_REVISION_1, &sealed, nullptr));
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BU)",
-                                                                   SDDL_REVISION_1, &open, nullptr));
-  SECURITY_ATTRIBUTES sealedAttributes{sizeof sealedAttributes, sealed, FALSE};
-  SECURITY_ATTRIBUTES openAttributes{sizeof openAttributes, open, FALSE};
-  ASSERT_TRUE(CreateDirectoryA((dir + "sealed").c_str(), &sealedAttributes));
-  ASSERT_TRUE(CreateDirectoryA((dir + "open").c_str(), &openAttributes));
-  LocalFree(sealed);
-  LocalFree(open);
+  ASSERT_TRUE(WriteFileBytes(dir + "file", "x"));
   TestSigner signer;
   EXPECT_EQ(ReadServiceSubject("game").facts.registered, false);
   SetText(HKEY_LOCAL_MACHINE, kRecord, "Version", "100");
-  SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", (dir + "sealed").c_str());
+  SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", dir.c_str());
   EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::NoRecordedAddress);
   SetText(HKEY_LOCAL_MACHINE, kRecord, "ManifestURL", "file:///C:/m.txt");
   EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::NoRecordedAddress);
@@ -238,8 +230,10 @@ TEST_F(InstallRecord, DISABLED_ServiceReadsOnlyTheMachinesFacts) {
   const ServiceSubject served = ReadServiceSubject("game");
   EXPECT_EQ(RefusalBeforeFetch(served.facts), ServiceRefusal::None) << served.why;
   EXPECT_EQ(served.manifestUrl, "https://dl.example/m.txt");
-  SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", (dir + "open").c_str());
-  EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::FolderWritable);
+  for (const std::string& place : {dir + "missing\\", dir + "file"}) {
+    SetText(HKEY_LOCAL_MACHINE, kRecord, "RunDir", place.c_str());
+    EXPECT_EQ(RefusalBeforeFetch(ReadServiceSubject("game").facts), ServiceRefusal::FolderWritable) << place;
+  }
   SetManifestKeys({});
 }
 
