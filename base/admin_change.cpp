@@ -14,7 +14,8 @@ constexpr char kChangeMutex[] = "Quorlynx.change";
 struct LocalDescriptor {
   PSECURITY_DESCRIPTOR p = nullptr;
   explicit LocalDescriptor(const char* sddl) {
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &p, nullptr)) p = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &p, nullptr))
+      p = nullptr;
   }
   ~LocalDescriptor() { LocalFree(p); }
   LocalDescriptor(const LocalDescriptor&) = delete;

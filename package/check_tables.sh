@@ -15,11 +15,20 @@
 #     block's (the files extracted from the package);
 #   - the refusals: an older release (downgrade), and for the x86 package a
 #     64-bit Windows;
+#   - the maintenance service: its program in the Windows folder, installed
+#     to run on its own as LocalSystem and start on demand, stopped before an
+#     upgrade or a removal and deleted by the removal, and its access list
+#     (interactive users may start it and read its state, nothing more);
 #   - with --other PACKAGE.msi (the other width): no upgrade code and no
 #     component identifier is shared.
+# check_tables.sh --service-sddl prints the service's access list.
 # Usage: check_tables.sh QZPACKROWS SOURCE_ROOT PACKAGE.msi CLSID [--self-test] [--other PACKAGE.msi]
 #   --self-test  also proves the check fails on each kind of fault
 set -euo pipefail
+# SYSTEM and the administrators as Windows gives them a service; interactive
+# users query, start and interrogate (no stop, no change, no user control).
+service_sddl='D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWRPLORC;;;IU)'
+[[ ${1:-} != --service-sddl ]] || { echo "$service_sddl"; exit 0; }
 [[ $# -ge 4 ]] || { echo "usage: check_tables.sh QZPACKROWS SOURCE_ROOT PACKAGE.msi CLSID [--self-test] [--other PACKAGE.msi]" >&2; exit 2; }
 rows_tool=$1 src=$2 msi=$(realpath "$3") clsid=$4
 shift 4
@@ -36,7 +45,7 @@ work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
 
 tables="Registry File Component Property CustomAction InstallExecuteSequence InstallUISequence AppSearch
-        RegLocator RemoveRegistry LaunchCondition MsiFileHash Upgrade"
+        RegLocator RemoveRegistry LaunchCondition MsiFileHash Upgrade ServiceInstall ServiceControl MsiLockPermissionsEx"
 export_tables() {  # PACKAGE DIR
   mkdir -p "$2"
   local table
@@ -71,7 +80,7 @@ check_registration() {
 
 # The settings' rows as the package holds them, in the form qzpackrows writes.
 settings_rows() {
-  local dir=$1 own='$1 == "Launcher" || $1 == "Control64" || $1 == "Control32"'
+  local dir=$1 own='$1 == "Launcher" || $1 == "Service" || $1 == "Control64" || $1 == "Control32"'
   {
     rows "$dir/AppSearch.idt" 'print "AppSearch", $1, $2'
     rows "$dir/RegLocator.idt" 'print "RegLocator", $1, $2, $3, $4, $5'
@@ -157,6 +166,23 @@ check_refusals() {
   return $ok
 }
 
+check_service() {
+  local dir=$1 ok=0
+  [[ $(rows "$dir/File.idt" 'if ($1 == "Service") print $3') == QuorlynxService.exe &&
+     $(rows "$dir/Component.idt" 'if ($1 == "Service") print $3') == WindowsFolder ]] ||
+    { echo "the maintenance service's program is not QuorlynxService.exe in the Windows folder"; ok=1; }
+  local installed
+  installed=$(rows "$dir/ServiceInstall.idt" 'print $1 " " $2 " " $4 " " $5 " " $9 " " $12')
+  [[ $installed == "Maintenance QuorlynxMaintenance 16 3 LocalSystem Service" ]] ||
+    { echo "the maintenance service is not installed on its own, on demand, as LocalSystem"; ok=1; }
+  # 162: stopped when installed over or removed, deleted when removed.
+  [[ $(rows "$dir/ServiceControl.idt" 'print $2 " " $3 " " $5 " " $6') == "QuorlynxMaintenance 162 1 Service" ]] ||
+    { echo "the maintenance service is not stopped before an upgrade or removal and deleted by the removal"; ok=1; }
+  [[ $(rows "$dir/MsiLockPermissionsEx.idt" 'print $2 " " $3 " " $4 $5') == "Maintenance ServiceInstall $service_sddl" ]] ||
+    { echo "the maintenance service's access list is not $service_sddl"; ok=1; }
+  return $ok
+}
+
 check_widths() {
   local dir=$1
   [[ -n $other ]] || return 0
@@ -170,7 +196,7 @@ check_widths() {
 
 check() {
   local dir=$1 ok=0 part
-  for part in registration settings order files refusals widths; do
+  for part in registration settings order files refusals service widths; do
     "check_$part" "$dir" || ok=1
   done
   return $ok
@@ -189,6 +215,9 @@ mutations=(
   "secure trust property|Property|\$1 == \"SecureCustomProperties\" { \$0 = \$0 \";MANIFESTKEYS\" } { print }"
   "old release removed last|InstallExecuteSequence|\$1 == \"RemoveExistingProducts\" { \$0 = \$1 \"\t\t6601\" } { print }"
   "file version not the file's|File|\$1 == \"Launcher\" { \$5 = \"0.9.0.0\" } { print }"
+  "service started at boot|ServiceInstall|NR > 3 { \$5 = 2 } { print }"
+  "service left behind by the removal|ServiceControl|NR > 3 { \$3 = 34 } { print }"
+  "users may stop the service|MsiLockPermissionsEx|NR > 3 { sub(/RPLORC;;;IU/, \"RPWPLORC;;;IU\") } { print }"
 )
 if [[ -n $other ]]; then
   mutations+=("shared upgrade code|Property|\$1 == \"UpgradeCode\" { \$0 = \$1 \"\t$(value_of "$work/other" UpgradeCode)\" } { print }")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one client package with wixl from package/Quorlynx.wxs.
 # Usage: make_package.sh QZPACKROWS SOURCE_ROOT WORK_DIR VERSION ARCH OUT.msi CLSID
-#                        X64_LAUNCHER X64_CONTROL X86_LAUNCHER X86_CONTROL
+#                        X64_LAUNCHER X64_CONTROL X64_SERVICE X86_LAUNCHER X86_CONTROL X86_SERVICE
 # The programs are copied, stamped with VERSION, stripped (their debug
 # information goes to <folder of OUT>/debug/VERSION/<width>/<file>.debug, which
 # the stripped file names) and signed; the package is signed last.
@@ -19,7 +19,7 @@
 # Without QZ_SIGN_CERT the build tree's test certificate signs (QZ_TEST_CERTS,
 # made by tools/testcerts.sh): the tests' packages, not for distribution.
 set -euo pipefail
-[[ $# -eq 11 ]] || { echo "usage: make_package.sh QZPACKROWS SOURCE_ROOT WORK_DIR VERSION ARCH OUT.msi CLSID X64_LAUNCHER X64_CONTROL X86_LAUNCHER X86_CONTROL" >&2; exit 2; }
+[[ $# -eq 13 ]] || { echo "usage: make_package.sh QZPACKROWS SOURCE_ROOT WORK_DIR VERSION ARCH OUT.msi CLSID X64_LAUNCHER X64_CONTROL X64_SERVICE X86_LAUNCHER X86_CONTROL X86_SERVICE" >&2; exit 2; }
 rows_tool=$1 src=$2 work=$3 version=$4 arch=$5 out=$6 clsid=$7
 case $arch in x64|x86) ;; *) echo "make_package.sh: ARCH is x64 or x86, not $arch" >&2; exit 2 ;; esac
 
@@ -51,8 +51,10 @@ rm -rf -- "$stage"
 mkdir -p "$stage/x64" "$stage/x86" "$stage/rows" "$(dirname "$out")"
 cp -- "$8" "$stage/x64/Quorlynx.exe"
 cp -- "$9" "$stage/x64/Tessacom1.dll"
-cp -- "${10}" "$stage/x86/Quorlynx.exe"
-cp -- "${11}" "$stage/x86/Tessacom1.dll"
+cp -- "${10}" "$stage/x64/QuorlynxService.exe"
+cp -- "${11}" "$stage/x86/Quorlynx.exe"
+cp -- "${12}" "$stage/x86/Tessacom1.dll"
+cp -- "${13}" "$stage/x86/QuorlynxService.exe"
 cp -- "$src/ui/art/app.ico" "$stage/app.ico"
 
 # The x86 package holds the 32-bit programs only.
@@ -62,7 +64,7 @@ for width in $widths; do
   triple=i686-w64-mingw32
   [[ $width == x64 ]] && triple=x86_64-w64-mingw32
   mkdir -p "$debug/$width"
-  for name in Quorlynx.exe Tessacom1.dll; do
+  for name in Quorlynx.exe Tessacom1.dll QuorlynxService.exe; do
     file=$stage/$width/$name
     "$src/package/pe_version.py" stamp "$file" "$version"
     "$triple-objcopy" --only-keep-debug "$file" "$debug/$width/$name.debug"
@@ -115,7 +117,8 @@ for name in sys.argv[2:]: print(name, "{%s}" % str(uuid.uuid5(space, name)).uppe
 # The files' versions and languages, as their version blocks hold them, so
 # Windows Installer's file-versioning rules see every upgrade's programs as
 # newer (versioned files need no hashes).
-declare -A sources=([Launcher]=$arch/Quorlynx.exe [Control64]=x64/Tessacom1.dll [Control32]=x86/Tessacom1.dll)
+declare -A sources=([Launcher]=$arch/Quorlynx.exe [Service]=$arch/QuorlynxService.exe [Control64]=x64/Tessacom1.dll
+                    [Control32]=x86/Tessacom1.dll)
 while read -r file; do
   read -r file_version language < <("$src/package/pe_version.py" read "$stage/${sources[$file]}")
   sql "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '$language' WHERE \`File\` = '$file'"
@@ -134,7 +137,14 @@ awk -F '\t' -v OFS='\t' 'NR > 3 && $7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 = 513 }
   awk -F '\t' '$1 == "RemoveRegistry" { printf "%s%d\t%s\t%s\t%s\t%s\r\n", $2, ++n[$2], $3, $4, $5, $2 }' \
     "$stage/rows/settings-rows.txt"
 } >"$stage/RemoveRegistry.idt"
-(cd "$stage" && msibuild "$msi" -i Upgrade.idt -i RemoveRegistry.idt)
+# The maintenance service's own access list: interactive users may start it
+# (it starts on demand) and read its state, nothing more.
+{
+  printf 'MsiLockPermissionsEx\tLockObject\tTable\tSDDL\tCondition\r\ns72\ts72\ts32\tl0\tS255\r\n'
+  printf 'MsiLockPermissionsEx\tMsiLockPermissionsEx\r\nMaintenanceLock\tMaintenance\tServiceInstall\t%s\t\r\n' \
+    "$("$src/package/check_tables.sh" --service-sddl)"
+} >"$stage/MsiLockPermissionsEx.idt"
+(cd "$stage" && msibuild "$msi" -i Upgrade.idt -i RemoveRegistry.idt -i MsiLockPermissionsEx.idt)
 
 # The package must be what its sources say, whatever wixl made of them.
 "$src/package/check_tables.sh" "$rows_tool" "$src" "$msi" "$clsid" >/dev/null

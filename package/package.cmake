@@ -47,13 +47,14 @@ ExternalProject_Add(qz_packrows_host
 
 set(qz_x86_bin ${QZ_X86_BUILD}/bin)
 set(qz_make ${CMAKE_SOURCE_DIR}/package/make_package.sh)
-set(qz_programs $<TARGET_FILE:Quorlynx> $<TARGET_FILE:Tessacom1> ${qz_x86_bin}/Quorlynx.exe ${qz_x86_bin}/Tessacom1.dll)
+set(qz_programs $<TARGET_FILE:Quorlynx> $<TARGET_FILE:Tessacom1> $<TARGET_FILE:QuorlynxService>
+  ${qz_x86_bin}/Quorlynx.exe ${qz_x86_bin}/Tessacom1.dll ${qz_x86_bin}/QuorlynxService.exe)
 set(qz_work ${CMAKE_BINARY_DIR}/package-work)
 set(qz_certs ${CMAKE_BINARY_DIR}/testcerts)
 # Without a certificate in QZ_SIGN_CERT the test certificate signs.
 set(qz_make_env ${CMAKE_COMMAND} -E env QZ_TEST_CERTS=${qz_certs} ${qz_make} ${QZ_PACKROWS} ${CMAKE_SOURCE_DIR} ${qz_work})
 add_custom_target(package
-  COMMAND ${CMAKE_COMMAND} --build ${QZ_X86_BUILD} --target Quorlynx Tessacom1
+  COMMAND ${CMAKE_COMMAND} --build ${QZ_X86_BUILD} --target Quorlynx Tessacom1 QuorlynxService
   COMMAND ${QZ_TOOLS}/testcerts.sh ${qz_certs}
   COMMAND ${qz_make_env} ${QZ_PACKAGE_VERSION} x64
           ${QZ_PACKAGE_DIR}/Quorlynx-${QZ_PACKAGE_VERSION}-x64.msi ${QZ_CONTROL_CLSID} ${qz_programs}
@@ -63,7 +64,7 @@ add_custom_target(package
           ${QZ_PACKAGE_DIR}/test/Quorlynx-${QZ_PACKAGE_OLD_VERSION}-x64.msi ${QZ_CONTROL_CLSID} ${qz_programs}
   COMMAND ${qz_make_env} ${QZ_PACKAGE_NEXT_VERSION} x64
           ${QZ_PACKAGE_DIR}/test/Quorlynx-${QZ_PACKAGE_NEXT_VERSION}-x64.msi ${QZ_CONTROL_CLSID} ${qz_programs}
-  DEPENDS qz_packrows_host Quorlynx Tessacom1
+  DEPENDS qz_packrows_host Quorlynx Tessacom1 QuorlynxService
   COMMENT "Building the client packages"
   VERBATIM)
 

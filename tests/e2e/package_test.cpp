@@ -15,6 +15,7 @@
 
 #include "base/win_text.h"
 #include "tests/e2e/e2e_support.h"
+#include "base/service_channel.h"
 #include "tests/winsupport/test_signer.h"
 
 namespace qz::e2e {
@@ -154,11 +155,37 @@ Setting& SettingOf(const std::string& property) {
   throw std::logic_error(property);
 }
 
+// The maintenance service as the service control manager has it; "" when
+// it is not installed.
+std::string ServiceConfig() {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = manager ? OpenServiceA(manager, kServiceName, SERVICE_QUERY_CONFIG) : nullptr;
+  std::string text;
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (service && QueryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
+    std::string path = config->lpBinaryPathName;  // quoted by Windows Installer, not by Wine's
+    if (path.size() > 1 && path.front() == '"') path = path.substr(1, path.size() - 2);
+    text = "start " + std::to_string(config->dwStartType) + ", type " + std::to_string(config->dwServiceType) +
+           ", " + path;
+  }
+  if (service) CloseServiceHandle(service);
+  if (manager) CloseServiceHandle(manager);
+  return text;
+}
+
 // What the package writes, in both registry views, and the programs of `version`.
 void ExpectInstalled(const std::string& step, const std::string& version) {
   SCOPED_TRACE(step);
   const std::string launcher = WindowsDir() + "\\Quorlynx1.exe";
   EXPECT_EQ(FileVersion(launcher), version + ".0");
+  // The maintenance service: its program beside the launcher, registered to
+  // start on demand.
+  const std::string service = WindowsDir() + "\\QuorlynxService.exe";
+  EXPECT_EQ(FileVersion(service), version + ".0");
+  const std::string config = ServiceConfig();
+  EXPECT_EQ(config, "start 3, type 16, " + service) << config;
   const std::string module[] = {ProgramFiles("ProgramFilesDir"), ProgramFiles("ProgramFilesDir (x86)")};
   for (int view = 0; view < 2; ++view) {
     SCOPED_TRACE(view == 0 ? "64-bit view" : "32-bit view");
@@ -408,6 +435,7 @@ TEST(PackageTest, UninstallLeavesNothingOfOurs) {
   ASSERT_FALSE(Before().empty()) << "the first case did not run";
   ASSERT_EQ(Msiexec("/x \"" + kNewer + "\" /qn"), 0u);
   EXPECT_TRUE(InstalledVersions().empty());
+  EXPECT_EQ(ServiceConfig(), "") << "the maintenance service is still registered";
   const std::set<std::string> after = MachineState();
   std::vector<std::string> left;
   for (const std::string& entry : after) {
