@@ -7,9 +7,11 @@
 #   - an nginx download site over https on 127.0.0.1 (a free port) publishing
 #     the demo game: release 100 when it is not installed yet, else release
 #     102 with the patches 101 and 102; its manifests made and signed by
-#     qzpublish. Release 102 also lists a second nginx site as a mirror, and
-#     the first site is stopped once the launcher has read the manifest, so
-#     the upgrade's files come from the mirror;
+#     qzpublish. Release 102 is applied by the maintenance service the
+#     package installed (the player may not change the game: TestNoWriteRights
+#     stands in for a standard account); it also lists a second nginx site as
+#     a mirror, and the first site is stopped once the service has read the
+#     manifest, so the upgrade's files come from the mirror;
 #   - the demo page (tools/demo/demo-page.js through cscript) making the calls
 #     a portal page makes: Init, the properties, Run;
 #   - then the entry of every other browser: a link that qzpublish signs
@@ -160,7 +162,11 @@ if [[ $site_kind == nginx ]]; then
   # Slowed down so the wizard's progress can be followed.
   rate=200000
   [[ $fast == 0 ]] || rate=1000000
-  bash "$here/demo/nginx-site.sh" start --rate "$rate" "$site" "${QZ_DEMO_TLS_CERT:-$certs/server.pem}" \
+  # The upgrade's first site is slow, so it is stopped while the service
+  # still downloads from it, whatever the machine's speed.
+  first_rate=$rate
+  [[ $release != 102 ]] || first_rate=2000
+  bash "$here/demo/nginx-site.sh" start --rate "$first_rate" "$site" "${QZ_DEMO_TLS_CERT:-$certs/server.pem}" \
     "${QZ_DEMO_TLS_KEY:-$certs/server.key}" \
     "$site.nginx" </dev/null >"$site.url" 2>"$site.log" &
   server_pid=$!
@@ -231,14 +237,30 @@ rm -f "$site.verify"
 cp "$here/demo/demo-page.js" "$site/demo-page.js"
 
 echo "demo: download server $server ($site_kind) publishes release $release of the demo game"
+if [[ $release == 102 ]]; then
+  # The player may not change the game in Program Files (under Wine every
+  # process is an administrator: the support value stands in for a standard
+  # account), so the launcher asks the maintenance service the package
+  # installed. The service takes the manifest's address only from the game's
+  # machine record, where an administrator's installation keeps it; the
+  # site's port changes from run to run, so the demo records it as that
+  # administrator would.
+  wine reg add 'HKLM\SOFTWARE\Veltoworks' /v TestNoWriteRights /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKLM\SOFTWARE\Veltoworks\VeltoDemo' /v ManifestURL /d "${server}manifests/VeltoDemo.txt" /f \
+    </dev/null >/dev/null 2>&1
+  echo "demo: the player may not change the game: the upgrade goes to the maintenance service, without a prompt"
+fi
 if [[ -n ${mirror:-} ]]; then
-  echo "demo: mirror $mirror holds the same files; the first site stops once the launcher has read the manifest"
+  echo "demo: mirror $mirror holds the same files; the first site stops once the service has read the manifest"
   # The first site goes away between the manifest and the download: the
-  # launcher passes over it and takes every file from the mirror.
+  # service passes over it and takes the files from the mirror.
   (
     for _ in $(seq 2400); do
       log=$(support_log)
-      if [[ -n $log ]] && tail -n +"$((log_lines_before + 1))" "$log" | grep -q '\[decide\] VeltoDemo: .*: upgrade'; then
+      # The maintenance service read the manifest (its lines come back into
+      # the launcher's log).
+      if [[ -n $log ]] && tail -n +"$((log_lines_before + 1))" "$log" |
+           grep -q '\[service\] .*\[manifest\] GET .*VeltoDemo.txt: read'; then
         bash "$here/demo/nginx-site.sh" stop "$site.nginx" >/dev/null 2>&1
         echo "demo: first site stopped during the upgrade"
         exit 0
@@ -318,6 +340,9 @@ if [[ $page_done == 1 ]]; then
   [[ ! -f $values ]] || cp "$values" "$pictures/link-values.txt"
 fi
 
+# The player's account is the demo's again.
+wine reg delete 'HKLM\SOFTWARE\Veltoworks' /v TestNoWriteRights /f </dev/null >/dev/null 2>&1 || true
+
 echo
 echo "demo: summary"
 echo "  two entries to the same game:"
@@ -349,8 +374,18 @@ elif [[ -n $before && $after != "$before" ]]; then
   else
     echo "      release $before was upgraded to $after through the patch archives"
   fi
+  if [[ -n $(support_log) ]]; then
+    answered=$(tail -n +"$((log_lines_before + 1))" "$(support_log)" | tr -d '\r' |
+      LC_ALL=C sed -n 's/.*\[rights\] the maintenance service answered: //p' | tail -n 1)
+    copies=$(tail -n +"$((log_lines_before + 1))" "$(support_log)" | grep -c '\[start\] elevated copy' || true)
+    if [[ $answered == "Outcome Applied" && $copies == 0 ]]; then
+      echo "      the maintenance service applied the upgrade: no rights prompt, no elevated copy"
+    else
+      echo "      the maintenance service did not apply the upgrade (${answered:-not asked}); elevated copies: $copies"
+    fi
+  fi
   if [[ -n ${mirror:-} && -n $(support_log) ]]; then
-    echo "      the first site was stopped after the manifest was read; the launcher's log says who served what:"
+    echo "      the first site was stopped after the manifest was read; the service's log says who served what:"
     tail -n +"$((log_lines_before + 1))" "$(support_log)" | tr -d '\r' |
       LC_ALL=C sed -n 's/.*\[hosts\] \(.*\)/        \1/p'
   fi
