@@ -1,5 +1,7 @@
 #include "update/http_client.h"
 
+#include "update/wininet_handle.h"
+
 #include <cstring>
 
 #include "base/run_log.h"
@@ -56,13 +58,12 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
   }
 }
 
-// The caller's last error (often the reason why a request is closed) stays.
-void Close(std::atomic<HINTERNET>& handle) {
-  if (HINTERNET h = handle.exchange(nullptr)) InternetHandleTraits::close(h);
-}
 }  // namespace
 
-HttpClient::~HttpClient() { CloseAll(); }
+// The caller's last error (often the reason why a request is closed) stays.
+void HttpClient::Close(std::atomic<void*>& handle) {
+  if (HINTERNET h = handle.exchange(nullptr)) InternetHandleTraits::close(h);
+}
 
 bool HttpClient::OpenSession(const char* agent, DWORD timeoutMs) {
   Close(session_);
@@ -128,8 +129,6 @@ bool HttpClient::Send(const char* verb, const char* url, const std::string& head
   return true;
 }
 
-bool HttpClient::IsStatusOk() { return Status() == 200; }
-
 DWORD HttpClient::Status() {
   HINTERNET request = request_.load();
   if (!request) return 0;
@@ -164,12 +163,7 @@ std::uint64_t HttpClient::ContentLength() {
       length > 16) {
     return 0;
   }
-  std::uint64_t value = 0;
-  for (DWORD i = 0; i < length; ++i) {
-    if (text[i] < '0' || text[i] > '9') return 0;
-    value = value * 10u + static_cast<std::uint64_t>(text[i] - '0');
-  }
-  return value;
+  return DecimalLength(std::string(text, length));
 }
 
 int HttpClient::Read(void* buffer, DWORD wanted, bool whole) {
@@ -193,34 +187,6 @@ int HttpClient::Read(void* buffer, DWORD wanted, bool whole) {
   }
   if (!InternetReadFile(request, buffer, available < wanted ? available : wanted, &got)) return -1;
   return static_cast<int>(got);
-}
-
-void HttpClient::CloseRequest() {
-  Close(request_);
-  // Each request has a connection of its own.
-  Close(connection_);
-}
-
-void HttpClient::CloseAll() {
-  CloseRequest();
-  Close(session_);
-}
-
-// Runs on another thread than the requests: only the atomic request handle is
-// touched here; the connection stays with the requesting thread, which drops
-// it at its next CloseRequest.
-void HttpClient::AbortRequest() { Close(request_); }
-
-void HttpClient::Abort() {
-  aborted_ = true;
-  Close(request_);
-  Close(connection_);
-  Close(session_);
-}
-
-std::string AnswerText(HttpClient& http, bool answered) {
-  if (!answered) return "no answer, error " + runlog::ErrorText(GetLastError());
-  return "status " + std::to_string(http.Status()) + ", length " + std::to_string(http.ContentLength());
 }
 
 }  // namespace qz

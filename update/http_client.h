@@ -1,10 +1,12 @@
-// The launcher's one network component: synchronous HTTP requests (GET, with
-// a range when a download goes on, and HEAD for a size), one at a time,
-// always from the server (no cache), only to addresses the launcher fetches.
+// The one network component: synchronous HTTP requests (GET, with a range
+// when a download goes on, and HEAD for a size), one at a time, always from
+// the server (no cache), only to addresses the launcher fetches. Two builds
+// of the same class: WinINet's for the launcher (the player's own proxy and
+// connection settings), WinHTTP's for the maintenance service (WinINet is not
+// made for services: it reads a user's settings that a service does not have).
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <atomic>
 #include <cstdint>
@@ -13,18 +15,6 @@
 #include "base/win_handles.h"
 
 namespace qz {
-
-struct InternetHandleTraits {
-  using type = HINTERNET;
-  static HINTERNET invalid() noexcept { return nullptr; }
-  // Closing keeps the caller's GetLastError (InternetCloseHandle sets its own).
-  static void close(HINTERNET h) noexcept {
-    const DWORD error = ::GetLastError();
-    ::InternetCloseHandle(h);
-    ::SetLastError(error);
-  }
-};
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
 
 // A server that accepts and then says nothing fails a request after this long
 // (connect, send and receive each), so no wait is unbounded.
@@ -75,12 +65,19 @@ class HttpClient {
 
  private:
   bool Send(const char* verb, const char* url, const std::string& headers);
+  // One request without following its redirects (the WinHTTP build).
+  bool SendOnce(const char* verb, const std::string& url, const std::string& headers);
+  // A Content-Length's text as a number; 0 unless it is plain decimal digits.
+  static std::uint64_t DecimalLength(const std::string& text);
+  // Closes the handle taken from `handle`, once, keeping GetLastError.
+  static void Close(std::atomic<void*>& handle);
 
   // Each handle is taken by exchange, so whichever thread closes it closes it
   // once, and a thread that still holds a copy only sees its calls fail.
-  std::atomic<HINTERNET> session_{nullptr};
-  std::atomic<HINTERNET> connection_{nullptr};  // the open request's own connection
-  std::atomic<HINTERNET> request_{nullptr};
+  // (HINTERNET of either stack.)
+  std::atomic<void*> session_{nullptr};
+  std::atomic<void*> connection_{nullptr};  // the open request's own connection
+  std::atomic<void*> request_{nullptr};
   std::atomic<bool> aborted_{false};
   DWORD timeoutMs_ = kHttpTimeoutMs;
 };

@@ -3,6 +3,7 @@
 
 #include "tests/winsupport/win_test_support.h"
 #include "update/http_client.h"
+#include "update/wininet_handle.h"
 
 namespace qz {
 namespace {
