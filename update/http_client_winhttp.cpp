@@ -161,7 +161,8 @@ DWORD HttpClient::Status() {
 std::string HttpClient::Header(const char* name) {
   HINTERNET request = request_.load();
   std::wstring value;
-  if (!request || !name || !QueryText(request, WINHTTP_QUERY_CUSTOM, AnsiToWide(name).c_str(), value)) return {};
+  if (!request || !name || !QueryText(request, WINHTTP_QUERY_CUSTOM, AnsiToWide(name).c_str(), value))
+    return {};
   return WideToAnsi(value.c_str(), static_cast<int>(value.size()));
 }
 
