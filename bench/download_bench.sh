@@ -16,7 +16,9 @@
 # With "cap" it downloads under the player's rate cap at 1, 10 and 50 MB/s.
 # With "mirrors" the file's own host is stopped and two mirrors hold it, a
 # normal one and one capped at 2 MB/s, against the normal host alone.
-# Usage: download_bench.sh X64_BUILD_DIR [SIZE_MB] [RUNS] [resume|huge|cap|mirrors]
+# With "service" the maintenance service's download path (the worker over
+# WinHTTP, no page) against the WinHTTP client alone and a bare WinINet loop.
+# Usage: download_bench.sh X64_BUILD_DIR [SIZE_MB] [RUNS] [resume|huge|cap|mirrors|service]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 x64=$(cd "$1" && pwd)
@@ -100,6 +102,29 @@ if [[ ${4:-} == mirrors ]]; then
   awk -v a="$alone_s" -v m="$mirrors_s" -v mb="$size_mb" 'BEGIN {
     printf "%d MB: the normal host alone %.1f s; its own host stopped, then a normal and a slow mirror %.1f s: %.2fx (goal <= 1.20)\n", mb, a, m, m / a }'
   summary "$(awk -v a="$alone_s" -v m="$mirrors_s" 'BEGIN { printf "dl.mirrors_alone=%.2f", m / a }')"
+  exit 0
+fi
+
+if [[ ${4:-} == service ]]; then
+  svc() {
+    "$here/../tools/winerun" --build "$x64" "$x64/bin/service_bench_win.exe" "$@" 2>/dev/null | tr -d '\r'
+  }
+  : >"$data/service-results"
+  for i in $(seq "$runs"); do
+    v=$(svc "$url/big.bin" "$out_dos"); rm -f "$data/out/"*.bin
+    h=$(svc "$url/big.bin" "$out_dos" bare)
+    b=$(win bare "$url/big.bin" "$out_dos"); rm -f "$data/out/"*.bin
+    echo "run $i service: $v"; echo "run $i WinHTTP client alone: $h"; echo "run $i WinINet loop: $b"
+    { echo "service $v"; echo "winhttp $h"; echo "wininet $b"; } >>"$data/service-results"
+  done
+  service_mbps=$(grep '^service' "$data/service-results" | field mbps | median)
+  winhttp_mbps=$(grep '^winhttp' "$data/service-results" | field mbps | median)
+  wininet_mbps=$(grep '^wininet' "$data/service-results" | field mbps | median)
+  echo
+  awk -v s="$service_mbps" -v h="$winhttp_mbps" -v i="$wininet_mbps" -v mb="$size_mb" 'BEGIN {
+    printf "%d MB: the service'"'"'s download %.0f MB/s, the WinHTTP client alone %.0f MB/s (%.2fx), a bare WinINet loop %.0f MB/s\n", mb, s, h, s / h, i }'
+  summary "$(awk -v s="$service_mbps" -v h="$winhttp_mbps" 'BEGIN { printf "dl.service_winhttp=%.2f", s / h }')"
+  summary "dl.service_mbps=$service_mbps"
   exit 0
 fi
 

@@ -10,7 +10,7 @@ build=$(cd "${1:-build}" && pwd)
 shift || true
 x64=$build/x64
 runs=${QZ_BENCH_RUNS:-3}
-all=(zip download resume huge cap mirrors rights delta)
+all=(zip download resume huge cap mirrors service rights delta)
 # Each section adds its key figures here; the run ends with them in one table.
 export QZ_BENCH_SUMMARY=$build/bench-summary.txt
 : >"$QZ_BENCH_SUMMARY"
@@ -54,6 +54,13 @@ section_cap() {
 section_mirrors() {
   cmake --build "$x64" --target download_bench_win -j2 >/dev/null
   "$here/download_bench.sh" "$x64" 400 "$runs" mirrors
+}
+
+# The maintenance service's download (the worker over WinHTTP, no page)
+# against its client alone and a bare WinINet loop.
+section_service() {
+  cmake --build "$x64" --target download_bench_win service_bench_win -j2 >/dev/null
+  "$here/download_bench.sh" "$x64" 400 "$runs" service
 }
 
 # The rights check before an upgrade writes (every replaced file asked for)
@@ -133,6 +140,8 @@ if [[ -s $QZ_BENCH_SUMMARY ]]; then
     summary_row "dl.cap$c" "0.9-1.1" "download under a $c MB/s cap: average/cap"
   done
   summary_row dl.mirrors_alone "<= 1.2" 'own host stopped, from mirrors/the normal host alone'
+  summary_row dl.service_winhttp ">= 0.9" "download under Wine: the service's worker/its WinHTTP client alone"
+  summary_row dl.service_mbps "" "download under Wine: the service's MB/s on loopback (Wine's WinHTTP)"
   summary_row zip.large.peak "< 24" "peak memory MiB: extraction, native"
   summary_row zip.large.peak_wine "< 24" "peak memory MiB: extraction under Wine"
   summary_row dl.peak_worker "< 24" "peak memory MiB: download worker and wizard under Wine"

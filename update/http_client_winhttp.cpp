@@ -176,16 +176,13 @@ std::uint64_t HttpClient::ContentLength() {
 int HttpClient::Read(void* buffer, DWORD wanted, bool whole) {
   HINTERNET request = request_.load();
   if (!request) return -1;
+  // A read returns once some bytes are there, all that are, up to its size
+  // (a link that crawls is never waited on for more); with `whole` the reads
+  // go on to `wanted` or the end of the data, as WinINet's does.
   DWORD total = 0;
-  // One read may return what has arrived; with `whole` the reads go on to
-  // `wanted` or the end of the data, as WinINet's does.
   while (total < wanted) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) return -1;
-    if (available == 0) break;
-    const DWORD asked = available < wanted - total ? available : wanted - total;
     DWORD got = 0;
-    if (!WinHttpReadData(request, static_cast<char*>(buffer) + total, asked, &got)) return -1;
+    if (!WinHttpReadData(request, static_cast<char*>(buffer) + total, wanted - total, &got)) return -1;
     if (got == 0) break;
     total += got;
     if (!whole) break;
