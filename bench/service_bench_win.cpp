@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     for (int n; (n = http.Read(&buffer[0], static_cast<DWORD>(buffer.size()), false)) > 0;) bytes += n;
     QueryPerformanceCounter(&b);
     const double seconds = static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart);
-    std::printf("bare-winhttp seconds=%.2f bytes=%llu mbps=%.1f\n", seconds, bytes, bytes / 1048576.0 / seconds);
+    std::printf("bare-winhttp seconds=%.2f bytes=%llu mbps=%.1f\n", seconds, bytes,
+                bytes / 1048576.0 / seconds);
     return 0;
   }
   qz::DownloadRequest request;
