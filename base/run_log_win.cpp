@@ -117,12 +117,16 @@ void WriteCaught(const char* phase) noexcept {
 }
 
 std::string ErrorText(unsigned long code) {
+  // Looking a text up must not change the error a caller reports next.
+  const DWORD kept = GetLastError();
   char text[512] = {};
   DWORD n = 0;
-  // WinINet's codes (12000-12175) have their texts in its own module.
-  if (code >= 12000 && code < 13000) {
-    if (HMODULE wininet = GetModuleHandleA("wininet.dll")) {
-      n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, wininet, code, 0, text,
+  // WinINet's and WinHTTP's codes (12000-12185) have their texts in their own
+  // modules, whichever of the two this process uses.
+  for (const char* module : {"wininet.dll", "winhttp.dll"}) {
+    if (n != 0 || code < 12000 || code >= 13000) break;
+    if (HMODULE loaded = GetModuleHandleA(module)) {
+      n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, loaded, code, 0, text,
                          sizeof text, nullptr);
     }
   }
@@ -131,6 +135,7 @@ std::string ErrorText(unsigned long code) {
                        sizeof text, nullptr);
   }
   while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
+  SetLastError(kept);
   return std::to_string(code) + " (" + (n ? std::string(text, n) : std::string("no text")) + ")";
 }
 

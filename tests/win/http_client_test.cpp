@@ -178,6 +178,9 @@ TEST_F(HttpClientTest, ClosingKeepsTheCallersLastError) {
   const DWORD error = GetLastError();
   EXPECT_GE(error, 12000u) << error;
   EXPECT_LT(error, 13000u) << error;
+  // Its text for the log leaves it too, for the next report of the same failure.
+  EXPECT_NE(AnswerText(client_, false).find(std::to_string(error)), std::string::npos);
+  EXPECT_EQ(GetLastError(), error);
 }
 
 TEST_F(HttpClientTest, ClosingWhatIsNotOpenDoesNothing) {
