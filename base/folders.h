@@ -36,6 +36,10 @@ std::string InstalledLauncherFolder();
 // "<system Windows folder>\Quorlynx1.exe": the launcher the control starts,
 // the link protocol names and the elevated copy runs as. "" when unknown.
 std::string InstalledLauncherPath();
+
+// Whether an installed program is there: one file by that exact name (no
+// search pattern), not empty.
+bool ExecutablePresent(const std::string& path);
 #endif
 
 }  // namespace qz

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/folders.h"
+#include "base/win_handles.h"
 
 namespace qz {
 
@@ -23,6 +24,15 @@ std::string InstalledLauncherFolder() {
 std::string InstalledLauncherPath() {
   const std::string folder = InstalledLauncherFolder();
   return folder.empty() ? folder : WithTrailingBackslash(folder) + kInstalledLauncherName;
+}
+
+bool ExecutablePresent(const std::string& path) {
+  // A search pattern names no one file; it would find any file that matches.
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
+  WIN32_FIND_DATAA found{};
+  FindHandle search(FindFirstFileA(path.c_str(), &found));
+  if (!search) return false;
+  return found.nFileSizeHigh != 0 || found.nFileSizeLow != 0;
 }
 
 }  // namespace qz

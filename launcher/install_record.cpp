@@ -99,14 +99,7 @@ GameLocation LauncherApp::ReadGameLocation() const {
   return location;
 }
 
-bool LauncherApp::ExecutablePresent(const std::string& path) {
-  // A search pattern names no one file; it would find any file that matches.
-  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
-  WIN32_FIND_DATAA found{};
-  FindHandle search(FindFirstFileA(path.c_str(), &found));
-  if (!search) return false;
-  return found.nFileSizeHigh != 0 || found.nFileSizeLow != 0;
-}
+bool LauncherApp::ExecutablePresent(const std::string& path) { return qz::ExecutablePresent(path); }
 
 void LauncherApp::SetBrowserStartPage() {
   RegKey key;

@@ -1,6 +1,7 @@
 #include "service/maintenance.h"
 
 #include "base/admin_change.h"
+#include "base/folders.h"
 #include "base/guarded_write.h"
 #include "base/run_log.h"
 #include "base/service_channel.h"
@@ -93,11 +94,6 @@ class PipeProgress final : public ProgressSink {
   std::uint64_t total_ = 0;
   ULONGLONG lastSent_ = 0;
 };
-
-bool ExecutablePresent(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
